@@ -1,0 +1,14 @@
+"""pyorvex: data types for trajectory planning (B-spline trajectories and constraint points)."""
+
+import os as _os
+
+__version__ = "0.1.0"
+
+
+def get_include():
+    """Return the directory that holds ``pyorvex/defdatastruct.h``.
+
+    Native modules that call the C-level interface of :mod:`pyorvex.defdatastruct` add this
+    directory to their include path, as they would NumPy's ``numpy.get_include()``.
+    """
+    return _os.path.join(_os.path.dirname(__file__), "include")
