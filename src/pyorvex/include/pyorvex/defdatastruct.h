@@ -98,6 +98,7 @@ struct pyorvex_Trajectory1d {
     double *_knotvector;
     double *_cpts;
     int ptrs_owner;
+    int _frees_arrays; /* internal: the module allocated the arrays and releases them */
 };
 
 typedef struct pyorvex_Trajectory1d pyorvex_traj;

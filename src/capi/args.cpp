@@ -1,0 +1,76 @@
+#include "args.hpp"
+
+#include <cstring>
+
+namespace pyorvex::capi {
+
+namespace {
+
+void raise_count(const ArgSpec &spec, Py_ssize_t given) {
+    const bool exact = spec.required == spec.total;
+    const bool too_few = given < spec.required;
+    const Py_ssize_t bound = too_few ? spec.required : spec.total;
+    const char *which = exact ? "exactly" : (too_few ? "at least" : "at most");
+    PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
+                 spec.function, which, bound, bound == 1 ? "" : "s", given);
+}
+
+int index_of(const ArgSpec &spec, PyObject *key) {
+    for (int i = 0; i < spec.total; ++i)
+        if (PyUnicode_CompareWithASCIIString(key, spec.names[i]) == 0) return i;
+    return -1;
+}
+
+}  // namespace
+
+bool parse_args(const ArgSpec &spec, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                PyObject **out) {
+    for (int i = 0; i < spec.total; ++i) out[i] = nullptr;
+    if (nargs > spec.total) {
+        raise_count(spec, nargs);
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
+    const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    for (Py_ssize_t k = 0; k < nkw; ++k) {
+        PyObject *key = PyTuple_GET_ITEM(kwnames, k);
+        if (!PyUnicode_Check(key)) {
+            PyErr_Format(PyExc_TypeError, "%s() keywords must be strings", spec.function);
+            return false;
+        }
+        const int i = index_of(spec, key);
+        if (i < 0) {
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
+                         spec.function, key);
+            return false;
+        }
+        if (out[i] != nullptr) {
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
+                         spec.function, key);
+            return false;
+        }
+        out[i] = args[nargs + k];
+    }
+    for (int i = 0; i < spec.required; ++i) {
+        if (out[i] == nullptr) {
+            raise_count(spec, nargs);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool check_arg_type(PyObject *obj, PyTypeObject *type, bool none_allowed, const char *name,
+                    bool exact) {
+    if (none_allowed && obj == Py_None) return true;
+    if (Py_TYPE(obj) == type || (!exact && PyObject_TypeCheck(obj, type))) return true;
+    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
+                 name, type->tp_name, Py_TYPE(obj)->tp_name);
+    return false;
+}
+
+void raise_expected(const char *expected, PyObject *got) {
+    PyErr_Format(PyExc_TypeError, "Expected %.16s, got %.200s", expected, Py_TYPE(got)->tp_name);
+}
+
+}  // namespace pyorvex::capi

@@ -1,0 +1,342 @@
+// pyorvex.defdatastruct: module creation and the exec step that readies the types, binds the
+// kernel of pyorvex.curvekit, imports what the module calls and publishes its registry.
+#define PYORVEX_DDS_IMPORTS_NUMPY
+#include "internal.hpp"
+
+#include <cstring>
+#include <initializer_list>
+#include <vector>
+
+namespace pyorvex::dds {
+
+Globals g;
+TrajVtab trajectory_vtab{};
+
+namespace {
+
+const char module_doc[] =
+    "In this module there are the data structures necessary for the working of the library.";
+
+const char module_name[] = "pyorvex.defdatastruct";
+
+// --- assembling the types ---------------------------------------------------------------------------
+
+std::vector<PyMethodDef> concat(std::initializer_list<const PyMethodDef *> parts) {
+    std::vector<PyMethodDef> all;
+    for (const PyMethodDef *part : parts)
+        for (const PyMethodDef *m = part; m->ml_name != nullptr; ++m) all.push_back(*m);
+    all.push_back({nullptr, nullptr, 0, nullptr});
+    return all;
+}
+
+std::vector<PyMethodDef> &base_method_table() {
+    static std::vector<PyMethodDef> table =
+        concat({base_abstract_methods, base_document_methods, base_pickle_methods});
+    return table;
+}
+
+std::vector<PyMethodDef> &point_method_table() {
+    static std::vector<PyMethodDef> table = concat({point_methods, point_persistence_methods});
+    return table;
+}
+
+std::vector<PyMethodDef> &trajectory_method_table() {
+    static std::vector<PyMethodDef> table = concat(
+        {trajectory_record_methods, trajectory_compare_methods, trajectory_state_methods,
+         trajectory_evaluation_methods, trajectory_knot_methods, trajectory_algebra_methods,
+         trajectory_persistence_methods});
+    return table;
+}
+
+void fill_method_tables() {
+    install_document(&base_vtab);
+    // A derived table starts as a copy of the base's five entries; its own operations replace
+    // the first four, and savexml stays the base's.
+    PointVtab point{};
+    point.base = base_vtab;
+    TrajVtab traj{};
+    traj.base = base_vtab;
+    install_elements(&point, &traj);
+    install_point(&point);
+    install_record(&traj);
+    install_compare(&traj);
+    install_state(&traj);
+    install_evaluation(&traj);
+    install_knots(&traj);
+    install_algebra(&traj);
+    point_vtab = point;
+    trajectory_vtab = traj;
+}
+
+// The call slot's wrapper carries the call operator's docstring.
+void set_call_doc() {
+    static wrapperbase call_wrapper;
+    PyObject *wrapper = PyDict_GetItemString(trajectory_type.tp_dict, "__call__");
+    if (wrapper != nullptr && Py_IS_TYPE(wrapper, &PyWrapperDescr_Type)) {
+        auto *descr = reinterpret_cast<PyWrapperDescrObject *>(wrapper);
+        call_wrapper = *descr->d_base;
+        call_wrapper.doc = trajectory_call_doc;
+        descr->d_base = &call_wrapper;
+    }
+}
+
+int ready_type(PyObject *module, PyTypeObject *type, const char *name, void *vtab) {
+    if (PyType_Ready(type) < 0) return -1;
+    Ref capsule(PyCapsule_New(vtab, nullptr, nullptr));
+    if (!capsule || PyDict_SetItemString(type->tp_dict, "__pyx_vtable__", capsule.get()) < 0)
+        return -1;
+    PyType_Modified(type);
+    Py_INCREF(type);
+    if (PyModule_AddObject(module, name, reinterpret_cast<PyObject *>(type)) < 0) {
+        Py_DECREF(type);
+        return -1;
+    }
+    return 0;
+}
+
+int ready_types(PyObject *module) {
+    fill_method_tables();
+    base_type.tp_methods = base_method_table().data();
+    point_type.tp_methods = point_method_table().data();
+    trajectory_type.tp_methods = trajectory_method_table().data();
+    if (ready_type(module, &base_type, "PyORVEXObject", &base_vtab) < 0) return -1;
+    if (ready_type(module, &point_type, "Point1d", &point_vtab) < 0) return -1;
+    if (PyType_Ready(&trajectory_type) < 0) return -1;
+    set_call_doc();
+    // Trajectory1d pickles through __getstate__/__setstate__ with the standard protocol: its own
+    // __reduce__ entry stops the base's reduce from being inherited.
+    PyObject *object_reduce = PyDict_GetItemString(PyBaseObject_Type.tp_dict, "__reduce__");
+    if (object_reduce == nullptr ||
+        PyDict_SetItemString(trajectory_type.tp_dict, "__reduce__", object_reduce) < 0)
+        return -1;
+    return ready_type(module, &trajectory_type, "Trajectory1d", &trajectory_vtab);
+}
+
+// --- kernel binding -----------------------------------------------------------------------------------
+
+int bind_kernel() {
+    Ref curvekit(PyImport_ImportModule("pyorvex.curvekit"));
+    if (!curvekit) return -1;
+    Ref capi(PyObject_GetAttrString(curvekit.get(), "__pyx_capi__"));
+    if (!capi) return -1;
+    auto bind = [&](const char *name, const char *signature, void **slot) {
+        Ref item(PyMapping_GetItemString(capi.get(), name));
+        if (!item) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_ImportError, "%.200s does not export expected C function %.200s",
+                         "pyorvex.curvekit", name);
+            return false;
+        }
+        PyObject *capsule = item.get();
+        const char *got = PyCapsule_CheckExact(capsule) ? PyCapsule_GetName(capsule) : nullptr;
+        if (got == nullptr || std::strcmp(got, signature) != 0) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_TypeError,
+                         "C function %.200s.%.200s has wrong signature (expected %.500s, got "
+                         "%.500s)",
+                         "pyorvex.curvekit", name, signature, got ? got : "(none)");
+            return false;
+        }
+        *slot = PyCapsule_GetPointer(capsule, got);
+        return *slot != nullptr;
+    };
+    pyorvex_kernel_table table{};
+#define PYORVEX_BIND(name, sig)                                                        \
+    if (!bind(#name, sig, reinterpret_cast<void **>(&table.name))) return -1;
+    PYORVEX_KERNEL_FUNCTIONS(PYORVEX_BIND)
+#undef PYORVEX_BIND
+    g.kernel = table;
+    return 0;
+}
+
+// --- imports ----------------------------------------------------------------------------------------
+
+int import_numpy_api() {
+    if (_import_array() >= 0) return 0;
+    if (PyErr_ExceptionMatches(PyExc_Exception)) {
+        PyErr_Clear();
+        PyErr_SetString(PyExc_ImportError, "numpy.core.multiarray failed to import");
+    }
+    return -1;
+}
+
+// Keeps a module-level object for the life of the process (no teardown).
+PyObject *keep(PyObject *obj) { return obj; }
+
+int import_modules(PyObject *module) {
+    Ref numpy(PyImport_ImportModule("numpy"));
+    if (!numpy || PyObject_SetAttrString(module, "np", numpy.get()) < 0) return -1;
+    if (import_numpy_api() < 0) return -1;
+    g.os = keep(PyImport_ImportModule("os"));
+    if (g.os == nullptr) return -1;
+    Ref fromlist(Py_BuildValue("[s]", "etree"));
+    if (!fromlist) return -1;
+    Ref lxml(PyImport_ImportModuleLevel("lxml", nullptr, nullptr, fromlist.get(), 0));
+    if (!lxml) return -1;
+    g.etree = keep(PyObject_GetAttrString(lxml.get(), "etree"));
+    if (g.etree == nullptr) return -1;
+    Ref re(PyImport_ImportModule("re"));
+    if (!re) return -1;
+    g.package = keep(PyImport_ImportModule("pyorvex"));
+    return g.package ? 0 : -1;
+}
+
+int add_exceptions(PyObject *module) {
+    g.convergence_error = PyErr_NewExceptionWithDoc(
+        "pyorvex.defdatastruct.ConvergenceError",
+        "\n    An error when a macro-instruction loop fails.\n    \n    ", PyExc_Exception, nullptr);
+    if (g.convergence_error == nullptr) return -1;
+    Py_INCREF(g.convergence_error);
+    if (PyModule_AddObject(module, "ConvergenceError", g.convergence_error) < 0) return -1;
+    g.corrupted_file_error = PyErr_NewExceptionWithDoc(
+        "pyorvex.defdatastruct.CorruptedFileError",
+        "\n    An error when an uploaded file is corrupted.\n    ", PyExc_Exception, nullptr);
+    if (g.corrupted_file_error == nullptr) return -1;
+    Py_INCREF(g.corrupted_file_error);
+    return PyModule_AddObject(module, "CorruptedFileError", g.corrupted_file_error);
+}
+
+int export_make_point(PyObject *module) {
+    Ref capi(PyObject_GetAttrString(module, "__pyx_capi__"));
+    if (!capi) {
+        PyErr_Clear();
+        capi = Ref(PyDict_New());
+        if (!capi || PyObject_SetAttrString(module, "__pyx_capi__", capi.get()) < 0) return -1;
+    }
+    Ref capsule(PyCapsule_New(reinterpret_cast<void *>(static_cast<pyorvex_make_point_fn>(
+                                  &make_point)),
+                              PYORVEX_MAKE_POINT_SIGNATURE, nullptr));
+    if (!capsule) return -1;
+    return PyDict_SetItemString(capi.get(), "make_point", capsule.get());
+}
+
+// A warning when the interpreter differs from the one the module was built for.
+int check_version() {
+    char compiled[16];
+    PyOS_snprintf(compiled, sizeof compiled, "%d.%d", PY_MAJOR_VERSION, PY_MINOR_VERSION);
+    char running[16];
+    const char *full = Py_GetVersion();
+    size_t len = std::strcspn(full, " ");
+    // major.minor of the running version
+    const char *second_dot = nullptr;
+    const char *first_dot = std::strchr(full, '.');
+    if (first_dot) second_dot = std::strchr(first_dot + 1, '.');
+    if (second_dot && static_cast<size_t>(second_dot - full) < len) len = second_dot - full;
+    if (len >= sizeof running) len = sizeof running - 1;
+    std::memcpy(running, full, len);
+    running[len] = '\0';
+    if (std::strcmp(compiled, running) == 0) return 0;
+    return PyErr_WarnFormat(PyExc_RuntimeWarning, 1,
+                            "compiletime version %s of module '%.100s' does not match runtime "
+                            "version %s",
+                            compiled, module_name, running);
+}
+
+int run_exec_steps(PyObject *module) {
+    if (check_version() < 0) return -1;
+    g.module_dict = PyModule_GetDict(module);
+    PyObject *builtins = PyImport_AddModule("builtins");
+    if (builtins == nullptr || PyDict_SetItemString(g.module_dict, "__builtins__", builtins) < 0)
+        return -1;
+    PyObject *modules = PyImport_GetModuleDict();
+    const int present = PyMapping_HasKeyString(modules, module_name);
+    if (!present && PyDict_SetItemString(modules, module_name, module) < 0) return -1;
+    if (export_make_point(module) < 0) return -1;
+    if (ready_types(module) < 0) return -1;
+    if (bind_kernel() < 0) return -1;
+    if (import_modules(module) < 0) return -1;
+    Ref all(Py_BuildValue("[sssss]", "ConvergenceError", "CorruptedFileError", "PyORVEXObject",
+                          "Trajectory1d", "Point1d"));
+    if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return -1;
+    if (add_exceptions(module) < 0) return -1;
+    g.knotrem_tol = 1e-13;
+    g.knotsrem_tol = 1e-13;
+    if (add_constraint_methods(&trajectory_type) < 0) return -1;
+    g.default_extension = keep(PyUnicode_InternFromString(".pyorvex"));
+    if (g.default_extension == nullptr) return -1;
+    Ref unpickle(make_unpickle_function(module));
+    if (!unpickle ||
+        PyObject_SetAttrString(module, "__pyx_unpickle_PyORVEXObject", unpickle.get()) < 0)
+        return -1;
+    Ref test(PyDict_New());
+    if (!test || PyObject_SetAttrString(module, "__test__", test.get()) < 0) return -1;
+    return 0;
+}
+
+// --- multi-phase initialisation ---------------------------------------------------------------------
+
+PyObject *created_module = nullptr;
+PyObject *executed_module = nullptr;
+int64_t first_interpreter = -1;
+
+int copy_spec_attr(PyObject *spec, PyObject *module, const char *from, const char *to,
+                   bool skip_none) {
+    Ref value(PyObject_GetAttrString(spec, from));
+    if (!value) return -1;
+    if (skip_none && value.get() == Py_None) return 0;
+    return PyObject_SetAttrString(module, to, value.get());
+}
+
+PyObject *create(PyObject *spec, PyModuleDef *) {
+    const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (first_interpreter == -1) {
+        first_interpreter = id;
+    } else if (id != first_interpreter) {
+        PyErr_SetString(PyExc_ImportError,
+                        "Interpreter change detected - this module can only be loaded into one "
+                        "interpreter per process.");
+        return nullptr;
+    }
+    if (created_module != nullptr) {
+        Py_INCREF(created_module);
+        return created_module;
+    }
+    Ref name(PyObject_GetAttrString(spec, "name"));
+    if (!name) return nullptr;
+    Ref module(PyModule_NewObject(name.get()));
+    if (!module) return nullptr;
+    if (copy_spec_attr(spec, module.get(), "loader", "__loader__", false) < 0 ||
+        copy_spec_attr(spec, module.get(), "origin", "__file__", false) < 0 ||
+        copy_spec_attr(spec, module.get(), "parent", "__package__", false) < 0 ||
+        copy_spec_attr(spec, module.get(), "submodule_search_locations", "__path__", true) < 0)
+        return nullptr;
+    created_module = Ref::borrow(module.get()).release();
+    return module.release();
+}
+
+int exec(PyObject *module) {
+    if (executed_module != nullptr) {
+        if (executed_module == module) return 0;
+        PyErr_SetString(PyExc_RuntimeError,
+                        "Module 'defdatastruct' has already been imported. Re-initialisation is "
+                        "not supported.");
+        return -1;
+    }
+    if (run_exec_steps(module) < 0) {
+        // Forget this module so that a later import starts afresh.
+        Py_CLEAR(created_module);
+        if (!PyErr_Occurred())
+            PyErr_SetString(PyExc_ImportError, "init pyorvex.defdatastruct");
+        return -1;
+    }
+    Py_INCREF(module);
+    executed_module = module;
+    return 0;
+}
+
+PyModuleDef_Slot slots[] = {
+    {Py_mod_create, reinterpret_cast<void *>(&create)},
+    {Py_mod_exec, reinterpret_cast<void *>(&exec)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "defdatastruct", module_doc, 0, nullptr, slots, nullptr, nullptr,
+    nullptr,
+};
+
+}  // namespace
+
+}  // namespace pyorvex::dds
+
+PyMODINIT_FUNC PyInit_defdatastruct(void) { return PyModuleDef_Init(&pyorvex::dds::module_def); }
