@@ -130,7 +130,8 @@ void install_compare(TrajVtab *vt);      // c_eq, _getAttrib
 void install_state(TrajVtab *vt);        // _sget_knotvector, _sget_cpts, _dset_data
 void install_evaluation(TrajVtab *vt);   // peval ... adapt, derivative, antiderivative, degelev
 void install_knots(TrajVtab *vt);        // knotins ... knotrem_notol
-void install_algebra(TrajVtab *vt);      // c_splcsum, c_splcmul, setValueTr/Am specialisations
+void install_algebra(TrajVtab *vt);      // c_splcsum, c_splcmul
+void install_constraints(TrajVtab *vt);  // the setValueTr / setValueAm specialisations
 void install_document(BaseVtab *base);                   // savexml
 void install_elements(PointVtab *point, TrajVtab *traj);  // loaders, element add/update
 void install_point(PointVtab *vt);       // copy, _getAttrib

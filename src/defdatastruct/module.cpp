@@ -64,6 +64,7 @@ void fill_method_tables() {
     install_evaluation(&traj);
     install_knots(&traj);
     install_algebra(&traj);
+    install_constraints(&traj);
     point_vtab = point;
     trajectory_vtab = traj;
 }
