@@ -236,6 +236,9 @@ def test_skip_dispatch_and_python_calls_run_the_builtin(overriding):
 def test_c_level_knotref_checks_and_sizes(cubic):
     op = kf.vtable_op("knotref")
     assert op(cubic, kf.DView(None, 0), 0).n == cubic.n
+    assert op(cubic, kf.DView(None, 3), 0).n == cubic.n
+    with pytest.raises(ValueError, match=r"^'X' has a negative length \(-1\)$"):
+        op(cubic, kf.DView(np.zeros(2).ctypes.data, -1), 0)
     with pytest.raises(ValueError, match="^'X' must be increasing$"):
         op(cubic, kf.dview(np.array([0.3, 0.3])), 0)
 

@@ -71,7 +71,11 @@ PyObject *knotref(Traj *self, pyorvex_dview X, int skip_dispatch) {
             return call_override(method.get(), "(O)", view.get());
         }
     }
-    if (X.data == nullptr) X.size = 0;
+    if (X.data == nullptr) X.size = 0;  // the C form of None
+    if (X.size < 0) {
+        PyErr_Format(PyExc_ValueError, "'X' has a negative length (%zd)", X.size);
+        return nullptr;
+    }
     pyorvex_dview kv, cv;
     if (!record_views(self, &kv, &cv)) return nullptr;
     if (!check_increasing(X)) return nullptr;
