@@ -42,8 +42,17 @@ def state(t):
 
 
 def values(t, x):
-    """The curve at x, by scipy's evaluation (inside the span range of the knot vector)."""
-    spline = BSpline(knots_of(t), cpts_of(t), t.p, extrapolate=False)
+    """The curve at x in [start, stop], by scipy's evaluation.
+
+    An end knot repeated more than p + 1 times carries basis functions that vanish everywhere;
+    they are dropped first, since scipy would take the right end from such an empty span.
+    """
+    knots, cpts, p = knots_of(t), cpts_of(t), t.p
+    while cpts.size > 1 and knots[p + 1] == knots[0]:
+        knots, cpts = knots[1:], cpts[1:]
+    while cpts.size > 1 and knots[-p - 2] == knots[-1]:
+        knots, cpts = knots[:-1], cpts[:-1]
+    spline = BSpline(knots, cpts, p, extrapolate=False)
     return spline(np.asarray(x, dtype=np.float64))
 
 
