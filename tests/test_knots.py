@@ -367,3 +367,20 @@ def test_knotsrem_stays_within_tolerance_on_random_splines(p):
         x = kf.grid(t, 1001)
         drift = np.max(np.abs(kf.values(loose, x) - kf.values(t, x)))
         assert drift <= 1e-2 * (refined.n - loose.n) + 1e-12
+
+
+@pytest.mark.parametrize("name, phrase", [
+    ("knotins", "inserted 'r' times"),
+    ("knotref", "inserted once"),
+    ("knotrem", "with, if possible, the knot 'u' removed 'r' times. If the node 'u' cannot be "
+                "removed 'r' times, it is removed as many times as possible."),
+    ("knotsrem", "with as many knots removed as possible"),
+    ("knotsrem", "The knot removal tolerance is applied step by step, it is not indicative of the "
+                 "error band at the end of the iteration."),
+    ("knotrem_notol", "with knot 'u' removed 'r' times without tolerance check."),
+])
+def test_docstrings(name, phrase):
+    doc = getattr(Trajectory1d, name).__doc__
+    assert phrase in doc
+    for section in ("Parameters", "Returns", "Notes"):
+        assert "\n%s\n%s\n" % (section, "-" * len(section)) in doc
