@@ -160,15 +160,6 @@ def test_in_place_operators_return_self(op, expected):
     assert (t._sget_knotvector(), t.p, t.n, t.order) == (knots, 3, 6, 2)
 
 
-def test_values_follow_the_numbers():
-    t = spline()
-    x = kf.grid(t)
-    y = kf.values(t, x)
-    assert np.allclose(kf.values(t + 1.5, x), y + 1.5)
-    assert np.allclose(kf.values(2 - t, x), 2 - y)
-    assert np.allclose(kf.values(3 * t, x), 3 * y)
-
-
 def test_unary_minus_negates_in_place():
     t = spline()
     y = -t
