@@ -549,11 +549,19 @@ def test_text_forms_read_start_and_stop_as_attributes(start, stop, start_text, s
     assert (attrib["start"], attrib["stop"]) == (start_text, stop_text)
 
 
-def test_errors_of_start_propagate():
+class Unformattable:
+    def __format__(self, spec):
+        raise ZeroDivisionError("no text")
+
+
+@pytest.mark.parametrize("start, message", [
+    (ZeroDivisionError("no start"), "no start"), (Unformattable(), "no text"),
+])
+def test_errors_of_start_propagate(start, message):
     t = cubic(cls=Reframed)
-    t.start_value = ZeroDivisionError("no start")
+    t.start_value = start
     for form in [str, repr, lambda x: x._getAttrib()]:
-        with pytest.raises(ZeroDivisionError, match="no start"):
+        with pytest.raises(ZeroDivisionError, match=message):
             form(t)
 
 
@@ -603,6 +611,14 @@ def test_getattrib_override_must_give_a_dict(result, type_name, vtable_probe):
     with pytest.raises(TypeError) as err:
         vtable_probe.getattrib(t, 0)
     assert str(err.value) == f"Expected dict, got {type_name}"
+
+
+def test_refused_override_result_released_with_the_error_kept(vtable_probe):
+    fresh = type("Fresh", (Trajectory1d,), {"_getAttrib": lambda self: cubic()})
+    u = cubic(cls=fresh)
+    # The refused result is a new trajectory that dies while the TypeError is being raised.
+    with pytest.raises(TypeError, match="^Expected dict, got pyorvex.defdatastruct.Trajectory1d$"):
+        vtable_probe.getattrib(u, 0)
 
 
 def test_getattrib_instance_attribute_override(vtable_probe):

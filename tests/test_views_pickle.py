@@ -1,5 +1,6 @@
 """NumPy views of a trajectory's arrays, the abscissae of its control points, and its pickle
 state: _sget_knotvector, _sget_cpts, _dset_data, __getstate__ / __setstate__ and pickle."""
+import copy
 import copyreg
 import gc
 import pickle
@@ -66,6 +67,17 @@ def test_views_are_writeable_float64_arrays_over_the_record(which, size):
     knots, cpts = arrays(t)
     assert np.array_equal(knots if "knot" in which else cpts, np.arange(size) * 0.5 - 1.0)
     assert np.array_equal(again, view)
+
+
+@pytest.mark.parametrize("name, doc", [
+    ("get_cpts_asarray", "Creates an array wrapper around '_cpts' pointer. If the new array is "
+                         "deallocated the memory is not freed."),
+    ("get_knotvector_asarray", "Creates an array wrapper around '_knotvector' pointer. If the new "
+                               "array is deallocated the memory is not freed."),
+    ("get_xcpts", "Returns the x-coordinates of the control points."),
+])
+def test_docstrings(name, doc):
+    assert getattr(Trajectory1d, name).__doc__.startswith(doc)
 
 
 def test_views_of_an_empty_trajectory_are_none():
@@ -552,6 +564,15 @@ def test_getstate_checks_what_the_overrides_give(knot_result, cpts_result, messa
         getattr(vtable_probe, f"sget_{'knotvector' if bad_first == 'knots' else 'cpts'}")(r, 0)
     assert vtable_probe.sget_knotvector(r, 1) == cubic()._sget_knotvector()
     assert vtable_probe.sget_cpts(r, 1) == cubic()._sget_cpts()
+
+
+def test_copies_do_not_go_through_the_state():
+    r = cubic(cls=RecordingState)
+    r.knot_result = r.cpts_result = 5  # a state could not be taken
+    r.log = []
+    for how in [lambda t: t.copy(), copy.copy, copy.deepcopy]:
+        assert how(r) == cubic()
+    assert r.log == []
 
 
 def test_state_override_by_instance_attribute(vtable_probe):
