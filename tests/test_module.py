@@ -390,6 +390,30 @@ print(json.dumps(out))
     assert result["later import"] == 0
 
 
+def test_builtins_are_looked_up_at_import():
+    result = run_python(FAKE_KERNEL + r"""
+import builtins
+saved = {name: getattr(builtins, name) for name in ["Ellipsis", "enumerate", "id"]}
+out = {}
+for name in saved:
+    delattr(builtins, name)
+out["enumerate"] = attempt(real)
+out["before the kernel"] = attempt(fake(drop=["splpev"]))
+builtins.enumerate = saved["enumerate"]
+out["Ellipsis"] = attempt(real)
+builtins.Ellipsis = saved["Ellipsis"]
+out["id"] = attempt(real)
+builtins.id = saved["id"]
+import pyorvex.defdatastruct as dds
+out["later import"] = dds.Trajectory1d().order
+print(json.dumps(out))
+""")
+    for name, missing in [("enumerate", "enumerate"), ("before the kernel", "enumerate"),
+                          ("Ellipsis", "Ellipsis"), ("id", "id")]:
+        assert result[name] == ["NameError", f"name '{missing}' is not defined", True, False]
+    assert result["later import"] == 0
+
+
 # --- NumPy at import ----------------------------------------------------------------------------
 
 def test_numpy_types_are_checked_before_the_kernel_is_bound():

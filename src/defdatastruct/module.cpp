@@ -277,6 +277,23 @@ int check_version() {
                             compiled, module_name, running);
 }
 
+// The built-ins the module's operations rely on must exist when it is imported, not only when a
+// call first needs one.
+int check_builtins(PyObject *builtins) {
+    for (const char *name : {"staticmethod", "NotImplementedError", "open", "MemoryError",
+                             "ValueError", "map", "range", "NotImplemented", "TypeError",
+                             "__import__", "ZeroDivisionError", "IndexError", "ImportError",
+                             "enumerate", "Ellipsis", "id"}) {
+        Ref value(PyObject_GetAttrString(builtins, name));
+        if (!value) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
+            return -1;
+        }
+    }
+    return 0;
+}
+
 int run_exec_steps(PyObject *module) {
     if (check_version() < 0) return -1;
     g.module_dict = PyModule_GetDict(module);
@@ -286,6 +303,7 @@ int run_exec_steps(PyObject *module) {
     PyObject *modules = PyImport_GetModuleDict();
     const int present = PyMapping_HasKeyString(modules, module_name);
     if (!present && PyDict_SetItemString(modules, module_name, module) < 0) return -1;
+    if (check_builtins(builtins) < 0) return -1;
     if (export_make_point(module) < 0) return -1;
     if (ready_types(module) < 0) return -1;
     if (check_imported_types() < 0) return -1;
