@@ -182,6 +182,13 @@ def test_xcpts_are_the_greville_abscissae(knots, p):
     assert t.get_xcpts() is not x
 
 
+def test_xcpts_of_degree_zero_lie_in_their_spans():
+    knots = f64([0, 1, 2, 4, 4.5])
+    x = make_trajectory(knots, [5, 6, 7, 8], 0).get_xcpts()
+    assert x.shape == (4,)
+    assert np.all((knots[:-1] <= x) & (x <= knots[1:]))
+
+
 def test_xcpts_without_a_knot_vector():
     with pytest.raises(ValueError):
         Trajectory1d().get_xcpts()
