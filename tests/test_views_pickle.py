@@ -318,7 +318,7 @@ def test_pickling_goes_through_the_standard_protocol(cls):
     lambda t: t.__setstate_cython__(t.__getstate__()),
     lambda t: t.__setstate_cython__(None),
 ])
-def test_cython_pickle_helpers_refuse(call):
+def test_inherited_pickle_helpers_refuse(call):
     with pytest.raises(TypeError) as err:
         call(cubic())
     assert str(err.value) == "no default __reduce__ due to non-trivial __cinit__"
