@@ -8,17 +8,17 @@ namespace pyorvex::dds {
 
 namespace {
 
-// Live array views are counted in the record's private field _frees_arrays, in the bits above
+// Live array views are counted in the record's private field _bookkeeping, in the bits above
 // bit 0 (which trajectory_record.cpp owns): while any exists, the arrays must stay where they are.
 constexpr int one_view = 2;
 
-bool has_views(const Traj *t) { return t->_frees_arrays >= one_view; }
+bool has_views(const Traj *t) { return t->_bookkeeping >= one_view; }
 
 const char view_base_name[] = "pyorvex.defdatastruct.Trajectory1d array view";
 
 void release_view_base(PyObject *capsule) {
     auto *t = static_cast<Traj *>(PyCapsule_GetPointer(capsule, view_base_name));
-    t->_frees_arrays -= one_view;
+    t->_bookkeeping -= one_view;
     Py_DECREF(reinterpret_cast<PyObject *>(t));
 }
 
@@ -30,7 +30,7 @@ PyObject *array_over(Traj *t, double *data, Py_ssize_t size) {
     Ref base(PyCapsule_New(t, view_base_name, release_view_base));
     if (!base) return nullptr;
     Py_INCREF(reinterpret_cast<PyObject *>(t));
-    t->_frees_arrays += one_view;
+    t->_bookkeeping += one_view;
     npy_intp dims[1] = {static_cast<npy_intp>(size)};
     Ref arr(PyArray_New(&PyArray_Type, 1, dims, NPY_DOUBLE, nullptr, data, 0,
                         NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_WRITEABLE,
