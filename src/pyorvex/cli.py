@@ -6,9 +6,12 @@ import argparse
 import os
 import re
 import sys
-from typing import List, Optional, Sequence, Tuple
+from typing import TYPE_CHECKING, List, Optional, Sequence, Tuple
 
 from . import __version__
+
+if TYPE_CHECKING:
+    from .defdatastruct import Trajectory1d
 
 EXIT_OK = 0
 EXIT_FAILURE = 1  # a failure reported in one line on stderr; argparse uses 2 for usage errors
@@ -86,7 +89,7 @@ def cmd_show(args: argparse.Namespace) -> int:
 
 # --- plot ----------------------------------------------------------------------------------------
 
-def load_trajectory(name: str, ident: str):  # -> Trajectory1d
+def load_trajectory(name: str, ident: str) -> Trajectory1d:
     """The trajectory saved under `ident` in a document, with errors a user can act on."""
     from lxml import etree
 

@@ -87,9 +87,10 @@ def run_demo(out_dir: str) -> Tuple[str, Optional[str]]:
         f"peak jerk {j_max:.2f} rad/s^3 at t = {t_j:.2f} s")
 
     # 5. Position, velocity, acceleration and jerk on one time axis.
-    png: Optional[str] = os.path.join(out_dir, "demo.png")
+    png: Optional[str]
     try:
-        plot_trajectory(back, png, derivatives=3, title="demo: minimum-jerk move through a via point")
+        png = plot_trajectory(back, os.path.join(out_dir, "demo.png"), derivatives=3,
+                              title="demo: minimum-jerk move through a via point")
         say(f"plot         {png}")
     except MatplotlibMissing as exc:
         png = None
