@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import numbers
 import operator
 from typing import TYPE_CHECKING
 
@@ -100,10 +101,11 @@ def _integer(value: object, name: str) -> int:
 def _vector(values: npt.ArrayLike, name: str) -> np.ndarray:
     arr = np.asarray(values)
     if arr.dtype.kind == "O":  # Python numbers of other kinds (Fraction, Decimal, ...); not None
-        try:
-            arr = np.array([float(v) for v in arr.ravel()], dtype=np.float64).reshape(arr.shape)
-        except (TypeError, ValueError) as exc:
-            raise TypeError(f"'{name}' must hold real numbers: {exc}") from None
+        flat = arr.ravel()
+        for i, v in enumerate(flat):
+            if not isinstance(v, numbers.Real):
+                raise TypeError(f"'{name}' must hold real numbers, got {v!r} at index {i}")
+        arr = np.array([float(v) for v in flat], dtype=np.float64).reshape(arr.shape)
     elif arr.dtype.kind not in "biuf":
         raise TypeError(f"'{name}' must hold real numbers, got an array of dtype {arr.dtype}")
     if arr.ndim != 1:

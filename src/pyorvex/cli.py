@@ -40,6 +40,8 @@ def read_document(name: str) -> Tuple[str, List[Row]]:
     from lxml import etree
 
     path = document_path(name)
+    if os.path.isdir(path):
+        raise CommandError(f"{path} is a directory, not a document")
     if not os.path.isfile(path):
         hint = ""
         if path != name and os.path.isfile(name):
