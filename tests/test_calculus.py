@@ -156,7 +156,7 @@ def test_derivative_matches_reference(p):
     xs = abscissae(rng, knots)
     for nu in range(p + 1):
         d = t.derivative(nu)
-        expected = ref.derivative(nu)(xs) if nu else ref(xs)
+        expected = ref(xs, nu)
         scale = max(1.0, np.max(np.abs(expected)))
         np.testing.assert_allclose(d(xs), expected, rtol=1e-9, atol=1e-9 * scale)
         np.testing.assert_allclose(d(xs), t(xs, nu), rtol=1e-9, atol=1e-9 * scale)
@@ -203,7 +203,10 @@ def test_derivative_of_antiderivative_is_original(spec, nu):
     back = t.antiderivative(nu).derivative(nu)
     assert (back.p, back.n, back.order) == (t.p, t.n, t.order)
     xs = abscissae(rng, knots)
-    np.testing.assert_allclose(back(xs), t(xs), rtol=1e-8, atol=1e-8)
+    # Differencing amplifies rounding by about (domain / shortest span) per order.
+    spans = np.diff(np.unique(knots))
+    tol = 1e-13 * (2.0 / spans.min()) ** nu
+    np.testing.assert_allclose(back(xs), t(xs), rtol=tol, atol=tol)
 
 
 @settings(max_examples=60, deadline=None)
