@@ -68,17 +68,22 @@ extern const char peval_doc[], dpeval_doc[], ceval_doc[], dceval_doc[];
 // in blocks without branching per element, so a sorted array costs one streaming pass.
 bool strictly_increasing(const double *a, Py_ssize_t m);
 
-// The checks of ceval (derivative false) or dceval (derivative true, order nu >= 0) after the
-// record's views, then the kernel; `increasing_known` skips a repeat of the increasing test on an
-// array the caller has just tested. Overwrites xp with the results; 0, or -1 with an exception.
-int evaluate_array(Traj *self, pyorvex_dview xp, bool derivative, int nu, bool increasing_known);
+// The checks of ceval (derivative false) or dceval (derivative true, order nu) after the record's
+// views, then the kernel. Overwrites xp with the results; 0, or -1 with an exception set.
+int evaluate_array(Traj *self, pyorvex_dview xp, bool derivative, int nu);
 
 // --- evaluation_order.cpp ---------------------------------------------------------------------
 // The permutation that sorts xs ascending with every NaN last: sorted[i] = xs[order[i]], bit for
 // bit. Ties keep no particular order. Needs m values in each of xs, sorted and order; returns
 // false with MemoryError set when its scratch cannot be allocated.
-bool sort_positions(const double *xs, Py_ssize_t m, double *sorted, std::uint32_t *order);
-bool sort_positions(const double *xs, Py_ssize_t m, double *sorted, std::uint64_t *order);
+bool sort_positions(const double *xs, Py_ssize_t m, double *sorted, Py_ssize_t *order);
+
+// --- evaluation_copying.cpp -------------------------------------------------------------------
+// What the call operator computes for an array: the checks and results of ceval (derivative
+// false) or dceval (derivative true, nu >= 0) on the abscissae xs as the call operator would
+// order them, written to out in the order of xs. xs is only read; out holds m doubles.
+int evaluate_copying(Traj *self, const double *xs, double *out, Py_ssize_t m, bool derivative,
+                     int nu);
 
 // --- calculus.cpp -------------------------------------------------------------------------------
 PyObject *derivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt);

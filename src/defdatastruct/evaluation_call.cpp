@@ -5,11 +5,9 @@
 //  - the general one, step by step with the array library (copy, flatten, argsort, fancy
 //    indexing), used whenever the instance overrides ceval or dceval, so that the override sees
 //    exactly the arrays it always has;
-//  - a direct one for everything else, which gives the same results and errors with one copy of
-//    the input, one pass to test the order and, for unordered input, one radix sort whose
-//    permutation scatters the results straight back into the copy.
-#include <cstdint>
-
+//  - a direct one for everything else, which gives the same results and errors while reading
+//    the input where it is (evaluation_copying.cpp): a float64 array is neither copied first
+//    nor sorted when it is already increasing.
 #include "evaluation.hpp"
 
 namespace pyorvex::dds {
@@ -158,45 +156,44 @@ PyObject *fresh_array_direct(PyObject *x) {
 
 // --- the two array routes -------------------------------------------------------------------------
 
-template <class I>
-int evaluate_unordered(Traj *self, double *y, Py_ssize_t m, bool derivative, int nu) {
-    Scratch<double> sorted;
-    Scratch<I> order;
-    if (!sorted.allocate(m) || !order.allocate(m)) return -1;
-    if (!sort_positions(y, m, sorted.data(), order.data())) return -1;
-    if (evaluate_array(self, {sorted.data(), m}, derivative, nu, false) < 0) return -1;
-    const I *at = order.data();
-    const double *values = sorted.data();
-    for (Py_ssize_t i = 0; i < m; ++i) y[at[i]] = values[i];
-    return 0;
+// A plain, aligned, contiguous array of native doubles is read where it is: the call only reads
+// its input.
+bool readable_as_is(PyObject *x) {
+    if (!PyArray_CheckExact(x)) return false;
+    auto *a = reinterpret_cast<PyArrayObject *>(x);
+    return PyArray_TYPE(a) == NPY_DOUBLE && PyArray_ISNOTSWAPPED(a) &&
+           PyArray_IS_C_CONTIGUOUS(a) && PyArray_ISALIGNED(a);
 }
 
 PyObject *evaluate_direct(Traj *self, PyObject *x, int nu) {
-    Ref y;
-    if (plain_real_array(x)) {
-        y = Ref(fresh_array_direct(x));
-    } else {
-        const NumpyCalls *np = numpy_calls();
-        if (np == nullptr) return nullptr;
-        y = Ref(fresh_array_general(*np, x));
-    }
-    if (!y) return nullptr;
-    if (nu < 0) return raise_negative_nu();
+    Ref converted;
     capi::DoubleBuffer buffer;
-    if (!buffer.acquire(y.get())) return nullptr;
-    double *data = buffer.data();
-    const Py_ssize_t m = buffer.size();
-    const bool derivative = nu > 0;
-    int status;
-    if (strictly_increasing(data, m))
-        status = evaluate_array(self, {data, m}, derivative, nu, true);
-    else if (static_cast<std::uint64_t>(m) <= UINT32_MAX)
-        status = evaluate_unordered<std::uint32_t>(self, data, m, derivative, nu);
-    else
-        status = evaluate_unordered<std::uint64_t>(self, data, m, derivative, nu);
-    if (status < 0) return nullptr;
-    buffer.release();
-    return y.release();
+    const double *xs;
+    Py_ssize_t m;
+    if (readable_as_is(x)) {
+        auto *a = reinterpret_cast<PyArrayObject *>(x);
+        if (PyArray_NDIM(a) > 1) return raise_not_one_dimensional();
+        xs = static_cast<const double *>(PyArray_DATA(a));
+        m = PyArray_SIZE(a);
+    } else {
+        if (plain_real_array(x)) {
+            converted = Ref(fresh_array_direct(x));
+        } else {
+            const NumpyCalls *np = numpy_calls();
+            if (np == nullptr) return nullptr;
+            converted = Ref(fresh_array_general(*np, x));
+        }
+        if (!converted || !buffer.acquire(converted.get())) return nullptr;
+        xs = buffer.data();
+        m = buffer.size();
+    }
+    if (nu < 0) return raise_negative_nu();
+    npy_intp size = m;
+    Ref out(PyArray_SimpleNew(1, &size, NPY_DOUBLE));
+    if (!out) return nullptr;
+    auto *result = static_cast<double *>(PyArray_DATA(reinterpret_cast<PyArrayObject *>(out.get())));
+    if (evaluate_copying(self, xs, result, m, nu > 0, nu) < 0) return nullptr;
+    return out.release();
 }
 
 PyObject *evaluate_general(Traj *self, const NumpyCalls &np, PyObject *x, int nu) {

@@ -1,11 +1,14 @@
 // The sorting permutation of an array of abscissae, for the call operator's unordered input.
 //
 // Doubles are mapped to unsigned keys that order like the values (NaN above everything, as the
-// array library sorts them), and the keys are sorted with their positions by a least-significant
-// digit radix sort: linear in the number of points, and much faster than a comparison sort on the
-// millions of points an array call may carry. The sorted values come back from the keys, except
-// NaNs, which are copied from the input so that their bits are kept.
+// array library sorts them). The points are distributed by value over about m/8 equal-width
+// buckets between the smallest and the largest value, and each bucket, a handful of points for
+// abscissae spread over a domain, is sorted by key in the cache: one scattering pass over the
+// data instead of the log m passes of a comparison sort. Clustered values only make some buckets
+// larger, which then cost what a comparison sort of them costs. The sorted values come back from
+// the keys, except NaNs, which are copied from the input so that their bits are kept.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <numeric>
@@ -19,13 +22,9 @@ namespace {
 constexpr std::uint64_t kTopBit = std::uint64_t{1} << 63;
 constexpr std::uint64_t kNanKey = ~std::uint64_t{0};  // above the key of +inf
 
-constexpr int kDigitBits = 11;
-constexpr int kPasses = (64 + kDigitBits - 1) / kDigitBits;
-constexpr std::size_t kBuckets = std::size_t{1} << kDigitBits;
-constexpr std::uint64_t kDigitMask = kBuckets - 1;
-
-// Below this size a comparison sort of the positions is cheaper than six radix passes.
-constexpr std::size_t kRadixThreshold = 2048;
+// Below this size a comparison sort of the positions is as fast as anything.
+constexpr std::size_t kBucketThreshold = 1024;
+constexpr std::size_t kPointsPerBucket = 8;
 
 std::uint64_t key_of(double x) {
     if (x != x) return kNanKey;
@@ -41,91 +40,97 @@ double value_of(std::uint64_t key) {
     return x;
 }
 
-template <class I>
-void fill_sorted(const double *xs, const std::uint64_t *keys, const I *order, std::size_t m,
-                 double *sorted) {
-    for (std::size_t i = 0; i < m; ++i)
-        sorted[i] = keys[i] == kNanKey ? xs[order[i]] : value_of(keys[i]);
-}
+// A key and the position it came from.
+struct Item {
+    std::uint64_t key;
+    std::uint64_t pos;
+};
 
-template <class I>
-bool sort_small(const double *xs, std::size_t m, double *sorted, I *order) {
-    Scratch<std::uint64_t> keys;
-    if (!keys.allocate(static_cast<Py_ssize_t>(m))) return false;
-    std::uint64_t *k = keys.data();
-    for (std::size_t i = 0; i < m; ++i) k[i] = key_of(xs[i]);
-    std::iota(order, order + m, I{0});
-    std::sort(order, order + m, [k](I a, I b) { return k[a] < k[b]; });
+bool by_key(const Item &a, const Item &b) { return a.key < b.key; }
+
+void sort_small(const double *xs, std::size_t m, double *sorted, Py_ssize_t *order) {
+    std::iota(order, order + m, Py_ssize_t{0});
+    std::sort(order, order + m, [xs](Py_ssize_t a, Py_ssize_t b) {
+        return key_of(xs[a]) < key_of(xs[b]);
+    });
     for (std::size_t i = 0; i < m; ++i) sorted[i] = xs[order[i]];
-    return true;
 }
 
-template <class I>
-bool sort_radix(const double *xs, std::size_t m, double *sorted, I *order) {
-    Scratch<std::uint64_t> keys_a, keys_b;
-    Scratch<I> positions_b;
-    Scratch<std::size_t> counts;
-    const auto size = static_cast<Py_ssize_t>(m);
-    if (!keys_a.allocate(size) || !keys_b.allocate(size) || !positions_b.allocate(size) ||
-        !counts.allocate(static_cast<Py_ssize_t>(kPasses * kBuckets)))
-        return false;
+// Bucket of a value: monotone in the value (a subtraction and a multiplication by a positive
+// constant, then truncation), NaN in a last bucket of its own.
+struct Buckets {
+    double lo = 0.0, scale = 0.0;
+    std::size_t count = 0;  // value buckets; bucket `count` holds the NaNs
 
-    // Keys, positions and the digit counts of every pass in one sweep.
-    std::size_t *count = counts.data();
-    std::fill_n(count, kPasses * kBuckets, std::size_t{0});
-    std::uint64_t *src_keys = keys_a.data();
+    std::size_t of(double x) const {
+        if (x != x) return count;
+        const double f = (x - lo) * scale;
+        return f < static_cast<double>(count) ? static_cast<std::size_t>(f) : count - 1;
+    }
+};
+
+Buckets make_buckets(const double *xs, std::size_t m) {
+    double lo = INFINITY, hi = -INFINITY;
     for (std::size_t i = 0; i < m; ++i) {
-        const std::uint64_t key = key_of(xs[i]);
-        src_keys[i] = key;
-        order[i] = static_cast<I>(i);
-        for (int pass = 0; pass < kPasses; ++pass)
-            ++count[pass * kBuckets + ((key >> (pass * kDigitBits)) & kDigitMask)];
+        const double x = xs[i];
+        lo = x < lo ? x : lo;
+        hi = x > hi ? x : hi;
     }
-
-    std::uint64_t *dst_keys = keys_b.data();
-    I *src_pos = order;
-    I *dst_pos = positions_b.data();
-    for (int pass = 0; pass < kPasses; ++pass) {
-        std::size_t *c = count + pass * kBuckets;
-        const int shift = pass * kDigitBits;
-        // A digit shared by every key leaves the order as it is.
-        if (c[(src_keys[0] >> shift) & kDigitMask] == m) continue;
-        std::size_t offset = 0;
-        for (std::size_t b = 0; b < kBuckets; ++b) {
-            const std::size_t here = c[b];
-            c[b] = offset;
-            offset += here;
-        }
-        for (std::size_t i = 0; i < m; ++i) {
-            const std::uint64_t key = src_keys[i];
-            const std::size_t at = c[(key >> shift) & kDigitMask]++;
-            dst_keys[at] = key;
-            dst_pos[at] = src_pos[i];
-        }
-        std::swap(src_keys, dst_keys);
-        std::swap(src_pos, dst_pos);
+    Buckets b;
+    const std::size_t count = std::max<std::size_t>(m / kPointsPerBucket, 1);
+    const double width = hi - lo;
+    const double scale = static_cast<double>(count) / width;
+    // All NaN, a single value, an infinite or a tiny range: every value in one bucket.
+    b.count = 1;
+    if (width > 0.0 && std::isfinite(width) && std::isfinite(scale)) {
+        b.lo = lo;
+        b.scale = scale;
+        b.count = count;
     }
-    if (src_pos != order) std::memcpy(order, src_pos, m * sizeof(I));
-    fill_sorted(xs, src_keys, order, m, sorted);
-    return true;
+    return b;
 }
 
-template <class I>
-bool sort_any(const double *xs, Py_ssize_t m, double *sorted, I *order) {
-    if (m <= 0) return true;
-    const auto count = static_cast<std::size_t>(m);
-    if (count < kRadixThreshold) return sort_small(xs, count, sorted, order);
-    return sort_radix(xs, count, sorted, order);
+bool sort_buckets(const double *xs, std::size_t m, double *sorted, Py_ssize_t *order) {
+    const Buckets b = make_buckets(xs, m);
+    Scratch<Item> items;
+    Scratch<std::size_t> starts;
+    const auto slots = static_cast<Py_ssize_t>(b.count) + 2;
+    if (!items.allocate(static_cast<Py_ssize_t>(m)) || !starts.allocate(slots)) return false;
+    std::size_t *next = starts.data();
+    std::fill_n(next, slots, std::size_t{0});
+    for (std::size_t i = 0; i < m; ++i) ++next[b.of(xs[i]) + 1];
+    for (Py_ssize_t q = 1; q < slots; ++q) next[q] += next[q - 1];
+    // next[q] is the first slot of bucket q; it advances as the bucket fills, ending at the
+    // first slot of bucket q + 1.
+    Item *it = items.data();
+    for (std::size_t i = 0; i < m; ++i) {
+        const double x = xs[i];
+        it[next[b.of(x)]++] = {key_of(x), i};
+    }
+    std::size_t begin = 0;
+    for (std::size_t q = 0; q < b.count; ++q) {
+        const std::size_t end = next[q];
+        if (end - begin > 1) std::sort(it + begin, it + end, by_key);
+        begin = end;
+    }
+    for (std::size_t i = 0; i < m; ++i) {
+        const Item item = it[i];
+        order[i] = static_cast<Py_ssize_t>(item.pos);
+        sorted[i] = item.key == kNanKey ? xs[item.pos] : value_of(item.key);
+    }
+    return true;
 }
 
 }  // namespace
 
-bool sort_positions(const double *xs, Py_ssize_t m, double *sorted, std::uint32_t *order) {
-    return sort_any(xs, m, sorted, order);
-}
-
-bool sort_positions(const double *xs, Py_ssize_t m, double *sorted, std::uint64_t *order) {
-    return sort_any(xs, m, sorted, order);
+bool sort_positions(const double *xs, Py_ssize_t m, double *sorted, Py_ssize_t *order) {
+    if (m <= 0) return true;
+    const auto count = static_cast<std::size_t>(m);
+    if (count < kBucketThreshold) {
+        sort_small(xs, count, sorted, order);
+        return true;
+    }
+    return sort_buckets(xs, count, sorted, order);
 }
 
 }  // namespace pyorvex::dds

@@ -94,12 +94,12 @@ bool strictly_increasing(const double *a, Py_ssize_t m) {
     return true;
 }
 
-int evaluate_array(Traj *self, pyorvex_dview xp, bool derivative, int nu, bool increasing_known) {
+int evaluate_array(Traj *self, pyorvex_dview xp, bool derivative, int nu) {
     pyorvex_dview knots, cpts;
     if (!record_views(self, &knots, &cpts)) return -1;
     const Py_ssize_t m = xp.data != nullptr ? xp.size : 0;
     if (m == 0) return raise_value_error("zero size arrays are not allowed");
-    if (!increasing_known && !strictly_increasing(xp.data, m))
+    if (!strictly_increasing(xp.data, m))
         return raise_value_error("'xp' must be increasing");
     // The increasing test makes the two end elements enough.
     if (xp.data[0] < start_of(knots) || xp.data[m - 1] > stop_of(knots))
@@ -162,7 +162,7 @@ int ceval_op(Traj *self, pyorvex_dview xp, int skip_dispatch) {
         Ref result(PyObject_CallOneArg(method.get(), view.get()));
         return result ? 0 : -1;
     }
-    return evaluate_array(self, xp, false, 0, false);
+    return evaluate_array(self, xp, false, 0);
 }
 
 int dceval_op(Traj *self, pyorvex_dview xp, int skip_dispatch, pyorvex_opt_nu *opt) {
@@ -177,7 +177,7 @@ int dceval_op(Traj *self, pyorvex_dview xp, int skip_dispatch, pyorvex_opt_nu *o
         Ref result(PyObject_CallFunction(method.get(), "Oi", view.get(), nu));
         return result ? 0 : -1;
     }
-    return evaluate_array(self, xp, true, nu, false);
+    return evaluate_array(self, xp, true, nu);
 }
 
 // --- Python-visible methods -------------------------------------------------------------------------
