@@ -106,8 +106,8 @@ splines = st.tuples(st.integers(0, 2**32 - 1), st.integers(0, 7), st.integers(0,
 
 @settings(max_examples=60, deadline=None)
 @given(splines, st.integers(1, 3))
-def test_derivative_of_antiderivative_is_original(spec, nu):
-    seed, p, extra, repeat = spec
+def test_derivative_of_antiderivative_is_original(spline, nu):
+    seed, p, extra, repeat = spline
     rng = np.random.default_rng(seed)
     t, knots, _ = random_traj(rng, p, p + extra, start=-1.0, stop=1.0, order=nu, repeat=repeat)
     back = t.antiderivative(nu).derivative(nu)
@@ -120,8 +120,8 @@ def test_derivative_of_antiderivative_is_original(spec, nu):
 
 @settings(max_examples=60, deadline=None)
 @given(splines, st.integers(0, 3))
-def test_degree_elevation_keeps_the_curve(spec, nu):
-    seed, p, extra, repeat = spec
+def test_degree_elevation_keeps_the_curve(spline, nu):
+    seed, p, extra, repeat = spline
     rng = np.random.default_rng(seed)
     t, knots, _ = random_traj(rng, p, p + extra, start=0.0, stop=5.0, repeat=repeat)
     e = t.degelev(nu)
