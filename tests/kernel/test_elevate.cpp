@@ -86,14 +86,6 @@ TEST(ElevateDegree, HighDegreesAndLongSplines) {
         EXPECT_NEAR(ops::value(q, x), ops::value(bez, x), 1e-9);
 }
 
-TEST(ElevateDegree, ZeroTimesCopies) {
-    std::mt19937 rng(54);
-    const Spline s = ops::make(rng, ops::Shape::unclamped, 3, 7);
-    const Spline q = elevated(s, 0);
-    EXPECT_EQ(q.t, s.t);
-    EXPECT_EQ(q.c, s.c);
-}
-
 TEST(ElevateDegree, KnotVectorsWithoutMeaningGiveNaNOfTheDocumentedSize) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const std::vector<std::vector<double>> bad = {
