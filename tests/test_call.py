@@ -95,6 +95,18 @@ def test_direct_route_matches_step_by_step_route(name, nu):
     assert outcome(make_traj(KNOTS, CPTS, 3), x, nu) == expected
 
 
+@pytest.mark.parametrize("nu", [0, 1, 3])
+def test_blockwise_evaluation_matches_one_kernel_call(traj, nu):
+    x = np.sort(np.random.default_rng(5).uniform(0.0, 2.0, 20_000))
+    # A trailing NaN passes the order test and keeps the array in one kernel call.
+    whole = np.r_[x, np.nan]
+    traj.ceval(whole) if nu == 0 else traj.dceval(whole, nu)
+    np.testing.assert_array_equal(traj(x, nu), whole[:-1])
+    if nu:
+        traj.dceval(x, nu)
+        np.testing.assert_array_equal(x, whole[:-1])
+
+
 @pytest.mark.parametrize(
     "x, value",
     [(0.5, 0.5), (np.float64(0.5), 0.5), (np.float32(0.5), 0.5), (np.int64(1), 1.0), (True, 1.0),

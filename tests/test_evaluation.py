@@ -135,14 +135,16 @@ def test_array_forms_work_in_place(traj):
     assert state(traj) == state(make_traj(KNOTS, CPTS, 3))
 
 
+@pytest.mark.parametrize("nu", [None, 1])
 @pytest.mark.parametrize("view", ["get_knotvector_asarray", "get_cpts_asarray"])
-def test_array_sharing_the_record_reads_the_old_record(view):
+def test_array_sharing_the_record_reads_the_old_record(view, nu):
     knots, cpts = np.arange(7.0), np.array([1.5, 2.5, 3.0, 4.5])
     t, reference = make_traj(knots, cpts, 2), make_traj(knots, cpts, 2)
     xp = getattr(t, view)()
     expected = xp.copy()
-    reference.ceval(expected)
-    t.ceval(xp)
+    evaluate = (lambda u, a: u.ceval(a)) if nu is None else (lambda u, a: u.dceval(a, nu))
+    evaluate(reference, expected)
+    evaluate(t, xp)
     np.testing.assert_array_equal(xp, expected)
 
 

@@ -52,6 +52,10 @@ private:
     T *data_ = nullptr;
 };
 
+// Arrays are evaluated in blocks of this many points where the results allow it: a block stays in
+// the cache between its test, its copy and the kernel.
+constexpr Py_ssize_t kEvaluationBlock = 4096;
+
 // --- evaluation_point.cpp ---------------------------------------------------------------------
 double peval_op(Traj *self, double x, int skip_dispatch);
 double dpeval_op(Traj *self, double x, int skip_dispatch, pyorvex_opt_nu *opt);
@@ -64,9 +68,13 @@ PyObject *py_ceval(PyObject *self, PyObject *xp);
 PyObject *py_dceval(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
 extern const char peval_doc[], dpeval_doc[], ceval_doc[], dceval_doc[];
 
-// Fails at the first i with a[i-1] >= a[i]; NaN never fails a comparison. Reads the whole array
-// in blocks without branching per element, so a sorted array costs one streaming pass.
+// Fails at the first i with a[i-1] >= a[i]; NaN never fails a comparison. A sorted array costs
+// one streaming pass.
 bool strictly_increasing(const double *a, Py_ssize_t m);
+
+// True when some pair a[j-1], a[j] with j in [from, end) is not in increasing order or holds a
+// NaN (both make the comparison a[j-1] < a[j] false).
+bool order_suspect(const double *a, Py_ssize_t from, Py_ssize_t end);
 
 // The checks of ceval (derivative false) or dceval (derivative true, order nu) after the record's
 // views, then the kernel. Overwrites xp with the results; 0, or -1 with an exception set.

@@ -17,8 +17,6 @@ namespace pyorvex::dds {
 
 namespace {
 
-constexpr Py_ssize_t kBlock = 4096;
-
 int raise_value_error(const char *message) {
     PyErr_SetString(PyExc_ValueError, message);
     return -1;
@@ -78,15 +76,19 @@ int evaluate_copying(Traj *self, const double *xs, double *out, Py_ssize_t m, bo
         if (!strictly_increasing(xs, m)) return unordered(r, xs, out, m, derivative, nu);
         return raise_value_error("domain error");
     }
-    for (Py_ssize_t i = 0; i < m; i += kBlock) {
-        const Py_ssize_t end = std::min(m, i + kBlock);
-        int broken = 0, nan = xs[i] != xs[i];
-        for (Py_ssize_t j = std::max<Py_ssize_t>(i, 1); j < end; ++j) {
-            broken |= static_cast<int>(xs[j - 1] >= xs[j]);
-            nan |= static_cast<int>(xs[j] != xs[j]);
+    for (Py_ssize_t i = 0; i < m; i += kEvaluationBlock) {
+        const Py_ssize_t end = std::min(m, i + kEvaluationBlock);
+        // One vector test tells the usual block (increasing, no NaN) from the others, which
+        // are then looked at closely.
+        if (order_suspect(xs, i, end)) {
+            int broken = 0, nan = 0;
+            for (Py_ssize_t j = std::max<Py_ssize_t>(i, 1); j < end; ++j) {
+                broken |= static_cast<int>(xs[j - 1] >= xs[j]);
+                nan |= static_cast<int>(xs[j - 1] != xs[j - 1] || xs[j] != xs[j]);
+            }
+            if (broken) return unordered(r, xs, out, m, derivative, nu);
+            if (nan) return whole(r, xs, out, m, i, derivative, nu);
         }
-        if (broken) return unordered(r, xs, out, m, derivative, nu);
-        if (nan) return whole(r, xs, out, m, i, derivative, nu);
         run_kernel(r, xs + i, out + i, end - i, derivative, nu);
     }
     return 0;
