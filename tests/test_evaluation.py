@@ -138,7 +138,8 @@ def test_array_forms_work_in_place(traj):
 @pytest.mark.parametrize("nu", [None, 1])
 @pytest.mark.parametrize("view", ["get_knotvector_asarray", "get_cpts_asarray"])
 def test_array_sharing_the_record_reads_the_old_record(view, nu):
-    knots, cpts = np.arange(7.0), np.array([1.5, 2.5, 3.0, 4.5])
+    # Strictly increasing and inside the domain, and longer than a block of evaluation.
+    knots, cpts = np.arange(10_000.0), np.linspace(1.5, 9000.0, 9997)
     t, reference = make_traj(knots, cpts, 2), make_traj(knots, cpts, 2)
     xp = getattr(t, view)()
     expected = xp.copy()
