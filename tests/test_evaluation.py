@@ -122,6 +122,23 @@ def test_array_checks_in_order(traj, values, message, nu):
         np.testing.assert_array_equal(xp, before)
 
 
+@pytest.mark.parametrize("m", [2, 3, 5, 8, 9, 12, 17, 1030])
+def test_order_test_sees_every_position(traj, m):
+    # Every lane and tail of the vectorised scans: a repeat anywhere fails, a NaN anywhere passes.
+    xs = np.linspace(0.0, 1.0, m)
+    expected = xs.copy()
+    traj.dceval(expected, 2)
+    for k in range(1, m):
+        repeat, nan = xs.copy(), xs.copy()
+        repeat[k] = repeat[k - 1]
+        nan[k] = math.nan
+        with pytest.raises(ValueError, match="'xp' must be increasing"):
+            traj.dceval(repeat, 2)
+        traj.dceval(nan, 2)
+        assert math.isnan(nan[k])
+        np.testing.assert_allclose(np.delete(nan, k), np.delete(expected, k), rtol=1e-12)
+
+
 def test_array_forms_work_in_place(traj):
     xs = np.array([0.0, 0.1, math.nan, 0.05, 1.0])  # NaN never fails the order test
     xp = xs.copy()

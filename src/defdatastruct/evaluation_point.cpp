@@ -5,10 +5,6 @@
 #include <cstdint>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "evaluation.hpp"
 
 namespace pyorvex::dds {
@@ -101,43 +97,6 @@ int derivative_in_place(Traj *self, pyorvex_dview xp, pyorvex_dview knots, pyorv
 }
 
 }  // namespace
-
-// The order tests run on every array evaluation, so they are written with SSE2 (part of every
-// x86-64): the compiler keeps floating-point comparisons scalar to preserve their exception
-// flags. Elsewhere the scalar loops do the same work.
-bool strictly_increasing(const double *a, Py_ssize_t m) {
-    // Blocks bound the work done past a break without a test per element.
-    constexpr Py_ssize_t block = 1024;
-    for (Py_ssize_t i = 1; i < m; i += block) {
-        const Py_ssize_t end = std::min(m, i + block);
-        Py_ssize_t j = i;
-        int bad = 0;
-#if defined(__SSE2__)
-        __m128d acc = _mm_setzero_pd();
-        for (; j + 2 <= end; j += 2)
-            acc = _mm_or_pd(acc, _mm_cmpge_pd(_mm_loadu_pd(a + j - 1), _mm_loadu_pd(a + j)));
-        bad = _mm_movemask_pd(acc);
-#endif
-        for (; j < end; ++j) bad |= static_cast<int>(a[j - 1] >= a[j]);
-        if (bad) return false;
-    }
-    return true;
-}
-
-bool order_suspect(const double *a, Py_ssize_t from, Py_ssize_t end) {
-    Py_ssize_t j = std::max<Py_ssize_t>(from, 1);
-    int suspect = 0;
-#if defined(__SSE2__)
-    __m128d acc0 = _mm_setzero_pd(), acc1 = _mm_setzero_pd();
-    for (; j + 4 <= end; j += 4) {
-        acc0 = _mm_or_pd(acc0, _mm_cmpnlt_pd(_mm_loadu_pd(a + j - 1), _mm_loadu_pd(a + j)));
-        acc1 = _mm_or_pd(acc1, _mm_cmpnlt_pd(_mm_loadu_pd(a + j + 1), _mm_loadu_pd(a + j + 2)));
-    }
-    suspect = _mm_movemask_pd(_mm_or_pd(acc0, acc1));
-#endif
-    for (; j < end; ++j) suspect |= static_cast<int>(!(a[j - 1] < a[j]));
-    return suspect != 0;
-}
 
 int evaluate_array(Traj *self, pyorvex_dview xp, bool derivative, int nu) {
     pyorvex_dview knots, cpts;
