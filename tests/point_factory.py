@@ -5,7 +5,7 @@ import ctypes
 import numpy as np
 from scipy.interpolate import BSpline
 
-from pyorvex.defdatastruct import Trajectory1d
+from pyorvex.defdatastruct import Point1d, Trajectory1d
 
 CUBIC_KNOTS = [0.0, 0.0, 0.0, 0.0, 0.3, 0.5, 0.8, 2.0, 2.0, 2.0, 2.0]
 CUBIC_CPTS = [1.0, -0.5, 2.0, 3.5, 0.25, -1.0, 4.0]
@@ -53,3 +53,19 @@ def vtable_entry(cls, index, prototype):
     address = ctypes.c_void_p.from_address(table + index * ctypes.sizeof(ctypes.c_void_p)).value
     assert address, f"entry {index} of the method table is empty"
     return prototype(address)
+
+
+class Spy(Point1d):
+    """A point that logs which of its attributes are read, in order."""
+
+    def __init__(self, *args):
+        super().__init__(*args)
+        self.log = []
+
+    def _read(name):
+        def get(self):
+            self.log.append(name)
+            return getattr(Point1d, name).__get__(self)
+        return property(get)
+
+    t, val, order = _read("t"), _read("val"), _read("order")

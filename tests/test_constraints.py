@@ -7,7 +7,7 @@ from collections import namedtuple
 import numpy as np
 import pytest
 
-from point_factory import cpts_of, knots_of, make_traj, oracle, record, vtable_entry
+from point_factory import Spy, cpts_of, knots_of, make_traj, oracle, record, vtable_entry
 from pyorvex.defdatastruct import Point1d, Trajectory1d
 
 METHODS = ["setValueTr", "setValueAm"]
@@ -18,22 +18,6 @@ Triple = namedtuple("Triple", "t val order")
 ENTRY = {("setValueTr", "point"): 35, ("setValueTr", "tuple"): 36,
          ("setValueAm", "point"): 37, ("setValueAm", "tuple"): 38}
 ENTRY_TYPE = ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.py_object, ctypes.py_object, ctypes.c_int)
-
-
-class Spy(Point1d):
-    """A constraint point that logs which of its attributes are read."""
-
-    def __init__(self, *args):
-        super().__init__(*args)
-        self.log = []
-
-    def _read(name):
-        def get(self):
-            self.log.append(name)
-            return getattr(Point1d, name).__get__(self)
-        return property(get)
-
-    t, val, order = _read("t"), _read("val"), _read("order")
 
 
 def refused(traj, call, exc, message=None):
@@ -209,13 +193,6 @@ def test_set_value_am_to_zero_clears_the_control_points():
     traj.setValueAm(pt)
     assert not cpts_of(traj).any()
     assert pt.log == ["order", "t", "val"]
-
-
-def test_constraint_on_borrowed_memory_is_seen_by_its_holder():
-    traj = make_traj()
-    view = traj.get_cpts_asarray()
-    traj.setValueTr((0.0, 10.0, 0))
-    assert view[0] == pytest.approx(10.0)
 
 
 # --- overrides ------------------------------------------------------------------------------------

@@ -10,7 +10,7 @@ from collections import namedtuple
 import numpy as np
 import pytest
 
-from point_factory import capsule_pointer, make_traj, vtable_entry
+from point_factory import Spy, capsule_pointer, make_traj, vtable_entry
 from pyorvex import defdatastruct
 from pyorvex.defdatastruct import Point1d
 
@@ -31,22 +31,6 @@ class Doubled(Point1d):
     @property
     def t(self):
         return 2 * Point1d.t.__get__(self)
-
-
-class Spy(Point1d):
-    """A subclass that logs which attributes are read."""
-
-    def __init__(self, *args):
-        super().__init__(*args)
-        self.log = []
-
-    def _read(name):
-        def get(self):
-            self.log.append(name)
-            return getattr(Point1d, name).__get__(self)
-        return property(get)
-
-    t, val, order = _read("t"), _read("val"), _read("order")
 
 
 # --- construction and conversions ----------------------------------------------------------------
@@ -102,12 +86,9 @@ def test_constructor_argument_errors(args, kwargs, message):
     assert str(info.value) == message
 
 
-def test_constructor_keywords():
-    assert fields(Point1d(order=2, val=1.0, t=0.5)) == (0.5, 1.0, 2)
+def test_keywords_and_allocation_without_constructor():
     assert fields(Point1d(0.5, order=2, val=1.0)) == (0.5, 1.0, 2)
 
-
-def test_allocation_without_constructor_gives_zeros():
     class Quiet(Point1d):
         def __init__(self):
             pass
@@ -119,8 +100,7 @@ def test_allocation_without_constructor_gives_zeros():
 # --- properties -----------------------------------------------------------------------------------
 
 @pytest.mark.parametrize("name, value, expected", [
-    ("t", 3, 3.0), ("t", np.float64(-1e-05), -1e-05), ("val", True, 1.0),
-    ("order", 6.99, 6), ("order", np.int32(5), 5), ("order", 4294967295, 4294967295),
+    ("t", 3, 3.0), ("val", np.float32(0.5), 0.5), ("order", 6.99, 6),
 ])
 def test_property_assignment_converts(name, value, expected):
     pt = Point1d(1.0, 2.0, 3)
@@ -199,16 +179,19 @@ def test_copy_of_subclass_is_plain_and_reads_properties(make_copy):
     assert type(dup) is Point1d and fields(dup) == (3.0, 2.0, 3)
 
 
-def test_copy_override_is_honoured_by_the_copy_module():
+def test_copy_override_is_honoured_by_the_copy_module_and_the_table():
     class Own(Point1d):
         def copy(self):
             return Own(self.t + 1.0, self.val, self.order)
 
+    entry = vtable_entry(Point1d, 6, ctypes.PYFUNCTYPE(ctypes.py_object, ctypes.py_object,
+                                                        ctypes.c_int))
     pt = Own(1.0, 2.0, 3)
-    for dup in (copy.copy(pt), copy.deepcopy(pt)):
+    for dup in (copy.copy(pt), copy.deepcopy(pt), entry(pt, 0)):
         assert type(dup) is Own and fields(dup) == (2.0, 2.0, 3)
     # The built-in copy, called as such, ignores the override.
-    assert type(Point1d.copy(pt)) is Point1d
+    for dup in (Point1d.copy(pt), entry(pt, 1)):
+        assert type(dup) is Point1d and fields(dup) == (1.0, 2.0, 3)
 
 
 @pytest.mark.parametrize("result, exc", [(None, None), (3, TypeError), ((1, 2, 3), TypeError)])
@@ -222,19 +205,6 @@ def test_copy_override_result_is_checked(result, exc):
     else:
         with pytest.raises(exc, match=r"^Cannot convert \w+ to pyorvex\.defdatastruct\.Point1d$"):
             copy.copy(Odd(1.0, 2.0, 3))
-
-
-def test_copy_table_entry_dispatches_on_flag():
-    class Own(Point1d):
-        def copy(self):
-            return "override"
-
-    entry = vtable_entry(Point1d, 6, ctypes.PYFUNCTYPE(ctypes.py_object, ctypes.py_object,
-                                                        ctypes.c_int))
-    pt = Own(1.0, 2.0, 3)
-    with pytest.raises(TypeError, match="^Cannot convert str to"):
-        entry(pt, 0)
-    assert entry(pt, 1) == Point1d(1.0, 2.0, 3)
 
 
 # --- equality, hashing, ordering ------------------------------------------------------------------
