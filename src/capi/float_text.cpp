@@ -1,0 +1,201 @@
+#include "float_text.hpp"
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "ref.hpp"
+
+namespace pyorvex::capi {
+
+namespace {
+
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The shortest digits d1..dk and the exponent e such that 0.d1..dk x 10^e reads back to x (x
+// finite, sign already taken off). std::to_chars without a precision gives the shortest
+// round-trip digits, nearest to x on ties, which is what repr picks as well.
+int shortest_digits(double x, char *digits, int *decpt) {
+    char sci[kFloatTextMax];
+    const auto res = std::to_chars(sci, sci + sizeof sci, x, std::chars_format::scientific);
+    const char *p = sci;
+    const char *end = res.ptr;
+    int k = 0;
+    digits[k++] = *p++;
+    if (p < end && *p == '.') {
+        ++p;
+        while (p < end && is_digit(*p)) digits[k++] = *p++;
+    }
+    // "e+XX" / "e-XXX"
+    ++p;
+    const bool neg = *p == '-';
+    ++p;
+    int e = 0;
+    while (p < end) e = e * 10 + (*p++ - '0');
+    *decpt = (neg ? -e : e) + 1;
+    return k;
+}
+
+}  // namespace
+
+int format_float(double x, char *out) {
+    char *o = out;
+    if (std::isnan(x)) {
+        std::memcpy(o, "nan", 3);
+        return 3;
+    }
+    if (std::signbit(x)) {
+        *o++ = '-';
+        x = -x;
+    }
+    if (std::isinf(x)) {
+        std::memcpy(o, "inf", 3);
+        return static_cast<int>(o - out) + 3;
+    }
+    char digits[24];
+    int decpt = 0;
+    const int k = shortest_digits(x, digits, &decpt);
+    if (decpt > -4 && decpt <= 16) {
+        if (decpt <= 0) {
+            *o++ = '0';
+            *o++ = '.';
+            for (int i = decpt; i < 0; ++i) *o++ = '0';
+            std::memcpy(o, digits, static_cast<size_t>(k));
+            o += k;
+        } else if (decpt < k) {
+            std::memcpy(o, digits, static_cast<size_t>(decpt));
+            o += decpt;
+            *o++ = '.';
+            std::memcpy(o, digits + decpt, static_cast<size_t>(k - decpt));
+            o += k - decpt;
+        } else {
+            std::memcpy(o, digits, static_cast<size_t>(k));
+            o += k;
+            for (int i = k; i < decpt; ++i) *o++ = '0';
+            *o++ = '.';
+            *o++ = '0';
+        }
+    } else {
+        *o++ = digits[0];
+        if (k > 1) {
+            *o++ = '.';
+            std::memcpy(o, digits + 1, static_cast<size_t>(k - 1));
+            o += k - 1;
+        }
+        int e = decpt - 1;
+        *o++ = 'e';
+        *o++ = e < 0 ? '-' : '+';
+        if (e < 0) e = -e;
+        if (e >= 100) *o++ = static_cast<char>('0' + e / 100);
+        *o++ = static_cast<char>('0' + (e / 10) % 10);
+        *o++ = static_cast<char>('0' + e % 10);
+    }
+    return static_cast<int>(o - out);
+}
+
+bool parse_float_fast(const char *first, const char *last, double *out) {
+    const Py_ssize_t len = last - first;
+    // The three special texts that format_float writes.
+    if (len == 3 || len == 4) {
+        if (len == 3 && std::memcmp(first, "inf", 3) == 0) {
+            *out = std::numeric_limits<double>::infinity();
+            return true;
+        }
+        if (len == 4 && std::memcmp(first, "-inf", 4) == 0) {
+            *out = -std::numeric_limits<double>::infinity();
+            return true;
+        }
+        if (len == 3 && std::memcmp(first, "nan", 3) == 0) {
+            // float("nan") is the positive quiet NaN.
+            *out = std::bit_cast<double>(UINT64_C(0x7ff8000000000000));
+            return true;
+        }
+    }
+    // Strict check of the plain decimal form, so that from_chars, which accepts more (and some
+    // of it differently), only ever sees texts on which it agrees with float().
+    const char *p = first;
+    if (p < last && *p == '+') {
+        first = ++p;  // from_chars takes no '+'
+    } else if (p < last && *p == '-') {
+        ++p;
+    }
+    int mantissa_digits = 0;
+    for (; p < last && is_digit(*p); ++p) ++mantissa_digits;
+    if (p < last && *p == '.') {
+        for (++p; p < last && is_digit(*p); ++p) ++mantissa_digits;
+    }
+    if (mantissa_digits == 0) return false;
+    if (p < last && (*p == 'e' || *p == 'E')) {
+        ++p;
+        if (p < last && (*p == '+' || *p == '-')) ++p;
+        if (p == last || !is_digit(*p)) return false;
+        while (p < last && is_digit(*p)) ++p;
+    }
+    if (p != last) return false;
+    // Overflow and underflow are left to float(), which gives inf or a (signed) zero.
+    const auto res = std::from_chars(first, last, *out, std::chars_format::general);
+    return res.ec == std::errc() && res.ptr == last;
+}
+
+bool parse_float(const char *first, const char *last, double *out) {
+    if (parse_float_fast(first, last, out)) return true;
+    Ref text(PyUnicode_DecodeUTF8(first, last - first, "strict"));
+    if (!text) return false;
+    Ref value(PyFloat_FromString(text.get()));
+    if (!value) return false;
+    *out = PyFloat_AS_DOUBLE(value.get());
+    return true;
+}
+
+PyObject *join_floats(const double *data, Py_ssize_t count) {
+    if (count <= 0) return PyUnicode_FromStringAndSize("", 0);
+    constexpr Py_ssize_t per_value = kFloatTextMax + 1;
+    if (count > PY_SSIZE_T_MAX / per_value) return PyErr_NoMemory();
+    char *buf = static_cast<char *>(PyMem_Malloc(static_cast<size_t>(count * per_value)));
+    if (buf == nullptr) return PyErr_NoMemory();
+    char *o = buf;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        if (i > 0) *o++ = ' ';
+        o += format_float(data[i], o);
+    }
+    const Py_ssize_t len = o - buf;
+    // The text is ASCII: a compact str of one byte per character takes it with a single copy.
+    PyObject *s = PyUnicode_New(len, 127);
+    if (s != nullptr) std::memcpy(PyUnicode_DATA(s), buf, static_cast<size_t>(len));
+    PyMem_Free(buf);
+    return s;
+}
+
+Py_ssize_t count_space_pieces(const char *text, Py_ssize_t len) {
+    Py_ssize_t pieces = 1;
+    const char *p = text;
+    const char *end = text + len;
+    while (p < end) {
+        const void *hit = std::memchr(p, ' ', static_cast<size_t>(end - p));
+        if (hit == nullptr) break;
+        ++pieces;
+        p = static_cast<const char *>(hit) + 1;
+    }
+    return pieces;
+}
+
+bool parse_space_separated(const char *text, Py_ssize_t len, double *out, Py_ssize_t keep) {
+    const char *p = text;
+    const char *end = text + len;
+    Py_ssize_t i = 0;
+    for (;;) {
+        const void *hit = std::memchr(p, ' ', static_cast<size_t>(end - p));
+        const char *stop = hit ? static_cast<const char *>(hit) : end;
+        double v;
+        if (!parse_float(p, stop, &v)) return false;
+        if (i < keep) out[i] = v;
+        ++i;
+        if (stop == end) return true;
+        p = stop + 1;
+    }
+}
+
+}  // namespace pyorvex::capi
