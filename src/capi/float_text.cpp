@@ -150,18 +150,28 @@ bool parse_float(const char *first, const char *last, double *out) {
     return true;
 }
 
-PyObject *join_floats(const double *data, Py_ssize_t count) {
-    if (count <= 0) return PyUnicode_FromStringAndSize("", 0);
+Py_ssize_t joined_size_bound(Py_ssize_t count) {
     constexpr Py_ssize_t per_value = kFloatTextMax + 1;
-    if (count > PY_SSIZE_T_MAX / per_value) return PyErr_NoMemory();
-    char *buf = static_cast<char *>(PyMem_Malloc(static_cast<size_t>(count * per_value)));
-    if (buf == nullptr) return PyErr_NoMemory();
-    char *o = buf;
+    if (count <= 0) return 0;
+    if (count > PY_SSIZE_T_MAX / per_value) return -1;
+    return count * per_value;
+}
+
+char *write_joined(const double *data, Py_ssize_t count, char *out) {
     for (Py_ssize_t i = 0; i < count; ++i) {
-        if (i > 0) *o++ = ' ';
-        o += format_float(data[i], o);
+        if (i > 0) *out++ = ' ';
+        out += format_float(data[i], out);
     }
-    const Py_ssize_t len = o - buf;
+    return out;
+}
+
+PyObject *join_floats(const double *data, Py_ssize_t count) {
+    const Py_ssize_t bound = joined_size_bound(count);
+    if (bound < 0) return PyErr_NoMemory();
+    if (bound == 0) return PyUnicode_FromStringAndSize("", 0);
+    char *buf = static_cast<char *>(PyMem_Malloc(static_cast<size_t>(bound)));
+    if (buf == nullptr) return PyErr_NoMemory();
+    const Py_ssize_t len = write_joined(data, count, buf) - buf;
     // The text is ASCII: a compact str of one byte per character takes it with a single copy.
     PyObject *s = PyUnicode_New(len, 127);
     if (s != nullptr) std::memcpy(PyUnicode_DATA(s), buf, static_cast<size_t>(len));

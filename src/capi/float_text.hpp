@@ -23,6 +23,13 @@ bool parse_float_fast(const char *first, const char *last, double *out);
 // text as a str (so its ValueError names the text).
 bool parse_float(const char *first, const char *last, double *out);
 
+// Room that the joined texts of `count` values need at most; -1 when that overflows.
+Py_ssize_t joined_size_bound(Py_ssize_t count);
+
+// Writes the values' float texts joined by single spaces to out (joined_size_bound(count) bytes
+// of room) and returns the end of what it wrote.
+char *write_joined(const double *data, Py_ssize_t count, char *out);
+
 // The values' float texts joined by single spaces, as a new str.
 PyObject *join_floats(const double *data, Py_ssize_t count);
 

@@ -2,6 +2,9 @@
 // and the pieces of an object element.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "internal.hpp"
 
 namespace pyorvex::dds::xml {
@@ -23,6 +26,9 @@ PyObject *safe_parser(bool remove_blank_text);
 
 // Parses the document bytes; `name` labels parse errors.
 PyObject *parse_document(PyObject *data, PyObject *name, bool remove_blank_text);
+
+// The document as bytes: XML declaration, UTF-8, pretty printed.
+PyObject *serialize(PyObject *tree);
 
 // Reads and parses the file `name` for loading. A loader needs no lock: savexml replaces a
 // document in one step, so a reader sees the old or the new one.
@@ -48,6 +54,46 @@ int update_attributes(BaseObject *self, PyObject *node);
 
 // The argument check of the persistence methods: str or None.
 bool check_str(PyObject *obj, const char *name);
+
+// --- number texts written past lxml (persistence_texts.cpp) --------------------------------------
+
+// The number texts of a trajectory's element, as savexml writes them. Handing millions of numbers
+// to lxml as text and having it escape them again on output costs more than everything else of a
+// save, and the texts need neither: they are plain ASCII. So while savexml runs the built-in
+// element operation of a trajectory, the children cpts and knots get a placeholder text, and the
+// numbers are formatted straight into the serialized document in its place.
+class DeferredTexts {
+public:
+    DeferredTexts();
+    DeferredTexts(const DeferredTexts &) = delete;
+    DeferredTexts &operator=(const DeferredTexts &) = delete;
+
+    // Gives `element` a placeholder for the control points (or the knots) of `owner`.
+    int defer(PyObject *element, PyObject *owner, bool knots);
+
+    // The serialized tree with the numbers in place of the placeholders. Should a placeholder not
+    // be found exactly once in the output (a document that happens to hold its text already),
+    // the texts are set through lxml and the tree serialized again.
+    PyObject *serialize(PyObject *tree);
+
+private:
+    struct Entry {
+        Ref element;
+        Ref owner;
+        bool knots;
+        std::string placeholder;
+    };
+    int set_real_texts();
+    std::vector<Entry> entries_;
+    std::string prefix_;
+};
+
+// savexml's way of running a trajectory's element operation: when the object's operation is the
+// built-in one (no override, not another type's), runs it with the number texts deferred and
+// returns 1; returns 0 when the object's own operation is to run instead; -1 on error.
+int add_trajectory_deferred(BaseObject *self, PyObject *root, PyObject *ID, DeferredTexts *texts);
+int update_trajectory_deferred(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
+                               DeferredTexts *texts);
 
 // --- element operations (persistence_elements.cpp) -----------------------------------------------
 

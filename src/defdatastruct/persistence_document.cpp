@@ -10,8 +10,17 @@ namespace pyorvex::dds {
 
 namespace {
 
-int add_element(BaseObject *self, PyObject *root, PyObject *ID) {
+int add_element(BaseObject *self, PyObject *root, PyObject *ID, xml::DeferredTexts *texts) {
+    const int done = xml::add_trajectory_deferred(self, root, ID, texts);
+    if (done != 0) return done < 0 ? -1 : 0;
     return vt(self)->_addPyORVEXObject(self, root, ID, 0);
+}
+
+int update_element(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
+                   xml::DeferredTexts *texts) {
+    const int done = xml::update_trajectory_deferred(self, tree, node, ID, texts);
+    if (done != 0) return done < 0 ? -1 : 0;
+    return vt(self)->_updatePyORVEXObject(self, tree, node, ID, 0);
 }
 
 PyObject *comment_text() {
@@ -23,7 +32,7 @@ PyObject *comment_text() {
 }
 
 // A document holding only the comment and the root, then the object's element.
-PyObject *new_document(BaseObject *self, PyObject *ID) {
+PyObject *new_document(BaseObject *self, PyObject *ID, xml::DeferredTexts *texts) {
     Ref root(PyObject_CallMethod(g.etree, "Element", "s", xml::kRootTag));
     if (!root) return nullptr;
     Ref tree(PyObject_CallMethod(g.etree, "ElementTree", "O", root.get()));
@@ -34,7 +43,7 @@ PyObject *new_document(BaseObject *self, PyObject *ID) {
     if (!comment) return nullptr;
     Ref placed(PyObject_CallMethod(root.get(), "addprevious", "O", comment.get()));
     if (!placed) return nullptr;
-    if (add_element(self, root.get(), ID) < 0) return nullptr;
+    if (add_element(self, root.get(), ID, texts) < 0) return nullptr;
     return tree.release();
 }
 
@@ -45,7 +54,8 @@ PyObject *corrupted(const char *what, PyObject *text) {
 }
 
 // The current document with the object's element added or brought up to date.
-PyObject *updated_document(BaseObject *self, PyObject *data, PyObject *name, PyObject *ID) {
+PyObject *updated_document(BaseObject *self, PyObject *data, PyObject *name, PyObject *ID,
+                           xml::DeferredTexts *texts) {
     Ref tree(xml::parse_document(data, name, true));
     if (!tree) return nullptr;
     Ref root(PyObject_CallMethod(tree.get(), "getroot", nullptr));
@@ -64,26 +74,14 @@ PyObject *updated_document(BaseObject *self, PyObject *data, PyObject *name, PyO
     const Py_ssize_t count = PyObject_Length(found.get());
     if (count < 0) return nullptr;
     if (count == 0) {
-        if (add_element(self, root.get(), ID) < 0) return nullptr;
+        if (add_element(self, root.get(), ID, texts) < 0) return nullptr;
     } else if (count == 1) {
         Ref node(PySequence_GetItem(found.get(), 0));
-        if (!node ||
-            vt(self)->_updatePyORVEXObject(self, tree.get(), node.get(), ID, 0) < 0)
-            return nullptr;
+        if (!node || update_element(self, tree.get(), node.get(), ID, texts) < 0) return nullptr;
     } else {
         return corrupted("multiple matches in the uploaded file: ", text.get());
     }
     return tree.release();
-}
-
-PyObject *serialize(PyObject *tree) {
-    Ref tostring(PyObject_GetAttrString(g.etree, "tostring"));
-    if (!tostring) return nullptr;
-    Ref args(PyTuple_Pack(1, tree));
-    Ref kwargs(Py_BuildValue("{s:O,s:s,s:O}", "xml_declaration", Py_True, "encoding", "utf-8",
-                             "pretty_print", Py_True));
-    if (!args || !kwargs) return nullptr;
-    return PyObject_Call(tostring.get(), args.get(), kwargs.get());
 }
 
 PyObject *py_savexml(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
@@ -107,21 +105,18 @@ int savexml_op(BaseObject *self, PyObject *fname, PyObject *ID, int skip_dispatc
         xml::DocumentFile file;
         const int exists = file.open(name.get());
         if (exists < 0) return -1;
+        xml::DeferredTexts texts;
         Ref tree;
         if (exists) {
             Ref data(file.read());
             if (!data) return -1;
-            tree = Ref(updated_document(self, data.get(), name.get(), ID));
+            tree = Ref(updated_document(self, data.get(), name.get(), ID, &texts));
         } else {
-            tree = Ref(new_document(self, ID));
+            tree = Ref(new_document(self, ID, &texts));
         }
         if (!tree) return -1;
-        Ref bytes(serialize(tree.get()));
+        Ref bytes(texts.serialize(tree.get()));
         if (!bytes) return -1;
-        if (!PyBytes_Check(bytes.get())) {
-            capi::raise_expected("bytes", bytes.get());
-            return -1;
-        }
         const int put = file.replace(bytes.get());
         if (put < 0) return -1;
         if (put > 0) return 0;

@@ -21,10 +21,16 @@ int set_text(PyObject *element, const double *data, Py_ssize_t count) {
 }
 
 // The texts come from the record as it is when they are written: an override of _getAttrib
-// called on the way may have given the trajectory new arrays.
-int set_texts(Traj *t, PyObject *cpts_element, PyObject *knots_element) {
+// called on the way may have given the trajectory new arrays. With `deferred`, the numbers are
+// formatted into the serialized document later instead (savexml).
+int set_texts(Traj *t, PyObject *cpts_element, PyObject *knots_element, DeferredTexts *deferred) {
     pyorvex_dview knots, cpts;
     if (!record_views(t, &knots, &cpts)) return -1;
+    if (deferred != nullptr) {
+        auto *owner = reinterpret_cast<PyObject *>(t);
+        if (deferred->defer(cpts_element, owner, false) < 0) return -1;
+        return deferred->defer(knots_element, owner, true);
+    }
     if (set_text(cpts_element, cpts.data, cpts.size) < 0) return -1;
     if (!record_views(t, &knots, &cpts)) return -1;
     return set_text(knots_element, knots.data, knots.size);
@@ -33,13 +39,7 @@ int set_texts(Traj *t, PyObject *cpts_element, PyObject *knots_element) {
 PyObject *py_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
 PyObject *py_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
 
-int add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch) {
-    if (!skip_dispatch) {
-        PyObject *args[] = {root, ID};
-        const int r = run_override(self, "_addPyORVEXObject", reinterpret_cast<void *>(&py_add),
-                                   args, 2);
-        if (r != 0) return r < 0 ? -1 : 0;
-    }
+int add_element(BaseObject *self, PyObject *root, PyObject *ID, DeferredTexts *deferred) {
     // A trajectory without arrays has no element form; refused before the tree changes.
     pyorvex_dview knots, cpts;
     if (!record_views(as_traj(self), &knots, &cpts)) return -1;
@@ -55,16 +55,11 @@ int add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch) {
     if (!cpts_element) return -1;
     Ref knots_element(sub_element(element.get(), "knots"));
     if (!knots_element) return -1;
-    return set_texts(as_traj(self), cpts_element.get(), knots_element.get());
+    return set_texts(as_traj(self), cpts_element.get(), knots_element.get(), deferred);
 }
 
-int update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID, int skip_dispatch) {
-    if (!skip_dispatch) {
-        PyObject *args[] = {tree, node, ID};
-        const int r = run_override(self, "_updatePyORVEXObject",
-                                   reinterpret_cast<void *>(&py_update), args, 3);
-        if (r != 0) return r < 0 ? -1 : 0;
-    }
+int update_element(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
+                   DeferredTexts *deferred) {
     pyorvex_dview knots, cpts;
     if (!record_views(as_traj(self), &knots, &cpts)) return -1;
     if (update_attributes(self, node) < 0) return -1;
@@ -80,7 +75,27 @@ int update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID, in
     if (!knots_found) return -1;
     Ref knots_element(first_item(knots_found.get()));
     if (!knots_element) return -1;
-    return set_texts(as_traj(self), cpts_element.get(), knots_element.get());
+    return set_texts(as_traj(self), cpts_element.get(), knots_element.get(), deferred);
+}
+
+int add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch) {
+    if (!skip_dispatch) {
+        PyObject *args[] = {root, ID};
+        const int r = run_override(self, "_addPyORVEXObject", reinterpret_cast<void *>(&py_add),
+                                   args, 2);
+        if (r != 0) return r < 0 ? -1 : 0;
+    }
+    return add_element(self, root, ID, nullptr);
+}
+
+int update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID, int skip_dispatch) {
+    if (!skip_dispatch) {
+        PyObject *args[] = {tree, node, ID};
+        const int r = run_override(self, "_updatePyORVEXObject",
+                                   reinterpret_cast<void *>(&py_update), args, 3);
+        if (r != 0) return r < 0 ? -1 : 0;
+    }
+    return update_element(self, tree, node, ID, nullptr);
 }
 
 // --- loading --------------------------------------------------------------------------------------
@@ -207,6 +222,26 @@ PyCFunction fastcall(F *f) {
 }
 
 }  // namespace
+
+int add_trajectory_deferred(BaseObject *self, PyObject *root, PyObject *ID, DeferredTexts *texts) {
+    if (static_cast<BaseVtab *>(self->vtab)->_addPyORVEXObject != add_op) return 0;
+    Ref method;
+    const int found = capi::find_override(reinterpret_cast<PyObject *>(self), "_addPyORVEXObject",
+                                          reinterpret_cast<void *>(&py_add), &method);
+    if (found != 0) return found < 0 ? -1 : 0;
+    return add_element(self, root, ID, texts) < 0 ? -1 : 1;
+}
+
+int update_trajectory_deferred(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
+                               DeferredTexts *texts) {
+    if (static_cast<BaseVtab *>(self->vtab)->_updatePyORVEXObject != update_op) return 0;
+    Ref method;
+    const int found =
+        capi::find_override(reinterpret_cast<PyObject *>(self), "_updatePyORVEXObject",
+                            reinterpret_cast<void *>(&py_update), &method);
+    if (found != 0) return found < 0 ? -1 : 0;
+    return update_element(self, tree, node, ID, texts) < 0 ? -1 : 1;
+}
 
 void install_trajectory_element(TrajVtab *v) {
     v->base.c_loadxml = c_loadxml;

@@ -56,6 +56,21 @@ PyObject *parse_document(PyObject *data, PyObject *name, bool remove_blank_text)
     return PyObject_CallMethod(root.get(), "getroottree", nullptr);
 }
 
+PyObject *serialize(PyObject *tree) {
+    Ref tostring(PyObject_GetAttrString(g.etree, "tostring"));
+    if (!tostring) return nullptr;
+    Ref args(PyTuple_Pack(1, tree));
+    Ref kwargs(Py_BuildValue("{s:O,s:s,s:O}", "xml_declaration", Py_True, "encoding", "utf-8",
+                             "pretty_print", Py_True));
+    if (!args || !kwargs) return nullptr;
+    Ref out(PyObject_Call(tostring.get(), args.get(), kwargs.get()));
+    if (out && !PyBytes_Check(out.get())) {
+        capi::raise_expected("bytes", out.get());
+        return nullptr;
+    }
+    return out.release();
+}
+
 PyObject *load_document(PyObject *name) {
     Ref data(read_file(name));
     if (!data) return nullptr;
