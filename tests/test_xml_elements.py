@@ -317,33 +317,38 @@ def test_point_loader_takes_what_float_takes(tmp_path):
     assert isinstance(Point1d.__dict__["loadxml"], staticmethod)
 
 
-class AttribPoint(Point1d):
-    result = None
-
-    def _getAttrib(self):
-        return AttribPoint.result
+def attrib_override(base, result):
+    return type("Attrib" + base.__name__, (base,), {"_getAttrib": lambda self: result})
 
 
+def make(cls):
+    return cls(1.0, 2.0, 0) if issubclass(cls, Point1d) else clamped(5, cls=cls)
+
+
+@pytest.mark.parametrize("base", [Trajectory1d, Point1d])
 @pytest.mark.parametrize(
     "result, new_error, update_error",
     [
-        (None, "'NoneType' object is not a mapping", "'NoneType' object has no attribute 'keys'"),
-        ({2: "x"}, None, "Expected unicode, got int"),
-        ({"t": 1.5}, None, None),
+        (None, (TypeError, "'NoneType' object is not a mapping"),
+         (AttributeError, "'NoneType' object has no attribute 'keys'")),
+        ([("p", "1")], (TypeError, "Expected dict, got list"),
+         (TypeError, "Expected dict, got list")),
+        ({2: "x"}, None, (TypeError, "Expected unicode, got int")),
+        ({"t": 1.5}, None, (TypeError, None)),
     ],
 )
-def test_point_getattrib_override_errors(tmp_path, result, new_error, update_error):
-    AttribPoint.result = result
+def test_getattrib_override_errors(tmp_path, base, result, new_error, update_error):
+    cls = attrib_override(base, result)
     path = tmp_path / "o.pyorvex"
     if new_error is not None:
-        with pytest.raises(TypeError) as err:
-            AttribPoint(1.0, 2.0, 0).savexml(str(path), "a")
-        assert str(err.value) == new_error
+        with pytest.raises(new_error[0]) as err:
+            make(cls).savexml(str(path), "a")
+        assert str(err.value) == new_error[1]
         assert entries(tmp_path) == []
-    write_document(path, '<AttribPoint ID="a" t="0.0" val="0.0" order="0"/>')
+    write_document(path, trajectory_element("a", tag=cls.__name__))
     before = file_bytes(path)
-    with pytest.raises((TypeError, AttributeError)) as err:
-        AttribPoint(1.0, 2.0, 0).savexml(str(path), "a")
-    if update_error is not None:
-        assert str(err.value) == update_error
+    with pytest.raises(update_error[0]) as err:
+        make(cls).savexml(str(path), "a")
+    if update_error[1] is not None:
+        assert str(err.value) == update_error[1]
     assert file_bytes(path) == before
