@@ -123,7 +123,8 @@ def test_setstate_errors(state, error, message):
         ((int, CHECKSUM, None), {}, TypeError, None),
         ((Trajectory1d, CHECKSUM, None), {}, TypeError, None),
         ((int, CHECKSUM, [1]), {}, TypeError,
-         "PyORVEXObject.__new__(int): int is not a subtype of PyORVEXObject"),
+         "pyorvex.defdatastruct.PyORVEXObject.__new__(int): int is not a subtype of "
+         "pyorvex.defdatastruct.PyORVEXObject"),
         ((PyORVEXObject, CHECKSUM, [1]), {}, TypeError, "Expected tuple, got list"),
         ((WithDict, CHECKSUM), {}, TypeError,
          "__pyx_unpickle_PyORVEXObject() takes exactly 3 positional arguments (2 given)"),
