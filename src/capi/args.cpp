@@ -6,28 +6,28 @@ namespace pyorvex::capi {
 
 namespace {
 
-void raise_count(const ArgSpec &spec, Py_ssize_t given) {
-    const bool exact = spec.required == spec.total;
-    const bool too_few = given < spec.required;
-    const Py_ssize_t bound = too_few ? spec.required : spec.total;
+void raise_count(const ArgSpec &sig, Py_ssize_t given) {
+    const bool exact = sig.required == sig.total;
+    const bool too_few = given < sig.required;
+    const Py_ssize_t bound = too_few ? sig.required : sig.total;
     const char *which = exact ? "exactly" : (too_few ? "at least" : "at most");
     PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
-                 spec.function, which, bound, bound == 1 ? "" : "s", given);
+                 sig.function, which, bound, bound == 1 ? "" : "s", given);
 }
 
-int index_of(const ArgSpec &spec, PyObject *key) {
-    for (int i = 0; i < spec.total; ++i)
-        if (PyUnicode_CompareWithASCIIString(key, spec.names[i]) == 0) return i;
+int index_of(const ArgSpec &sig, PyObject *key) {
+    for (int i = 0; i < sig.total; ++i)
+        if (PyUnicode_CompareWithASCIIString(key, sig.names[i]) == 0) return i;
     return -1;
 }
 
 }  // namespace
 
-bool parse_args(const ArgSpec &spec, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+bool parse_args(const ArgSpec &sig, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
                 PyObject **out) {
-    for (int i = 0; i < spec.total; ++i) out[i] = nullptr;
-    if (nargs > spec.total) {
-        raise_count(spec, nargs);
+    for (int i = 0; i < sig.total; ++i) out[i] = nullptr;
+    if (nargs > sig.total) {
+        raise_count(sig, nargs);
         return false;
     }
     for (Py_ssize_t i = 0; i < nargs; ++i) out[i] = args[i];
@@ -35,25 +35,25 @@ bool parse_args(const ArgSpec &spec, PyObject *const *args, Py_ssize_t nargs, Py
     for (Py_ssize_t k = 0; k < nkw; ++k) {
         PyObject *key = PyTuple_GET_ITEM(kwnames, k);
         if (!PyUnicode_Check(key)) {
-            PyErr_Format(PyExc_TypeError, "%s() keywords must be strings", spec.function);
+            PyErr_Format(PyExc_TypeError, "%s() keywords must be strings", sig.function);
             return false;
         }
-        const int i = index_of(spec, key);
+        const int i = index_of(sig, key);
         if (i < 0) {
             PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'",
-                         spec.function, key);
+                         sig.function, key);
             return false;
         }
         if (out[i] != nullptr) {
             PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'",
-                         spec.function, key);
+                         sig.function, key);
             return false;
         }
         out[i] = args[nargs + k];
     }
-    for (int i = 0; i < spec.required; ++i) {
+    for (int i = 0; i < sig.required; ++i) {
         if (out[i] == nullptr) {
-            raise_count(spec, nargs);
+            raise_count(sig, nargs);
             return false;
         }
     }

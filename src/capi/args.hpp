@@ -13,9 +13,9 @@ struct ArgSpec {
     int total;                  // all parameters
 };
 
-// Fills out[0 .. spec.total) with borrowed references, nullptr for optional parameters that were
+// Fills out[0 .. sig.total) with borrowed references, nullptr for optional parameters that were
 // not given. Returns false with TypeError set for a wrong count, an unknown or repeated keyword.
-bool parse_args(const ArgSpec &spec, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+bool parse_args(const ArgSpec &sig, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
                 PyObject **out);
 
 // "Argument 'name' has incorrect type (expected T, got U)". exact: subclasses are refused too.

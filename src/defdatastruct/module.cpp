@@ -270,15 +270,15 @@ PyObject *created_module = nullptr;
 PyObject *executed_module = nullptr;
 int64_t first_interpreter = -1;
 
-int copy_spec_attr(PyObject *spec, PyObject *module, const char *from, const char *to,
+int copy_spec_attr(PyObject *module_spec, PyObject *module, const char *from, const char *to,
                    bool skip_none) {
-    Ref value(PyObject_GetAttrString(spec, from));
+    Ref value(PyObject_GetAttrString(module_spec, from));
     if (!value) return -1;
     if (skip_none && value.get() == Py_None) return 0;
     return PyObject_SetAttrString(module, to, value.get());
 }
 
-PyObject *create(PyObject *spec, PyModuleDef *) {
+PyObject *create(PyObject *module_spec, PyModuleDef *) {
     const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (first_interpreter == -1) {
         first_interpreter = id;
@@ -292,14 +292,14 @@ PyObject *create(PyObject *spec, PyModuleDef *) {
         Py_INCREF(created_module);
         return created_module;
     }
-    Ref name(PyObject_GetAttrString(spec, "name"));
+    Ref name(PyObject_GetAttrString(module_spec, "name"));
     if (!name) return nullptr;
     Ref module(PyModule_NewObject(name.get()));
     if (!module) return nullptr;
-    if (copy_spec_attr(spec, module.get(), "loader", "__loader__", false) < 0 ||
-        copy_spec_attr(spec, module.get(), "origin", "__file__", false) < 0 ||
-        copy_spec_attr(spec, module.get(), "parent", "__package__", false) < 0 ||
-        copy_spec_attr(spec, module.get(), "submodule_search_locations", "__path__", true) < 0)
+    if (copy_spec_attr(module_spec, module.get(), "loader", "__loader__", false) < 0 ||
+        copy_spec_attr(module_spec, module.get(), "origin", "__file__", false) < 0 ||
+        copy_spec_attr(module_spec, module.get(), "parent", "__package__", false) < 0 ||
+        copy_spec_attr(module_spec, module.get(), "submodule_search_locations", "__path__", true) < 0)
         return nullptr;
     created_module = Ref::borrow(module.get()).release();
     return module.release();

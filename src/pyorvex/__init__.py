@@ -4,6 +4,10 @@ import os as _os
 
 __version__ = "0.1.0"
 
+from ._factory import make_trajectory  # noqa: E402
+
+__all__ = ["make_trajectory", "get_include", "__version__"]
+
 
 def get_include():
     """Return the directory that holds ``pyorvex/defdatastruct.h``.

@@ -1,0 +1,4 @@
+from typing import Dict
+
+# The B-spline kernel, exported as C functions: each capsule's name is the function's C signature.
+__pyx_capi__: Dict[str, object]
