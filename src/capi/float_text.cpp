@@ -114,28 +114,17 @@ bool parse_float_fast(const char *first, const char *last, double *out) {
             return true;
         }
     }
-    // Strict check of the plain decimal form, so that from_chars, which accepts more (and some
-    // of it differently), only ever sees texts on which it agrees with float().
+    // A sign, then a digit or a point: from here on from_chars reads exactly the decimal form
+    // that float() reads, so when it takes the whole text both agree. Anything it stops short of
+    // (underscores, whitespace, a second sign, an exponent without digits) and values out of its
+    // range are left to float().
     const char *p = first;
     if (p < last && *p == '+') {
         first = ++p;  // from_chars takes no '+'
     } else if (p < last && *p == '-') {
         ++p;
     }
-    int mantissa_digits = 0;
-    for (; p < last && is_digit(*p); ++p) ++mantissa_digits;
-    if (p < last && *p == '.') {
-        for (++p; p < last && is_digit(*p); ++p) ++mantissa_digits;
-    }
-    if (mantissa_digits == 0) return false;
-    if (p < last && (*p == 'e' || *p == 'E')) {
-        ++p;
-        if (p < last && (*p == '+' || *p == '-')) ++p;
-        if (p == last || !is_digit(*p)) return false;
-        while (p < last && is_digit(*p)) ++p;
-    }
-    if (p != last) return false;
-    // Overflow and underflow are left to float(), which gives inf or a (signed) zero.
+    if (p == last || !(is_digit(*p) || *p == '.')) return false;
     const auto res = std::from_chars(first, last, *out, std::chars_format::general);
     return res.ec == std::errc() && res.ptr == last;
 }

@@ -16,7 +16,7 @@ int format_float(double x, char *out);
 
 // Parses [+-]digits[.digits][(e|E)[+-]digits] (at least one mantissa digit), "inf", "-inf" and
 // "nan" exactly as float() does. Returns false, without an exception, for any other text and for
-// values outside the range of a normal parse (the caller then asks float()).
+// values that overflow or underflow (the caller then asks float()).
 bool parse_float_fast(const char *first, const char *last, double *out);
 
 // float() of the UTF-8 text [first, last): the fast path, else the interpreter's float() of the
