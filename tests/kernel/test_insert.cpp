@@ -87,14 +87,6 @@ TEST(InsertKnot, BeyondFullMultiplicityStillDescribesTheCurve) {
     }
 }
 
-TEST(InsertKnot, ZeroTimesCopies) {
-    std::mt19937 rng(14);
-    const Spline s = ops::make(rng, ops::Shape::unclamped, 3, 8);
-    const Spline q = inserted(s, 0.3, 0);
-    EXPECT_EQ(q.t, s.t);
-    EXPECT_EQ(q.c, s.c);
-}
-
 TEST(Refine, KeepsTheCurveAndMatchesSingleInsertions) {
     std::mt19937 rng(21);
     for (ops::Shape shape : ops::all_shapes)
