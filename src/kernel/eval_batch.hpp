@@ -1,0 +1,303 @@
+// The batch evaluators over increasing abscissae (values_sorted, derivatives_sorted) for the
+// degrees with compile-time specialisations. Private to evaluate.cpp, which includes this file
+// twice, each time inside its own namespace and target region: once for baseline x86-64 and once
+// for AVX2 with FMA (chosen at run time), since the package cannot assume the build machine's
+// instruction set. Hence no include guard and no #includes here. Before each inclusion the
+// includer defines
+//   PYORVEX_VFMA(a, b, c)   a * b + c on vec4 (fused where the region allows)
+//   PYORVEX_MOVEMASK(m)     the sign bits of the four lanes of a mask4, as an int
+//
+// Method. The spans are walked forward (detail::advance). For each span that holds points, the
+// points are taken four at a time until the first one at or beyond the span's right knot (a NaN
+// never ends a run); the test and the evaluation share one loop, so a span costs one unpredictable
+// branch. A span's points are evaluated by one of two methods:
+//  - de Boor's recursion per point, vectorised across the four lanes, in the two-weight form
+//    ((x - lo) w1 + (hi - x) w0) / (hi - lo), which keeps each term's error relative to that term
+//    (a short span next to long ones has large differenced coefficients whose weight must vanish
+//    exactly). All derivative orders use it, on the differenced coefficients.
+//  - for values on spans holding several points, the span's polynomial in Taylor form about the
+//    span's midpoint, evaluated by Horner's rule (a few fused multiply-adds per point). With
+//    |x - mid| <= h/2 the form is well conditioned: the error is a small degree-dependent multiple
+//    of eps times the largest coefficient of the window, the scale of de Boor's own error for
+//    values. Derivatives never use it: on graded meshes a derivative can vary over orders of
+//    magnitude within one span, and the midpoint expansion would lose the small end's digits.
+// The inverted knot differences of the window are shared by every order, and carried from one
+// span to the next (P new divisions instead of P(P+1)/2). Nothing outlives the call.
+
+using vec4 = double __attribute__((vector_size(32)));
+using mask4 = long long __attribute__((vector_size(32)));
+
+[[gnu::always_inline]] inline vec4 splat(double x) { return vec4{x, x, x, x}; }
+
+[[gnu::always_inline]] inline vec4 load4(const double* p) {
+    vec4 v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+[[gnu::always_inline]] inline void store4(double* p, vec4 v) { __builtin_memcpy(p, &v, sizeof v); }
+
+// Mask of the first `count` lanes (0 <= count <= 4).
+[[gnu::always_inline]] inline mask4 prefix_mask(int count) {
+    const long long c = count;
+    return mask4{0, 1, 2, 3} < mask4{c, c, c, c};
+}
+
+// Spans holding fewer points than this (on average) are evaluated by de Boor per point; the
+// Taylor conversion costs about as much as de Boor on four or five points.
+inline constexpr std::size_t kTaylorRun = 4;
+
+// ---- per-span state ---------------------------------------------------------------------------
+
+template <int P>
+struct Span {
+    detail::idx k = -2;      // span described below (-2: none yet)
+    const double* d;         // window coefficients d[0..P]
+    const double* T;         // window knots T[0..2P-1]
+    double R[P + 1][P + 1];  // R[m][j] = 1 / (T[j+P-m] - T[j-1]),   1 <= m <= j <= P
+    double dl[P + 1];        // padded copies near the ends of the knot vector
+    double Tl[2 * P + 1];
+};
+
+template <int P>
+[[gnu::always_inline]] inline void set_span(const detail::View& v, detail::idx k, Span<P>& s) {
+    if (k >= P && k <= v.n) {  // the window lies inside both arrays
+        s.d = v.c + (k - P);
+        s.T = v.t + (k - P + 1);
+    } else {
+        detail::load_window<P>(v, k, s.dl, s.Tl);
+        s.d = s.dl;
+        s.T = s.Tl;
+    }
+    const double* T = s.T;
+    if (k == s.k + 1) {
+        // The window moved by one knot: R[m][j] of the new span is R[m][j+1] of the old one.
+        PYORVEX_UNROLL for (int m = 1; m < P; ++m)
+            PYORVEX_UNROLL for (int j = m; j < P; ++j) s.R[m][j] = s.R[m][j + 1];
+        PYORVEX_UNROLL for (int m = 1; m <= P; ++m) s.R[m][P] = 1.0 / (T[2 * P - m] - T[P - 1]);
+    } else {
+        PYORVEX_UNROLL for (int m = 1; m <= P; ++m)
+            PYORVEX_UNROLL for (int j = m; j <= P; ++j) s.R[m][j] = 1.0 / (T[j + P - m] - T[j - 1]);
+    }
+    s.k = k;
+}
+
+// ---- evaluators of four points --------------------------------------------------------------
+
+// De Boor's recursion of degree D = P - Q for the derivative of order Q, whose window is
+// c[0..D] (coefficients) on the knots T[Q..], with the reciprocals R[Q + s][Q + j].
+template <int P, int Q>
+[[gnu::always_inline]] inline vec4 deboor4(const double* c, const Span<P>& s, vec4 x) {
+    constexpr int D = P - Q;
+    if constexpr (D == 0) {
+        return (x == x) ? splat(c[0]) : x;  // a constant still turns NaN into NaN
+    } else {
+        vec4 dx[2 * D];
+        PYORVEX_UNROLL for (int i = 0; i < 2 * D; ++i) dx[i] = x - s.T[Q + i];
+        vec4 y[D + 1];
+        PYORVEX_UNROLL for (int j = 0; j <= D; ++j) y[j] = splat(c[j]);
+        PYORVEX_UNROLL for (int st = 1; st <= D; ++st)
+            PYORVEX_UNROLL for (int j = D; j >= st; --j)
+                y[j] = (dx[j - 1] * y[j] - dx[j + D - st] * y[j - 1]) * s.R[Q + st][Q + j];
+        return y[D];
+    }
+}
+
+template <int P>
+struct Taylor {
+    vec4 b[P + 1];  // b[r] = f^(r)(xm) / r!
+    vec4 xm;
+};
+
+template <int P>
+[[gnu::always_inline]] inline vec4 horner4(const Taylor<P>& tp, vec4 x) {
+    if constexpr (P == 0) {
+        return (x == x) ? tp.b[0] : x;
+    } else {
+        const vec4 u = x - tp.xm;
+        vec4 y = tp.b[P];
+        PYORVEX_UNROLL for (int r = P - 1; r >= 0; --r) y = PYORVEX_VFMA(y, u, tp.b[r]);
+        return y;
+    }
+}
+
+// Taylor coefficients about the span's midpoint: every derivative there, from de Boor's
+// recursion on each level of differenced coefficients.
+template <int P>
+[[gnu::always_inline]] inline void span_taylor(const Span<P>& s, Taylor<P>& tp) {
+    if constexpr (P == 0) {
+        tp.b[0] = splat(s.d[0]);
+        tp.xm = splat(0.0);
+    } else {
+        const double xm = s.T[P - 1] + 0.5 * (s.T[P] - s.T[P - 1]);
+        double dx[2 * P];
+        PYORVEX_UNROLL for (int i = 0; i < 2 * P; ++i) dx[i] = xm - s.T[i];
+        double Q[P + 1];
+        PYORVEX_UNROLL for (int j = 0; j <= P; ++j) Q[j] = s.d[j];
+        PYORVEX_UNROLL for (int r = 0; r <= P; ++r) {
+            double w[P + 1];
+            PYORVEX_UNROLL for (int j = r; j <= P; ++j) w[j] = Q[j];
+            PYORVEX_UNROLL for (int q = 1; q <= P - r; ++q)
+                PYORVEX_UNROLL for (int j = P; j >= r + q; --j)
+                    w[j] = (dx[j - 1] * w[j] - dx[j + P - r - q] * w[j - 1]) * s.R[r + q][j];
+            tp.b[r] = splat(w[P] * detail::kTables.binom[P][r]);
+            if (r < P)
+                PYORVEX_UNROLL for (int j = P; j >= r + 1; --j) {
+                    Q[j] = (Q[j] - Q[j - 1]) * s.R[r + 1][j];
+                }
+        }
+        tp.xm = splat(xm);
+    }
+}
+
+// ---- runs -------------------------------------------------------------------------------------
+
+// Evaluates f over the run starting at i (its first point is known to lie before `right`, or to
+// be NaN): four points at a time up to the first abscissa >= right. In place (values) the lanes
+// beyond the run keep their abscissae; into a separate row they are written too and overwritten
+// by the later runs they belong to. Returns the end of the run (> i).
+template <bool InPlace, class F>
+[[gnu::always_inline]] inline std::size_t run_to_edge(F&& f, double right, const double* xs,
+                                                      double* out, std::size_t i, std::size_t m) {
+    const vec4 r = splat(right);
+    while (i + 4 <= m) {
+        const vec4 x = load4(xs + i);
+        const vec4 y = f(x);
+        const int bits = PYORVEX_MOVEMASK(x >= r);
+        if (bits == 0) {
+            store4(out + i, y);
+            i += 4;
+            continue;
+        }
+        const int lead = __builtin_ctz(static_cast<unsigned>(bits));
+        if constexpr (InPlace)
+            store4(out + i, prefix_mask(lead) ? y : x);
+        else
+            store4(out + i, y);
+        return i + static_cast<std::size_t>(lead);
+    }
+    for (; i < m && !(xs[i] >= right); ++i) out[i] = f(splat(xs[i]))[0];
+    return i;
+}
+
+// The same over a run whose end e is already known.
+template <class F>
+[[gnu::always_inline]] inline void run_to(F&& f, const double* xs, double* out, std::size_t i,
+                                          std::size_t e, std::size_t m) {
+    for (; i < e && i + 4 <= m; i += 4) store4(out + i, f(load4(xs + i)));
+    for (; i < e; ++i) out[i] = f(splat(xs[i]))[0];
+}
+
+// Orders Q..top of one span into their rows; lev holds level Q of the differenced coefficients
+// (unscaled). The first order evaluated finds the run's end e (have_e false) for the others.
+template <int P, int Q>
+[[gnu::always_inline]] inline void orders_from(const Span<P>& s, const double* lev, int first,
+                                               int top, double right, const double* xs,
+                                               double* work, std::size_t i, std::size_t& e,
+                                               bool& have_e, std::size_t m) {
+    if constexpr (Q <= P) {
+        if (Q > top) return;
+        if (Q >= first) {
+            constexpr int D = P - Q;
+            double c[D + 1];
+            const double scale = detail::kTables.falling[P][Q];
+            PYORVEX_UNROLL for (int j = 0; j <= D; ++j) c[j] = lev[Q + j] * scale;
+            auto f = [&](vec4 x) __attribute__((always_inline)) { return deboor4<P, Q>(c, s, x); };
+            double* row = work + static_cast<std::size_t>(Q - first) * m;
+            if (!have_e) {
+                e = run_to_edge<false>(f, right, xs, row, i, m);
+                have_e = true;
+            } else {
+                run_to(f, xs, row, i, e, m);
+            }
+        }
+        if constexpr (Q < P) {
+            double next[P + 1];
+            PYORVEX_UNROLL for (int j = Q + 1; j <= P; ++j) {
+                next[j] = (lev[j] - lev[j - 1]) * s.R[Q + 1][j];
+            }
+            orders_from<P, Q + 1>(s, next, first, top, right, xs, work, i, e, have_e, m);
+        }
+    }
+}
+
+// ---- drivers ----------------------------------------------------------------------------------
+
+template <int P>
+[[gnu::always_inline]] inline void values_fixed(const detail::View& v, double* xs, std::size_t m) {
+    const double* t = v.t;
+    const detail::idx hi = detail::last_span(v);
+    detail::idx k = detail::first_span(v);
+    Span<P> s;
+    std::size_t i = 0;
+    // A running average of the run lengths picks the method: stable enough to keep the branch
+    // predictable, started from the mean number of points per span.
+    std::size_t avg = m / static_cast<std::size_t>(hi >= k ? hi - k + 1 : 1);
+    while (i < m) {
+        k = detail::advance(t, k, hi, xs[i]);
+        const double right = k >= hi ? detail::kNaN : t[k + 1];  // NaN: the run goes to the end
+        set_span<P>(v, k, s);
+        const std::size_t start = i;
+        if (avg >= kTaylorRun) {
+            Taylor<P> tp;
+            span_taylor<P>(s, tp);
+            auto f = [&](vec4 x) __attribute__((always_inline)) { return horner4<P>(tp, x); };
+            i = run_to_edge<true>(f, right, xs, xs, i, m);
+        } else {
+            auto f = [&](vec4 x) __attribute__((always_inline)) {
+                return deboor4<P, 0>(s.d, s, x);
+            };
+            i = run_to_edge<true>(f, right, xs, xs, i, m);
+        }
+        avg = (3 * avg + (i - start)) / 4;
+    }
+}
+
+template <int P>
+[[gnu::always_inline]] inline void derivatives_fixed(const detail::View& v, const double* xs,
+                                                     std::size_t m, int first, int top,
+                                                     double* work) {
+    const double* t = v.t;
+    const detail::idx hi = detail::last_span(v);
+    detail::idx k = detail::first_span(v);
+    Span<P> s;
+    std::size_t i = 0;
+    while (i < m) {
+        k = detail::advance(t, k, hi, xs[i]);
+        const double right = k >= hi ? detail::kNaN : t[k + 1];
+        set_span<P>(v, k, s);
+        std::size_t e = i;
+        bool have_e = false;
+        orders_from<P, 0>(s, s.d, first, top, right, xs, work, i, e, have_e, m);
+        i = e;
+    }
+}
+
+inline void values_switch(const detail::View& v, double* xs, std::size_t m) {
+    switch (v.p) {
+        case 0: values_fixed<0>(v, xs, m); break;
+        case 1: values_fixed<1>(v, xs, m); break;
+        case 2: values_fixed<2>(v, xs, m); break;
+        case 3: values_fixed<3>(v, xs, m); break;
+        case 4: values_fixed<4>(v, xs, m); break;
+        case 5: values_fixed<5>(v, xs, m); break;
+        case 6: values_fixed<6>(v, xs, m); break;
+        case 7: values_fixed<7>(v, xs, m); break;
+        default: break;
+    }
+}
+
+inline void derivatives_switch(const detail::View& v, const double* xs, std::size_t m, int first,
+                               int top, double* work) {
+    switch (v.p) {
+        case 0: derivatives_fixed<0>(v, xs, m, first, top, work); break;
+        case 1: derivatives_fixed<1>(v, xs, m, first, top, work); break;
+        case 2: derivatives_fixed<2>(v, xs, m, first, top, work); break;
+        case 3: derivatives_fixed<3>(v, xs, m, first, top, work); break;
+        case 4: derivatives_fixed<4>(v, xs, m, first, top, work); break;
+        case 5: derivatives_fixed<5>(v, xs, m, first, top, work); break;
+        case 6: derivatives_fixed<6>(v, xs, m, first, top, work); break;
+        case 7: derivatives_fixed<7>(v, xs, m, first, top, work); break;
+        default: break;
+    }
+}

@@ -1,0 +1,282 @@
+// derivative and antiderivative: the new splines against the reference derivative and against
+// Gauss-Legendre quadrature of the reference, on clamped and awkward knot vectors.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "bspline.hpp"
+#include "spline_cases.hpp"
+
+namespace k = pyorvex::kernel;
+using cases::Kind;
+using reference::Spline;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Nodes and weights of the 8-point Gauss-Legendre rule on [-1, 1] (exact to degree 15), by
+// Newton's method on the Legendre polynomial.
+struct Gauss {
+    double x[8], w[8];
+    Gauss() {
+        const int N = 8;
+        for (int i = 0; i < N; ++i) {
+            double z = std::cos(M_PI * (i + 0.75) / (N + 0.5)), dp = 0.0;
+            for (int it = 0; it < 100; ++it) {
+                double p0 = 1.0, p1 = 0.0;
+                for (int j = 1; j <= N; ++j) {
+                    const double p2 = p1;
+                    p1 = p0;
+                    p0 = ((2.0 * j - 1.0) * z * p1 - (j - 1.0) * p2) / j;
+                }
+                dp = N * (z * p0 - p1) / (z * z - 1.0);
+                const double dz = p0 / dp;
+                z -= dz;
+                if (std::fabs(dz) < 1e-17) break;
+            }
+            x[i] = z;
+            w[i] = 2.0 / ((1.0 - z * z) * dp * dp);
+        }
+    }
+};
+
+// Integral of the reference spline from its domain start to x, piece by piece between knots.
+double integral(const Spline& s, double x) {
+    static const Gauss g;
+    double sum = 0.0;
+    for (std::size_t j = 0; j + 1 < s.t.size(); ++j) {
+        const double l = s.t[j], r = std::min(s.t[j + 1], x);
+        if (!(l < r)) continue;
+        const double half = 0.5 * (r - l), mid = 0.5 * (r + l);
+        for (int i = 0; i < 8; ++i) sum += g.w[i] * half * cases::ref(s, mid + half * g.x[i]).value;
+    }
+    return sum;
+}
+
+double cmax(const Spline& s) {
+    double m = 0.0;
+    for (double c : s.c) m = std::max(m, std::fabs(c));
+    return m;
+}
+
+struct Result {
+    Spline s;
+    int K = 0;
+};
+
+Result derivative(const Spline& s, int nu) {
+    std::vector<double> nt(s.t.size() + 3, 777.0), nc(s.c.size() + 3, 777.0);
+    Result r;
+    r.K = k::derivative(s.t, s.c, s.p, nu, std::span<double>(nt.data(), s.t.size()),
+                        std::span<double>(nc.data(), s.c.size()));
+    for (std::size_t i = s.t.size(); i < nt.size(); ++i) EXPECT_EQ(nt[i], 777.0);
+    for (std::size_t i = s.c.size(); i < nc.size(); ++i) EXPECT_EQ(nc[i], 777.0);
+    const int q = std::max(s.p - nu, 0);
+    r.s.p = q;
+    r.s.t.assign(nt.begin(), nt.begin() + (r.K + q + 2));
+    r.s.c.assign(nc.begin(), nc.begin() + (r.K + 1));
+    return r;
+}
+
+Spline antiderivative(const Spline& s, int nu) {
+    Spline a;
+    a.p = s.p + nu;
+    a.t.assign(s.t.size() + 2 * nu, kNaN);
+    a.c.assign(s.c.size() + nu, kNaN);
+    k::antiderivative(s.t, s.c, s.p, nu, a.t, a.c);
+    return a;
+}
+
+// Knot vectors with the right end clamped (multiplicity >= p + 1), where both operations are
+// exact on the whole domain.
+const Kind right_clamped[] = {Kind::clamped, Kind::clamped_repeat, Kind::end_heavy};
+
+// Unclamped at the left end, clamped at the right one.
+Spline left_open(std::mt19937& rng, int p, int n) {
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::vector<double> t;
+    for (int i = 0; i < n + 1; ++i) t.push_back(u(rng));
+    t.insert(t.end(), p + 1, 1.0);
+    return cases::with_knots(rng, p, t);
+}
+
+}  // namespace
+
+TEST(Derivative, IsTheDerivativeOnClampedKnotVectors) {
+    std::mt19937 rng(201);
+    for (Kind kind : right_clamped)
+        for (int p = 0; p <= 7; ++p)
+            for (int nu = 0; nu <= p; ++nu) {
+                const Spline s = cases::make(rng, kind, p, 10);
+                const int n = static_cast<int>(s.c.size()) - 1;
+                const Result d = derivative(s, nu);
+                ASSERT_EQ(d.K, n - nu);
+                for (int i = 0; i < d.K + p - nu + 2; ++i) EXPECT_EQ(d.s.t[i], s.t[i + nu]);
+                for (double x : cases::abscissae(rng, s, 15)) {
+                    const auto want = cases::ref(s, x, nu);
+                    const double got = k::value_at(x, d.s.t, d.s.c, d.s.p);
+                    EXPECT_TRUE(cases::near(got, want, 1e-11))
+                        << cases::name(kind) << " p=" << p << " nu=" << nu << " x=" << x
+                        << " got " << got << " want " << want.value;
+                }
+            }
+}
+
+// Without clamped ends the result keeps n - nu coefficients: it is the derivative on
+// [t[p], t[n+1]), where the dropped end terms vanish. With fewer coefficients than nu + 1 the
+// zero function is written.
+TEST(Derivative, UnclampedKnotVectorsAreExactOnTheInnerDomain) {
+    std::mt19937 rng(202);
+    for (Kind kind : {Kind::unclamped, Kind::lattice, Kind::few_coeffs})
+        for (int p = 1; p <= 7; ++p)
+            for (int nu = 1; nu <= p; ++nu) {
+                const Spline s = cases::make(rng, kind, p, 12);
+                const int n = static_cast<int>(s.c.size()) - 1;
+                const Result d = derivative(s, nu);
+                if (n < nu) {
+                    EXPECT_EQ(d.K, 0);
+                    EXPECT_EQ(d.s.c[0], 0.0);
+                    EXPECT_EQ(d.s.t.front(), s.t.front());
+                    EXPECT_EQ(d.s.t.back(), s.t.back());
+                    continue;
+                }
+                ASSERT_EQ(d.K, n - nu);
+                const double lo = s.t[p], hi = s.t[n + 1];
+                for (double x : cases::abscissae(rng, s, 15)) {
+                    if (x < lo || x >= hi) continue;  // at t[n+1] the next span counts
+                    const auto want = cases::ref(s, x, nu);
+                    const double got = k::value_at(x, d.s.t, d.s.c, d.s.p);
+                    EXPECT_TRUE(cases::near(got, want, 1e-11))
+                        << cases::name(kind) << " p=" << p << " nu=" << nu << " x=" << x
+                        << " got " << got << " want " << want.value << " [" << lo << ", " << hi
+                        << "]";
+                }
+            }
+}
+
+TEST(Derivative, OrderAboveTheDegreeIsTheZeroFunction) {
+    std::mt19937 rng(203);
+    for (int p = 0; p <= 4; ++p)
+        for (int nu : {p + 1, p + 5}) {
+            const Spline s = cases::make(rng, Kind::clamped, p, 6);
+            const Result d = derivative(s, nu);
+            EXPECT_EQ(d.K, 0);
+            EXPECT_EQ(d.s.c[0], 0.0);
+            std::vector<double> nt(s.t.size(), 5.0), nc(s.c.size(), 5.0);
+            k::derivative(s.t, s.c, p, nu, nt, nc);
+            EXPECT_EQ(nt[0], s.t.front());
+            EXPECT_EQ(nt[1], s.t.back());
+            EXPECT_EQ(nc[0], 0.0);
+            for (std::size_t i = 2; i < nt.size(); ++i) EXPECT_EQ(nt[i], 5.0);
+            for (std::size_t i = 1; i < nc.size(); ++i) EXPECT_EQ(nc[i], 5.0);
+        }
+}
+
+TEST(Antiderivative, IsTheIntegralFromTheDomainStart) {
+    std::mt19937 rng(204);
+    for (int variant = 0; variant < 5; ++variant)
+        for (int p = 0; p <= 7; ++p) {
+            const Spline s = variant < 3 ? cases::make(rng, right_clamped[variant], p, 9)
+                             : variant == 3 ? left_open(rng, p, 9)
+                                            : cases::make(rng, Kind::unclamped, p, 9);
+            const Spline a = antiderivative(s, 1);
+            const double scale = cmax(s) * (s.t.back() - s.t.front());
+            // Unclamped right end: exact up to t[n+1] only.
+            const double upto = variant == 4 ? s.t[s.c.size()] : s.t.back();
+            EXPECT_EQ(k::value_at(s.t.front(), a.t, a.c, a.p), 0.0) << variant << " p=" << p;
+            for (double x : cases::abscissae(rng, s, 10)) {
+                if (x > upto) continue;
+                const double want = integral(s, x);
+                EXPECT_NEAR(k::value_at(x, a.t, a.c, a.p), want, 1e-12 * scale)
+                    << variant << " p=" << p << " x=" << x;
+            }
+        }
+}
+
+// Repeated integration: the nu-th derivative gives the spline back and every lower derivative
+// starts at 0; derivative() of the antiderivative recovers knots and values.
+TEST(Antiderivative, RepeatedIntegrationInvertsDifferentiation) {
+    std::mt19937 rng(205);
+    for (Kind kind : right_clamped)
+        for (int p = 0; p <= 5; ++p)
+            for (int nu = 1; nu <= 3; ++nu) {
+                const Spline s = cases::make(rng, kind, p, 8);
+                const Spline a = antiderivative(s, nu);
+                std::vector<double> at_start(nu + 1);
+                k::derivatives_at(s.t.front(), a.t, a.c, a.p, nu, at_start);
+                for (int j = 0; j < nu; ++j)
+                    EXPECT_NEAR(at_start[j], 0.0, 1e-14 * cmax(s)) << p << " " << nu << " " << j;
+
+                const Result back = derivative(a, nu);
+                ASSERT_EQ(back.K + 1, static_cast<int>(s.c.size()));
+                EXPECT_EQ(back.s.t, s.t);
+                for (double x : cases::abscissae(rng, s, 10)) {
+                    const auto want = cases::ref(s, x);
+                    std::vector<double> d(nu + 1);
+                    k::derivatives_at(x, a.t, a.c, a.p, nu, d);
+                    EXPECT_TRUE(cases::near(d[nu], want, 1e-10))
+                        << cases::name(kind) << " p=" << p << " nu=" << nu << " x=" << x;
+                    EXPECT_TRUE(cases::near(k::value_at(x, back.s.t, back.s.c, back.s.p), want,
+                                            1e-10))
+                        << cases::name(kind) << " p=" << p << " nu=" << nu << " x=" << x;
+                }
+            }
+}
+
+TEST(Calculus, SizeMismatchesWriteNothing) {
+    std::mt19937 rng(206);
+    const Spline s = cases::make(rng, Kind::clamped, 3, 6);
+    const std::vector<double> short_t(s.t.begin(), s.t.end() - 1);
+    std::vector<double> nt(s.t.size() + 2, 9.0), nc(s.c.size() + 1, 9.0);
+    const auto nt0 = nt, nc0 = nc;
+
+    EXPECT_EQ(k::derivative(short_t, s.c, 3, 1, nt, nc), 0);
+    EXPECT_EQ(k::derivative(s.t, s.c, 3, -1, nt, nc), 0);
+    EXPECT_EQ(k::derivative(s.t, s.c, -3, 1, nt, nc), 0);
+    EXPECT_EQ(k::derivative(s.t, s.c, 3, 1, std::span<double>(nt.data(), s.t.size() - 1), nc), 0);
+    EXPECT_EQ(k::derivative(s.t, s.c, 3, 1, nt, std::span<double>(nc.data(), s.c.size() - 1)), 0);
+
+    k::antiderivative(short_t, s.c, 3, 1, nt, nc);
+    k::antiderivative(s.t, s.c, 3, 2, nt, nc);   // needs two more of each
+    k::antiderivative(s.t, s.c, 3, -1, nt, nc);
+    k::antiderivative(s.t, s.c, 3, 1, nt, std::span<double>(nc.data(), s.c.size()));
+    EXPECT_EQ(nt, nt0);
+    EXPECT_EQ(nc, nc0);
+}
+
+// Garbage knots and coefficients: no write outside the documented part of the outputs.
+TEST(Calculus, HostileInputStaysInBounds) {
+    std::mt19937 rng(207);
+    const double specials[] = {kNaN, std::numeric_limits<double>::infinity(), 0.0, 1.0, -1e308};
+    for (int trial = 0; trial < 300; ++trial) {
+        const int p = static_cast<int>(rng() % 8), n = static_cast<int>(rng() % 8);
+        const int nu = static_cast<int>(rng() % 10);
+        std::vector<double> t(n + p + 2), c(n + 1);
+        for (double& x : t) x = rng() % 3 == 0 ? specials[rng() % 5] : (rng() % 100) / 50.0;
+        if (trial % 2 == 0) std::sort(t.begin(), t.end());
+        for (double& x : c) x = rng() % 5 == 0 ? specials[rng() % 5] : (rng() % 100) / 25.0;
+
+        std::vector<double> nt(t.size() + 4, 1234.0), nc(c.size() + 4, 1234.0);
+        const int K = k::derivative(t, c, p, nu, std::span<double>(nt.data() + 2, t.size()),
+                                    std::span<double>(nc.data() + 2, c.size()));
+        EXPECT_GE(K, 0);
+        EXPECT_LE(K, n);
+        for (int g : {0, 1}) EXPECT_EQ(nt[g], 1234.0);
+        for (int g : {0, 1}) EXPECT_EQ(nc[g], 1234.0);
+        EXPECT_EQ(nt[t.size() + 2], 1234.0);
+        EXPECT_EQ(nc[c.size() + 2], 1234.0);
+
+        std::vector<double> at(t.size() + 2 * nu + 4, 1234.0), ac(c.size() + nu + 4, 1234.0);
+        k::antiderivative(t, c, p, nu, std::span<double>(at.data() + 2, t.size() + 2 * nu),
+                          std::span<double>(ac.data() + 2, c.size() + nu));
+        for (int g : {0, 1}) EXPECT_EQ(at[g], 1234.0);
+        for (int g : {0, 1}) EXPECT_EQ(ac[g], 1234.0);
+        EXPECT_EQ(at[t.size() + 2 * nu + 2], 1234.0);
+        EXPECT_EQ(ac[c.size() + nu + 2], 1234.0);
+    }
+}
