@@ -1,12 +1,50 @@
-// Placeholder until the sum and the number protocol land.
-#include "internal.hpp"
+// The trajectory algebra as Trajectory1d shows it: the Python methods of the sum and product with
+// their docstrings, and their entries in the C-level method table. The number protocol itself is
+// in algebra_numbers.cpp.
+#include "algebra.hpp"
 
 namespace pyorvex::dds {
 
-PyMethodDef trajectory_algebra_methods[] = {{nullptr, nullptr, 0, nullptr}};
+PyMethodDef trajectory_algebra_methods[] = {
+    {"c_splcsum", algebra::py_c_splcsum, METH_O,
+     "Returns the sum of this trajectory and 'other' as a new trajectory.\n"
+     "\n"
+     "Parameters\n"
+     "----------\n"
+     "other: Trajectory1d\n"
+     "    A trajectory with the same degree 'p', the same domain and the same 'order'.\n"
+     "\n"
+     "Returns\n"
+     "-------\n"
+     "out: Trajectory1d\n"
+     "    The pointwise sum, on the union of the two knot vectors.\n"
+     "\n"
+     "Notes\n"
+     "-----\n"
+     "Neither operand is changed. A knot present in both knot vectors keeps the larger of its\n"
+     "two multiplicities.\n"},
+    {"c_splcmul", algebra::py_c_splcmul, METH_O,
+     "Reserved for the product of this trajectory and 'other'.\n"
+     "\n"
+     "Parameters\n"
+     "----------\n"
+     "other: Trajectory1d or None\n"
+     "    The other factor.\n"
+     "\n"
+     "Returns\n"
+     "-------\n"
+     "out: Trajectory1d\n"
+     "    Never: the product is not implemented.\n"
+     "\n"
+     "Notes\n"
+     "-----\n"
+     "Always raises NotImplementedError unless a subclass overrides it.\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
 
-PyNumberMethods trajectory_as_number = {};
-
-void install_algebra(TrajVtab *) {}
+void install_algebra(TrajVtab *v) {
+    v->c_splcsum = algebra::c_splcsum;
+    v->c_splcmul = algebra::c_splcmul;
+}
 
 }  // namespace pyorvex::dds

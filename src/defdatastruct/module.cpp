@@ -3,6 +3,8 @@
 #define PYORVEX_DDS_IMPORTS_NUMPY
 #include "internal.hpp"
 
+#include <frameobject.h>
+
 #include <cstring>
 #include <initializer_list>
 #include <vector>
@@ -111,6 +113,48 @@ int ready_types(PyObject *module) {
         PyDict_SetItemString(trajectory_type.tp_dict, "__reduce__", object_reduce) < 0)
         return -1;
     return ready_type(module, &trajectory_type, "Trajectory1d", &trajectory_vtab);
+}
+
+// --- imported types -------------------------------------------------------------------------------
+
+// An imported type the module relies on must be a type object, and not smaller than the layout
+// the module was built against (size 0: not compared). warn_larger: a larger one only warns.
+int check_imported_type(PyObject *from, const char *from_name, const char *name, Py_ssize_t size,
+                        bool warn_larger) {
+    Ref obj(PyObject_GetAttrString(from, name));
+    if (!obj) return -1;
+    if (!PyType_Check(obj.get())) {
+        PyErr_Format(PyExc_TypeError, "%.200s.%.200s is not a type object", from_name, name);
+        return -1;
+    }
+    if (size == 0) return 0;
+    const Py_ssize_t actual = reinterpret_cast<PyTypeObject *>(obj.get())->tp_basicsize;
+    if (actual < size) {
+        PyErr_Format(PyExc_ValueError,
+                     "%.200s.%.200s size changed, may indicate binary incompatibility. Expected "
+                     "%zd from C header, got %zd from PyObject",
+                     from_name, name, size, actual);
+        return -1;
+    }
+    if (actual > size && warn_larger)
+        return PyErr_WarnFormat(PyExc_RuntimeWarning, 0,
+                                "%.200s.%.200s size changed, may indicate binary incompatibility. "
+                                "Expected %zd from C header, got %zd from PyObject",
+                                from_name, name, size, actual);
+    return 0;
+}
+
+int check_imported_types() {
+    Ref builtins(PyImport_ImportModule("builtins"));
+    if (!builtins || check_imported_type(builtins.get(), "builtins", "type",
+                                         static_cast<Py_ssize_t>(sizeof(PyHeapTypeObject)),
+                                         true) < 0)
+        return -1;
+    Ref numpy(PyImport_ImportModule("numpy"));
+    if (!numpy) return -1;
+    for (const char *name : {"dtype", "flatiter", "broadcast", "ndarray", "ufunc"})
+        if (check_imported_type(numpy.get(), "numpy", name, 0, false) < 0) return -1;
+    return 0;
 }
 
 // --- kernel binding -----------------------------------------------------------------------------------
@@ -233,6 +277,23 @@ int check_version() {
                             compiled, module_name, running);
 }
 
+// The built-ins the module's operations rely on must exist when it is imported, not only when a
+// call first needs one.
+int check_builtins(PyObject *builtins) {
+    for (const char *name : {"staticmethod", "NotImplementedError", "open", "MemoryError",
+                             "ValueError", "map", "range", "NotImplemented", "TypeError",
+                             "__import__", "ZeroDivisionError", "IndexError", "ImportError",
+                             "enumerate", "Ellipsis", "id"}) {
+        Ref value(PyObject_GetAttrString(builtins, name));
+        if (!value) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
+            return -1;
+        }
+    }
+    return 0;
+}
+
 int run_exec_steps(PyObject *module) {
     if (check_version() < 0) return -1;
     g.module_dict = PyModule_GetDict(module);
@@ -242,8 +303,10 @@ int run_exec_steps(PyObject *module) {
     PyObject *modules = PyImport_GetModuleDict();
     const int present = PyMapping_HasKeyString(modules, module_name);
     if (!present && PyDict_SetItemString(modules, module_name, module) < 0) return -1;
+    if (check_builtins(builtins) < 0) return -1;
     if (export_make_point(module) < 0) return -1;
     if (ready_types(module) < 0) return -1;
+    if (check_imported_types() < 0) return -1;
     if (bind_kernel() < 0) return -1;
     if (import_modules(module) < 0) return -1;
     Ref all(Py_BuildValue("[sssss]", "ConvergenceError", "CorruptedFileError", "PyORVEXObject",
@@ -305,6 +368,22 @@ PyObject *create(PyObject *module_spec, PyModuleDef *) {
     return module.release();
 }
 
+// Records a traceback entry "init pyorvex.defdatastruct" for the exception being raised.
+void add_init_traceback(PyObject *module) {
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    Ref code(reinterpret_cast<PyObject *>(
+        PyCode_NewEmpty("pyorvex/defdatastruct", "init pyorvex.defdatastruct", 1)));
+    Ref frame(code ? reinterpret_cast<PyObject *>(
+                         PyFrame_New(PyThreadState_Get(),
+                                     reinterpret_cast<PyCodeObject *>(code.get()),
+                                     PyModule_GetDict(module), nullptr))
+                   : nullptr);
+    PyErr_Clear();  // a failure to build the entry must not replace the real error
+    PyErr_Restore(type, value, tb);
+    if (frame) PyTraceBack_Here(reinterpret_cast<PyFrameObject *>(frame.get()));
+}
+
 int exec(PyObject *module) {
     if (executed_module != nullptr) {
         if (executed_module == module) return 0;
@@ -316,7 +395,9 @@ int exec(PyObject *module) {
     if (run_exec_steps(module) < 0) {
         // Forget this module so that a later import starts afresh.
         Py_CLEAR(created_module);
-        if (!PyErr_Occurred())
+        if (PyErr_Occurred())
+            add_init_traceback(module);
+        else
             PyErr_SetString(PyExc_ImportError, "init pyorvex.defdatastruct");
         return -1;
     }

@@ -9,11 +9,12 @@ namespace pyorvex::dds {
 namespace {
 
 // Relative 1e-9 with an absolute floor of 1e-13. Written so that NaN on either side, and
-// infinities on both sides (whose difference is NaN), are never close.
+// infinities on both sides (whose difference is NaN), are never close; nor is an infinity close
+// to a finite value (an infinite difference would otherwise meet its own infinite tolerance).
 bool close(double a, double b) {
     const double diff = std::fabs(a - b);
     const double tol = std::fmax(1e-9 * std::fmax(std::fabs(a), std::fabs(b)), 1e-13);
-    return diff <= tol;
+    return diff <= tol && std::isfinite(diff);
 }
 
 int c_eq(Traj *self, Traj *other) {

@@ -7,12 +7,22 @@
 
 namespace pyorvex::dds {
 
-// A private flag beside the visible owner flag: set when this module allocated the arrays, so the
-// record frees them even when the owner flag it shows says otherwise. Memory lent by a C caller
-// (from_ptrs with owner false) never gets it.
+// The record's private bookkeeping field _bookkeeping. Bit 0, beside the visible owner flag: set
+// when this module allocated the arrays, so the record frees them even when the owner flag it
+// shows says otherwise; memory lent by a C caller (from_ptrs with owner false) never gets it. The
+// bits above count the live array views (trajectory_state.cpp) and are left alone here.
 namespace {
 
-int &frees_arrays(Traj *t) { return t->_frees_arrays; }
+constexpr int module_allocated = 1;
+
+bool frees_arrays(const Traj *t) { return (t->_bookkeeping & module_allocated) != 0; }
+
+void set_bookkeeping(Traj *t, bool on) {
+    if (on)
+        t->_bookkeeping |= module_allocated;
+    else
+        t->_bookkeeping &= ~module_allocated;
+}
 
 }  // namespace
 
@@ -54,13 +64,13 @@ void release_arrays(Traj *t) {
     }
     t->_knotvector = nullptr;
     t->_cpts = nullptr;
-    frees_arrays(t) = 0;
+    set_bookkeeping(t, false);
 }
 
 void adopt_module_buffers(Traj *t, double *knots, double *cpts) {
     t->_knotvector = knots;
     t->_cpts = cpts;
-    frees_arrays(t) = 1;
+    set_bookkeeping(t, true);
 }
 
 bool knot_view(Traj *t, pyorvex_dview *out) {

@@ -8,29 +8,47 @@ namespace pyorvex::dds {
 
 namespace {
 
-// A float64 array over the record's memory. The array keeps the trajectory alive through its
-// base, so a view can never outlive the memory it shows.
-PyObject *array_over(PyObject *owner, double *data, Py_ssize_t size) {
+// Live array views are counted in the record's private field _bookkeeping, in the bits above
+// bit 0 (which trajectory_record.cpp owns): while any exists, the arrays must stay where they are.
+constexpr int one_view = 2;
+
+bool has_views(const Traj *t) { return t->_bookkeeping >= one_view; }
+
+const char view_base_name[] = "pyorvex.defdatastruct.Trajectory1d array view";
+
+void release_view_base(PyObject *capsule) {
+    auto *t = static_cast<Traj *>(PyCapsule_GetPointer(capsule, view_base_name));
+    t->_bookkeeping -= one_view;
+    Py_DECREF(reinterpret_cast<PyObject *>(t));
+}
+
+// A float64 array over the record's memory. Its base holds the trajectory, so a view can never
+// outlive the memory it shows, and counts itself among the trajectory's views, so the memory is
+// not replaced under it (_dset_data refuses while views exist).
+PyObject *array_over(Traj *t, double *data, Py_ssize_t size) {
     if (data == nullptr) return capi::none();
+    Ref base(PyCapsule_New(t, view_base_name, release_view_base));
+    if (!base) return nullptr;
+    Py_INCREF(reinterpret_cast<PyObject *>(t));
+    t->_bookkeeping += one_view;
     npy_intp dims[1] = {static_cast<npy_intp>(size)};
     Ref arr(PyArray_New(&PyArray_Type, 1, dims, NPY_DOUBLE, nullptr, data, 0,
                         NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_WRITEABLE,
                         nullptr));
     if (!arr) return nullptr;
-    Py_INCREF(owner);
-    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject *>(arr.get()), owner) < 0)
+    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject *>(arr.get()), base.release()) < 0)
         return nullptr;  // SetBaseObject consumed the reference
     return arr.release();
 }
 
 PyObject *py_get_cpts_asarray(PyObject *self, PyObject *) {
     auto *t = reinterpret_cast<Traj *>(self);
-    return array_over(self, t->_cpts, cpts_count(t));
+    return array_over(t, t->_cpts, cpts_count(t));
 }
 
 PyObject *py_get_knotvector_asarray(PyObject *self, PyObject *) {
     auto *t = reinterpret_cast<Traj *>(self);
-    return array_over(self, t->_knotvector, knot_count(t));
+    return array_over(t, t->_knotvector, knot_count(t));
 }
 
 PyObject *py_get_xcpts(PyObject *self, PyObject *) {
@@ -53,6 +71,12 @@ PyObject *py_get_xcpts(PyObject *self, PyObject *) {
     if (!out) return nullptr;
     capi::DoubleBuffer buf;
     if (!buf.acquire(out.get())) return nullptr;
+    // np may have been replaced: never let the kernel write past what it returned.
+    if (buf.size() != cpts_count(t)) {
+        PyErr_Format(PyExc_ValueError, "np.empty gave an array of %zd values, %zd expected",
+                     buf.size(), cpts_count(t));
+        return nullptr;
+    }
     g.kernel.averagcpts(knots, t->p, buf.view(), 0);
     return out.release();
 }
@@ -106,8 +130,8 @@ PyObject *py_sget_cpts(PyObject *self, PyObject *) {
 }
 
 bool check_state_bytes(PyObject *data, const char *name, Py_ssize_t count) {
-    if (data == Py_None) {
-        PyErr_SetString(PyExc_TypeError, "expected bytes, NoneType found");
+    if (!PyBytes_Check(data)) {
+        PyErr_Format(PyExc_TypeError, "expected bytes, %.200s found", Py_TYPE(data)->tp_name);
         return false;
     }
     const Py_ssize_t needed = count * static_cast<Py_ssize_t>(sizeof(double));
@@ -144,6 +168,12 @@ int dset_data(Traj *self, PyObject *knots, PyObject *cpts, int p, int n, unsigne
         return -1;
     }
     if (!check_state_bytes(knots, "knots", nk) || !check_state_bytes(cpts, "cpts", nc)) return -1;
+    if (has_views(self)) {
+        PyErr_SetString(PyExc_BufferError,
+                        "the arrays of the trajectory cannot be replaced while array views of "
+                        "them exist");
+        return -1;
+    }
     double *kbuf = alloc_doubles(nk);
     if (kbuf == nullptr) return -1;
     double *cbuf = alloc_doubles(nc);

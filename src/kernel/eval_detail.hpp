@@ -58,9 +58,18 @@ inline bool make_view(cspan t, cspan c, int p, View& v) {
 }
 
 // Number of a[0..len) with a[i] <= x (a sorted); always within 0..len, whatever the data.
+// Branch-free. While the range is large (likely beyond the first-level cache) each step makes
+// three independent probes and keeps a quarter, so that the cache misses overlap; the last
+// steps halve.
 inline idx count_le(const double* a, idx len, double x) {
     if (len <= 0) return 0;
     const double* base = a;
+    while (len > 64) {
+        const idx q = len / 4;
+        const idx s = idx{base[q] <= x} + idx{base[2 * q] <= x} + idx{base[3 * q] <= x};
+        base += s * q;
+        len = q + idx{s == 3} * (len - 4 * q);  // the last quarter takes the remainder
+    }
     while (len > 1) {
         const idx half = len / 2;
         base = (base[half] <= x) ? base + half : base;
@@ -141,11 +150,16 @@ inline void load_window(const View& v, idx k, double* d, double* T) {
 // to long ones are large.
 template <int P>
 inline double de_boor(const double* T, double* d, double x) {
+    // The weights depend on x and the knots only: their divisions stay off the chain through d.
+    double a[P + 1][P + 1], b[P + 1][P + 1];
     PYORVEX_UNROLL for (int r = 1; r <= P; ++r)
         PYORVEX_UNROLL for (int j = P; j >= r; --j) {
-            const double lo = T[j - 1], hi = T[j + P - r], h = hi - lo;
-            d[j] = ((hi - x) * d[j - 1] + (x - lo) * d[j]) / h;
+            const double lo = T[j - 1], hi = T[j + P - r], inv = 1.0 / (hi - lo);
+            a[r][j] = (x - lo) * inv;
+            b[r][j] = (hi - x) * inv;
         }
+    PYORVEX_UNROLL for (int r = 1; r <= P; ++r)
+        PYORVEX_UNROLL for (int j = P; j >= r; --j) d[j] = b[r][j] * d[j - 1] + a[r][j] * d[j];
     return d[P];
 }
 

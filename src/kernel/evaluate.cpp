@@ -89,6 +89,12 @@ template <class Run>
     });
 }
 
+[[gnu::noinline]] double value_dyn(const View& v, idx k, double x) {
+    if (v.p > kMaxDegree) return kNaN;
+    double d[kMaxDegree + 1];
+    return eval_dyn(v, k, 0, x, d);
+}
+
 template <int P>
 double value_fixed(const View& v, idx k, double x) {
     double d[P + 1], T[2 * P + 1];
@@ -123,9 +129,7 @@ double value_at(double x, cspan t, cspan c, int p) {
         case 7: return value_fixed<7>(v, k, x);
         default: break;
     }
-    if (p > kMaxDegree) return kNaN;
-    double d[kMaxDegree + 1];
-    return eval_dyn(v, k, 0, x, d);
+    return value_dyn(v, k, x);
 }
 
 void values_sorted(vspan xs, cspan t, cspan c, int p) {

@@ -98,7 +98,9 @@ struct pyorvex_Trajectory1d {
     double *_knotvector;
     double *_cpts;
     int ptrs_owner;
-    int _frees_arrays; /* internal: the module allocated the arrays and releases them */
+    /* internal bookkeeping of the module: bit 0 is set when the module allocated the arrays (it
+     * then releases them whatever ptrs_owner says); the bits above count live NumPy views. */
+    int _bookkeeping;
 };
 
 typedef struct pyorvex_Trajectory1d pyorvex_traj;
