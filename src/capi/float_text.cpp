@@ -15,30 +15,6 @@ namespace {
 
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// The shortest digits d1..dk and the exponent e such that 0.d1..dk x 10^e reads back to x (x
-// finite, sign already taken off). std::to_chars without a precision gives the shortest
-// round-trip digits, nearest to x on ties, which is what repr picks as well.
-int shortest_digits(double x, char *digits, int *decpt) {
-    char sci[kFloatTextMax];
-    const auto res = std::to_chars(sci, sci + sizeof sci, x, std::chars_format::scientific);
-    const char *p = sci;
-    const char *end = res.ptr;
-    int k = 0;
-    digits[k++] = *p++;
-    if (p < end && *p == '.') {
-        ++p;
-        while (p < end && is_digit(*p)) digits[k++] = *p++;
-    }
-    // "e+XX" / "e-XXX"
-    ++p;
-    const bool neg = *p == '-';
-    ++p;
-    int e = 0;
-    while (p < end) e = e * 10 + (*p++ - '0');
-    *decpt = (neg ? -e : e) + 1;
-    return k;
-}
-
 }  // namespace
 
 int format_float(double x, char *out) {
@@ -55,43 +31,44 @@ int format_float(double x, char *out) {
         std::memcpy(o, "inf", 3);
         return static_cast<int>(o - out) + 3;
     }
-    char digits[24];
-    int decpt = 0;
-    const int k = shortest_digits(x, digits, &decpt);
-    if (decpt > -4 && decpt <= 16) {
-        if (decpt <= 0) {
-            *o++ = '0';
-            *o++ = '.';
-            for (int i = decpt; i < 0; ++i) *o++ = '0';
-            std::memcpy(o, digits, static_cast<size_t>(k));
-            o += k;
-        } else if (decpt < k) {
-            std::memcpy(o, digits, static_cast<size_t>(decpt));
-            o += decpt;
-            *o++ = '.';
-            std::memcpy(o, digits + decpt, static_cast<size_t>(k - decpt));
-            o += k - decpt;
-        } else {
-            std::memcpy(o, digits, static_cast<size_t>(k));
-            o += k;
-            for (int i = k; i < decpt; ++i) *o++ = '0';
-            *o++ = '.';
-            *o++ = '0';
-        }
-    } else {
-        *o++ = digits[0];
-        if (k > 1) {
-            *o++ = '.';
-            std::memcpy(o, digits + 1, static_cast<size_t>(k - 1));
-            o += k - 1;
-        }
-        int e = decpt - 1;
-        *o++ = 'e';
-        *o++ = e < 0 ? '-' : '+';
-        if (e < 0) e = -e;
-        if (e >= 100) *o++ = static_cast<char>('0' + e / 100);
-        *o++ = static_cast<char>('0' + (e / 10) % 10);
-        *o++ = static_cast<char>('0' + e % 10);
+    // The shortest digits that read back to x, nearest to x on ties (what repr picks too), as
+    // d[.ddd]e(+|-)XX[X]: d1, the other digits, and the exponent of d1.
+    char sci[kFloatTextMax];
+    const char *end = std::to_chars(sci, sci + sizeof sci, x, std::chars_format::scientific).ptr;
+    const char *e = end - 4;  // two or three exponent digits
+    if (*e != 'e') --e;
+    int exponent = 0;
+    for (const char *p = e + 2; p < end; ++p) exponent = exponent * 10 + (*p - '0');
+    if (e[1] == '-') exponent = -exponent;
+    // Past the exponent limits, repr's text is to_chars's: at least two exponent digits.
+    if (exponent < -4 || exponent >= 16) {
+        const size_t len = static_cast<size_t>(end - sci);
+        std::memcpy(o, sci, len);
+        return static_cast<int>(o - out) + static_cast<int>(len);
+    }
+    const char *rest = sci + 2;  // the digits after d1
+    const int more = sci[1] == '.' ? static_cast<int>(e - rest) : 0;
+    if (exponent < 0) {  // 0.000ddd
+        std::memcpy(o, "0.000", static_cast<size_t>(1 - exponent));
+        o += 1 - exponent;
+        *o++ = sci[0];
+        std::memcpy(o, rest, static_cast<size_t>(more));
+        o += more;
+    } else if (exponent < more) {  // dd.ddd
+        *o++ = sci[0];
+        std::memcpy(o, rest, static_cast<size_t>(exponent));
+        o += exponent;
+        *o++ = '.';
+        std::memcpy(o, rest + exponent, static_cast<size_t>(more - exponent));
+        o += more - exponent;
+    } else {  // ddd000.0
+        *o++ = sci[0];
+        std::memcpy(o, rest, static_cast<size_t>(more));
+        o += more;
+        std::memset(o, '0', static_cast<size_t>(exponent - more));
+        o += exponent - more;
+        *o++ = '.';
+        *o++ = '0';
     }
     return static_cast<int>(o - out);
 }
