@@ -1,27 +1,26 @@
 """The command line, run as users run it: `python -m pyorvex ...` in a child process."""
 
-import os
 import re
 import struct
 import subprocess
 import sys
 
-import numpy as np
 import pytest
 
 import pyorvex
 from pyorvex import make_trajectory
 from pyorvex.defdatastruct import Point1d, Trajectory1d
 
+from child_env import child_env
+
 
 def run(*args, cwd=None, block_matplotlib=None):
     """Run the command line; with block_matplotlib (a directory), `import matplotlib` fails."""
-    env = dict(os.environ)
-    if block_matplotlib is not None:
+    blocker = [] if block_matplotlib is None else [block_matplotlib]
+    if blocker:
         block_matplotlib.mkdir(exist_ok=True)
         (block_matplotlib / "matplotlib.py").write_text("raise ImportError('matplotlib is blocked here')\n")
-        env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(block_matplotlib), env.get("PYTHONPATH")]))
-    return subprocess.run([sys.executable, "-m", "pyorvex", *map(str, args)], cwd=cwd, env=env,
+    return subprocess.run([sys.executable, "-m", "pyorvex", *map(str, args)], cwd=cwd, env=child_env(*blocker),
                           capture_output=True, text=True, timeout=300)
 
 

@@ -1,7 +1,6 @@
 """The example scripts run, type-check under mypy --strict, and the stubs match the module."""
 
 import importlib.util
-import os
 import site
 import subprocess
 import sys
@@ -11,6 +10,8 @@ import pytest
 
 import pyorvex
 
+from child_env import child_env
+
 ROOT = Path(__file__).resolve().parents[1]
 EXAMPLES = sorted((ROOT / "examples").glob("*.py"))
 PACKAGE_PARENT = str(Path(pyorvex.__file__).resolve().parents[1])
@@ -19,7 +20,7 @@ needs_mypy = pytest.mark.skipif(importlib.util.find_spec("mypy") is None, reason
 
 
 def run(*args, cwd, **env):
-    return subprocess.run([sys.executable, *map(str, args)], cwd=cwd, env={**os.environ, **env},
+    return subprocess.run([sys.executable, *map(str, args)], cwd=cwd, env=child_env(**env),
                           capture_output=True, text=True, timeout=600)
 
 

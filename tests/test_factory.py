@@ -7,7 +7,6 @@ import pytest
 from scipy.interpolate import BSpline
 
 from pyorvex import make_trajectory
-from pyorvex.defdatastruct import Trajectory1d
 
 KNOTS, CPTS = [0.0, 0.0, 0.0, 1.0, 2.0, 2.0, 2.0], [0.0, 1.0, 3.0, 2.0]
 
