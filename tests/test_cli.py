@@ -139,6 +139,16 @@ def test_plot_errors(document, tmp_path, args, code, fragments):
     assert_fails(run("plot", document, *args, cwd=tmp_path), code, *fragments)
 
 
+def test_damaged_documents(tmp_path):
+    path = tmp_path / "damaged.pyorvex"
+    path.write_text('<PyORVEXObjectList><Trajectory1d ID="short" p="1" n="3" owner="True" order="0">'
+                    '<cpts>0 1 2 3</cpts><knots>0 0 1</knots></Trajectory1d>'
+                    '<Point1d ID="odd&#10;id" t="1.0" val="2.0" order="0"/></PyORVEXObjectList>')
+    assert_fails(run("plot", path, "short", cwd=tmp_path), 1, "cannot load trajectory 'short' from")
+    show = run("show", path)
+    assert show.returncode == 0 and show.stdout.splitlines()[3].split()[:2] == ["Point1d", "odd\\nid"]
+
+
 def test_plot_without_matplotlib_names_the_extra(document, tmp_path):
     proc = run("plot", document, "cubic", "-o", tmp_path / "k.png", block_matplotlib=tmp_path / "block")
     assert_fails(proc, 1, "matplotlib", "pip install 'pyorvex[plot]'")

@@ -72,10 +72,15 @@ def read_document(name: str) -> Tuple[str, List[Row]]:
     return path, rows
 
 
+def _printable(text: str) -> str:
+    """Text with line breaks, tabs and other unprintable characters escaped, as repr shows them."""
+    return "".join(c if c.isprintable() else repr(c)[1:-1] for c in text)
+
+
 def format_table(rows: Sequence[Sequence[str]]) -> str:
     """Rows under the header (tag, ID, degree, n, order, domain), in aligned columns."""
     header = ("tag", "ID", "degree", "n", "order", "domain")
-    table = [header, *(tuple(row) for row in rows)]
+    table = [header, *(tuple(map(_printable, row)) for row in rows)]
     widths = [max(len(row[i]) for row in table) for i in range(len(header))]
     lines = ["  ".join(cell.ljust(w) for cell, w in zip(row, widths)).rstrip() for row in table]
     lines.insert(1, "  ".join("-" * w for w in widths))
