@@ -12,7 +12,6 @@ from pyorvex.defdatastruct import Point1d, Trajectory1d
 
 METHODS = ["setValueTr", "setValueAm"]
 ANTI = "this method cannot be used to set a constraint on the n-th antiderivative"
-DERIV = "this method cannot be used to set a constraint on the n-th derivative"
 Triple = namedtuple("Triple", "t val order")
 # Method-table entries after the five of the base: setValueTr_point ... setValueAm_tuple.
 ENTRY = {("setValueTr", "point"): 35, ("setValueTr", "tuple"): 36,
@@ -106,13 +105,23 @@ def test_specialisations_check_their_argument(name, key, arg, exc, message):
 
 # --- refusals and the order of the checks ---------------------------------------------------------
 
-@pytest.mark.parametrize("self_order, point_order, message", [(1, 0, ANTI), (0, 1, DERIV),
-                                                              (2, 3, DERIV)])
-def test_set_value_tr_needs_the_trajectory_order(self_order, point_order, message):
+@pytest.mark.parametrize("self_order, point_order", [(1, 0), (3, 1)])
+def test_set_value_tr_refuses_antiderivative_constraints(self_order, point_order):
     traj = make_traj(order=self_order)
     pt = Spy(0.5, 1.0, point_order)
-    refused(traj, lambda: traj.setValueTr(pt), ValueError, message)
+    refused(traj, lambda: traj.setValueTr(pt), ValueError, ANTI)
     assert pt.log == ["order"]
+
+
+@pytest.mark.parametrize("d", [1, 2])
+def test_set_value_tr_on_a_derivative_shifts_by_the_derivative_offset(d):
+    traj = make_traj()
+    cpts = traj.get_cpts_asarray().copy()
+    deriv = traj.dpeval(0.5, d)
+    before = traj.derivative(d)
+    traj.setValueTr((0.5, 3.0, d))
+    np.testing.assert_array_equal(traj.get_cpts_asarray(), cpts + (3.0 - deriv))
+    assert traj.derivative(d) == before
 
 
 def test_order_difference_must_fit_a_c_int():

