@@ -28,9 +28,9 @@ const char set_value_tr_doc[] =
     "\n"
     "Notes\n"
     "-----\n"
-    "This method cannot be used to set a constraint on the n-th antiderivative, nor on a\n"
-    "derivative (a shift leaves the derivatives unchanged): the order of the constraint must\n"
-    "equal the order of the trajectory.\n";
+    "This method cannot be used to set a constraint on the n-th antiderivative. On a\n"
+    "derivative (a constraint of higher order) the shift is 'val' minus that derivative at 't';\n"
+    "a shift leaves the derivatives themselves unchanged.\n";
 
 const char set_value_am_doc[] =
     "Sets a constraint on the trajectory by an amplitude change: every control point is\n"
