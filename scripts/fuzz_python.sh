@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Runs the atheris harness fuzz/fuzz_objects.py over the object surface of the extension for a
+# bounded time.
+#
+#   scripts/fuzz_python.sh [SECONDS] [--asan] [extra libFuzzer options...]
+#
+# SECONDS defaults to 60. Without --asan the harness runs against a development build without
+# sanitizers (build/dev, built here with scripts/dev_build.sh); with --asan against the
+# AddressSanitizer + UndefinedBehaviorSanitizer build (build/asan) with the runtimes preloaded.
+# PYORVEX_FUZZ_PKG names an importable package directory to use instead of building one.
+# PYTHON names the interpreter (python3 by default); it needs atheris, numpy and lxml.
+#
+# The corpus is kept in build/py-fuzz/corpus between runs. A crashing, hanging or failing input
+# is written to build/py-fuzz/ as crash-*, timeout-* or oom-* and the script fails; replay it
+# with PYTHONPATH=build/dev/pkg python3 fuzz/fuzz_objects.py build/py-fuzz/crash-...
+set -euo pipefail
+
+seconds=60
+if [[ "${1:-}" =~ ^[0-9]+$ ]]; then
+    seconds="$1"
+    shift
+fi
+asan=0
+if [ "${1:-}" = "--asan" ]; then
+    asan=1
+    shift
+fi
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+python="${PYTHON:-python3}"
+out="$root/build/py-fuzz"
+mkdir -p "$out/corpus"
+
+if [ -n "${PYORVEX_FUZZ_PKG:-}" ]; then
+    pkg="$PYORVEX_FUZZ_PKG"
+elif [ "$asan" = 1 ]; then
+    PYTHON="$python" "$root/scripts/dev_build.sh" "$root/build/asan" -DPYORVEX_SANITIZE=ON \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    pkg="$root/build/asan/pkg"
+else
+    PYTHON="$python" "$root/scripts/dev_build.sh" "$root/build/dev" >/dev/null
+    pkg="$root/build/dev/pkg"
+fi
+
+# Without sanitizers, an address-space limit turns absurd allocation requests into MemoryError
+# instead of letting them swap the machine; with ASan the allocator does the same.
+limit_kb=$((6 * 1024 * 1024))
+opts=(-max_total_time="$seconds" -timeout=30 -max_len=4096 -rss_limit_mb=6144
+      -artifact_prefix="$out/" -print_final_stats=1)
+
+cd "$out"
+if [ "$asan" = 1 ]; then
+    asan_rt=$(gcc -print-file-name=libasan.so)
+    ubsan_rt=$(gcc -print-file-name=libubsan.so)
+    LD_PRELOAD="$asan_rt $ubsan_rt" \
+    ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1:allocator_may_return_null=1:max_allocation_size_mb=4096}" \
+    UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}" \
+    PYTHONPATH="$pkg" PYORVEX_SANITIZED=1 \
+        "$python" "$root/fuzz/fuzz_objects.py" "${opts[@]}" "$@" corpus
+else
+    (ulimit -v "$limit_kb"
+     PYTHONPATH="$pkg" exec "$python" "$root/fuzz/fuzz_objects.py" "${opts[@]}" "$@" corpus)
+fi
