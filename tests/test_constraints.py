@@ -99,8 +99,8 @@ def test_ambiguous_signatures(name):
 ])
 def test_specialisations_check_their_argument(name, key, arg, exc, message):
     traj = make_traj()
-    spec = getattr(Trajectory1d, name).__signatures__[key]
-    refused(traj, lambda: spec(traj, p=arg), exc, message)
+    specialisation = getattr(Trajectory1d, name).__signatures__[key]
+    refused(traj, lambda: specialisation(traj, p=arg), exc, message)
 
 
 # --- refusals and the order of the checks ---------------------------------------------------------

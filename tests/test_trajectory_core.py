@@ -550,7 +550,7 @@ def test_text_forms_read_start_and_stop_as_attributes(start, stop, start_text, s
 
 
 class Unformattable:
-    def __format__(self, spec):
+    def __format__(self, format_spec):
         raise ZeroDivisionError("no text")
 
 

@@ -69,8 +69,8 @@ def test_new_document_layout(tmp_path):
 
 
 class Version:
-    def __format__(self, spec):
-        return "formatted" + spec
+    def __format__(self, format_spec):
+        return "formatted" + format_spec
 
 
 @pytest.mark.parametrize("version, text", [("2.1rc1", "2.1rc1"), (3, "3"), (1.5, "1.5"),

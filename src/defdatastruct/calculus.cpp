@@ -182,10 +182,10 @@ const capi::ArgSpec degelev_spec{"degelev", nu_names, 0, 1};
 
 using NuOperation = PyObject *(*)(Traj *, int, pyorvex_opt_nu *);
 
-PyObject *call_with_nu(const capi::ArgSpec &spec, NuOperation op, PyObject *self,
+PyObject *call_with_nu(const capi::ArgSpec &sig, NuOperation op, PyObject *self,
                        PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[1];
-    if (!capi::parse_args(spec, args, nargs, kw, a)) return nullptr;
+    if (!capi::parse_args(sig, args, nargs, kw, a)) return nullptr;
     pyorvex_opt_nu opt{0, 1};
     if (a[0] != nullptr) {
         if (!capi::to_int(a[0], &opt.nu)) return nullptr;

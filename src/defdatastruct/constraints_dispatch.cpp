@@ -113,9 +113,9 @@ PyObject *call_specialisation(Fused *f, PyObject *const *args, Py_ssize_t nargs,
                      "object", f->info->name, trajectory_type.tp_name, Py_TYPE(self)->tp_name);
         return nullptr;
     }
-    const capi::ArgSpec spec{f->info->method, param_names, 1, 1};
+    const capi::ArgSpec sig{f->info->method, param_names, 1, 1};
     PyObject *a[1];
-    if (!capi::parse_args(spec, args + 1, nargs - 1, kwnames, a)) return nullptr;
+    if (!capi::parse_args(sig, args + 1, nargs - 1, kwnames, a)) return nullptr;
     return f->info->impl(reinterpret_cast<Traj *>(self), a[0]);
 }
 
