@@ -1,8 +1,9 @@
 // Cost of the knot and degree operations of the kernel on cubic splines, at n and 2n
 // coefficients for a small and a large n (1,000 / 2,000 and 100,000 / 200,000 by default), with
 // the ratio of the two (about 2 when the cost is linear in n, and never more should it be).
-// Figures are the fastest of many repeats (the least disturbed by other work on the machine);
-// calls too short for the clock are timed in batches. The sum is also given per knot of its
+// Figures are the fastest of many repeats (the least disturbed by other work on the machine),
+// gathered over several rounds through all the measurements so that a burst of load on the
+// machine cannot decide a figure alone; calls too short for the clock are timed in batches. The sum is also given per knot of its
 // result, alone, for sum_size alone, and for the two together as a caller runs them. A plain
 // copy of a spline's two arrays is the yardstick for insert_knot. Not a test.
 //
@@ -23,6 +24,7 @@ namespace k = pyorvex::kernel;
 namespace {
 
 constexpr int kDegree = 3;
+constexpr int kRounds = 3;
 
 struct Spline {
     std::vector<double> t, c;
@@ -56,10 +58,10 @@ double seconds_since(clock_type::time_point start) {
 }
 
 // Fastest time of one call of fn, in microseconds: at least `samples` samples and about
-// `budget` seconds of them. setup (untimed) runs before every call; without one, calls are
+// `budget` seconds of them (per round). setup (untimed) runs before every call; without one, calls are
 // timed in batches long enough for the clock.
 double best_us(const std::function<void()>& setup, const std::function<void()>& fn,
-               int samples = 25, double budget = 0.25) {
+               int samples = 20, double budget = 0.2) {
     int batch = 1;
     if (!setup) {
         for (;;) {
@@ -92,6 +94,10 @@ struct SumFigures {
 
 volatile double sink = 0;
 
+// The fastest so far in slot.
+void keep(double& slot, double us) { slot = slot > 0 ? std::min(slot, us) : us; }
+
+// One round through everything at n and 2n.
 void measure(int n0, std::vector<Row>& rows, SumFigures& fig) {
     for (int which = 0; which < 2; ++which) {
         const int n = which == 0 ? n0 : 2 * n0;
@@ -101,18 +107,18 @@ void measure(int n0, std::vector<Row>& rows, SumFigures& fig) {
         int row = 0;
         {
             std::vector<double> nt(s.t.size()), nc(s.c.size());
-            rows[row++].us[which] = best_us(nullptr, [&] {
-                std::copy(s.t.begin(), s.t.end(), nt.begin());
-                std::copy(s.c.begin(), s.c.end(), nc.begin());
-                sink = sink + nc[nc.size() / 2];
-            });
+            keep(rows[row++].us[which], best_us(nullptr, [&] {
+                     std::copy(s.t.begin(), s.t.end(), nt.begin());
+                     std::copy(s.c.begin(), s.c.end(), nc.begin());
+                     sink = sink + nc[nc.size() / 2];
+                 }));
         }
         {
             std::vector<double> nt(s.t.size() + 1), nc(s.c.size() + 1);
-            rows[row++].us[which] = best_us(nullptr, [&] {
-                k::insert_knot(s.t, s.c, kDegree, 0.5, 1, nt, nc);
-                sink = sink + nc[nc.size() / 2];
-            });
+            keep(rows[row++].us[which], best_us(nullptr, [&] {
+                     k::insert_knot(s.t, s.c, kDegree, 0.5, 1, nt, nc);
+                     sink = sink + nc[nc.size() / 2];
+                 }));
         }
         {
             std::vector<double> xs(1000);
@@ -120,10 +126,10 @@ void measure(int n0, std::vector<Row>& rows, SumFigures& fig) {
             for (double& x : xs) x = u(rng);
             std::sort(xs.begin(), xs.end());
             std::vector<double> nt(s.t.size() + xs.size()), nc(s.c.size() + xs.size());
-            rows[row++].us[which] = best_us(nullptr, [&] {
-                k::refine(s.t, s.c, kDegree, xs, nt, nc);
-                sink = sink + nc[nc.size() / 2];
-            });
+            keep(rows[row++].us[which], best_us(nullptr, [&] {
+                     k::refine(s.t, s.c, kDegree, xs, nt, nc);
+                     sink = sink + nc[nc.size() / 2];
+                 }));
         }
         {
             // Half the coefficients: every span split at its middle gives n coefficients in
@@ -136,36 +142,34 @@ void measure(int n0, std::vector<Row>& rows, SumFigures& fig) {
                         std::vector<double>(base.c.size() + mids.size())};
             k::refine(base.t, base.c, kDegree, mids, fine.t, fine.c);
             Spline work;
-            rows[row++].us[which] = best_us([&] { work = fine; }, [&] {
-                sink = sink + k::remove_knots(work.t, work.c, kDegree, 1e-9);
-            });
-            rows[row++].us[which] = best_us([&] { work = s; }, [&] {
-                sink = sink + k::remove_knots(work.t, work.c, kDegree, 1e-9);
-            });
+            keep(rows[row++].us[which], best_us([&] { work = fine; }, [&] {
+                     sink = sink + k::remove_knots(work.t, work.c, kDegree, 1e-9);
+                 }));
+            keep(rows[row++].us[which], best_us([&] { work = s; }, [&] {
+                     sink = sink + k::remove_knots(work.t, work.c, kDegree, 1e-9);
+                 }));
         }
         {
             const int a = distinct_interior(s.t);
             std::vector<double> nt(s.t.size() + (a + 2)), nc(s.c.size() + (a + 1));
-            rows[row++].us[which] = best_us(nullptr, [&] {
-                k::elevate_degree(s.t, s.c, kDegree, 1, nt, nc);
-                sink = sink + nc[nc.size() / 2];
-            });
+            keep(rows[row++].us[which], best_us(nullptr, [&] {
+                     k::elevate_degree(s.t, s.c, kDegree, 1, nt, nc);
+                     sink = sink + nc[nc.size() / 2];
+                 }));
         }
         {
             const k::SumSize size = k::sum_size(s.t, s2.t, kDegree);
             std::vector<double> nt(size.m + 1), nc(size.n + 1);
-            const double sum_us = best_us(nullptr, [&] {
-                k::sum(s.t, s.c, s2.t, s2.c, kDegree, nt, nc);
-                sink = sink + nc[nc.size() / 2];
-            });
-            const double size_us = best_us(nullptr, [&] {
-                sink = sink + static_cast<double>(k::sum_size(s.t, s2.t, kDegree).m);
-            });
-            rows[row++].us[which] = sum_us;
-            rows[row++].us[which] = size_us;
+            keep(fig.sum_us[which], best_us(nullptr, [&] {
+                     k::sum(s.t, s.c, s2.t, s2.c, kDegree, nt, nc);
+                     sink = sink + nc[nc.size() / 2];
+                 }));
+            keep(fig.size_us[which], best_us(nullptr, [&] {
+                     sink = sink + static_cast<double>(k::sum_size(s.t, s2.t, kDegree).m);
+                 }));
+            rows[row++].us[which] = fig.sum_us[which];
+            rows[row++].us[which] = fig.size_us[which];
             fig.knots[which] = static_cast<double>(nt.size());
-            fig.sum_us[which] = sum_us;
-            fig.size_us[which] = size_us;
         }
     }
 }
@@ -188,7 +192,7 @@ int main(int argc, char** argv) {
                                  {"sum (different knots)", {}},
                                  {"sum_size (different knots)", {}}};
         SumFigures fig{};
-        measure(n, rows, fig);
+        for (int round = 0; round < kRounds; ++round) measure(n, rows, fig);
         std::printf("cubic, n = %d and %d (fastest of repeats)\n", n, 2 * n);
         std::printf("  %-40s %13s %13s %7s\n", "", "n", "2n", "ratio");
         for (const Row& r : rows)
