@@ -8,6 +8,10 @@ operators and protocols of Trajectory1d, Point1d and PyORVEXObject on them with 
 arguments, and loads mutated XML documents (truncated, flipped bytes, missing or duplicated
 attributes and children, huge sizes, NaN and inf texts).
 
+Python code that the module runs on the way (overrides, properties, numpy looked up in the
+module's globals, number conversions, garbage-collector callbacks) may give the trajectory being
+worked on new arrays.
+
 Every call must end in a result or an ordinary Python exception. A crash, a sanitizer report,
 a SystemError (an error set without being reported, or a result returned with an error set),
 a hang, or a failed call that changed its operands is a finding: the harness lets it escape
@@ -18,6 +22,7 @@ and libFuzzer stops with the input that caused it.
 Families whose methods the module does not have yet are skipped.
 """
 import copy
+import gc
 import inspect
 import math
 import operator
@@ -897,6 +902,149 @@ def xml_ops(fz, pool):
                      fz.pick([node, None, 5]), ID)
 
 
+# --- re-entrant changes -----------------------------------------------------------------------------
+# Python code that the module runs while it works (overrides, properties, numpy looked up in the
+# module's globals, number conversions, garbage-collector callbacks) gives the trajectory being
+# worked on new arrays. The module must not go on using the arrays it had before.
+
+class Mutation:
+    def __init__(self, fz, target):
+        self.target = target
+        self.left = fz.int_in(1, 3)
+        kind = fz.int_in(0, 2)
+        p, n = max(target.p, 0), max(target.n, 0)
+        if kind == 1 or target.start is None:
+            p, n = fz.int_in(0, 3), fz.int_in(0, 4)
+        elif kind == 2:
+            p, n = p + fz.int_in(0, 2), n + fz.int_in(1, 40)
+        a = fz.pick([0.0, -1.0, target.start if target.start is not None else 0.5])
+        b = a + fz.pick([1.0, 2.0, 1e-3])
+        knots = sorted(a + (b - a) * fz.fdp.ConsumeProbability() for _ in range(n + p + 2))
+        knots[0], knots[-1] = a, b
+        self.state = (f64bytes(knots), f64bytes(fz.values(n + 1)), p, n,
+                      target.order, fz.bool())
+
+    def __call__(self, *args):
+        if self.left > 0:
+            self.left -= 1
+            try:
+                Trajectory1d._dset_data(self.target, *self.state)
+            except (BufferError, ValueError, TypeError):
+                pass
+
+
+class NumpyProxy:
+    def __init__(self, hook):
+        self._hook = hook
+
+    def __getattr__(self, name):
+        self._hook()
+        return getattr(np, name)
+
+
+class MutatingNumber:
+    def __init__(self, hook, value):
+        self.hook, self.value = hook, value
+
+    def __float__(self):
+        self.hook()
+        return float(self.value)
+
+    def __index__(self):
+        self.hook()
+        return int(self.value) if math.isfinite(self.value) else 1
+
+    def __neg__(self):
+        self.hook()
+        return -self.value
+
+    def __pow__(self, other):
+        self.hook()
+        return self.value ** other if self.value else 1.0
+
+
+class Reentrant(Trajectory1d):
+    """Every overridable operation, and start and stop, first runs the hook."""
+    hook = staticmethod(lambda *args: None)
+
+    start = property(lambda self: (Reentrant.hook(), Trajectory1d.start.__get__(self))[1])
+    stop = property(lambda self: (Reentrant.hook(), Trajectory1d.stop.__get__(self))[1])
+
+    @property
+    def __class__(self):
+        Reentrant.hook()
+        return Reentrant
+
+    for _name in ["peval", "dpeval", "ceval", "dceval", "copy", "derivative", "antiderivative",
+                  "degelev", "knotins", "knotref", "knotrem", "knotsrem", "knotrem_notol",
+                  "c_splcsum", "c_splcmul", "_sget_knotvector", "_sget_cpts", "_getAttrib",
+                  "rshift", "ashift", "hscale", "adapt", "__iadd__", "__isub__", "__imul__",
+                  "__itruediv__"]:
+        if hasattr(Trajectory1d, _name):
+            exec(f"def {_name}(self, *args):\n"
+                 f"    Reentrant.hook()\n"
+                 f"    return Trajectory1d.{_name}(self, *args)")
+    del _name
+
+
+class ReentrantPoint(Point1d if hasattr(Point1d, "t") else object):
+    hook = staticmethod(lambda *args: None)
+
+    def _get(self, name):
+        ReentrantPoint.hook()
+        return getattr(Point1d, name).__get__(self)
+
+    t = property(lambda self: self._get("t"))
+    val = property(lambda self: self._get("val"))
+    order = property(lambda self: self._get("order"))
+
+
+def reentrant_ops(fz, pool):
+    source = fz.pick([t for t in pool if isinstance(t, Trajectory1d)])
+    plain = fz.bool()
+    target = Trajectory1d() if plain else Reentrant()
+    knots, cpts = Trajectory1d._sget_knotvector(source), Trajectory1d._sget_cpts(source)
+    if knots is not None:
+        call(Trajectory1d._dset_data, target, knots, cpts, source.p, source.n, source.order,
+             fz.bool())
+    hook = Mutation(fz, target)
+    route = fz.int_in(0, 3)
+    saved_np, thresholds = dds.np, gc.get_threshold()
+    Reentrant.hook = staticmethod(hook)
+    ReentrantPoint.hook = staticmethod(hook)
+    try:
+        if route == 0:
+            dds.np = NumpyProxy(hook)
+        elif route == 1:
+            gc.callbacks.append(hook)
+            gc.set_threshold(1, 1, 1)
+        kind = fz.int_in(0, 6)
+        if kind <= 3 and TRAJ_OPS:
+            res = fz.pick(TRAJ_OPS)(fz, target, pool)
+        elif kind == 4:
+            x = MutatingNumber(hook, fz.real(target))
+            name = fz.pick(["peval", "dpeval", "knotins", "knotrem", "rshift", "ashift",
+                            "hscale", "__iadd__", "__isub__", "__imul__", "__itruediv__",
+                            "derivative", "degelev"])
+            res = call(getattr(target, name), *([x, MutatingNumber(hook, 1.0)][:fz.int_in(1, 2)]))
+        elif kind == 5 and ReentrantPoint is not object:
+            pt = call(ReentrantPoint, fz.real(target), fz.real(), fz.int_in(0, 3))
+            res = call(getattr(target, fz.pick(["setValueTr", "setValueAm"])), pt)
+        else:
+            res = call(fz.pick([target.get_xcpts, target.copy, lambda: target == source,
+                                lambda: str(target), target.__getstate__,
+                                lambda: target + source, lambda: target - 1.0]))
+        if isinstance(res, Trajectory1d):
+            check_record(res)
+    finally:
+        dds.np = saved_np
+        if hook in gc.callbacks:
+            gc.callbacks.remove(hook)
+        gc.set_threshold(*thresholds)
+        Reentrant.hook = ReentrantPoint.hook = staticmethod(lambda *args: None)
+    check_record(target)
+
+
 # --- one input --------------------------------------------------------------------------------------
 
 def make_pool(fz):
@@ -927,7 +1075,7 @@ def test_one_input(data):
     steps = 0
     while fz.left() > 0 and steps < 40:
         steps += 1
-        family = fz.int_in(0, 11)
+        family = fz.int_in(0, 12)
         if family <= 8 and TRAJ_OPS:
             target = fz.pick([t for t in pool if isinstance(t, Trajectory1d)])
             res = fz.pick(TRAJ_OPS)(fz, target, pool)
@@ -939,8 +1087,10 @@ def test_one_input(data):
             point_ops(fz, pool)
         elif family == 10:
             base_ops(fz, pool)
-        else:
+        elif family == 11:
             xml_ops(fz, pool)
+        else:
+            reentrant_ops(fz, pool)
     for t in pool:
         if isinstance(t, Trajectory1d) and type(t) is Trajectory1d:
             check_record(t)

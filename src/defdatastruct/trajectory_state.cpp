@@ -77,6 +77,9 @@ PyObject *py_get_xcpts(PyObject *self, PyObject *) {
                      buf.size(), cpts_count(t));
         return nullptr;
     }
+    // The calls above ran Python code, which may have given the trajectory new arrays: the
+    // knot vector is taken again, as it is now.
+    if (!knot_view(t, &knots)) return nullptr;
     g.kernel.averagcpts(knots, t->p, buf.view(), 0);
     return out.release();
 }
