@@ -31,9 +31,9 @@ def build_extension(name, out_dir):
     proc = subprocess.run(cmd, capture_output=True, text=True)
     if proc.returncode != 0:
         pytest.fail(f"building {name} failed:\n{' '.join(cmd)}\n{proc.stdout}{proc.stderr}")
-    spec = importlib.util.spec_from_file_location(name, target)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module_spec = importlib.util.spec_from_file_location(name, target)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     return module
 
 

@@ -97,11 +97,11 @@ def test_unpickle_function_is_published():
 
 
 def test_module_attributes_come_from_the_spec():
-    spec = dds.__spec__
-    assert dds.__name__ == spec.name == "pyorvex.defdatastruct"
-    assert dds.__loader__ is spec.loader
-    assert dds.__file__ == spec.origin
-    assert dds.__package__ == spec.parent == "pyorvex"
+    module_spec = dds.__spec__
+    assert dds.__name__ == module_spec.name == "pyorvex.defdatastruct"
+    assert dds.__loader__ is module_spec.loader
+    assert dds.__file__ == module_spec.origin
+    assert dds.__package__ == module_spec.parent == "pyorvex"
     assert not hasattr(dds, "__path__")
 
 
@@ -209,12 +209,12 @@ def test_import_again_gives_the_same_module():
 
 
 def test_module_from_a_fresh_spec_is_the_same_module():
-    spec = importlib.util.find_spec("pyorvex.defdatastruct")
+    module_spec = importlib.util.find_spec("pyorvex.defdatastruct")
     saved_spec = dds.__spec__
     try:
-        module = importlib.util.module_from_spec(spec)  # (it sets __spec__ again)
+        module = importlib.util.module_from_spec(module_spec)  # (it sets __spec__ again)
         assert module is dds
-        spec.loader.exec_module(module)  # executing the executed module again is a no-op
+        module_spec.loader.exec_module(module)  # executing the executed module again is a no-op
     finally:
         dds.__spec__ = saved_spec
     assert dds.Trajectory1d is type(dds.Trajectory1d())
@@ -256,10 +256,10 @@ def test_a_second_interpreter_is_refused():
             # refuses a second interpreter by itself.
             interpreters.run_string(interp, f'''
         import importlib.util, os
-        spec = importlib.util.spec_from_file_location("pyorvex.defdatastruct",
+        module_spec = importlib.util.spec_from_file_location("pyorvex.defdatastruct",
                                                       {pyorvex.defdatastruct.__file__!r})
         try:
-            importlib.util.module_from_spec(spec)
+            importlib.util.module_from_spec(module_spec)
             msg = "created"
         except ImportError as e:
             msg = "ImportError: " + str(e)

@@ -550,7 +550,7 @@ def test_text_forms_read_start_and_stop_as_attributes(start, stop, start_text, s
 
 
 class Unformattable:
-    def __format__(self, spec):
+    def __format__(self, format_spec):
         raise ZeroDivisionError("no text")
 
 
@@ -630,3 +630,8 @@ def test_getattrib_instance_attribute_override(vtable_probe):
     assert vtable_probe.getattrib(t, 0) == cubic()._getAttrib()
     plain = cubic()
     assert vtable_probe.getattrib(plain, 0) == plain._getAttrib()
+
+
+def test_not_equal_passes_a_tuple_operand_whole():
+    # != goes through the instance's __eq__ with the other operand as one argument, whatever it is
+    assert (Trajectory1d() != (1, 2, 3)) is True

@@ -81,9 +81,9 @@ PyObject *value_text(PyObject *value) {
         return value;
     }
     if (PyLong_CheckExact(value) || PyFloat_CheckExact(value)) return PyObject_Str(value);
-    Ref spec(PyUnicode_FromStringAndSize("", 0));
-    if (!spec) return nullptr;
-    return PyObject_Format(value, spec.get());
+    Ref empty_format(PyUnicode_FromStringAndSize("", 0));
+    if (!empty_format) return nullptr;
+    return PyObject_Format(value, empty_format.get());
 }
 
 PyObject *float_text(double x) {

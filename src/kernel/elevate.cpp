@@ -57,7 +57,8 @@ bool size_of(std::size_t base, std::uint64_t factor, std::uint64_t mult, std::si
 
 class Elevation {
 public:
-    Elevation(cspan t, cspan c, int p, int nu, vspan nt, vspan nc)
+    // a: the number of distinct interior knot values (interior_values(t)).
+    Elevation(cspan t, cspan c, int p, int nu, index a, vspan nt, vspan nc)
         : t_(t), c_(c), p_(p), nu_(nu), ph_(p + nu), nt_(nt), nc_(nc) {
         const index tn = static_cast<index>(t.size());
         n_ = static_cast<index>(c.size()) - 1;
@@ -82,7 +83,6 @@ public:
         }
         real_knots_ = tn - el_ - er_;
         core_knots_ = dl_ + real_knots_ + dr_;
-        const index a = static_cast<index>(interior_values(t));
         out_knots_ = core_knots_ + nu * (a + 2);
         out_coefs_ = core_knots_ - p - 1 + nu * (a + 1);
     }
@@ -131,9 +131,16 @@ private:
         const index p = p_, nu = nu_, ph = ph_;
         const index m = core_knots_ - 1;
         double bpts[kMaxDegree + 1], ebpts[kMaxDegree + 1], next[kMaxDegree + 1],
-            alfs[kMaxDegree + 1], start[kMaxDegree + 1];
+            alfs[kMaxDegree + 1], start[kMaxDegree + 1], ratio_p[kMaxDegree + 1],
+            ratio_nu[kMaxDegree + 1];
         // Elevation weights of a Bezier piece: C(p, j) C(nu, i - j) / C(ph, i) for j from
-        // max(0, i - nu); the first one of each row here, the rest by their ratio.
+        // max(0, i - nu); the first one of each row here, the rest by their ratio
+        //   w(i, j + 1) / w(i, j) = (p - j) / (j + 1) * m / (nu - m + 1),  m = i - j,
+        // whose two factors are tabulated once instead of divided out for every piece.
+        for (index j = 0; j <= p; ++j)
+            ratio_p[j] = static_cast<double>(p - j) / static_cast<double>(j + 1);
+        for (index m = 0; m <= nu; ++m)
+            ratio_nu[m] = static_cast<double>(m) / static_cast<double>(nu - m + 1);
         start[0] = 1.0;
         for (index i = 1; i <= std::min(nu, ph); ++i)
             start[i] = start[i - 1] * static_cast<double>(nu - i + 1) / static_cast<double>(ph - i + 1);
@@ -178,8 +185,7 @@ private:
                 const index j1 = std::min(p, i);
                 for (index j = std::max<index>(0, i - nu); j <= j1; ++j) {
                     sum += w * bpts[j];
-                    w *= static_cast<double>(p - j) / static_cast<double>(j + 1) *
-                         static_cast<double>(i - j) / static_cast<double>(nu - i + j + 1);
+                    w *= ratio_p[j] * ratio_nu[i - j];
                 }
                 ebpts[i] = sum;
             }
@@ -275,7 +281,7 @@ void elevate_degree(cspan t, cspan c, int p, int nu, vspan nt, vspan nc) {
         std::fill(nc.begin() + static_cast<std::ptrdiff_t>(c.size()), nc.end(), c.back());
         return;
     }
-    Elevation(t, c, p, nu, nt, nc).run();
+    Elevation(t, c, p, nu, static_cast<index>(a), nt, nc).run();
 }
 
 }  // namespace pyorvex::kernel

@@ -47,7 +47,10 @@ using namespace detail;
 
 #if PYORVEX_DISPATCH
 bool cpu_has_avx2_fma() {
-    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    static const bool has = [] {
+        __builtin_cpu_init();  // harmless if done; needed if we run before the constructors
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    }();
     return has;
 }
 #endif

@@ -39,9 +39,9 @@ void insert_knot(cspan t, cspan c, int p, double u, int r, vspan nt, vspan nc) {
         return;
     }
     const double x = clamp_to(u, t.front(), t.back());
-    detail::Inserter ins(t, c, p, nt, detail::ArrayWindow{nc}, detail::StoreSink{nc});
-    for (int i = 0; i < r; ++i) ins.insert(x);
-    ins.finish();
+    detail::Refinement ref(t, c, p, nt, nc);
+    for (int i = 0; i < r; ++i) ref.insert(x);
+    ref.finish();
 }
 
 void refine(cspan t, cspan c, int p, cspan xs, vspan nt, vspan nc) {
@@ -54,16 +54,16 @@ void refine(cspan t, cspan c, int p, cspan xs, vspan nt, vspan nc) {
             return;
         }
     }
-    detail::Inserter ins(t, c, p, nt, detail::ArrayWindow{nc}, detail::StoreSink{nc});
+    detail::Refinement ref(t, c, p, nt, nc);
     // A decrease in xs would put a knot out of order; such a value is inserted as its
     // predecessor instead, which keeps the knot vector sorted and the curve intact.
     double prev = -std::numeric_limits<double>::infinity();
     for (double x : xs) {
         x = clamp_to(x < prev ? prev : x, t.front(), t.back());
         prev = x;
-        ins.insert(x);
+        ref.insert(x);
     }
-    ins.finish();
+    ref.finish();
 }
 
 }  // namespace pyorvex::kernel

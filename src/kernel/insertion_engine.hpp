@@ -1,13 +1,14 @@
-// Knot insertion as a single left-to-right pass: the engine behind insert_knot, refine and sum.
+// Knot insertion as a single left-to-right pass: the engine behind insert_knot and refine.
 //
-// Values are inserted one Boehm step at a time, in the order given, each at the write position
-// the previous ones left (so the positions never go backwards and every index stays in range
-// whatever the values are, NaN included). A step at span k only changes the coefficients
-// k-p+1 .. k; everything left of that can no longer change and is handed to the sink, everything
-// right of it is still the input shifted by the number of values inserted so far and is not
-// touched until needed. The pass therefore costs O(t.size() + count * p) and needs no memory of
-// its own: the coefficients still open live in a caller-chosen window (for a plain refinement the
-// output coefficients themselves).
+// Values are inserted one Boehm step at a time, in the order given, each behind every knot not
+// greater than it, at the write position the previous ones left (so the positions never go
+// backwards and every index stays in range whatever the values are, NaN included). A step at
+// position w changes only the coefficients w - p .. w - 1 and moves those from w on up by one
+// place; between two steps knots and coefficients are merely shifted, so they are copied in
+// bulk. Everything happens in the output arrays: coefficient i of the knot vector built so far
+// is in nc[i] as soon as the pass has reached position i. The whole refinement therefore costs
+// one copy of the arrays plus O(p) per value inserted (and a search of O(log gap) for where it
+// goes), and needs no memory of its own.
 //
 // Coefficients outside 0..n are taken as 0: on the closed domain an unclamped spline is its
 // Cox-de Boor sum, which is what a clamped spline with zero coefficients for the missing basis
@@ -26,112 +27,79 @@ namespace pyorvex::kernel::detail {
 
 using index = std::ptrdiff_t;
 
-// Window: double& at(index i), storage for the open coefficient i (i <= last coefficient index).
-// Sink: void emit(index i, double v), called once per coefficient index, in increasing order,
-// with its final value.
-template <class Window, class Sink>
-class Inserter {
+class Refinement {
 public:
-    Inserter(cspan t, cspan c, int p, vspan knots_out, Window window, Sink sink)
-        : t_(t), c_(c), p_(p), nt_(knots_out), win_(window), sink_(sink),
+    Refinement(cspan t, cspan c, int p, vspan knots_out, vspan coefs_out)
+        : t_(t.data()), c_(c.data()), nt_(knots_out.data()), nc_(coefs_out.data()), p_(p),
           tn_(static_cast<index>(t.size())), n_(static_cast<index>(c.size()) - 1) {}
 
-    // Inserts x once. The caller guarantees room for every knot and coefficient it inserts.
+    // Inserts x once. The caller guarantees room for every value it inserts.
     void insert(double x) {
-        while (s_ < tn_ && t_[s_] <= x) put_knot(t_[s_++]);
-        const index k = w_ - 1;  // span of x in the current knot vector (-1: before every knot)
-        put_knot(x);             // lands at k + 1; closes every coefficient <= k - p
-        const index last = n_ + j_;  // last coefficient index before this step
-
-        for (index i = h_; i <= std::min(k, last); ++i) win_.at(i) = c_[i - j_];
-        h_ = std::max(h_, std::min(k, last) + 1);
-
-        if (k > last) {
-            // The step reaches past the last coefficient: the new one, last + 1, starts from the
-            // value of the (virtual) coefficient behind the end.
-            const double virt = (nt_[last + 1] == x) ? current(last) : 0.0;
-            if (last + 1 <= k - p_) {
-                // Not touched by the step either: final at once.
-                emit(last + 1, virt);
-            } else {
-                win_.at(last + 1) = virt;
-                h_ = last + 2;
-            }
-        } else if (k >= 0) {
-            win_.at(k + 1) = current(k);  // the coefficients from k on move up by one
-            h_ = k + 2;
-        } else {
-            win_.at(0) = 0.0;
-            h_ = 1;
+        copy_knots_up_to(x);
+        const index w = w_, p = p_;
+        const index last = n_ + (w - s_);  // last coefficient of the current knot vector
+        auto get = [&](index i) { return (i >= 0 && i <= last) ? nc_[i] : 0.0; };
+        if (w <= last + 1) nc_[w] = get(w - 1);  // the coefficients from w on move up
+        for (index i = w - 1; i >= w - p && i >= 0; --i) {
+            const index u = s_ + (i + p - w);  // knot i + p of the current vector
+            if (u >= tn_) continue;            // i > last + 1: 0 stays 0
+            const double lo = nt_[i], hi = t_[u];
+            const double al = (x - lo) / (hi - lo);
+            nc_[i] = get(i - 1) + al * (get(i) - get(i - 1));
         }
-
-        const index lo = std::max<index>(k - p_ + 1, 0);
-        for (index i = std::min(k, last + 1); i >= lo; --i) {
-            const double ti = nt_[i];
-            const double tip = t_[s_ + (i + p_) - (k + 1)];
-            const double a = (x - ti) / (tip - ti);
-            const double left = (i >= 1) ? current(i - 1) : 0.0;
-            win_.at(i) = a * win_.at(i) + (1.0 - a) * left;
+        if (s_ >= tn_) {
+            // Behind every knot: coefficient w - p - 1 (last + 1, with last >= 0) is new.
+            nc_[w - p - 1] = nt_[w - p - 1] == x ? nc_[w - p - 2] : 0.0;
         }
-        ++j_;
+        nt_[w] = x;
+        ++w_;
     }
 
-    // Closes every remaining coefficient and copies the remaining knots.
-    void finish() {
-        close_through(n_ + j_);
-        while (s_ < tn_) put_knot(t_[s_++]);
-    }
+    // Copies the knots and coefficients that are left.
+    void finish() { copy_run(tn_); }
 
 private:
-    // Value of the current coefficient i, for i >= f_ - 1.
-    double current(index i) const {
-        if (i >= h_) return c_[i - j_];
-        if (i >= f_) return win_.at(i);
-        return i == f_ - 1 ? last_ : 0.0;
+    // Copies the input knots <= x (stopping at the first one that is not) and their
+    // coefficients. The end of the run is found by a galloping search from the current place,
+    // so a run of length L costs O(log L) comparisons on top of the copy.
+    void copy_knots_up_to(double x) {
+        index lo = s_;
+        if (lo >= tn_ || !(t_[lo] <= x)) return;
+        index step = 1;
+        while (lo + step < tn_ && t_[lo + step] <= x) {
+            lo += step;
+            step *= 2;
+        }
+        index hi = std::min(lo + step, tn_);  // t[lo] <= x; hi is past the end or not <= x
+        while (hi - lo > 1) {
+            const index mid = lo + (hi - lo) / 2;
+            if (t_[mid] <= x)
+                lo = mid;
+            else
+                hi = mid;
+        }
+        copy_run(hi);
     }
 
-    void emit(index i, double v) {
-        sink_.emit(i, v);
-        last_ = v;
-        f_ = i + 1;
-        h_ = std::max(h_, f_);
+    // Moves over the input knots s .. e - 1 without inserting: knot s lands at w and carries
+    // coefficient s along (when there is one).
+    void copy_run(index e) {
+        std::copy(t_ + s_, t_ + e, nt_ + w_);
+        if (s_ <= n_) {
+            const index stop = std::min(e, n_ + 1);
+            std::copy(c_ + s_, c_ + stop, nc_ + w_);
+        }
+        w_ += e - s_;
+        s_ = e;
     }
 
-    void close_through(index imax) {
-        imax = std::min(imax, n_ + j_);
-        for (index i = f_; i <= imax; ++i) emit(i, i < h_ ? win_.at(i) : c_[i - j_]);
-    }
-
-    // Coefficient i only depends on knots up to i + p + 1, so whatever a window keeps next to
-    // the knots (see sum) is closed before the knot lands on it.
-    void put_knot(double v) {
-        close_through(w_ - p_ - 1);
-        nt_[w_++] = v;
-    }
-
-    cspan t_, c_;
-    index p_;
-    vspan nt_;
-    Window win_;
-    Sink sink_;
-    index tn_, n_;
-    index s_ = 0;       // next input knot
-    index w_ = 0;       // knots written
-    index j_ = 0;       // values inserted
-    index f_ = 0;       // first coefficient not yet handed to the sink
-    index h_ = 0;       // coefficients >= h_ are still c[i - j_]
-    double last_ = 0;   // value of coefficient f_ - 1
-};
-
-// The window of a plain refinement: the output coefficients themselves.
-struct ArrayWindow {
-    vspan a;
-    double& at(index i) const { return a[static_cast<std::size_t>(i)]; }
-};
-
-struct StoreSink {
-    vspan a;
-    void emit(index i, double v) const { a[static_cast<std::size_t>(i)] = v; }
+    const double* t_;
+    const double* c_;
+    double* nt_;
+    double* nc_;
+    index p_, tn_, n_;
+    index s_ = 0;  // next input knot
+    index w_ = 0;  // knots written
 };
 
 inline void fill(vspan a, double v) { std::fill(a.begin(), a.end(), v); }

@@ -50,6 +50,18 @@ public:
         while (l_ > g) a_[static_cast<std::size_t>(--r_)] = a_[static_cast<std::size_t>(--l_)];
     }
 
+    // The elements as they stand, for a stretch of work that does not move the gap: plain
+    // values in registers instead of members read through this at every access.
+    struct View {
+        double* a;
+        index l, skip;
+        double& operator[](index i) const { return a[i < l ? i : i + skip]; }
+    };
+    View view() const { return {a_.data(), l_, r_ - l_}; }
+
+    // Elements 0 .. g - 1 as a plain array when the gap is not among them, else null.
+    double* plain(index g) const { return (l_ == r_ || g <= l_) ? a_.data() : nullptr; }
+
     // Drops element g - 1, the gap being at g.
     void drop_before(index g) {
         move_to(g);
@@ -66,6 +78,8 @@ private:
 
 class Remover {
 public:
+    static constexpr index kKept = 8;
+
     Remover(vspan t, vspan c, int p) : t_(t), c_(c), p_(p) {}
 
     // One removal of the knot whose copies occupy r - s + 1 .. r (1 <= s, 0 < r - s + 1,
@@ -82,51 +96,81 @@ public:
             t_.drop_before(r + 1);
             return true;
         }
-        const double u = t_[r];
         const index lo = std::max<index>(r - p_, 0);
         const index hi = std::min<index>(r - s, n);
         const index e = hi - lo + 1;  // equations; one more than unknowns
         const index half = e / 2;     // equations used by each chain
-        auto alpha = [&](index i) { return (u - t_[i]) / (t_[i + p_ + 1] - t_[i]); };
-        const double left_known = lo >= 1 ? c_[lo - 1] : 0.0;
-        const double right_known = hi + 1 <= n ? c_[hi + 1] : 0.0;
+        // Read below: knots up to max(r, hi + p + 1), coefficients up to hi + 1; usually the
+        // gap is not among them (always before the first removal) and plain arrays do.
+        double* tp = t_.plain(std::max(r, hi + p_ + 1) + 1);
+        double* cp = c_.plain(std::min(hi + 2, c_.size()));
+        const bool done = (tp != nullptr && cp != nullptr)
+                              ? solve(tp, cp, r, n, lo, hi, checked, allowed, bound)
+                              : solve(t_.view(), c_.view(), r, n, lo, hi, checked, allowed, bound);
+        if (!done) return false;
+        c_.drop_before(lo + half + 1);
+        t_.drop_before(r + 1);
+        return true;
+    }
 
-        // Dry run: the two chain ends, without writing.
+    // The removal proper on coefficients lo .. hi (see the top of the file): works out the
+    // bound and, when it is allowed, writes the new coefficients; the caller drops the one
+    // left over. T and C index the knots and coefficients as they stand.
+    template <class T, class C>
+    bool solve(T t, C c, index r, index n, index lo, index hi, bool checked, double allowed,
+               double& bound) {
+        const index e = hi - lo + 1;
+        const index half = e / 2;
+        const double u = t[r];
+        auto alpha = [&](index i) { return (u - t[i]) / (t[i + p_ + 1] - t[i]); };
+        const double left_known = lo >= 1 ? c[lo - 1] : 0.0;
+        const double right_known = hi + 1 <= n ? c[hi + 1] : 0.0;
+
+        // Dry run: the two chains, without writing. Their values are kept for the commit when
+        // they fit the small buffer (up to p of about 17); beyond it the commit works them out
+        // again.
+        double kept_left[kKept], kept_right[kKept];
+        const bool keep = half <= kKept;
         double left = left_known, right = right_known;
         for (index i = lo; i < lo + half; ++i) {
             const double a = alpha(i);
-            left = (c_[i] - (1.0 - a) * left) / a;
+            left = (c[i] - (1.0 - a) * left) / a;
+            if (keep) kept_left[i - lo] = left;
         }
         for (index i = hi; i > hi - half; --i) {
             const double a = alpha(i);
-            right = (c_[i] - a * right) / (1.0 - a);
+            right = (c[i] - a * right) / (1.0 - a);
+            if (keep) kept_right[hi - i] = right;
         }
         if (e % 2 == 0) {
             bound = std::fabs(left - right) / 2;
         } else {
             const double a = alpha(lo + half);
-            bound = std::fabs(c_[lo + half] - (a * right + (1.0 - a) * left));
+            bound = std::fabs(c[lo + half] - (a * right + (1.0 - a) * left));
         }
         if (checked && !(bound <= allowed)) return false;
 
         // Commit: the left chain overwrites its own slots, the right chain writes Q[i-1] into
         // slot i (P[i-1] is still needed by its next step); slot lo + half then holds the
         // duplicate (even) or the unused middle coefficient (odd) and goes.
-        left = left_known;
-        for (index i = lo; i < lo + half; ++i) {
-            const double a = alpha(i);
-            left = (c_[i] - (1.0 - a) * left) / a;
-            c_[i] = left;
+        if (keep) {
+            for (index q = 0; q < half; ++q) c[lo + q] = kept_left[q];
+            for (index q = 0; q < half; ++q) c[hi - q] = kept_right[q];
+        } else {
+            left = left_known;
+            for (index i = lo; i < lo + half; ++i) {
+                const double a = alpha(i);
+                left = (c[i] - (1.0 - a) * left) / a;
+                c[i] = left;
+            }
+            right = right_known;
+            for (index i = hi; i > hi - half; --i) {
+                const double a = alpha(i);
+                right = (c[i] - a * right) / (1.0 - a);
+                c[i] = right;
+            }
         }
-        right = right_known;
-        for (index i = hi; i > hi - half; --i) {
-            const double a = alpha(i);
-            right = (c_[i] - a * right) / (1.0 - a);
-            c_[i] = right;
-        }
-        if (e % 2 == 0) c_[lo + half - 1] = 0.5 * (left + right);
-        c_.drop_before(lo + half + 1);
-        t_.drop_before(r + 1);
+        if (e % 2 == 0) c[lo + half - 1] = 0.5 * (left + right);
         return true;
     }
 

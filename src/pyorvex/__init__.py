@@ -9,7 +9,7 @@ from ._factory import make_trajectory  # noqa: E402
 __all__ = ["make_trajectory", "get_include", "__version__"]
 
 
-def get_include():
+def get_include() -> str:
     """Return the directory that holds ``pyorvex/defdatastruct.h``.
 
     Native modules that call the C-level interface of :mod:`pyorvex.defdatastruct` add this

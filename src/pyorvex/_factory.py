@@ -1,22 +1,31 @@
-"""Building a Trajectory1d from arrays."""
+"""Building a Trajectory1d from its knot vector and control points."""
 
 from __future__ import annotations
 
+import numbers
 import operator
+from typing import TYPE_CHECKING
 
 import numpy as np
 
+if TYPE_CHECKING:
+    import numpy.typing as npt
 
-def make_trajectory(knots, cpts, p, order=0):
+    from .defdatastruct import Trajectory1d
+
+_UINT_MAX = 2**32 - 1
+
+
+def make_trajectory(knots: npt.ArrayLike, cpts: npt.ArrayLike, p: int, order: int = 0) -> Trajectory1d:
     """Build a trajectory from its knot vector and control points.
 
     Parameters
     ----------
     knots : array_like
-        The knot vector: ``len(cpts) + p + 1`` non-decreasing finite values; the domain is
-        ``[knots[0], knots[-1]]``, which must not be empty.
+        The knot vector: ``len(cpts) + p + 1`` finite, non-decreasing values. The domain of the
+        trajectory is ``[knots[0], knots[-1]]`` and must not be empty.
     cpts : array_like
-        The control points (at least one).
+        The control points, at least one.
     p : int
         Degree of the B-spline, non-negative.
     order : int, optional
@@ -26,15 +35,24 @@ def make_trajectory(knots, cpts, p, order=0):
     Returns
     -------
     Trajectory1d
-        A new trajectory that owns copies of the two arrays.
+        A new trajectory that owns copies of both arrays; changing the inputs afterwards does
+        not change it.
 
     Raises
     ------
     TypeError
-        ``p`` or ``order`` is not an integer.
+        ``p`` or ``order`` is not an integer, or the arrays hold complex or non-numeric values.
     ValueError
-        Arrays of the wrong shape or size, knots that decrease or are not finite, an empty
-        domain, a negative degree or order.
+        An array that is not one-dimensional, the wrong number of knots for the control points
+        and the degree, knots that are not finite or that decrease, an empty domain, a negative
+        degree or order.
+    OverflowError
+        ``order`` beyond 4294967295.
+
+    Notes
+    -----
+    The knot vector need not be clamped: a trajectory is defined over its whole knot vector,
+    first knot to last.
     """
     from .defdatastruct import Trajectory1d
 
@@ -44,6 +62,8 @@ def make_trajectory(knots, cpts, p, order=0):
         raise ValueError(f"the degree 'p' must be non-negative, got {p}")
     if order < 0:
         raise ValueError(f"'order' must be non-negative, got {order}")
+    if order > _UINT_MAX:
+        raise OverflowError(f"'order' must be at most {_UINT_MAX}, got {order}")
     knots = _vector(knots, "knots")
     cpts = _vector(cpts, "cpts")
     if cpts.size == 0:
@@ -51,28 +71,43 @@ def make_trajectory(knots, cpts, p, order=0):
     if knots.size != cpts.size + p + 1:
         raise ValueError(
             f"a degree-{p} trajectory with {cpts.size} control points needs "
-            f"{cpts.size + p + 1} knots, got {knots.size}"
+            f"{cpts.size + p + 1} knots (len(cpts) + p + 1), got {knots.size}"
         )
     if not np.all(np.isfinite(knots)):
-        raise ValueError("'knots' must be finite")
-    if np.any(np.diff(knots) < 0):
-        raise ValueError("'knots' must be non-decreasing")
+        bad = int(np.flatnonzero(~np.isfinite(knots))[0])
+        raise ValueError(f"'knots' must be finite: knots[{bad}] = {knots[bad]}")
+    drops = np.flatnonzero(np.diff(knots) < 0)
+    if drops.size:
+        i = int(drops[0]) + 1
+        raise ValueError(
+            f"'knots' must be non-decreasing: knots[{i}] = {knots[i]} < knots[{i - 1}] = {knots[i - 1]}"
+        )
     if not knots[0] < knots[-1]:
-        raise ValueError("the domain [knots[0], knots[-1]] must not be empty")
+        raise ValueError(f"the domain [knots[0], knots[-1]] = [{knots[0]}, {knots[-1]}] is empty")
     traj = Trajectory1d()
     traj._dset_data(knots.tobytes(), cpts.tobytes(), p, cpts.size - 1, order, True)
     return traj
 
 
-def _integer(value, name):
+def _integer(value: object, name: str) -> int:
+    if isinstance(value, bool):
+        raise TypeError(f"'{name}' must be an integer, got bool")
     try:
-        return operator.index(value)
+        return operator.index(value)  # type: ignore[arg-type]
     except TypeError:
         raise TypeError(f"'{name}' must be an integer, got {type(value).__name__}") from None
 
 
-def _vector(values, name):
-    arr = np.asarray(values, dtype=np.float64)
+def _vector(values: npt.ArrayLike, name: str) -> np.ndarray:
+    arr = np.asarray(values)
+    if arr.dtype.kind == "O":  # Python numbers of other kinds (Fraction, Decimal, ...); not None
+        flat = arr.ravel()
+        for i, v in enumerate(flat):
+            if not isinstance(v, numbers.Real):
+                raise TypeError(f"'{name}' must hold real numbers, got {v!r} at index {i}")
+        arr = np.array([float(v) for v in flat], dtype=np.float64).reshape(arr.shape)
+    elif arr.dtype.kind not in "biuf":
+        raise TypeError(f"'{name}' must hold real numbers, got an array of dtype {arr.dtype}")
     if arr.ndim != 1:
         raise ValueError(f"'{name}' must be one-dimensional, got {arr.ndim} dimensions")
-    return np.ascontiguousarray(arr)
+    return np.ascontiguousarray(arr, dtype=np.float64)

@@ -1,50 +1,84 @@
-"""Plots of a trajectory and its derivatives (needs matplotlib: the [plot] extra)."""
+"""Plots of a trajectory and its derivatives. Needs matplotlib: ``pip install 'pyorvex[plot]'``.
+
+The figures are built with matplotlib's object interface and never touch pyplot's global state,
+so plotting from a program or a notebook leaves its chosen backend alone.
+"""
 
 from __future__ import annotations
 
+import os
+from typing import TYPE_CHECKING, Optional
+
 import numpy as np
 
-MISSING_MATPLOTLIB = (
-    "plotting needs matplotlib, which is not installed; install the plot extra: "
-    "pip install 'pyorvex[plot]'"
-)
+if TYPE_CHECKING:
+    from matplotlib.figure import Figure
+
+    from .defdatastruct import Trajectory1d
+
+QUANTITIES = ("position", "velocity", "acceleration", "jerk", "snap", "crackle", "pop")
 
 
-def _pyplot():
+class MatplotlibMissing(ImportError):
+    """Plotting was asked for, but matplotlib (the ``plot`` extra) is not installed."""
+
+    def __init__(self) -> None:
+        super().__init__(
+            "plotting needs matplotlib, which is not installed; "
+            "install the plot extra: pip install 'pyorvex[plot]'"
+        )
+
+
+def quantity(order: int) -> str:
+    """The name of the quantity that a trajectory of the given derivative order describes."""
+    return QUANTITIES[order] if order < len(QUANTITIES) else f"derivative {order}"
+
+
+def trajectory_figure(
+    traj: Trajectory1d, derivatives: int = 2, title: Optional[str] = None, samples: Optional[int] = None
+) -> Figure:
+    """A figure with the trajectory and its first `derivatives` derivatives, one panel each.
+
+    The panels share the time axis; every distinct knot is marked by a faint vertical line and a
+    dot on the curve. `samples` points are evaluated per panel; by default enough to resolve
+    every knot span (at least 600, at most 20000).
+    """
     try:
-        import matplotlib
-
-        matplotlib.use("Agg")
-        import matplotlib.pyplot as plt
+        from matplotlib.figure import Figure
     except ImportError:
-        from .cli import CommandError
+        raise MatplotlibMissing() from None
 
-        raise CommandError(MISSING_MATPLOTLIB) from None
-    return plt
-
-
-def plot_trajectory(traj, out, derivatives=2, title=None, samples=600):
-    """Write a PNG with the trajectory and its first `derivatives` derivatives, knots marked."""
-    from .cli import _quantity
-
-    plt = _pyplot()
-    derivatives = max(0, int(derivatives))
-    x = np.linspace(traj.start, traj.stop, samples)
+    if derivatives < 0:
+        raise ValueError(f"'derivatives' must be non-negative, got {derivatives}")
     knots = np.unique(traj.get_knotvector_asarray())
-    fig, axes = plt.subplots(derivatives + 1, 1, sharex=True, figsize=(8, 2.2 * (derivatives + 1)), squeeze=False)
-    for k, ax in enumerate(axes[:, 0]):
-        y = traj(x, k)
-        ax.plot(x, y, lw=1.6)
+    if samples is None:
+        samples = int(min(20000, max(600, 8 * knots.size)))
+    x = np.linspace(traj.start, traj.stop, samples)
+    panels = derivatives + 1
+    fig = Figure(figsize=(8.0, 1.2 + 2.0 * panels), layout="constrained")
+    axes = fig.subplots(panels, 1, sharex=True, squeeze=False)[:, 0]
+    for k, ax in enumerate(axes):
+        ax.vlines(knots, 0.0, 1.0, transform=ax.get_xaxis_transform(), colors="0.85", lw=0.6, zorder=0)
+        ax.plot(x, traj(x, k), lw=1.6, color="tab:blue")
         ax.plot(knots, traj(knots, k), "o", ms=3, color="tab:red", label="knots" if k == 0 else None)
-        for u in knots:
-            ax.axvline(u, color="0.85", lw=0.6, zorder=0)
-        ax.set_ylabel(_quantity(traj.order + k))
+        ax.set_ylabel(quantity(traj.order + k))
         ax.grid(alpha=0.3)
-    axes[0, 0].legend(loc="best")
-    axes[-1, 0].set_xlabel("time")
+    axes[0].legend(loc="best")
+    axes[-1].set_xlabel("time")
     if title:
         fig.suptitle(title)
-    fig.tight_layout()
-    fig.savefig(out, dpi=100)
-    plt.close(fig)
-    return out
+    return fig
+
+
+def plot_trajectory(
+    traj: Trajectory1d,
+    out: str | os.PathLike[str],
+    derivatives: int = 2,
+    title: Optional[str] = None,
+    samples: Optional[int] = None,
+    dpi: int = 100,
+) -> str:
+    """Write the figure of :func:`trajectory_figure` to `out` (PNG by its extension); return the path."""
+    fig = trajectory_figure(traj, derivatives, title, samples)
+    fig.savefig(out, dpi=dpi)
+    return os.fspath(out)

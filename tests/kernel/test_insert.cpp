@@ -136,6 +136,59 @@ TEST(Refine, ADecreasingArrayStillGivesASortedKnotVectorAndTheSameCurve) {
     EXPECT_LE(ops::max_difference(rng, s, q, 0.0, 1.0), tolerance(s));
 }
 
+TEST(InsertKnot, OnALongSplineOnlyTheNeighbourhoodOfTheNewKnotChanges) {
+    // Inserting u (r times) into span k: coefficients up to k - p stay where they are, those
+    // from k - s on move up by r (s: multiplicity of u), exactly; the ones between are new
+    // and keep the curve. A long spline so that the untouched stretches are long.
+    std::mt19937 rng(26);
+    for (int p : {1, 3, 5})
+        for (int rep = 0; rep < 6; ++rep) {
+            const Spline s = reference::random_clamped(rng, p, 2000);
+            const bool existing = rep % 2 == 1;
+            const double u = existing ? s.t[s.t.size() / 3 + rep]
+                                      : std::uniform_real_distribution<double>(0.01, 0.99)(rng);
+            const int r = 1 + rep % 3;
+            const Spline q = inserted(s, u, r);
+            SCOPED_TRACE("p=" + std::to_string(p) + " u=" + std::to_string(u));
+            ASSERT_EQ(q.t, merged(s.t, std::vector<double>(r, u)));
+            const int k = static_cast<int>(std::upper_bound(s.t.begin(), s.t.end(), u) -
+                                           s.t.begin()) - 1;
+            const int mult = static_cast<int>(std::count(s.t.begin(), s.t.end(), u));
+            for (int i = 0; i <= k - p; ++i) ASSERT_EQ(q.c[i], s.c[i]) << i;
+            for (int i = k - mult; i < static_cast<int>(s.c.size()); ++i)
+                ASSERT_EQ(q.c[i + r], s.c[i]) << i;
+            for (double x : {u, std::max(0.0, u - 0.002), std::min(1.0, u + 0.002)})
+                EXPECT_NEAR(ops::value(q, x), ops::value(s, x), tolerance(s)) << x;
+        }
+}
+
+TEST(Refine, ALongSplineWithClustersOfValuesKeepsTheCurveAndFillsEverything) {
+    // Several values in one span, values on existing knots, on the ends and outside, runs of
+    // untouched spans in between; the outputs start as NaN so that a gap in the copying shows.
+    std::mt19937 rng(27);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (int p : {0, 2, 3, 5}) {
+        const Spline s = reference::random_clamped(rng, p, 400);
+        std::vector<double> xs;
+        std::uniform_real_distribution<double> u(-0.1, 1.1);
+        for (int i = 0; i < 30; ++i) {
+            const double centre = u(rng);
+            for (int j = 0; j < 1 + i % 6; ++j) xs.push_back(centre + 1e-4 * j);
+        }
+        for (int i = 0; i < 20; ++i) xs.push_back(s.t[(i * 37) % s.t.size()]);
+        xs.push_back(0.0);
+        xs.push_back(1.0);
+        std::sort(xs.begin(), xs.end());
+        Spline q{std::vector<double>(s.t.size() + xs.size(), nan),
+                 std::vector<double>(s.c.size() + xs.size(), nan), p};
+        k::refine(s.t, s.c, p, xs, q.t, q.c);
+        SCOPED_TRACE("p=" + std::to_string(p));
+        ASSERT_EQ(q.t, merged(s.t, xs));
+        for (double c : q.c) ASSERT_FALSE(std::isnan(c));
+        EXPECT_LE(ops::max_difference(rng, s, q, 0.0, 1.0), tolerance(s));
+    }
+}
+
 TEST(InsertAndRefine, NaNValuesGiveAnAllNaNResult) {
     std::mt19937 rng(24);
     const Spline s = ops::make(rng, ops::Shape::clamped, 3, 6);

@@ -70,6 +70,33 @@ TEST(RemoveKnot, UndoesAnInsertionExactly) {
             }
 }
 
+TEST(RemoveKnot, UndoesAnInsertionAtHighDegrees) {
+    // Degrees on both sides of 17, where a removal stops keeping its intermediate values and
+    // works them out a second time when it commits. One Bezier piece and u inside, so that
+    // every equation has the same weight u and the undoing is well conditioned.
+    std::mt19937 rng(37);
+    std::uniform_real_distribution<double> coef(-2.0, 2.0);
+    for (int p = 12; p <= 22; p += 2)
+        for (int r : {1, 2}) {
+            Spline s{std::vector<double>(p + 1, 0.0), {}, p};
+            s.t.insert(s.t.end(), p + 1, 1.0);
+            for (int i = 0; i <= p; ++i) s.c.push_back(coef(rng));
+            const double u = r == 1 ? 0.5 : 0.375;
+            const Spline big = inserted(s, u, r);
+            for (bool checked : {true, false}) {
+                auto [q, count] = removed(big, [&](Spline& x) {
+                    return checked ? k::remove_knot(x.t, x.c, p, u, r, 1e-9)
+                                   : k::remove_knot_unchecked(x.t, x.c, p, u, r);
+                });
+                SCOPED_TRACE("p=" + std::to_string(p) + " r=" + std::to_string(r));
+                ASSERT_EQ(count, r);
+                EXPECT_EQ(q.t, s.t);
+                for (std::size_t i = 0; i < s.c.size(); ++i)
+                    EXPECT_NEAR(q.c[i], s.c[i], 1e-9 * scale(s)) << i;
+            }
+        }
+}
+
 TEST(RemoveKnot, UndoesInsertionsIntoExistingAndOverfullKnots) {
     // Adding copies to a knot already present, up to and beyond p + 1, and taking them out
     // again gives back the knots and the curve.
@@ -188,6 +215,26 @@ TEST(RemoveKnots, ARefinedBezierSegmentShedsEveryAddedKnot) {
         EXPECT_EQ(q.t, bez.t);
         EXPECT_LE(ops::max_difference(rng, fine, q, 0.0, 1.0), tol);
         for (int i = 0; i <= p; ++i) EXPECT_NEAR(q.c[i], bez.c[i], 1e-9);
+    }
+}
+
+TEST(RemoveKnots, ALongRefinedSplineShedsExactlyTheAddedKnots) {
+    // Every other span of a long spline split at its middle: one sweep takes the added knots
+    // out again and only them, removals and kept knots alternating over the whole length.
+    std::mt19937 rng(44);
+    for (int p : {1, 2, 3, 5}) {
+        const Spline s = reference::random_clamped(rng, p, 1500);
+        std::vector<double> mids;
+        for (std::size_t i = p; i + p + 1 < s.t.size(); i += 2)
+            if (s.t[i] < s.t[i + 1]) mids.push_back(0.5 * (s.t[i] + s.t[i + 1]));
+        Spline fine{std::vector<double>(s.t.size() + mids.size()),
+                    std::vector<double>(s.c.size() + mids.size()), p};
+        k::refine(s.t, s.c, p, mids, fine.t, fine.c);
+        auto [q, count] = removed(fine, [&](Spline& x) { return k::remove_knots(x.t, x.c, p, 1e-9); });
+        SCOPED_TRACE("p=" + std::to_string(p));
+        ASSERT_EQ(count, static_cast<int>(mids.size()));
+        ASSERT_EQ(q.t, s.t);
+        for (std::size_t i = 0; i < s.c.size(); ++i) ASSERT_NEAR(q.c[i], s.c[i], 1e-9 * scale(s)) << i;
     }
 }
 

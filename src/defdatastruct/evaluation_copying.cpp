@@ -1,0 +1,97 @@
+// Array evaluation for the call operator: reads the abscissae where they are and writes the
+// results to a separate array, with the checks and results that sorting a copy and calling ceval
+// or dceval on it would give.
+//
+// Increasing input (the common case) is evaluated block by block: each block is tested, copied
+// and evaluated while it is still in the cache, so the input is read from memory once. A block
+// that breaks the order sends the whole array to the unordered route, which sorts it once with
+// its positions, evaluates the sorted copy and scatters the results back. Blocks holding NaN go
+// back to one kernel call over the whole array: a NaN passes the order test without being in
+// order, and the kernel's walk treats the points after it as part of the same run.
+#include <algorithm>
+#include <cstring>
+
+#include "evaluation.hpp"
+
+namespace pyorvex::dds {
+
+namespace {
+
+int raise_value_error(const char *message) {
+    PyErr_SetString(PyExc_ValueError, message);
+    return -1;
+}
+
+struct Record {
+    Traj *self;
+    pyorvex_dview knots, cpts;
+};
+
+// The kernel over xs[0..len) (increasing, checked) into out[0..len).
+void run_kernel(const Record &r, const double *xs, double *out, Py_ssize_t len, bool derivative,
+                int nu) {
+    if (!derivative) {
+        std::memcpy(out, xs, static_cast<size_t>(len) * sizeof(double));
+        g.kernel.splcev({out, len}, r.knots, r.cpts, r.self->p, 0);
+    } else {
+        g.kernel.dsplcev({const_cast<double *>(xs), len}, r.knots, r.cpts, r.self->p, nu, nu,
+                         {out, len}, 0);
+    }
+}
+
+int unordered(const Record &r, const double *xs, double *out, Py_ssize_t m, bool derivative,
+              int nu) {
+    Scratch<double> sorted;
+    Scratch<Py_ssize_t> order;
+    if (!sorted.allocate(m) || !order.allocate(m)) return -1;
+    if (!sort_positions(xs, m, sorted.data(), order.data())) return -1;
+    // The checks of ceval / dceval run on the sorted copy: a repeated abscissa fails the order
+    // test there, the smallest and largest values the domain test.
+    if (evaluate_array(r.self, {sorted.data(), m}, derivative, nu) < 0) return -1;
+    const Py_ssize_t *at = order.data();
+    const double *values = sorted.data();
+    for (Py_ssize_t i = 0; i < m; ++i) out[at[i]] = values[i];
+    return 0;
+}
+
+// Finishes the order test from `from` on, then evaluates everything in one kernel call.
+int whole(const Record &r, const double *xs, double *out, Py_ssize_t m, Py_ssize_t from,
+          bool derivative, int nu) {
+    const Py_ssize_t start = std::max<Py_ssize_t>(from - 1, 0);
+    if (!strictly_increasing(xs + start, m - start)) return unordered(r, xs, out, m, derivative, nu);
+    run_kernel(r, xs, out, m, derivative, nu);
+    return 0;
+}
+
+}  // namespace
+
+int evaluate_copying(Traj *self, const double *xs, double *out, Py_ssize_t m, bool derivative,
+                     int nu) {
+    Record r{self, {}, {}};
+    if (!record_views(self, &r.knots, &r.cpts)) return -1;
+    if (m == 0) return raise_value_error("zero size arrays are not allowed");
+    const double start = r.knots.data[0], stop = r.knots.data[r.knots.size - 1];
+    if (xs[0] < start || xs[m - 1] > stop) {
+        // Unordered input is checked once sorted; ordered input fails the domain test.
+        if (!strictly_increasing(xs, m)) return unordered(r, xs, out, m, derivative, nu);
+        return raise_value_error("domain error");
+    }
+    for (Py_ssize_t i = 0; i < m; i += kEvaluationBlock) {
+        const Py_ssize_t end = std::min(m, i + kEvaluationBlock);
+        // One vector test tells the usual block (increasing, no NaN) from the others, which
+        // are then looked at closely.
+        if (order_suspect(xs, i, end)) {
+            int broken = 0, nan = 0;
+            for (Py_ssize_t j = std::max<Py_ssize_t>(i, 1); j < end; ++j) {
+                broken |= static_cast<int>(xs[j - 1] >= xs[j]);
+                nan |= static_cast<int>(xs[j - 1] != xs[j - 1] || xs[j] != xs[j]);
+            }
+            if (broken) return unordered(r, xs, out, m, derivative, nu);
+            if (nan) return whole(r, xs, out, m, i, derivative, nu);
+        }
+        run_kernel(r, xs + i, out + i, end - i, derivative, nu);
+    }
+    return 0;
+}
+
+}  // namespace pyorvex::dds

@@ -1,0 +1,122 @@
+// What the persistence units share: the document's names and lookups over lxml, the parsers,
+// and the pieces of an object element.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "internal.hpp"
+
+namespace pyorvex::dds::xml {
+
+inline constexpr const char kRootTag[] = "PyORVEXObjectList";
+
+// fname, or fname + ".pyorvex" when os.path.splitext finds no extension.
+PyObject *document_name(PyObject *fname);
+
+// The text under which an ID is written and looked up: a str unchanged, None as "None".
+PyObject *id_text(PyObject *ID);
+
+// self.__class__.__name__, the tag of the object's element.
+PyObject *type_name(PyObject *self);
+
+// An XMLParser that never resolves entities, never reaches the network and takes documents of
+// any size (a large trajectory is one text node beyond libxml2's default limit).
+PyObject *safe_parser(bool remove_blank_text);
+
+// Parses the document bytes; `name` labels parse errors.
+PyObject *parse_document(PyObject *data, PyObject *name, bool remove_blank_text);
+
+// The document as bytes: XML declaration, UTF-8, pretty printed.
+PyObject *serialize(PyObject *tree);
+
+// Reads and parses the file `name` for loading. A loader needs no lock: savexml replaces a
+// document in one step, so a reader sees the old or the new one.
+PyObject *load_document(PyObject *name);
+
+// The elements /PyORVEXObjectList/<tag>[@ID=...] (then /<child> when child is given) of the
+// document that `context` belongs to, as a list. The ID is passed as an XPath variable, never
+// spliced into the expression, so any text matches only itself.
+PyObject *find_elements(PyObject *context, PyObject *tag, PyObject *ID_text, const char *child);
+
+// The first item of a list, or IndexError "list index out of range".
+PyObject *first_item(PyObject *list);
+
+// etree.SubElement(parent, tag, attrib) and etree.SubElement(parent, tag).
+PyObject *sub_element(PyObject *parent, PyObject *tag, PyObject *attrib);
+PyObject *sub_element(PyObject *parent, const char *tag);
+
+// {"ID": ID text, **self._getAttrib()} with _getAttrib reached through the method table.
+PyObject *element_attributes(BaseObject *self, PyObject *ID_text);
+
+// Sets, in its order, each attribute that self._getAttrib() (through the method table) names.
+int update_attributes(BaseObject *self, PyObject *node);
+
+// The argument check of the persistence methods: str or None.
+bool check_str(PyObject *obj, const char *name);
+
+// --- number texts written past lxml (persistence_texts.cpp) --------------------------------------
+
+// The number texts of a trajectory's element, as savexml writes them. Handing millions of numbers
+// to lxml as text and having it escape them again on output costs more than everything else of a
+// save, and the texts need neither: they are plain ASCII. So while savexml runs the built-in
+// element operation of a trajectory, the children cpts and knots get a placeholder text, and the
+// numbers are formatted straight into the serialized document in its place.
+class DeferredTexts {
+public:
+    DeferredTexts();
+    DeferredTexts(const DeferredTexts &) = delete;
+    DeferredTexts &operator=(const DeferredTexts &) = delete;
+
+    // Gives `element` a placeholder for the control points (or the knots) of `owner`.
+    int defer(PyObject *element, PyObject *owner, bool knots);
+
+    // The serialized tree with the numbers in place of the placeholders. Should a placeholder not
+    // be found exactly once in the output (a document that happens to hold its text already),
+    // the texts are set through lxml and the tree serialized again.
+    PyObject *serialize(PyObject *tree);
+
+private:
+    struct Entry {
+        Ref element;
+        Ref owner;
+        bool knots;
+        std::string placeholder;
+    };
+    int set_real_texts();
+    std::vector<Entry> entries_;
+    std::string prefix_;
+};
+
+// savexml's way of running a trajectory's element operation: when the object's operation is the
+// built-in one (no override, not another type's), runs it with the number texts deferred and
+// returns 1; returns 0 when the object's own operation is to run instead; -1 on error.
+int add_trajectory_deferred(BaseObject *self, PyObject *root, PyObject *ID, DeferredTexts *texts);
+int update_trajectory_deferred(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
+                               DeferredTexts *texts);
+
+// --- element operations (persistence_elements.cpp) -----------------------------------------------
+
+// Runs a Python subclass's override of the element operation `name` with args: 1 when it ran,
+// 0 when the built-in operation is what the object has, -1 with an exception set.
+int run_override(BaseObject *self, const char *name, void *builtin, PyObject *const *args,
+                 size_t nargs);
+
+// Python-visible loadxml(fname, ID) over a C-level loader.
+PyObject *loadxml_method(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                         PyObject *(*loader)(PyObject *fname, PyObject *ID));
+
+// The ID argument check of the Python-visible _addPyORVEXObject(root, ID) and
+// _updatePyORVEXObject(tree, node, ID); fills a[].
+bool parse_add_args(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **a);
+bool parse_update_args(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                       PyObject **a);
+
+// The element of the first object of `tag` saved under ID in the document `name`; ValueError
+// "no match for ID: " + ID text when there is none.
+PyObject *load_element(PyObject *fname, PyObject *ID, const char *tag);
+
+void install_point_element(PointVtab *vt);       // persistence_point.cpp
+void install_trajectory_element(TrajVtab *vt);   // persistence_trajectory.cpp
+
+}  // namespace pyorvex::dds::xml
