@@ -5,9 +5,14 @@
 #   scripts/fuzz_python.sh [SECONDS] [--asan] [extra libFuzzer options...]
 #
 # SECONDS defaults to 60. Without --asan the harness runs against a development build without
-# sanitizers (build/dev, built here with scripts/dev_build.sh); with --asan against the
-# AddressSanitizer + UndefinedBehaviorSanitizer build (build/asan) with the runtimes preloaded.
-# PYORVEX_FUZZ_PKG names an importable package directory to use instead of building one.
+# sanitizers (build/dev, built here with scripts/dev_build.sh), guided by the coverage of the
+# harness's own decisions; with --asan against the AddressSanitizer + UndefinedBehaviorSanitizer
+# build (build/asan) with the runtimes preloaded and the interpreter's small-object allocator off
+# (PYTHONMALLOC=malloc), so that every buffer of a record is checked. The preloaded runtime takes
+# the coverage hooks, so that run first replays the corpus the other one grew and then mutates
+# without guidance; SECONDS 0 only replays the corpus.
+# PYORVEX_FUZZ_PKG names an importable package directory to use instead of building one, or is
+# "installed" for the package installed in the interpreter.
 # PYTHON names the interpreter (python3 by default); it needs atheris, numpy and lxml.
 #
 # The corpus is kept in build/py-fuzz/corpus between runs. A crashing, hanging or failing input
@@ -30,7 +35,9 @@ python="${PYTHON:-python3}"
 out="$root/build/py-fuzz"
 mkdir -p "$out/corpus"
 
-if [ -n "${PYORVEX_FUZZ_PKG:-}" ]; then
+if [ "${PYORVEX_FUZZ_PKG:-}" = installed ]; then
+    pkg=""
+elif [ -n "${PYORVEX_FUZZ_PKG:-}" ]; then
     pkg="$PYORVEX_FUZZ_PKG"
 elif [ "$asan" = 1 ]; then
     PYTHON="$python" "$root/scripts/dev_build.sh" "$root/build/asan" -DPYORVEX_SANITIZE=ON \
@@ -44,8 +51,12 @@ fi
 # Without sanitizers, an address-space limit turns absurd allocation requests into MemoryError
 # instead of letting them swap the machine; with ASan the allocator does the same.
 limit_kb=$((6 * 1024 * 1024))
-opts=(-max_total_time="$seconds" -timeout=30 -max_len=4096 -rss_limit_mb=6144
-      -artifact_prefix="$out/" -print_final_stats=1)
+opts=(-timeout=30 -max_len=4096 -rss_limit_mb=6144 -artifact_prefix="$out/" -print_final_stats=1)
+if [ "$seconds" = 0 ]; then
+    opts+=(-runs=0)
+else
+    opts+=(-max_total_time="$seconds")
+fi
 
 cd "$out"
 if [ "$asan" = 1 ]; then
@@ -54,7 +65,7 @@ if [ "$asan" = 1 ]; then
     LD_PRELOAD="$asan_rt $ubsan_rt" \
     ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1:allocator_may_return_null=1:max_allocation_size_mb=4096}" \
     UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}" \
-    PYTHONPATH="$pkg" PYORVEX_SANITIZED=1 \
+    PYTHONMALLOC=malloc PYTHONPATH="$pkg" PYORVEX_SANITIZED=1 \
         "$python" "$root/fuzz/fuzz_objects.py" "${opts[@]}" "$@" corpus
 else
     (ulimit -v "$limit_kb"

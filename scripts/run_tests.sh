@@ -2,16 +2,22 @@
 # Runs every test of pyorvex on a fresh machine, installing what the tests need:
 #   1. the kernel's C++ unit tests (GoogleTest via CTest), built with ASan + UBSan;
 #   2. the pytest suite against the package installed with pip into .venv;
-#   3. the pytest suite once more against a sanitizer build of the extension modules.
+#   3. the pytest suite once more against a sanitizer build of the extension modules;
+#   4. a bounded run of the atheris harness over the object surface (fuzz/fuzz_objects.py), then
+#      its corpus replayed against the sanitizer build;
+#   5. a bounded run of the kernel's libFuzzer target (clang).
 # Exits non-zero on any failure.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-# System packages: GoogleTest for the kernel tests.
-if ! dpkg -s libgtest-dev >/dev/null 2>&1; then
+# System packages: GoogleTest for the kernel tests, clang for the kernel's fuzz target.
+missing=()
+dpkg -s libgtest-dev >/dev/null 2>&1 || missing+=(libgtest-dev)
+command -v clang++ >/dev/null 2>&1 || command -v clang++-14 >/dev/null 2>&1 || missing+=(clang)
+if [ "${#missing[@]}" -gt 0 ]; then
     apt-get update
-    DEBIAN_FRONTEND=noninteractive apt-get install -y libgtest-dev
+    DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
 fi
 
 # Python environment with the package and its test dependencies.
@@ -21,7 +27,7 @@ fi
 py="$root/.venv/bin/python"
 "$py" -m pip install --quiet --upgrade pip
 "$py" -m pip install --quiet cmake ninja
-"$py" -m pip install --quiet ".[test]"
+"$py" -m pip install --quiet ".[test]" atheris
 export PATH="$root/.venv/bin:$PATH"
 
 echo "== kernel unit tests (ASan + UBSan) =="
@@ -38,9 +44,19 @@ PYTHON="$py" scripts/dev_build.sh "$root/build/asan" -DPYORVEX_SANITIZE=ON \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 asan_rt=$(gcc -print-file-name=libasan.so)
 ubsan_rt=$(gcc -print-file-name=libubsan.so)
+# PYTHONMALLOC=malloc: the records' small buffers would otherwise live in the interpreter's own
+# pools, where AddressSanitizer cannot see a read past their end or after their release.
 LD_PRELOAD="$asan_rt $ubsan_rt" \
     ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
     UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    PYTHONMALLOC=malloc \
     PYTHONPATH="$root/build/asan/pkg" \
     PYORVEX_SANITIZED=1 \
     "$py" -m pytest -q -p no:cacheprovider tests
+
+echo "== fuzzing: object surface (atheris, 60 s; corpus replayed under ASan + UBSan) =="
+PYTHON="$py" PYORVEX_FUZZ_PKG=installed scripts/fuzz_python.sh 60
+PYTHON="$py" PYORVEX_FUZZ_PKG="$root/build/asan/pkg" scripts/fuzz_python.sh 0 --asan
+
+echo "== fuzzing: kernel (libFuzzer, 60 s) =="
+scripts/fuzz_kernel.sh 60
