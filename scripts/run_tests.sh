@@ -14,7 +14,7 @@ cd "$root"
 # System packages: GoogleTest for the kernel tests, clang for the kernel's fuzz target.
 missing=()
 dpkg -s libgtest-dev >/dev/null 2>&1 || missing+=(libgtest-dev)
-command -v clang++ >/dev/null 2>&1 || command -v clang++-14 >/dev/null 2>&1 || missing+=(clang)
+command -v clang++ >/dev/null 2>&1 || command -v clang++-14 >/dev/null 2>&1 || missing+=(clang-14 libclang-rt-14-dev)
 if [ "${#missing[@]}" -gt 0 ]; then
     apt-get update
     DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
