@@ -1,11 +1,12 @@
 // The batch evaluators over increasing abscissae (values_sorted, derivatives_sorted) for the
-// degrees with compile-time specialisations. Private to evaluate.cpp, which includes this file
-// twice, each time inside its own namespace and target region: once for baseline x86-64 and once
-// for AVX2 with FMA (chosen at run time), since the package cannot assume the build machine's
-// instruction set. Hence no include guard and no #includes here. Before each inclusion the
-// includer defines
+// degrees with compile-time specialisations. Private to the kernel: evaluate.cpp builds it three
+// times, each inside its own namespace and target region (baseline x86-64 through
+// eval_batch_portable.hpp; AVX2 with FMA and AVX-512VL through eval_batch_x86.hpp) and picks one
+// at run time, since the package cannot assume the build machine's instruction set. Hence no
+// include guard and no #includes here. Before each inclusion the includer defines
 //   PYORVEX_VFMA(a, b, c)   a * b + c on vec4 (fused where the region allows)
 //   PYORVEX_MOVEMASK(m)     the sign bits of the four lanes of a mask4, as an int
+//   PYORVEX_PERMUTE(v, i)   the vec4 whose lane l is lane i[l] of v (i a mask4 of 0..3)
 //
 // Method. The spans are walked forward (detail::advance). For each span that holds points, the
 // points are taken four at a time until the first one at or beyond the span's right knot (a NaN
@@ -21,6 +22,8 @@
 //    of eps times the largest coefficient of the window, the scale of de Boor's own error for
 //    values. Derivatives never use it: on graded meshes a derivative can vary over orders of
 //    magnitude within one span, and the midpoint expansion would lose the small end's digits.
+//    Between a few and a few dozen points per span, spans are converted four at a time (see
+//    "groups of four spans" below).
 // The inverted knot differences of the window are shared by every order, and carried from one
 // span to the next (P new divisions instead of P(P+1)/2). Nothing outlives the call.
 
@@ -46,6 +49,10 @@ using mask4 = long long __attribute__((vector_size(32)));
 // Spans holding fewer points than this (on average) are evaluated by de Boor per point; the
 // Taylor conversion costs about as much as de Boor on four or five points.
 inline constexpr std::size_t kTaylorRun = 4;
+
+// From this many points per span on, a span's conversion is cheap beside its points, and the
+// plain per-span loop beats the groups' lane selection.
+inline constexpr std::size_t kSpanRun = 48;
 
 // ---- per-span state ---------------------------------------------------------------------------
 
@@ -221,7 +228,97 @@ template <int P, int Q>
     }
 }
 
+// ---- groups of four spans ----------------------------------------------------------------------
+
+// Dense meshes (a few points per span, as many spans as the cache holds) are evaluated four spans
+// at a time: the Taylor coefficients of spans k0..k0+3 are computed together, one span per lane,
+// and each point takes its span's coefficients from the lanes by a permutation. A span's
+// conversion is a chain of dependent divisions and products that cannot start before the previous
+// run's last branch (mispredicted) resolves; with a handful of points per span that latency, and
+// the one branch per span, were most of the cost. Lanes of empty spans compute infinities that
+// no point selects (the span tests below skip empty spans).
+template <int P>
+struct Group {
+    vec4 b[P + 1];  // lane l: b[r] of span k0 + l
+    vec4 xm;
+};
+
+// tb: the first lane's window knots (2P + 3 of them), cb: its coefficients (P + 4).
+template <int P>
+[[gnu::always_inline]] inline void group_taylor(const double* tb, const double* cb, Group<P>& g) {
+    vec4 T[2 * P];
+    PYORVEX_UNROLL for (int i = 0; i < 2 * P; ++i) T[i] = load4(tb + i);
+    vec4 R[P + 1][P + 1];
+    PYORVEX_UNROLL for (int m = 1; m <= P; ++m)
+        PYORVEX_UNROLL for (int j = m; j <= P; ++j) R[m][j] = splat(1.0) / (T[j + P - m] - T[j - 1]);
+    const vec4 xm = T[P - 1] + splat(0.5) * (T[P] - T[P - 1]);
+    vec4 dx[2 * P];
+    PYORVEX_UNROLL for (int i = 0; i < 2 * P; ++i) dx[i] = xm - T[i];
+    vec4 Q[P + 1];
+    PYORVEX_UNROLL for (int j = 0; j <= P; ++j) Q[j] = load4(cb + j);
+    PYORVEX_UNROLL for (int r = 0; r <= P; ++r) {
+        vec4 w[P + 1];
+        PYORVEX_UNROLL for (int j = r; j <= P; ++j) w[j] = Q[j];
+        PYORVEX_UNROLL for (int q = 1; q <= P - r; ++q)
+            PYORVEX_UNROLL for (int j = P; j >= r + q; --j)
+                w[j] = (dx[j - 1] * w[j] - dx[j + P - r - q] * w[j - 1]) * R[r + q][j];
+        g.b[r] = w[P] * splat(detail::kTables.binom[P][r]);
+        if (r < P)
+            PYORVEX_UNROLL for (int j = P; j >= r + 1; --j) Q[j] = (Q[j] - Q[j - 1]) * R[r + 1][j];
+    }
+    g.xm = xm;
+}
+
+// The group of spans k0..k0+3. Windows that reach past either end of the arrays are padded the
+// way load_window pads a single span's.
+template <int P>
+[[gnu::always_inline]] inline void make_group(const detail::View& v, detail::idx k0, Group<P>& g) {
+    if (k0 >= P && k0 + 3 <= v.n) return group_taylor<P>(v.t + (k0 - P + 1), v.c + (k0 - P), g);
+    double tl[2 * P + 3], cl[P + 4];
+    PYORVEX_UNROLL for (int i = 0; i < 2 * P + 3; ++i)
+        tl[i] = v.t[detail::clamp_index(k0 - P + 1 + i, v.L)];
+    PYORVEX_UNROLL for (int j = 0; j < P + 4; ++j) {
+        const detail::idx at = k0 - P + j;
+        cl[j] = (at >= 0 && at <= v.n) ? v.c[at] : 0.0;
+    }
+    group_taylor<P>(tl, cl, g);
+}
+
+// Evaluates in place the run from i whose points lie in spans k0..k0+3 (k0 holds xs[i]); returns
+// its end. A point's lane is the number of the group's inner knots at or below it; knots past the
+// last span count as +inf, so the end of the domain stays in the last span.
+template <int P>
+[[gnu::always_inline]] inline std::size_t group_run(const detail::View& v, detail::idx k0,
+                                                    detail::idx hi, double* xs, std::size_t i,
+                                                    std::size_t m) {
+    Group<P> g;
+    make_group<P>(v, k0, g);
+    constexpr double inf = __builtin_inf();
+    const vec4 e1 = splat(k0 + 1 <= hi ? v.t[k0 + 1] : inf);
+    const vec4 e2 = splat(k0 + 2 <= hi ? v.t[k0 + 2] : inf);
+    const vec4 e3 = splat(k0 + 3 <= hi ? v.t[k0 + 3] : inf);
+    const double right = k0 + 4 <= hi ? v.t[k0 + 4] : detail::kNaN;
+    auto f = [&](vec4 x) __attribute__((always_inline)) {
+        // (maybe_unused: GCC does not count a use inside __builtin_shuffle.)
+        [[maybe_unused]] const mask4 lane = -((x >= e1) + (x >= e2) + (x >= e3));
+        const vec4 u = x - PYORVEX_PERMUTE(g.xm, lane);
+        vec4 y = PYORVEX_PERMUTE(g.b[P], lane);
+        PYORVEX_UNROLL for (int r = P - 1; r >= 0; --r)
+            y = PYORVEX_VFMA(y, u, PYORVEX_PERMUTE(g.b[r], lane));
+        return y;
+    };
+    return run_to_edge<true>(f, right, xs, xs, i, m);
+}
+
 // ---- drivers ----------------------------------------------------------------------------------
+
+// The number of spans from the first to the last point's (all of them when either is NaN).
+inline detail::idx covered_spans(const detail::View& v, const double* xs, std::size_t m) {
+    const double a = xs[0], b = xs[m - 1];
+    const detail::idx first = a == a ? detail::span_of(v, a) : detail::first_span(v);
+    const detail::idx last = b == b ? detail::span_of(v, b) : detail::last_span(v);
+    return last >= first ? last - first + 1 : 1;
+}
 
 template <int P>
 [[gnu::always_inline]] inline void values_fixed(const detail::View& v, double* xs, std::size_t m) {
@@ -231,13 +328,22 @@ template <int P>
     Span<P> s;
     std::size_t i = 0;
     // A running average of the run lengths picks the method: stable enough to keep the branch
-    // predictable, started from the mean number of points per span.
-    std::size_t avg = m / static_cast<std::size_t>(hi >= k ? hi - k + 1 : 1);
+    // predictable, started from the mean number of points per span over the spans the points
+    // cover (callers pass blocks of a longer array, which cover a few spans of many).
+    std::size_t avg = m / static_cast<std::size_t>(covered_spans(v, xs, m));
     while (i < m) {
         k = detail::advance(t, k, hi, xs[i]);
+        const std::size_t start = i;
+        if constexpr (P > 0) {
+            if (avg >= kTaylorRun && avg < kSpanRun) {
+                i = group_run<P>(v, k, hi, xs, i, m);
+                // Counted per span of the group, so that the three ranges compare alike.
+                avg = (3 * avg + (i - start) / 4) / 4;
+                continue;
+            }
+        }
         const double right = k >= hi ? detail::kNaN : t[k + 1];  // NaN: the run goes to the end
         set_span<P>(v, k, s);
-        const std::size_t start = i;
         if (avg >= kTaylorRun) {
             Taylor<P> tp;
             span_taylor<P>(s, tp);

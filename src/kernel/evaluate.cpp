@@ -11,18 +11,13 @@
 
 namespace pyorvex::kernel {
 
-// The batch loops, built twice (see eval_batch.hpp). Their four-lane vectors never cross a call
-// boundary (everything is inlined into the two switch functions), so the note about the ABI of
-// passing them to functions compiled without AVX does not apply.
+// The batch loops, built three times (see eval_batch.hpp). Their four-lane vectors never cross a
+// call boundary (everything is inlined into the two switch functions), so the note about the ABI
+// of passing them to functions compiled without AVX does not apply.
 #pragma GCC diagnostic ignored "-Wpsabi"
 namespace batch_base {
 using idx = detail::idx;
-#define PYORVEX_VFMA(a, b, c) ((a) * (b) + (c))
-#define PYORVEX_MOVEMASK(m) \
-    static_cast<int>(((m)[0] & 1) | ((m)[1] & 2) | ((m)[2] & 4) | ((m)[3] & 8))
-#include "eval_batch.hpp"
-#undef PYORVEX_VFMA
-#undef PYORVEX_MOVEMASK
+#include "eval_batch_portable.hpp"
 }  // namespace batch_base
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
@@ -30,12 +25,16 @@ using idx = detail::idx;
 #pragma GCC push_options
 #pragma GCC target("avx2,fma")
 namespace batch_avx2 {
-#define PYORVEX_VFMA(a, b, c) __builtin_ia32_vfmaddpd256((a), (b), (c))
-#define PYORVEX_MOVEMASK(m) __builtin_ia32_movmskpd256(reinterpret_cast<vec4>(m))
-#include "eval_batch.hpp"
-#undef PYORVEX_VFMA
-#undef PYORVEX_MOVEMASK
+#include "eval_batch_x86.hpp"
 }  // namespace batch_avx2
+#pragma GCC pop_options
+// AVX-512VL adds a one-instruction lane permutation (the span groups pick each point's
+// coefficients with it) and twice the vector registers; the vectors stay four lanes wide.
+#pragma GCC push_options
+#pragma GCC target("avx512f,avx512vl,avx2,fma")
+namespace batch_avx512 {
+#include "eval_batch_x86.hpp"
+}  // namespace batch_avx512
 #pragma GCC pop_options
 #else
 #define PYORVEX_DISPATCH 0
@@ -46,6 +45,14 @@ namespace {
 using namespace detail;
 
 #if PYORVEX_DISPATCH
+bool cpu_has_avx512vl() {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl");
+    }();
+    return has;
+}
+
 bool cpu_has_avx2_fma() {
     static const bool has = [] {
         __builtin_cpu_init();  // harmless if done; needed if we run before the constructors
@@ -147,6 +154,7 @@ void values_sorted(vspan xs, cspan t, cspan c, int p) {
     }
     if (p > kMaxFixedDegree) return values_dyn(v, x, m);
 #if PYORVEX_DISPATCH
+    if (cpu_has_avx512vl()) return batch_avx512::values_switch(v, x, m);
     if (cpu_has_avx2_fma()) return batch_avx2::values_switch(v, x, m);
 #endif
     batch_base::values_switch(v, x, m);
@@ -207,6 +215,7 @@ void derivatives_sorted(cspan xs, cspan t, cspan c, int p, int first, int last, 
     if (!usable || first > top) return;
     if (p > kMaxFixedDegree) return derivatives_dyn(v, x, m, first, top, w);
 #if PYORVEX_DISPATCH
+    if (cpu_has_avx512vl()) return batch_avx512::derivatives_switch(v, x, m, first, top, w);
     if (cpu_has_avx2_fma()) return batch_avx2::derivatives_switch(v, x, m, first, top, w);
 #endif
     batch_base::derivatives_switch(v, x, m, first, top, w);

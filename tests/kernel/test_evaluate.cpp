@@ -15,18 +15,23 @@
 #include "eval_detail.hpp"
 #include "spline_cases.hpp"
 
-// The batch evaluators are built for baseline x86-64 and for AVX2 with FMA, and the kernel picks
-// one at run time. This machine runs the AVX2 build through the public functions; the baseline
-// build is compiled here from the same source so that it is tested too.
+// The batch evaluators are built for baseline x86-64, for AVX2 with FMA and for AVX-512VL, and the
+// kernel picks one at run time. This machine runs one of them through the public functions; the
+// baseline and AVX2 builds are compiled here from the same source so that they are tested too.
 #pragma GCC diagnostic ignored "-Wpsabi"
 namespace pyorvex::kernel::baseline_build {
-#define PYORVEX_VFMA(a, b, c) ((a) * (b) + (c))
-#define PYORVEX_MOVEMASK(m) \
-    static_cast<int>(((m)[0] & 1) | ((m)[1] & 2) | ((m)[2] & 4) | ((m)[3] & 8))
-#include "eval_batch.hpp"
-#undef PYORVEX_VFMA
-#undef PYORVEX_MOVEMASK
+#include "eval_batch_portable.hpp"
 }  // namespace pyorvex::kernel::baseline_build
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define PYORVEX_TEST_AVX2 1
+#pragma GCC push_options
+#pragma GCC target("avx2,fma")
+namespace pyorvex::kernel::avx2_build {
+#include "eval_batch_x86.hpp"
+}  // namespace pyorvex::kernel::avx2_build
+#pragma GCC pop_options
+#endif
 
 namespace k = pyorvex::kernel;
 using cases::Kind;
@@ -103,12 +108,13 @@ TEST(DerivativesAt, EveryOrderMatchesTheReferenceAndOrdersAboveTheDegreeVanish) 
 }
 
 // Checks a pair of batch evaluators (values in place; derivative rows first..last) against the
-// reference on every kind of knot vector, with three densities of points: long runs per span,
-// short runs, and fewer points than spans (long jumps in the walk).
+// reference on every kind of knot vector, with four densities of points: long runs per span,
+// about ten points per span (spans taken four at a time), short runs, and fewer points than
+// spans (long jumps in the walk).
 template <class Values, class Derivatives>
 void check_batch(int max_p, std::uint32_t seed, Values&& values, Derivatives&& derivatives) {
     std::mt19937 rng(seed);
-    const int shapes[][2] = {{6, 300}, {40, 80}, {150, 12}};  // coefficients, random points
+    const int shapes[][2] = {{6, 300}, {40, 400}, {40, 80}, {150, 12}};  // coefficients, points
     for (Kind kind : cases::all_kinds)
         for (int p = 0; p <= max_p; ++p)
             for (const auto& shape : shapes) {
@@ -159,10 +165,10 @@ TEST(SortedEvaluation, ValuesAndEveryOrderRangeAgreeWithTheReference) {
     check_batch(8, 103, values, derivatives);  // 8: the generic path
 }
 
-TEST(SortedEvaluation, BaselineBuildAgreesWithTheReference) {
-    namespace base = pyorvex::kernel::baseline_build;
-    // The batch code proper; what the public functions settle before calling it (sizes, no
-    // span, orders above the degree) is left to them.
+// The batch code of one build proper; what the public functions settle before calling it
+// (sizes, no span, orders above the degree) is left to them.
+template <class Values, class Derivatives>
+void check_build(std::uint32_t seed, Values&& values_switch, Derivatives&& derivatives_switch) {
     auto view = [](const Spline& s) {
         k::detail::View v;
         const bool ok = k::detail::make_view(s.t, s.c, s.p, v) && k::detail::has_span(v);
@@ -171,7 +177,7 @@ TEST(SortedEvaluation, BaselineBuildAgreesWithTheReference) {
     auto values = [&](const Spline& s, std::vector<double>& xs) {
         const auto [ok, v] = view(s);
         if (ok)
-            base::values_switch(v, xs.data(), xs.size());
+            values_switch(v, xs.data(), xs.size());
         else
             k::values_sorted(xs, s.t, s.c, s.p);
     };
@@ -179,12 +185,26 @@ TEST(SortedEvaluation, BaselineBuildAgreesWithTheReference) {
                            std::vector<double>& work) {
         const auto [ok, v] = view(s);
         if (ok && last <= s.p)
-            base::derivatives_switch(v, xs.data(), xs.size(), first, last, work.data());
+            derivatives_switch(v, xs.data(), xs.size(), first, last, work.data());
         else
             k::derivatives_sorted(xs, s.t, s.c, s.p, first, last, work);
     };
-    check_batch(7, 104, values, derivatives);
+    check_batch(7, seed, values, derivatives);
 }
+
+TEST(SortedEvaluation, BaselineBuildAgreesWithTheReference) {
+    namespace base = pyorvex::kernel::baseline_build;
+    check_build(104, base::values_switch, base::derivatives_switch);
+}
+
+#ifdef PYORVEX_TEST_AVX2
+TEST(SortedEvaluation, Avx2BuildAgreesWithTheReference) {
+    if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma"))
+        GTEST_SKIP() << "no AVX2 with FMA here";
+    namespace avx2 = pyorvex::kernel::avx2_build;
+    check_build(109, avx2::values_switch, avx2::derivatives_switch);
+}
+#endif
 
 // The derivative values of a mesh whose spans differ by orders of magnitude in length vary
 // strongly inside one span; the batch form must keep them to the accuracy of the recursion.
@@ -265,7 +285,7 @@ TEST(Evaluation, OutsideTheDomainContinuesTheNearestSpan) {
 TEST(Evaluation, NaNAbscissaeGiveNaNAndLeaveTheirNeighboursAlone) {
     std::mt19937 rng(107);
     for (int p = 0; p <= 9; ++p)
-        for (int n : {5, 200}) {
+        for (int n : {5, 60, 200}) {
             const Spline s = cases::make(rng, Kind::clamped, p, std::max(n, p));
             EXPECT_TRUE(std::isnan(k::value_at(kNaN, s.t, s.c, p))) << p;
             std::vector<double> out(p + 3, 0.5);
