@@ -5,15 +5,17 @@
 #   3. the pytest suite once more against a sanitizer build of the extension modules;
 #   4. a bounded run of the atheris harness over the object surface (fuzz/fuzz_objects.py), then
 #      its corpus replayed against the sanitizer build;
-#   5. a bounded run of the kernel's libFuzzer target (clang).
+#   5. a bounded run of the kernel's libFuzzer target (clang);
+#   6. every operation family of the leak test under valgrind's memcheck (scripts/memcheck.py).
 # Exits non-zero on any failure.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-# System packages: GoogleTest for the kernel tests, clang for the kernel's fuzz target.
+# System packages: GoogleTest for the kernel tests, clang for the kernel's fuzz target, valgrind.
 missing=()
 dpkg -s libgtest-dev >/dev/null 2>&1 || missing+=(libgtest-dev)
+command -v valgrind >/dev/null 2>&1 || missing+=(valgrind)
 command -v clang++ >/dev/null 2>&1 || command -v clang++-14 >/dev/null 2>&1 || missing+=(clang-14 libclang-rt-14-dev)
 if [ "${#missing[@]}" -gt 0 ]; then
     apt-get update
@@ -60,3 +62,6 @@ PYTHON="$py" PYORVEX_FUZZ_PKG="$root/build/asan/pkg" scripts/fuzz_python.sh 0 --
 
 echo "== fuzzing: kernel (libFuzzer, 60 s) =="
 scripts/fuzz_kernel.sh 60
+
+echo "== memcheck: every operation family (valgrind) =="
+"$py" scripts/memcheck.py 30
