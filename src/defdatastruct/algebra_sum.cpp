@@ -78,13 +78,10 @@ PyObject *c_splcsum(Traj *self, Traj *other, int skip_dispatch) {
     if (!dims) return nullptr;
     int M, N;
     if (!unpack_pair(dims.get(), &M, &N) || !check_sum_size(M, N, p)) return nullptr;
-    double *knots = alloc_doubles(static_cast<Py_ssize_t>(M) + 1);
-    if (knots == nullptr) return nullptr;
-    double *cpts = alloc_doubles(static_cast<Py_ssize_t>(N) + 1);
-    if (cpts == nullptr) {
-        PyMem_Free(knots);
+    double *knots, *cpts;
+    if (!alloc_record_buffers(static_cast<Py_ssize_t>(M) + 1, static_cast<Py_ssize_t>(N) + 1,
+                              &knots, &cpts))
         return nullptr;
-    }
     g.kernel.splcsum(k1, c1, k2, c2, p, M, {knots, static_cast<Py_ssize_t>(M) + 1}, N,
                      {cpts, static_cast<Py_ssize_t>(N) + 1}, 0);
     return wrap_owned(knots, cpts, p, N, self->order);

@@ -45,13 +45,8 @@ PyObject *overridden(Ref &method, int nu) {
 PyObject *zero_function(Traj *self, unsigned int order) {
     pyorvex_dview knots, cpts;
     if (!record_views(self, &knots, &cpts)) return nullptr;
-    double *new_knots = alloc_doubles(2);
-    if (new_knots == nullptr) return nullptr;
-    double *new_cpts = alloc_doubles(1);
-    if (new_cpts == nullptr) {
-        PyMem_Free(new_knots);
-        return nullptr;
-    }
+    double *new_knots, *new_cpts;
+    if (!alloc_record_buffers(2, 1, &new_knots, &new_cpts)) return nullptr;
     new_knots[0] = knots.data[0];
     new_knots[1] = knots.data[knots.size - 1];
     new_cpts[0] = 0.0;
@@ -73,13 +68,8 @@ PyObject *derivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
     if (nu > self->p) return zero_function(self, order);
 
     const Py_ssize_t nk = knot_count(self), nc = cpts_count(self);
-    double *new_knots = alloc_doubles(nk);
-    if (new_knots == nullptr) return nullptr;
-    double *new_cpts = alloc_doubles(nc);
-    if (new_cpts == nullptr) {
-        PyMem_Free(new_knots);
-        return nullptr;
-    }
+    double *new_knots, *new_cpts;
+    if (!alloc_record_buffers(nk, nc, &new_knots, &new_cpts)) return nullptr;
     pyorvex_dview knots, cpts;
     if (!record_views(self, &knots, &cpts)) {
         PyMem_Free(new_knots);
@@ -121,13 +111,8 @@ PyObject *antiderivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) 
     if (!fits_int(degree) || !fits_int(last)) return nullptr;
     const Py_ssize_t nk = knot_count(self) + 2 * static_cast<Py_ssize_t>(nu);
     const Py_ssize_t nc = cpts_count(self) + nu;
-    double *new_knots = alloc_doubles(nk);
-    if (new_knots == nullptr) return nullptr;
-    double *new_cpts = alloc_doubles(nc);
-    if (new_cpts == nullptr) {
-        PyMem_Free(new_knots);
-        return nullptr;
-    }
+    double *new_knots, *new_cpts;
+    if (!alloc_record_buffers(nk, nc, &new_knots, &new_cpts)) return nullptr;
     pyorvex_dview knots, cpts;
     if (!record_views(self, &knots, &cpts)) {
         PyMem_Free(new_knots);
@@ -159,13 +144,8 @@ PyObject *degelev_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
     if (!fits_int(degree) || !fits_int(last)) return nullptr;
     const Py_ssize_t nk = knot_count(self) + static_cast<Py_ssize_t>(nu) * (a + 2);
     const Py_ssize_t nc = cpts_count(self) + static_cast<Py_ssize_t>(nu) * (a + 1);
-    double *new_knots = alloc_doubles(nk);
-    if (new_knots == nullptr) return nullptr;
-    double *new_cpts = alloc_doubles(nc);
-    if (new_cpts == nullptr) {
-        PyMem_Free(new_knots);
-        return nullptr;
-    }
+    double *new_knots, *new_cpts;
+    if (!alloc_record_buffers(nk, nc, &new_knots, &new_cpts)) return nullptr;
     g.kernel.degelevc(knots, cpts, self->p, nu, {new_knots, nk}, {new_cpts, nc}, 0);
     return wrap_owned(new_knots, new_cpts, static_cast<int>(degree), static_cast<int>(last),
                       self->order);

@@ -85,6 +85,9 @@ bool record_views(Traj *t, pyorvex_dview *knots, pyorvex_dview *cpts);
 // PyMem_Malloc of count doubles; MemoryError "memory allocation failed" on failure or when count
 // is not positive or overflows.
 double *alloc_doubles(Py_ssize_t count);
+// The two buffers of a record (nk knots, nc control points) from alloc_doubles: both or, with
+// MemoryError, neither.
+bool alloc_record_buffers(Py_ssize_t nk, Py_ssize_t nc, double **knots, double **cpts);
 // Shrinks (or grows) a buffer from alloc_doubles; MemoryError on failure (buf stays valid).
 bool resize_doubles(double **buf, Py_ssize_t count);
 PyObject *raise_memory_error();

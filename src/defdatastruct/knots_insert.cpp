@@ -24,15 +24,7 @@ bool check_increasing(pyorvex_dview X) {
 // Allocates the two buffers of a record with `added` more knots and control points than self.
 bool alloc_grown(Traj *self, Py_ssize_t added, int *new_n, double **knots, double **cpts) {
     if (!result_index(static_cast<Py_ssize_t>(self->n) + added, self->p, new_n)) return false;
-    *knots = alloc_doubles(knot_count(self) + added);
-    if (*knots == nullptr) return false;
-    *cpts = alloc_doubles(cpts_count(self) + added);
-    if (*cpts == nullptr) {
-        PyMem_Free(*knots);
-        *knots = nullptr;
-        return false;
-    }
-    return true;
+    return alloc_record_buffers(knot_count(self) + added, cpts_count(self) + added, knots, cpts);
 }
 
 }  // namespace

@@ -42,6 +42,16 @@ double *alloc_doubles(Py_ssize_t count) {
     return buf;
 }
 
+bool alloc_record_buffers(Py_ssize_t nk, Py_ssize_t nc, double **knots, double **cpts) {
+    *knots = alloc_doubles(nk);
+    if (*knots == nullptr) return false;
+    *cpts = alloc_doubles(nc);
+    if (*cpts != nullptr) return true;
+    PyMem_Free(*knots);
+    *knots = nullptr;
+    return false;
+}
+
 bool resize_doubles(double **buf, Py_ssize_t count) {
     if (count <= 0 ||
         count > std::numeric_limits<Py_ssize_t>::max() / static_cast<Py_ssize_t>(sizeof(double))) {
@@ -134,13 +144,8 @@ PyObject *from_ptrs(double *knots, double *cpts, int p, int n, unsigned int orde
 PyObject *new_struct(int p, int n, unsigned int order) {
     const Py_ssize_t nk = static_cast<Py_ssize_t>(n) + p + 2;
     const Py_ssize_t nc = static_cast<Py_ssize_t>(n) + 1;
-    double *knots = alloc_doubles(nk);
-    if (knots == nullptr) return nullptr;
-    double *cpts = alloc_doubles(nc);
-    if (cpts == nullptr) {
-        PyMem_Free(knots);
-        return nullptr;
-    }
+    double *knots, *cpts;
+    if (!alloc_record_buffers(nk, nc, &knots, &cpts)) return nullptr;
     return wrap_owned(knots, cpts, p, n, order);
 }
 
@@ -197,13 +202,8 @@ PyObject *copy_op(Traj *self, int skip_dispatch) {
     if (self->_knotvector == nullptr || self->_cpts == nullptr)
         return reinterpret_cast<PyObject *>(allocate_empty());
     const Py_ssize_t nk = knot_count(self), nc = cpts_count(self);
-    double *knots = alloc_doubles(nk);
-    if (knots == nullptr) return nullptr;
-    double *cpts = alloc_doubles(nc);
-    if (cpts == nullptr) {
-        PyMem_Free(knots);
-        return nullptr;
-    }
+    double *knots, *cpts;
+    if (!alloc_record_buffers(nk, nc, &knots, &cpts)) return nullptr;
     std::memcpy(knots, self->_knotvector, static_cast<size_t>(nk) * sizeof(double));
     std::memcpy(cpts, self->_cpts, static_cast<size_t>(nc) * sizeof(double));
     return wrap_owned(knots, cpts, self->p, self->n, self->order);

@@ -177,13 +177,8 @@ int dset_data(Traj *self, PyObject *knots, PyObject *cpts, int p, int n, unsigne
                         "them exist");
         return -1;
     }
-    double *kbuf = alloc_doubles(nk);
-    if (kbuf == nullptr) return -1;
-    double *cbuf = alloc_doubles(nc);
-    if (cbuf == nullptr) {
-        PyMem_Free(kbuf);
-        return -1;
-    }
+    double *kbuf, *cbuf;
+    if (!alloc_record_buffers(nk, nc, &kbuf, &cbuf)) return -1;
     std::memcpy(kbuf, PyBytes_AS_STRING(knots), static_cast<size_t>(nk) * sizeof(double));
     std::memcpy(cbuf, PyBytes_AS_STRING(cpts), static_cast<size_t>(nc) * sizeof(double));
     release_arrays(self);
