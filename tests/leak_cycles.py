@@ -449,7 +449,9 @@ def family_constraints():
             t.setValueTr((0.5, 1.0, 0))
             t.setValueTr(Point1d(0.5, 1.0, 0))
             t.setValueTr(p=(1.5, 0.5, 0))
-            attempt(t.setValueTr, (1.5, 0.5, 1))      # a constraint on the derivative
+            expect(ValueError, t.setValueTr, (1.5, 0.5, 1))  # a constraint on the derivative
+            expect(ValueError, t.setValueAm, (1.5, float("nan"), 1))
+            expect(AttributeError, Trajectory1d.setValueTr.__signatures__["tuple"], t, None)
             t.setValueAm((0.5, 2.0, 0))
             t.setValueAm(Point1d(1.0, 3.0, 1))
             Trajectory1d.setValueTr(t, (0.25, 1.0, 0))

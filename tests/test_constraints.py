@@ -12,6 +12,8 @@ from pyorvex.defdatastruct import Point1d, Trajectory1d
 
 METHODS = ["setValueTr", "setValueAm"]
 ANTI = "this method cannot be used to set a constraint on the n-th antiderivative"
+DERIV = "this method cannot be used to set a constraint on a derivative"
+NO_ORDER = "'NoneType' object has no attribute 'order'"
 Triple = namedtuple("Triple", "t val order")
 # Method-table entries after the five of the base: setValueTr_point ... setValueAm_tuple.
 ENTRY = {("setValueTr", "point"): 35, ("setValueTr", "tuple"): 36,
@@ -92,10 +94,10 @@ def test_ambiguous_signatures(name):
 @pytest.mark.parametrize("key, arg, exc, message", [
     ("Point1d", (0.5, 1.0, 0), TypeError,
      "Argument 'p' has incorrect type (expected pyorvex.defdatastruct.Point1d, got tuple)"),
-    ("Point1d", None, AttributeError, None),
+    ("Point1d", None, AttributeError, NO_ORDER),
     ("tuple", Point1d(0.5, 1.0, 0), TypeError,
      "Argument 'p' has incorrect type (expected tuple, got pyorvex.defdatastruct.Point1d)"),
-    ("tuple", None, TypeError, "'NoneType' object is not subscriptable"),
+    ("tuple", None, AttributeError, NO_ORDER),
 ])
 def test_specialisations_check_their_argument(name, key, arg, exc, message):
     traj = make_traj()
@@ -105,23 +107,27 @@ def test_specialisations_check_their_argument(name, key, arg, exc, message):
 
 # --- refusals and the order of the checks ---------------------------------------------------------
 
-@pytest.mark.parametrize("self_order, point_order", [(1, 0), (3, 1)])
-def test_set_value_tr_refuses_antiderivative_constraints(self_order, point_order):
+@pytest.mark.parametrize("self_order, point_order, message",
+                         [(1, 0, ANTI), (3, 1, ANTI), (0, 1, DERIV), (1, 3, DERIV)])
+def test_set_value_tr_refuses_constraints_of_another_order(self_order, point_order, message):
+    # A shift changes no derivative: a constraint on one could never be met.
     traj = make_traj(order=self_order)
     pt = Spy(0.5, 1.0, point_order)
-    refused(traj, lambda: traj.setValueTr(pt), ValueError, ANTI)
+    refused(traj, lambda: traj.setValueTr(pt), ValueError, message)
     assert pt.log == ["order"]
 
 
-@pytest.mark.parametrize("d", [1, 2])
-def test_set_value_tr_on_a_derivative_shifts_by_the_derivative_offset(d):
+@pytest.mark.parametrize("name", METHODS)
+@pytest.mark.parametrize("val", [float("nan"), float("inf"), -float("inf")])
+def test_constraint_value_must_be_finite(name, val):
+    # Checked last, once the constrained quantity is known: (t, val) as (1, nan) used to turn
+    # every control point into NaN.
     traj = make_traj()
-    cpts = traj.get_cpts_asarray().copy()
-    deriv = traj.dpeval(0.5, d)
-    before = traj.derivative(d)
-    traj.setValueTr((0.5, 3.0, d))
-    np.testing.assert_array_equal(traj.get_cpts_asarray(), cpts + (3.0 - deriv))
-    assert traj.derivative(d) == before
+    pt = Spy(0.5, val, 0)
+    refused(traj, lambda: getattr(traj, name)(pt), ValueError, "the constraint value must be finite")
+    assert pt.log == ["order", "t", "val"]
+    refused(traj, lambda: getattr(traj, name)((1.0, val, 0)), ValueError,
+            "the constraint value must be finite")
 
 
 def test_order_difference_must_fit_a_c_int():

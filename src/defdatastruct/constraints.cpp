@@ -19,7 +19,7 @@ const char set_value_tr_doc[] =
     "Parameters\n"
     "----------\n"
     "p: constr (fused type: Point1d or 3-elements tuple)\n"
-    "    The constraint point (t, val, order).\n"
+    "    The constraint point (t, val, order), of the order of the trajectory.\n"
     "\n"
     "Returns\n"
     "-------\n"
@@ -28,9 +28,9 @@ const char set_value_tr_doc[] =
     "\n"
     "Notes\n"
     "-----\n"
-    "This method cannot be used to set a constraint on the n-th antiderivative. On a\n"
-    "derivative (a constraint of higher order) the shift is 'val' minus that derivative at 't';\n"
-    "a shift leaves the derivatives themselves unchanged.\n";
+    "This method cannot be used to set a constraint on the n-th antiderivative, nor on a\n"
+    "derivative (a constraint of higher order): a shift leaves the derivatives unchanged. Use\n"
+    "setValueAm for those. 'val' must be finite.\n";
 
 const char set_value_am_doc[] =
     "Sets a constraint on the trajectory by an amplitude change: every control point is\n"
@@ -51,7 +51,7 @@ const char set_value_am_doc[] =
     "Notes\n"
     "-----\n"
     "This method cannot be used to set a constraint close to zero, otherwise the whole\n"
-    "trajectory is set to zero.\n";
+    "trajectory is set to zero. 'val' must be finite.\n";
 
 enum class Form { point, tuple };
 
@@ -69,9 +69,10 @@ int find_override(Traj *self, const FusedInfo *dispatcher, Ref *out) {
     return 1;
 }
 
-// The constraint as a Point1d (the tuple form through Point1d.from_tuple).
+// The constraint as a Point1d (the tuple form through Point1d.from_tuple). None, which either
+// specialisation lets through its type test, stays None and fails where its order is read.
 Ref constraint_point(PyObject *p, Form form) {
-    if (form == Form::tuple) return Ref(point_from_tuple(p));
+    if (form == Form::tuple && p != Py_None) return Ref(point_from_tuple(p));
     return Ref::borrow(p);
 }
 
@@ -108,6 +109,13 @@ bool constraint_abscissa(PyObject *point, double *t) {
 
 bool failed(double v) { return v == -1.0 && PyErr_Occurred(); }
 
+// A constraint value that is NaN or infinite would be spread over every control point.
+bool check_finite_value(double val) {
+    if (std::isfinite(val)) return true;
+    PyErr_SetString(PyExc_ValueError, "the constraint value must be finite");
+    return false;
+}
+
 // --- setValueTr -----------------------------------------------------------------------------------
 
 extern const FusedInfo tr_info;
@@ -130,15 +138,19 @@ int set_value_tr(Traj *self, PyObject *p, Form form, int skip_dispatch) {
                         "antiderivative");
         return -1;
     }
-    // For d > 0 the shift is still val minus the d-th derivative at t: callers use it to move a
-    // curve by a derivative-based offset, and the derivatives themselves stay as they were.
+    // A shift changes no derivative, so a constraint on one could never be met.
+    if (d > 0) {
+        PyErr_SetString(PyExc_ValueError,
+                        "this method cannot be used to set a constraint on a derivative");
+        return -1;
+    }
     double t;
     if (!constraint_abscissa(point.get(), &t)) return -1;
-    pyorvex_opt_nu nu{1, d};
+    pyorvex_opt_nu nu{1, 0};
     const double v = vt(self)->dpeval(self, t, 0, &nu);
     if (failed(v)) return -1;
     double val;
-    if (!point_double(point.get(), "val", &val)) return -1;
+    if (!point_double(point.get(), "val", &val) || !check_finite_value(val)) return -1;
     vt(self)->c_vshift(self, val - v);
     return 0;
 }
@@ -187,6 +199,7 @@ int set_value_am(Traj *self, PyObject *p, Form form, int skip_dispatch) {
         PyErr_SetString(PyExc_ZeroDivisionError, "float division by zero");
         return -1;
     }
+    if (!check_finite_value(val)) return -1;
     vt(self)->c_vscale(self, val / v);
     return 0;
 }
