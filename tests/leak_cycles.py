@@ -612,15 +612,24 @@ CORRUPT_DOCS = {
     "negative_p": (b"<PyORVEXObjectList><Trajectory1d ID='a' p='-5' n='1' order='0' "
                    b"owner='True'><cpts>1 2</cpts><knots>0 0 1 1</knots></Trajectory1d>"
                    b"</PyORVEXObjectList>", Exception, ValueError),
+    "long_cpts": (b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' "
+                  b"owner='True'><cpts>1 2 3</cpts><knots>0 0 1 1</knots></Trajectory1d>"
+                  b"</PyORVEXObjectList>", ValueError, ValueError),
+    "nan_knot": (b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' "
+                 b"owner='True'><cpts>1 2</cpts><knots>0 0 nan 1</knots></Trajectory1d>"
+                 b"</PyORVEXObjectList>", ValueError, ValueError),
+    "decreasing_knots": (b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' "
+                         b"owner='True'><cpts>1 2</cpts><knots>0 1 0.5 1</knots></Trajectory1d>"
+                         b"</PyORVEXObjectList>", ValueError, ValueError),
 }
 
 GOOD_DOCS = {
-    # loads that succeed: owner missing or empty (a non-owning result), nan and inf texts,
-    # more numbers than needed
+    # loads that succeed: owner missing or empty (a non-owning result), nan and inf control
+    # points
     "no_owner": b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0'>"
                 b"<cpts>1 2</cpts><knots>0 0 1 1</knots></Trajectory1d></PyORVEXObjectList>",
     "empty_owner": b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' owner=''>"
-                   b"<cpts>nan inf</cpts><knots>0 0 1 1 5 6</knots></Trajectory1d>"
+                   b"<cpts>nan inf</cpts><knots>0 0 1 1</knots></Trajectory1d>"
                    b"</PyORVEXObjectList>",
 }
 

@@ -113,12 +113,12 @@ def test_subclass_element_is_not_found_by_the_loader(tmp_path):
     assert str(err.value) == "no match for ID: a"
 
 
-def test_first_of_several_matches_is_loaded_and_extra_numbers_are_ignored(tmp_path):
+def test_first_of_several_matches_is_loaded_nan_control_points_included(tmp_path):
     path = tmp_path / "m.pyorvex"
-    write_document(path, trajectory_element("a", n="1", cpts="1.0 2.0 3.0 4.0", knots="0 0 1 9")
+    write_document(path, trajectory_element("a", n="1", cpts="nan 2.0", knots="0 0 1")
                    + trajectory_element("a", cpts="7.0"))
     t = loaded(path)
-    assert list(cpts_of(t)) == [1.0, 2.0] and list(knots_of(t)) == [0.0, 0.0, 1.0]
+    assert same_bits(cpts_of(t), [float("nan"), 2.0]) and list(knots_of(t)) == [0.0, 0.0, 1.0]
 
 
 def test_children_come_from_the_first_match_itself(tmp_path):
@@ -202,6 +202,15 @@ LOAD_ERRORS = [
      "'cpts' holds 2 numbers but 3 are needed"),
     (dict(n="2", p="3", cpts="1 2 3", knots="0 0 1 1"), ValueError,
      "'knots' holds 4 numbers but 7 are needed"),
+    # More numbers than p and n call for, knots that are not finite or that decrease: the
+    # element does not describe one usable trajectory.
+    (dict(n="1", cpts="1 2 3 4", knots="0 0 1"), ValueError,
+     "'cpts' holds 4 numbers but p and n call for 2"),
+    (dict(knots="0 1 1"), ValueError, "'knots' holds 3 numbers but p and n call for 2"),
+    (dict(knots="0.0 nan"), ValueError, "'knots' must be finite: knots[1] = nan"),
+    (dict(knots="-inf 1", cpts="nan"), ValueError, "'knots' must be finite: knots[0] = -inf"),
+    (dict(p="1", n="1", cpts="1 2", knots="0 1 0.5 2"), ValueError,
+     "'knots' must be non-decreasing: knots[2] = 0.5 < knots[1] = 1.0"),
 ]
 
 

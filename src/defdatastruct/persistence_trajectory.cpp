@@ -1,6 +1,7 @@
 // The XML element of Trajectory1d: p, n, owner, order, start and stop as attributes, the control
 // points and the knots as the texts of the children cpts and knots (float texts joined by single
 // spaces).
+#include <cmath>
 #include <cstring>
 
 #include "float_text.hpp"
@@ -128,9 +129,10 @@ PyObject *child(PyObject *element, const char *name) {
     return first_item(found.get());
 }
 
-// float() of every piece of the child's text split at single spaces, the first `needed` of
-// them in a new buffer. A text with fewer pieces is refused (after its pieces are checked as
-// numbers), so the buffer never holds anything but values read from the text.
+// float() of every piece of the child's text split at single spaces, in a new buffer of exactly
+// `needed` values. A text with another number of pieces is refused (after its pieces are checked
+// as numbers): too few would leave the buffer partly unread, and too many mean that p, n and the
+// numbers do not describe the same trajectory.
 double *read_values(PyObject *element, const char *name, Py_ssize_t needed) {
     Ref text(PyObject_GetAttrString(element, "text"));
     if (!text) return nullptr;
@@ -146,10 +148,14 @@ double *read_values(PyObject *element, const char *name, Py_ssize_t needed) {
     const char *chars = PyUnicode_AsUTF8AndSize(text.get(), &len);
     if (chars == nullptr) return nullptr;
     const Py_ssize_t pieces = capi::count_space_pieces(chars, len);
-    if (pieces < needed) {
+    if (pieces != needed) {
         if (!capi::parse_space_separated(chars, len, nullptr, 0)) return nullptr;
-        PyErr_Format(PyExc_ValueError, "'%s' holds %zd numbers but %zd are needed", name, pieces,
-                     needed);
+        if (pieces < needed)
+            PyErr_Format(PyExc_ValueError, "'%s' holds %zd numbers but %zd are needed", name,
+                         pieces, needed);
+        else
+            PyErr_Format(PyExc_ValueError, "'%s' holds %zd numbers but p and n call for %zd",
+                         name, pieces, needed);
         return nullptr;
     }
     double *values = alloc_doubles(needed);
@@ -159,6 +165,29 @@ double *read_values(PyObject *element, const char *name, Py_ssize_t needed) {
         return nullptr;
     }
     return values;
+}
+
+// A knot vector that every operation can work on: finite and non-decreasing. (Control points
+// are data: a NaN among them loads as it is.)
+bool check_knots(const double *knots, Py_ssize_t count) {
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        if (!std::isfinite(knots[i])) {
+            Ref text(capi::float_text(knots[i]));
+            if (text) PyErr_Format(PyExc_ValueError, "'knots' must be finite: knots[%zd] = %U", i,
+                                   text.get());
+            return false;
+        }
+        if (i > 0 && knots[i] < knots[i - 1]) {
+            Ref now(capi::float_text(knots[i]));
+            Ref before(capi::float_text(knots[i - 1]));
+            if (now && before)
+                PyErr_Format(PyExc_ValueError,
+                             "'knots' must be non-decreasing: knots[%zd] = %U < knots[%zd] = %U", i,
+                             now.get(), i - 1, before.get());
+            return false;
+        }
+    }
+    return true;
 }
 
 PyObject *c_loadxml(PyObject *fname, PyObject *ID) {
@@ -181,6 +210,10 @@ PyObject *c_loadxml(PyObject *fname, PyObject *ID) {
     const Py_ssize_t nc = static_cast<Py_ssize_t>(n) + 1;
     double *knots = read_values(knots_element.get(), "knots", nk);
     if (knots == nullptr) return nullptr;
+    if (!check_knots(knots, nk)) {
+        PyMem_Free(knots);
+        return nullptr;
+    }
     double *cpts = read_values(cpts_element.get(), "cpts", nc);
     if (cpts == nullptr) {
         PyMem_Free(knots);
@@ -258,7 +291,9 @@ PyMethodDef trajectory_persistence_methods[] = {
      "----------\nfname: str\n    If the file extension is not specified, the .pyorvex "
      "extension is used.\nID: str\n    Object ID.\n\nReturns\n-------\nout: Trajectory1d\n    A "
      "new trajectory read from the first element Trajectory1d saved under ID.\n\nNotes\n-----\n"
-     "The knots and the control points read back bit for bit as they were saved.\n"},
+     "The knots and the control points read back bit for bit as they were saved. An element whose\n"
+     "'knots' or 'cpts' hold another number of values than p and n call for, or whose knots are\n"
+     "not finite or decrease, is refused with ValueError.\n"},
     {"_addPyORVEXObject", xml::fastcall(xml::py_add), METH_FASTCALL | METH_KEYWORDS,
      "Appends the element of the trajectory to the root node.\n\nParameters\n----------\nroot: "
      "lxml.etree._Element\n    Root node of the document.\nID: str\n    Object ID.\n"},
