@@ -30,12 +30,15 @@ KNOTS, CPTS = [0.0, 0.0, 0.0, 1.0, 2.0, 2.0, 2.0], [0.0, 1.0, 3.0, 2.0]
     ([0.0, 1.0], [], 1, 0, ValueError, "'cpts' must hold at least one control point"),
     ([0, 0, 0, np.nan, 2, 2, 2], CPTS, 2, 0, ValueError, "'knots' must be finite: knots[3] = nan"),
     ([0, 0, 0, 1, 2, 2, np.inf], CPTS, 2, 0, ValueError, "'knots' must be finite: knots[6] = inf"),
+    (KNOTS, [0.0, np.nan, 3.0, 2.0], 2, 0, ValueError, "'cpts' must be finite: cpts[1] = nan"),
+    (KNOTS, [0.0, 1.0, 3.0, -np.inf], 2, 0, ValueError, "'cpts' must be finite: cpts[3] = -inf"),
     (KNOTS, np.array(CPTS) * 1j, 2, 0, TypeError, "'cpts' must hold real numbers, got an array of dtype complex128"),
     (KNOTS, [0.0, None, 3.0, 2.0], 2, 0, TypeError, "'cpts' must hold real numbers, got None at index 1"),
     (KNOTS, ["0", "1", "3", "2"], 2, 0, TypeError, "'cpts' must hold real numbers, got an array of dtype <U1"),
 ], ids=["too many knots", "too few knots", "decreasing knot", "reversed knots", "negative degree", "float degree",
         "str degree", "bool degree", "float order", "negative order", "order too large", "2-D knots", "2-D cpts",
-        "scalar cpts", "empty domain", "no control point", "nan knot", "infinite knot", "complex cpts",
+        "scalar cpts", "empty domain", "no control point", "nan knot", "infinite knot", "nan cpt", "infinite cpt",
+        "complex cpts",
         "None in cpts", "strings as cpts"])
 def test_refuses_with_a_clear_message(knots, cpts, p, order, error, message):
     with pytest.raises(error) as info:

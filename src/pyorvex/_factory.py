@@ -25,7 +25,7 @@ def make_trajectory(knots: npt.ArrayLike, cpts: npt.ArrayLike, p: int, order: in
         The knot vector: ``len(cpts) + p + 1`` finite, non-decreasing values. The domain of the
         trajectory is ``[knots[0], knots[-1]]`` and must not be empty.
     cpts : array_like
-        The control points, at least one.
+        The control points: at least one, all finite.
     p : int
         Degree of the B-spline, non-negative.
     order : int, optional
@@ -44,8 +44,8 @@ def make_trajectory(knots: npt.ArrayLike, cpts: npt.ArrayLike, p: int, order: in
         ``p`` or ``order`` is not an integer, or the arrays hold complex or non-numeric values.
     ValueError
         An array that is not one-dimensional, the wrong number of knots for the control points
-        and the degree, knots that are not finite or that decrease, an empty domain, a negative
-        degree or order.
+        and the degree, knots or control points that are not finite, knots that decrease, an
+        empty domain, a negative degree or order.
     OverflowError
         ``order`` beyond 4294967295.
 
@@ -73,9 +73,7 @@ def make_trajectory(knots: npt.ArrayLike, cpts: npt.ArrayLike, p: int, order: in
             f"a degree-{p} trajectory with {cpts.size} control points needs "
             f"{cpts.size + p + 1} knots (len(cpts) + p + 1), got {knots.size}"
         )
-    if not np.all(np.isfinite(knots)):
-        bad = int(np.flatnonzero(~np.isfinite(knots))[0])
-        raise ValueError(f"'knots' must be finite: knots[{bad}] = {knots[bad]}")
+    _require_finite(knots, "knots")
     drops = np.flatnonzero(np.diff(knots) < 0)
     if drops.size:
         i = int(drops[0]) + 1
@@ -84,6 +82,7 @@ def make_trajectory(knots: npt.ArrayLike, cpts: npt.ArrayLike, p: int, order: in
         )
     if not knots[0] < knots[-1]:
         raise ValueError(f"the domain [knots[0], knots[-1]] = [{knots[0]}, {knots[-1]}] is empty")
+    _require_finite(cpts, "cpts")
     traj = Trajectory1d()
     traj._dset_data(knots.tobytes(), cpts.tobytes(), p, cpts.size - 1, order, True)
     return traj
@@ -96,6 +95,12 @@ def _integer(value: object, name: str) -> int:
         return operator.index(value)  # type: ignore[arg-type]
     except TypeError:
         raise TypeError(f"'{name}' must be an integer, got {type(value).__name__}") from None
+
+
+def _require_finite(values: np.ndarray, name: str) -> None:
+    if not np.all(np.isfinite(values)):
+        bad = int(np.flatnonzero(~np.isfinite(values))[0])
+        raise ValueError(f"'{name}' must be finite: {name}[{bad}] = {values[bad]}")
 
 
 def _vector(values: npt.ArrayLike, name: str) -> np.ndarray:
