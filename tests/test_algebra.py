@@ -42,6 +42,39 @@ def test_sum_refuses_mismatched_operands(other, text, call):
     assert (kf.state(t), kf.state(other)) == before
 
 
+class Window(Trajectory1d):
+    """Declares [0.25, 0.75] as its domain, whatever its knots span."""
+
+    start = property(lambda self: 0.25)
+    stop = property(lambda self: 0.75)
+
+
+class Regrown(Window):
+    """Its start property gives it new arrays of another degree (Python code may do anything)."""
+
+    @property
+    def start(self):
+        other = spline(p=2)
+        self._dset_data(other._sget_knotvector(), other._sget_cpts(), 2, other.n, 0, True)
+        return 0.25
+
+
+@pytest.mark.parametrize("left, right, text", [
+    (Window, Trajectory1d, "the input traiectories must have the same extremes of domain"),
+    (Trajectory1d, Window, "the input traiectories must have the same extremes of domain"),
+    (Regrown, Window, "the input traiectories must have the same order"),
+    (Window, Window, None),
+])
+def test_sum_compares_the_start_and_stop_properties(left, right, text):
+    a, b = spline(cls=left), spline(cls=right)
+    if text is None:
+        assert a.c_splcsum(b) == spline() + spline()
+        return
+    with pytest.raises(ValueError) as e:
+        a.c_splcsum(b)
+    assert message(e) == text
+
+
 @pytest.mark.parametrize("name, arg, error, text", [
     ("c_splcsum", None, TypeError,
      "Argument 'other' has incorrect type (expected %s, got NoneType)" % TYPE_NAME),

@@ -60,6 +60,34 @@ def test_removal_count_has_no_upper_bound(cubic, method):
     assert getattr(cubic, method)(0.7, 10**6).n == cubic.n
 
 
+class Window(Trajectory1d):
+    """Declares a narrower domain than its knots span; the first read of start may also give it
+    new, larger arrays (as any Python code run by a property could)."""
+
+    regrow = None
+
+    @property
+    def start(self):
+        if self.regrow is not None:
+            grown, self.regrow = self.regrow, None
+            self._dset_data(grown._sget_knotvector(), grown._sget_cpts(), grown.p, grown.n, 1, True)
+        return 0.5
+
+    stop = property(lambda self: 1.5)
+
+
+@pytest.mark.parametrize("method", SINGLE)
+def test_domain_is_read_from_the_start_and_stop_properties(cubic, method):
+    t = kf.make(kf.knots_of(cubic), kf.cpts_of(cubic), 3, order=1, cls=Window)
+    for u in (0.25, 1.75):
+        with pytest.raises(ValueError) as e:
+            getattr(t, method)(u, 1)
+        assert message(e) == "'u' out of domain: {}".format(u)
+    grown = cubic.knotins(0.3, 2)
+    t.regrow = grown
+    assert kf.state(getattr(t, method)(1.5, 1)) == kf.state(getattr(grown, method)(1.5, 1))
+
+
 def test_knotins_refuses_nan_as_outside_the_domain(cubic):
     with pytest.raises(ValueError) as e:
         cubic.knotins(math.nan, 1)

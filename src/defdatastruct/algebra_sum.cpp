@@ -44,6 +44,28 @@ bool check_sum_size(int M, int N, int p) {
     return false;
 }
 
+bool check_same_degree(const Traj *self, const Traj *other) {
+    if (other->p == self->p) return true;
+    PyErr_SetString(PyExc_ValueError, "the input traiectories must have the same order");
+    return false;
+}
+
+// The start and stop properties of both compared exactly, start first: a subclass may define
+// its own domain.
+bool check_same_domain(Traj *self, Traj *other) {
+    double start1, start2, stop1, stop2;
+    if (!domain_start(self, &start1) || !domain_start(other, &start2)) return false;
+    bool same = start1 == start2;
+    if (same) {
+        if (!domain_stop(self, &stop1) || !domain_stop(other, &stop2)) return false;
+        same = stop1 == stop2;
+    }
+    if (!same)
+        PyErr_SetString(PyExc_ValueError,
+                        "the input traiectories must have the same extremes of domain");
+    return same;
+}
+
 }  // namespace
 
 PyObject *c_splcsum(Traj *self, Traj *other, int skip_dispatch) {
@@ -58,22 +80,20 @@ PyObject *c_splcsum(Traj *self, Traj *other, int skip_dispatch) {
     }
     if (!capi::check_arg_type(as_object(other), &trajectory_type, false, "other"))
         return nullptr;
-    const int p = self->p;
-    if (other->p != p) {
-        PyErr_SetString(PyExc_ValueError, "the input traiectories must have the same order");
-        return nullptr;
-    }
+    if (!check_same_degree(self, other)) return nullptr;
     pyorvex_dview k1, c1, k2, c2;
     if (!record_views(self, &k1, &c1) || !record_views(other, &k2, &c2)) return nullptr;
-    if (k1.data[0] != k2.data[0] || k1.data[k1.size - 1] != k2.data[k2.size - 1]) {
-        PyErr_SetString(PyExc_ValueError,
-                        "the input traiectories must have the same extremes of domain");
-        return nullptr;
-    }
+    if (!check_same_domain(self, other)) return nullptr;
     if (other->order != self->order) {
         PyErr_SetString(PyExc_ValueError, "the trajectories must have the same 'order'");
         return nullptr;
     }
+    // A subclass's start or stop may have run Python code that gave either operand new arrays,
+    // even another degree: the records are read afresh.
+    if (!check_same_degree(self, other) || !record_views(self, &k1, &c1) ||
+        !record_views(other, &k2, &c2))
+        return nullptr;
+    const int p = self->p;
     Ref dims(g.kernel.knotuniondim(k1, k2, p, 0));
     if (!dims) return nullptr;
     int M, N;

@@ -101,6 +101,11 @@ void release_arrays(Traj *t);
 // The start and stop properties, as Python objects (None without a knot vector).
 PyObject *traj_start(Traj *t);
 PyObject *traj_stop(Traj *t);
+// The same as doubles, through the attribute when a subclass may redefine it (the plain type
+// reads its knots directly); an exception when the attribute fails or is not a number
+// (trajectory_domain.cpp).
+bool domain_start(Traj *t, double *out);
+bool domain_stop(Traj *t, double *out);
 
 // --- pieces of Trajectory1d contributed by each subsystem (null-terminated arrays) ---------------
 extern PyMethodDef trajectory_record_methods[];       // trajectory_record.cpp

@@ -10,10 +10,14 @@ namespace pyorvex::dds {
 
 namespace knots {
 
-bool check_domain(pyorvex_dview knots, double u, bool reject_nan) {
-    const double start = knots.data[0];
-    const double stop = knots.data[knots.size - 1];
-    const bool outside = u < start || u > stop || (reject_nan && std::isnan(u));
+bool check_domain(Traj *self, double u, bool reject_nan) {
+    double start, stop;
+    if (!domain_start(self, &start)) return false;
+    bool outside = u < start;
+    if (!outside) {
+        if (!domain_stop(self, &stop)) return false;
+        outside = u > stop || (reject_nan && std::isnan(u));
+    }
     if (!outside) return true;
     Ref text(capi::float_text(u));
     if (text) PyErr_Format(PyExc_ValueError, "'u' out of domain: %U", text.get());

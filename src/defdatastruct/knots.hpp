@@ -7,9 +7,10 @@
 
 namespace pyorvex::dds::knots {
 
-// ValueError "'u' out of domain: {}" when u < start or u > stop (both ends belong to the domain).
+// ValueError "'u' out of domain: {}" when u < start or u > stop (both ends belong to the domain;
+// the start and stop properties, so a subclass's own domain counts).
 // With reject_nan a NaN is out of the domain too: insertion would write it into the knot vector.
-bool check_domain(pyorvex_dview knots, double u, bool reject_nan);
+bool check_domain(Traj *self, double u, bool reject_nan);
 
 // ValueError "'r' must be non-negative number" when r < 0.
 bool check_count(int r);

@@ -39,7 +39,9 @@ PyObject *knotins(Traj *self, double u, int r, int skip_dispatch) {
     }
     pyorvex_dview kv, cv;
     if (!record_views(self, &kv, &cv)) return nullptr;
-    if (!check_domain(kv, u, true) || !check_count(r)) return nullptr;
+    if (!check_domain(self, u, true) || !check_count(r)) return nullptr;
+    // A subclass's start or stop may have run Python code that gave self new arrays.
+    if (!record_views(self, &kv, &cv)) return nullptr;
     if (r > self->p) {
         PyErr_SetString(PyExc_ValueError, "'r' must be less than or equal to 'p'");
         return nullptr;

@@ -64,8 +64,8 @@ double tolerance(const pyorvex_opt_tol *opt, double fallback) {
 }
 
 // The checks of the two single-knot removals, in their order.
-bool check_single(pyorvex_dview kv, double u, int r) {
-    return check_domain(kv, u, false) && check_count(r);
+bool check_single(Traj *self, double u, int r) {
+    return check_domain(self, u, false) && check_count(r);
 }
 
 }  // namespace
@@ -80,7 +80,9 @@ PyObject *knotrem(Traj *self, double u, int r, int skip_dispatch, pyorvex_opt_to
         if (found > 0) return call_override(method.get(), "(did)", u, r, tol);
     }
     pyorvex_dview kv, cv;
-    if (!record_views(self, &kv, &cv) || !check_single(kv, u, r)) return nullptr;
+    if (!record_views(self, &kv, &cv) || !check_single(self, u, r)) return nullptr;
+    // A subclass's start or stop may have run Python code that gave self new arrays.
+    if (!record_views(self, &kv, &cv)) return nullptr;
     WorkingCopy work;
     if (!work.fill(kv, cv)) return nullptr;
     // The tolerance always goes explicitly, so the kernel's own default never applies.
@@ -117,7 +119,9 @@ PyObject *knotrem_notol(Traj *self, double u, int r, int skip_dispatch) {
         if (found > 0) return call_override(method.get(), "(di)", u, r);
     }
     pyorvex_dview kv, cv;
-    if (!record_views(self, &kv, &cv) || !check_single(kv, u, r)) return nullptr;
+    if (!record_views(self, &kv, &cv) || !check_single(self, u, r)) return nullptr;
+    // A subclass's start or stop may have run Python code that gave self new arrays.
+    if (!record_views(self, &kv, &cv)) return nullptr;
     WorkingCopy work;
     if (!work.fill(kv, cv)) return nullptr;
     const int removed = g.kernel.splkrem_notol(work.knots(), work.cpts(), self->p, u, r, 0);
