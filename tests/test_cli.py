@@ -1,5 +1,6 @@
 """The command line, run as users run it: `python -m pyorvex ...` in a child process."""
 
+import os
 import re
 import struct
 import subprocess
@@ -147,6 +148,55 @@ def test_damaged_documents(tmp_path):
     assert_fails(run("plot", path, "short", cwd=tmp_path), 1, "cannot load trajectory 'short' from")
     show = run("show", path)
     assert show.returncode == 0 and show.stdout.splitlines()[3].split()[:2] == ["Point1d", "odd\\nid"]
+
+
+def test_show_reads_the_domain_from_the_knots(tmp_path):
+    # start and stop are not what the loader reads; a hand edit may have left them stale
+    path = tmp_path / "edited.pyorvex"
+    path.write_text('<PyORVEXObjectList><Trajectory1d ID="a" p="1" n="1" owner="True" order="0" '
+                    'start="5.0" stop="7.0"><cpts>0 1</cpts><knots>0 0 2.5e-1 1e+20</knots>'
+                    '</Trajectory1d></PyORVEXObjectList>')
+    proc = run("show", path)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.splitlines()[2].endswith("[0.0, 1e+20]")
+
+
+def test_plot_draws_elements_saved_from_a_subclass(tmp_path):
+    class Profile(Trajectory1d):
+        pass
+
+    path = tmp_path / "sub.pyorvex"
+    move = OBJECTS["cubic"]
+    sub = Profile()
+    sub._dset_data(move._sget_knotvector(), move._sget_cpts(), move.p, move.n, 0, True)
+    sub.savexml(str(path), "it's")  # an ID the loader's own lookup could not take
+    Point1d(0.5, 1.0, 0).savexml(str(path), "p")
+    show = run("show", path)
+    assert [line.split()[:2] for line in show.stdout.splitlines()[2:-1]] == [["Profile", "it's"], ["Point1d", "p"]]
+    proc = run("plot", path, "it's", "-o", tmp_path / "sub")  # no extension: PNG, and said so
+    assert proc.returncode == 0 and proc.stdout.strip() == f"wrote {tmp_path / 'sub.png'}", proc.stderr
+    png_size(tmp_path / "sub.png")
+
+
+def test_every_failure_is_one_line_naming_the_problem(document, tmp_path):
+    from matplotlib.figure import Figure
+
+    os.mkfifo(tmp_path / "fifo")
+    (tmp_path / "down.pyorvex").write_text(
+        '<PyORVEXObjectList><Trajectory1d ID="a" p="1" n="1" owner="True" order="0">'
+        '<cpts>0 1</cpts><knots>0 1 0.5 1</knots></Trajectory1d></PyORVEXObjectList>')
+    formats = ", ".join(sorted(Figure().canvas.get_supported_filetypes()))
+    for args, fragments in [
+        (["plot", document, "cubic", "-o", "out.unknownext"],
+         ["cannot write out.unknownext", "format 'unknownext'", formats]),
+        (["plot", "down.pyorvex", "a"], ["cannot load trajectory 'a'", "must be non-decreasing"]),
+        (["show", "fifo"], ["fifo is not a regular file"]),
+        (["plot", "fifo", "a"], ["fifo is not a regular file"]),
+        (["show", "."], [". is a directory"]),
+        (["plot", document, "cubic", "-o", "."], ["cannot write .", "Is a directory"]),
+    ]:
+        assert_fails(run(*args, cwd=tmp_path), 1, *fragments)
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["down.pyorvex", "fifo"]
 
 
 def test_plot_without_matplotlib_names_the_extra(document, tmp_path):

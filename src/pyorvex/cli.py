@@ -11,6 +11,8 @@ from typing import TYPE_CHECKING, List, Optional, Sequence, Tuple
 from . import __version__
 
 if TYPE_CHECKING:
+    from lxml import etree
+
     from .defdatastruct import Trajectory1d
 
 EXIT_OK = 0
@@ -34,19 +36,29 @@ def document_path(name: str) -> str:
 
 # --- show ----------------------------------------------------------------------------------------
 
-def read_document(name: str) -> Tuple[str, List[Row]]:
-    """The file a document name stands for, and its objects as rows of
-    (tag, ID, degree, n, order, domain)."""
+def _check_document_file(name: str, path: str) -> None:
+    """Refuses, before anything opens it, a document path that is not a regular file. A name
+    without an extension that is itself something else (`.`, a directory, a FIFO) is named as
+    that rather than as a missing NAME.pyorvex."""
+    if os.path.isfile(path):
+        return
+    shown = path if os.path.exists(path) else name if os.path.exists(name) else None
+    if shown is None:
+        raise CommandError(f"no such file: {path}")
+    if os.path.isdir(shown):
+        raise CommandError(f"{shown} is a directory, not a document")
+    if not os.path.isfile(shown):
+        raise CommandError(f"{shown} is not a regular file")
+    raise CommandError(f"no such file: {path} (a name without an extension stands for "
+                       f"NAME{DEFAULT_EXTENSION}; give the file an extension)")
+
+
+def parse_document(name: str) -> Tuple[str, etree._Element]:
+    """The file a document name stands for, and the root element of the document in it."""
     from lxml import etree
 
     path = document_path(name)
-    if os.path.isdir(path):
-        raise CommandError(f"{path} is a directory, not a document")
-    if not os.path.isfile(path):
-        hint = ""
-        if path != name and os.path.isfile(name):
-            hint = f" (a name without an extension stands for NAME{DEFAULT_EXTENSION}; give the file an extension)"
-        raise CommandError(f"no such file: {path}{hint}")
+    _check_document_file(name, path)
     parser = etree.XMLParser(resolve_entities=False, no_network=True, huge_tree=True)
     try:
         root = etree.parse(path, parser).getroot()
@@ -57,14 +69,45 @@ def read_document(name: str) -> Tuple[str, List[Row]]:
     if root.tag != "PyORVEXObjectList":
         raise CommandError(f"{path} is not a pyorvex document: its root element is <{root.tag}>, "
                            "not <PyORVEXObjectList>")
+    return path, root
+
+
+def object_elements(root: etree._Element) -> List[etree._Element]:
+    """The object elements of a document, without its comments and processing instructions."""
+    return [elem for elem in root if isinstance(elem.tag, str)]
+
+
+def is_trajectory_element(elem: etree._Element) -> bool:
+    """Whether an element stands for a trajectory: one of the tag Trajectory1d, or one of any tag
+    that holds knots and control points (a subclass of Trajectory1d is saved under its own name)."""
+    return elem.tag == TRAJECTORY_TAG or (elem.find("knots") is not None and elem.find("cpts") is not None)
+
+
+def _number_text(piece: str) -> str:
+    try:
+        return repr(float(piece))
+    except ValueError:
+        return "?"
+
+
+def knots_domain(elem: etree._Element) -> str:
+    """[first knot, last knot] as the element's knots text gives them: the start and stop
+    attributes are not read back by the loader, and a hand-edited file may have left them stale."""
+    text = (elem.findtext("knots") or "").strip()
+    if not text:
+        return "[?, ?]"
+    return f"[{_number_text(text.split(None, 1)[0])}, {_number_text(text.rsplit(None, 1)[-1])}]"
+
+
+def read_document(name: str) -> Tuple[str, List[Row]]:
+    """The file a document name stands for, and its objects as rows of
+    (tag, ID, degree, n, order, domain)."""
+    path, root = parse_document(name)
     rows: List[Row] = []
-    for elem in root:
-        if not isinstance(elem.tag, str):  # comments and processing instructions
-            continue
+    for elem in object_elements(root):
         get = elem.get
         if elem.find("knots") is not None:
-            domain = f"[{get('start', '?')}, {get('stop', '?')}]"
-            rows.append((elem.tag, get("ID", ""), get("p", "?"), get("n", "?"), get("order", "?"), domain))
+            rows.append((elem.tag, get("ID", ""), get("p", "?"), get("n", "?"), get("order", "?"), knots_domain(elem)))
         elif get("t") is not None:
             rows.append((elem.tag, get("ID", ""), "-", "-", get("order", "?"), f"t = {get('t')}"))
         else:
@@ -97,23 +140,53 @@ def cmd_show(args: argparse.Namespace) -> int:
 # --- plot ----------------------------------------------------------------------------------------
 
 def load_trajectory(name: str, ident: str) -> Trajectory1d:
-    """The trajectory saved under `ident` in a document, with errors a user can act on."""
+    """The trajectory saved under `ident` in a document, with errors a user can act on. An element
+    of the tag Trajectory1d is the one loadxml finds; failing that, the first element under that ID
+    that holds knots and control points (saved from a subclass) is read the same way."""
     from lxml import etree
 
     from .defdatastruct import CorruptedFileError, Trajectory1d
 
-    path, rows = read_document(name)
-    if not any(tag == TRAJECTORY_TAG and row_id == ident for tag, row_id, *_ in rows):
-        found = [row_id for tag, row_id, *_ in rows if tag == TRAJECTORY_TAG]
-        others = sorted({tag for tag, row_id, *_ in rows if row_id == ident})
+    path, root = parse_document(name)
+    elements = object_elements(root)
+    found = [e for e in elements if e.get("ID") == ident and is_trajectory_element(e)]
+    if not found:
+        listing = ", ".join(repr(e.get("ID", "")) for e in elements if is_trajectory_element(e)) or "none"
+        others = sorted({e.tag for e in elements if e.get("ID") == ident})
         what = f" (an object of type {', '.join(others)} has that ID)" if others else ""
-        listing = ", ".join(repr(i) for i in found) if found else "none"
         raise CommandError(f"no trajectory with ID {ident!r} in {path}{what}; trajectories: {listing}")
     try:
-        return Trajectory1d.loadxml(path, ident)
+        if any(e.tag == TRAJECTORY_TAG for e in found):
+            return Trajectory1d.loadxml(path, ident)
+        return _load_as_trajectory(found[0])
     except (ValueError, TypeError, IndexError, AttributeError, OverflowError, MemoryError,
             CorruptedFileError, etree.LxmlError) as exc:
         raise CommandError(f"cannot load trajectory {ident!r} from {path}: {exc}") from None
+    except OSError as exc:
+        raise CommandError(f"cannot load trajectory {ident!r} from {path}: {exc.strerror or exc}") from None
+
+
+def _load_as_trajectory(elem: etree._Element) -> Trajectory1d:
+    """A trajectory from an element of another tag, through the loader itself (so it is checked
+    and read exactly as a Trajectory1d element is): a copy of the element, retagged, is the one
+    object of a scratch document."""
+    import copy
+    import tempfile
+
+    from lxml import etree
+
+    from .defdatastruct import Trajectory1d
+
+    root = etree.Element("PyORVEXObjectList")
+    twin = copy.deepcopy(elem)
+    twin.tag = TRAJECTORY_TAG
+    twin.set("ID", "plot")  # any ID the loader can look up, whatever the saved one holds
+    twin.tail = None
+    root.append(twin)
+    with tempfile.TemporaryDirectory(prefix="pyorvex-") as scratch:
+        doc = os.path.join(scratch, "element.pyorvex")
+        etree.ElementTree(root).write(doc, xml_declaration=True, encoding="utf-8")
+        return Trajectory1d.loadxml(doc, "plot")
 
 
 def default_plot_path(name: str, ident: str) -> str:
@@ -124,17 +197,24 @@ def default_plot_path(name: str, ident: str) -> str:
 
 
 def cmd_plot(args: argparse.Namespace) -> int:
-    from .plot import MatplotlibMissing, plot_trajectory
+    from .plot import MatplotlibMissing, UnsupportedImageFormat, plot_trajectory
 
     traj = load_trajectory(args.file, args.id)
     out = args.output or default_plot_path(args.file, args.id)
     try:
-        plot_trajectory(traj, out, derivatives=args.derivatives, title=f"{args.id} ({os.path.basename(args.file)})")
+        written = plot_trajectory(traj, out, derivatives=args.derivatives,
+                                  title=f"{args.id} ({os.path.basename(args.file)})")
     except MatplotlibMissing as exc:
         raise CommandError(str(exc)) from None
+    except UnsupportedImageFormat as exc:
+        raise CommandError(f"cannot write {out}: {exc}") from None
     except OSError as exc:
         raise CommandError(f"cannot write {out}: {exc.strerror or exc}") from None
-    print(f"wrote {out}")
+    except RuntimeError as exc:  # a backend that needs a missing tool, such as LaTeX for .pgf
+        raise CommandError(f"cannot write {out}: {exc}") from None
+    except ValueError as exc:
+        raise CommandError(f"cannot plot trajectory {args.id!r}: {exc}") from None
+    print(f"wrote {written}")
     return EXIT_OK
 
 
@@ -190,7 +270,8 @@ def build_parser() -> argparse.ArgumentParser:
         "show",
         help="list the objects of a document",
         description="Lists the objects of a pyorvex document as a table: tag, ID, degree, n "
-        "(highest control-point index), derivative order and domain (for a point, its time). "
+        "(highest control-point index), derivative order and domain (first and last knot; for a "
+        "point, its time). "
         f"A FILE without an extension stands for FILE{DEFAULT_EXTENSION}.",
     )
     show.add_argument("file", metavar="FILE", help="the document")
@@ -200,7 +281,8 @@ def build_parser() -> argparse.ArgumentParser:
         "plot",
         help="plot a saved trajectory and its derivatives",
         description="Plots the trajectory saved under ID in a document, with its first K "
-        "derivatives below it on a shared time axis and the knots marked. Needs matplotlib: "
+        "derivatives below it on a shared time axis and the knots marked; any element under ID "
+        "that holds knots and control points, whatever its tag. Needs matplotlib: "
         f"pip install 'pyorvex[plot]'. A FILE without an extension stands for FILE{DEFAULT_EXTENSION}.",
     )
     plot.add_argument("file", metavar="FILE", help="the document")
@@ -208,7 +290,8 @@ def build_parser() -> argparse.ArgumentParser:
     plot.add_argument("-k", "--derivatives", type=_count, default=2, metavar="K",
                       help="number of derivatives to plot below the trajectory (default: %(default)s)")
     plot.add_argument("-o", "--output", metavar="OUT.png",
-                      help="image to write (default: FILE-ID.png beside the document)")
+                      help="image to write, in the format its extension names (PNG without one; "
+                      "default: FILE-ID.png beside the document)")
     plot.set_defaults(func=cmd_plot)
     return parser
 

@@ -6,6 +6,7 @@ so plotting from a program or a notebook leaves its chosen backend alone.
 
 from __future__ import annotations
 
+import errno
 import os
 from typing import TYPE_CHECKING, Optional
 
@@ -27,6 +28,10 @@ class MatplotlibMissing(ImportError):
             "plotting needs matplotlib, which is not installed; "
             "install the plot extra: pip install 'pyorvex[plot]'"
         )
+
+
+class UnsupportedImageFormat(ValueError):
+    """The extension of an output path names an image format that matplotlib cannot write."""
 
 
 def quantity(order: int) -> str:
@@ -78,7 +83,35 @@ def plot_trajectory(
     samples: Optional[int] = None,
     dpi: int = 100,
 ) -> str:
-    """Write the figure of :func:`trajectory_figure` to `out` (PNG by its extension); return the path."""
+    """Write the figure of :func:`trajectory_figure` to `out`, in the image format its extension
+    names (PNG, with ``.png`` appended, when it has none); return the path written.
+
+    Raises :class:`UnsupportedImageFormat` (a ValueError) for an extension that matplotlib cannot
+    write, naming those it can, and IsADirectoryError when `out` is a directory; both before
+    anything is drawn.
+    """
+    path = _image_path(out)
     fig = trajectory_figure(traj, derivatives, title, samples)
-    fig.savefig(out, dpi=dpi)
-    return os.fspath(out)
+    fig.savefig(path, dpi=dpi)
+    return path
+
+
+def _image_path(out: str | os.PathLike[str]) -> str:
+    try:
+        from matplotlib.figure import Figure
+    except ImportError:
+        raise MatplotlibMissing() from None
+
+    path = os.fspath(out)
+    if os.path.isdir(path):
+        raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), path)
+    ext = os.path.splitext(path)[1][1:].lower()
+    if not ext:
+        return path + ".png"
+    formats = Figure().canvas.get_supported_filetypes()
+    if ext not in formats:
+        raise UnsupportedImageFormat(
+            f"matplotlib cannot write images of format {ext!r}; the formats it can write are "
+            f"{', '.join(sorted(formats))}"
+        )
+    return path
