@@ -130,6 +130,18 @@ def test_constraint_value_must_be_finite(name, val):
             "the constraint value must be finite")
 
 
+@pytest.mark.parametrize("name, cpts, val", [
+    ("setValueTr", [0.0] + [1.7e308] * 6, 1e308),  # the shift overflows the largest points
+    ("setValueTr", [-1.7e308] * 7, 1.7e308),  # the shift itself is infinite
+    ("setValueAm", [1e-10] * 7, 1e300),       # the factor is infinite
+    ("setValueAm", [1.0] + [1e300] * 6, 1e10),  # the factor overflows the largest points
+])
+def test_constraint_out_of_reach_is_refused(name, cpts, val):
+    traj = make_traj(cpts=cpts)
+    refused(traj, lambda: getattr(traj, name)((0.0, val, 0)), ValueError,
+            "the constraint cannot be met: a control point would overflow")
+
+
 def test_order_difference_must_fit_a_c_int():
     class Huge(Point1d):
         order = property(lambda self: 2 ** 40)

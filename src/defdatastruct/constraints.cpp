@@ -116,6 +116,22 @@ bool check_finite_value(double val) {
     return false;
 }
 
+// A finite value can still be out of reach: the shift or factor that meets it may overflow a
+// control point (or be infinite itself). Control points that were not finite before are data
+// and are left to themselves.
+template <class Apply>
+bool check_reachable(Traj *self, Apply apply) {
+    const double *c = self->_cpts;
+    for (Py_ssize_t i = 0, n = cpts_count(self); c != nullptr && i < n; ++i) {
+        if (std::isfinite(c[i]) && !std::isfinite(apply(c[i]))) {
+            PyErr_SetString(PyExc_ValueError,
+                            "the constraint cannot be met: a control point would overflow");
+            return false;
+        }
+    }
+    return true;
+}
+
 // --- setValueTr -----------------------------------------------------------------------------------
 
 extern const FusedInfo tr_info;
@@ -151,7 +167,9 @@ int set_value_tr(Traj *self, PyObject *p, Form form, int skip_dispatch) {
     if (failed(v)) return -1;
     double val;
     if (!point_double(point.get(), "val", &val) || !check_finite_value(val)) return -1;
-    vt(self)->c_vshift(self, val - v);
+    const double shift = val - v;
+    if (!check_reachable(self, [shift](double c) { return c + shift; })) return -1;
+    vt(self)->c_vshift(self, shift);
     return 0;
 }
 
@@ -200,7 +218,9 @@ int set_value_am(Traj *self, PyObject *p, Form form, int skip_dispatch) {
         return -1;
     }
     if (!check_finite_value(val)) return -1;
-    vt(self)->c_vscale(self, val / v);
+    const double factor = val / v;
+    if (!check_reachable(self, [factor](double c) { return c * factor; })) return -1;
+    vt(self)->c_vscale(self, factor);
     return 0;
 }
 
