@@ -155,3 +155,56 @@ def test_c_level_calculus_consults_overrides(name):
         op(t, 0, opt_nu())
     assert t.calls == [1, 2, 1]
     assert op(t, 1, opt_nu(1)) == getattr(Trajectory1d, name)(t, 1)  # override skipped
+
+
+def cox_de_boor(knots, cpts, p, xs, nu=0):
+    """sum c_i B_i^(nu)(x) over the knot vector as it stands, one basis function at a time
+    (below the last knot: scipy's basis elements take the right-hand limit there)."""
+    total = np.zeros_like(xs)
+    for i, c in enumerate(cpts):
+        b = si.BSpline.basis_element(knots[i:i + p + 2], extrapolate=False)(xs, nu)
+        total += c * np.nan_to_num(b)
+    return total
+
+
+def integral_from_start(knots, cpts, p, xs):
+    """Gauss-Legendre quadrature of the Cox-de Boor sum, span by span (exact for degree p)."""
+    nodes, weights = np.polynomial.legendre.leggauss(p + 1)
+    out = []
+    for x in xs:
+        total = 0.0
+        for a, b in zip(knots[:-1], np.minimum(knots[1:], x)):
+            if a < b:
+                s = 0.5 * (b - a) * nodes + 0.5 * (a + b)
+                total += 0.5 * (b - a) * weights @ cox_de_boor(knots, cpts, p, s)
+        out.append(total)
+    return np.array(out)
+
+
+@pytest.mark.parametrize("knots, p", [
+    (np.arange(10.0), 3),                        # uniform, both ends open
+    ([0, 1, 2, 3, 4, 5, 5, 5, 5], 3),            # open start
+    ([0, 0, 0, 1, 2, 3, 4], 2),                  # open end
+    ([0, 1, 2, 2, 3, 4, 4, 4, 5, 6], 3),         # repeated interior knots, open ends
+    ([0, 1, 2], 1),                              # a hat
+])
+def test_calculus_on_unclamped_ends_holds_on_the_whole_domain(knots, p):
+    knots = np.asarray(knots, dtype=float)
+    rng = np.random.default_rng(len(knots))
+    cpts = rng.uniform(0.5, 2.0, len(knots) - p - 1)
+    t = make_traj(knots, cpts, p, order=1)
+    start, stop = knots[0], knots[-1]
+    xs = np.r_[start, np.sort(rng.uniform(start, stop, 30)), stop]
+    for nu in range(1, p + 1):
+        d = t.derivative(nu)
+        assert (d.start, d.stop) == (start, stop)
+        np.testing.assert_allclose(d(xs[:-1]), cox_de_boor(knots, cpts, p, xs[:-1], nu),
+                                   atol=1e-12)
+        np.testing.assert_allclose(d(xs), t(xs, nu), atol=1e-12)
+    a = t.antiderivative()
+    np.testing.assert_allclose(a(xs) - a(start), integral_from_start(knots, cpts, p, xs),
+                               atol=1e-12)
+    np.testing.assert_allclose(t.degelev(2)(xs), t(xs), atol=1e-12)
+    # The constraint on the antiderivative uses it: the whole integral is scaled to 3.
+    t.setValueAm((stop, 3.0, 0))
+    assert t.antiderivative()(stop) == pytest.approx(3.0, rel=1e-12)

@@ -4,7 +4,7 @@
 // inserting its right end up to multiplicity p, elevate the piece, and take the inserted knots
 // out again (down to their old multiplicity plus nu) before handing the coefficients on. Work is
 // O(n * p * (p + nu)); the state is a few arrays of p + nu + 1 values, kept on the stack (the
-// kernel allocates nothing), which is why the elevated degree is capped at kMaxDegree.
+// kernel allocates nothing), which is why the elevated degree is capped at kMaxElevatedDegree.
 //
 // The scheme wants a knot vector whose ends have multiplicity exactly p + 1 and whose interior
 // knots have at most p. Everything else is brought to that form around it:
@@ -19,7 +19,7 @@
 //  - an interior knot of multiplicity p + 1 (a jump) restarts the Bezier pieces: both sides are
 //    kept.
 // A knot vector that is not non-decreasing (NaN, or out of order) has no meaning here; the
-// output is then NaN throughout, as it is when the elevated degree exceeds kMaxDegree.
+// output is then NaN throughout, as it is when the elevated degree exceeds kMaxElevatedDegree.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -34,7 +34,7 @@ namespace {
 
 using index = std::ptrdiff_t;
 
-constexpr int kMaxDegree = 256;
+constexpr int kMaxElevatedDegree = 256;
 
 // Number of runs of equal values strictly inside (t.front(), t.back()).
 std::int64_t interior_values(cspan t) {
@@ -130,9 +130,9 @@ private:
     void core() {
         const index p = p_, nu = nu_, ph = ph_;
         const index m = core_knots_ - 1;
-        double bpts[kMaxDegree + 1], ebpts[kMaxDegree + 1], next[kMaxDegree + 1],
-            alfs[kMaxDegree + 1], start[kMaxDegree + 1], ratio_p[kMaxDegree + 1],
-            ratio_nu[kMaxDegree + 1];
+        double bpts[kMaxElevatedDegree + 1], ebpts[kMaxElevatedDegree + 1], next[kMaxElevatedDegree + 1],
+            alfs[kMaxElevatedDegree + 1], start[kMaxElevatedDegree + 1], ratio_p[kMaxElevatedDegree + 1],
+            ratio_nu[kMaxElevatedDegree + 1];
         // Elevation weights of a Bezier piece: C(p, j) C(nu, i - j) / C(ph, i) for j from
         // max(0, i - nu); the first one of each row here, the rest by their ratio
         //   w(i, j + 1) / w(i, j) = (p - j) / (j + 1) * m / (nu - m + 1),  m = i - j,
@@ -246,7 +246,7 @@ private:
     double v0_ = 0, vl_ = 0;
     index el_ = 0, dl_ = 0, er_ = 0, dr_ = 0;  // extra (real) and virtual copies at each end
     index real_knots_ = 0, core_knots_ = 0, out_knots_ = 0, out_coefs_ = 0;
-    double pre_[kMaxDegree + 1] = {}, post_[kMaxDegree + 1] = {}, spare_ = 0;
+    double pre_[kMaxElevatedDegree + 1] = {}, post_[kMaxElevatedDegree + 1] = {}, spare_ = 0;
 };
 
 }  // namespace
@@ -268,7 +268,7 @@ void elevate_degree(cspan t, cspan c, int p, int nu, vspan nt, vspan nc) {
     bool sorted = true;
     for (std::size_t i = 0; i + 1 < t.size(); ++i)
         if (!(t[i] <= t[i + 1])) sorted = false;
-    if (!sorted || static_cast<std::int64_t>(p) + nu > kMaxDegree) {
+    if (!sorted || static_cast<std::int64_t>(p) + nu > kMaxElevatedDegree) {
         std::fill(nt.begin(), nt.end(), std::numeric_limits<double>::quiet_NaN());
         std::fill(nc.begin(), nc.end(), std::numeric_limits<double>::quiet_NaN());
         return;

@@ -171,13 +171,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     {
         const int order = in.ConsumeIntegralInRange<int>(-1, 4);
-        const std::size_t right = t.size() + 2 * static_cast<std::size_t>(std::max(order, 0));
-        std::vector<double> nt(maybe_off(in, right)), nc(maybe_off(in, c.size() + std::max(order, 0)));
+        const k::CalculusSize size = k::antiderivative_size(t, c, p, order);
+        std::vector<double> nt(maybe_off(in, size.ok ? size.knots : t.size())),
+            nc(maybe_off(in, size.ok ? size.coefs : c.size()));
         k::antiderivative(t, c, p, order, nt, nc);
     }
     {
         const int order = in.ConsumeIntegralInRange<int>(-1, 12);
-        std::vector<double> nt(maybe_off(in, t.size())), nc(maybe_off(in, c.size()));
+        const k::CalculusSize size = k::derivative_size(t, c, p, order);
+        std::vector<double> nt(maybe_off(in, size.ok ? size.knots : t.size())),
+            nc(maybe_off(in, size.ok ? size.coefs : c.size()));
         const int top = k::derivative(t, c, p, order, nt, nc);
         check(top >= 0 && (top == 0 || static_cast<std::size_t>(top) < nc.size()));
     }
