@@ -1,11 +1,14 @@
 """derivative, antiderivative and degelev: sizes, orders, checks and numerics."""
 
+import pickle
+
 import numpy as np
 import pytest
 import scipy.interpolate as si
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+from pyorvex.curvekit import MAX_DEGREE
 from pyorvex.defdatastruct import Trajectory1d
 from traj_factory import abscissae, make_traj, random_traj, state
 from vtable_access import c_op, opt_nu
@@ -208,3 +211,53 @@ def test_calculus_on_unclamped_ends_holds_on_the_whole_domain(knots, p):
     # The constraint on the antiderivative uses it: the whole integral is scaled to 3.
     t.setValueAm((stop, 3.0, 0))
     assert t.antiderivative()(stop) == pytest.approx(3.0, rel=1e-12)
+
+
+@pytest.mark.parametrize("p, nu", [(14, 1), (16, 2), (40, 5), (3, MAX_DEGREE - 3)])
+def test_degree_elevation_stays_accurate_at_high_degrees(p, nu):
+    # Ten spans: the interior knots are what makes elevation hard (and the binomial weights of
+    # the last case, up to C(1024, 512), what makes it overflow).
+    rng = np.random.default_rng(p)
+    knots = np.r_[[0.0] * (p + 1), np.arange(1, 10) / 10, [1.0] * (p + 1)]
+    t = make_traj(knots, rng.uniform(-1.0, 1.0, p + 10), p)
+    xs = np.sort(rng.uniform(0.0, 1.0, 40))
+    e = t.degelev(nu)
+    assert e.p == p + nu
+    np.testing.assert_allclose(e(xs), t(xs), rtol=0, atol=1e-12)
+
+
+def test_results_above_the_maximum_degree_are_refused():
+    t = make_traj(KNOTS, CPTS, 3, order=2**31 - 1)
+    top = t.degelev(MAX_DEGREE - 3)
+    assert t.antiderivative(MAX_DEGREE - 3).p == top.p == MAX_DEGREE
+    for call, degree in [(lambda: t.degelev(MAX_DEGREE - 2), MAX_DEGREE + 1),
+                         (lambda: top.degelev(1), MAX_DEGREE + 1),
+                         (lambda: t.antiderivative(MAX_DEGREE - 2), MAX_DEGREE + 1),
+                         (lambda: t.degelev(2**31 - 1), 2**31 + 2),  # p + nu beyond int
+                         (lambda: t.antiderivative(2**31 - 1), 2**31 + 2)]:
+        with pytest.raises(ValueError, match=f"^degree {degree} exceeds the maximum supported "
+                                             f"degree {MAX_DEGREE}$"):
+            call()
+
+
+@pytest.mark.parametrize("operation", [
+    lambda t: t(0.5), lambda t: t([0.2, 0.5]), lambda t: t(0.5, 1), lambda t: t.peval(0.5),
+    lambda t: t.dpeval(0.5, 2), lambda t: t.ceval(np.array([0.5])),
+    lambda t: t.dceval(np.array([0.5]), 1), lambda t: t.derivative(),
+    lambda t: t.derivative(2000), lambda t: t.degelev(0), lambda t: t.knotins(0.5, 1),
+    lambda t: t.knotref(np.array([0.5])), lambda t: t.knotrem(0.5, 1), lambda t: t.knotsrem(),
+    lambda t: t.knotrem_notol(0.5, 1), lambda t: t + t, lambda t: t.get_xcpts(),
+    lambda t: t.setValueTr((0.5, 1.0, 0)), lambda t: t.setValueAm((0.5, 1.0, 0)),
+])
+def test_records_above_the_maximum_degree_are_data_only(operation, tmp_path):
+    p = MAX_DEGREE + 1
+    t = make_traj([0.0] * (p + 1) + [1.0] * (p + 1), np.linspace(-1.0, 1.0, p + 1), p)
+    before = state(t)
+    with pytest.raises(ValueError, match=f"^degree {p} exceeds the maximum supported degree "
+                                         f"{MAX_DEGREE}$"):
+        operation(t)
+    assert state(t) == before
+    # Still data: copied, compared, pickled, saved and loaded.
+    assert t.copy() == t and pickle.loads(pickle.dumps(t)) == t
+    t.savexml(str(tmp_path / "high.pyorvex"), "high")
+    assert Trajectory1d.loadxml(str(tmp_path / "high.pyorvex"), "high") == t

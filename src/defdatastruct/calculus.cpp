@@ -114,13 +114,13 @@ PyObject *antiderivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) 
     }
     const std::int64_t degree = std::int64_t{self->p} + nu;
     pyorvex_dview knots, cpts;
-    if (!record_views(self, &knots, &cpts)) return nullptr;
+    if (!record_views(self, &knots, &cpts) || !supported_degree(degree)) return nullptr;
     // Sized like the derivative: from the clamped equivalent of self.
     const kernel::CalculusSize size = kernel::antiderivative_size(span_of(knots), span_of(cpts),
                                                                   self->p, nu);
     if (!size.ok) return raise_kernel_refusal();
     const std::int64_t last = static_cast<std::int64_t>(size.coefs) - 1;
-    if (!fits_int(degree) || !fits_int(last)) return nullptr;
+    if (!fits_int(last)) return nullptr;
     const Py_ssize_t nk = static_cast<Py_ssize_t>(size.knots);
     const Py_ssize_t nc = static_cast<Py_ssize_t>(size.coefs);
     double *new_knots, *new_cpts;
@@ -141,18 +141,29 @@ PyObject *degelev_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
         PyErr_SetString(PyExc_ValueError, "'nu' must be non-negative number");
         return nullptr;
     }
-    pyorvex_dview knots, cpts;
-    if (!record_views(self, &knots, &cpts)) return nullptr;
-    const std::int64_t a = g.kernel.distintknots(knots, self->p);
-    // nu and a are below 2**31, so every product below stays far inside 64 bits.
     const std::int64_t degree = std::int64_t{self->p} + nu;
-    const std::int64_t last = std::int64_t{self->n} + std::int64_t{nu} * (a + 1);
-    if (!fits_int(degree) || !fits_int(last)) return nullptr;
-    const Py_ssize_t nk = knot_count(self) + static_cast<Py_ssize_t>(nu) * (a + 2);
-    const Py_ssize_t nc = cpts_count(self) + static_cast<Py_ssize_t>(nu) * (a + 1);
+    pyorvex_dview knots, cpts;
+    if (!record_views(self, &knots, &cpts) || !supported_degree(degree)) return nullptr;
+    // The kernel works in the new buffers, which need room for two copies of the result; they
+    // are cut to the result's size afterwards.
+    const kernel::ElevationSize size = kernel::elevation_size(span_of(knots), span_of(cpts),
+                                                              self->p, nu);
+    if (!size.ok) return raise_kernel_refusal();
+    const std::int64_t last = static_cast<std::int64_t>(size.coefs) - 1;
+    if (!fits_int(last)) return nullptr;
+    constexpr std::size_t largest = static_cast<std::size_t>(PY_SSIZE_T_MAX);
+    if (size.work_knots > largest || size.work_coefs > largest) return raise_memory_error();
+    const Py_ssize_t wk = static_cast<Py_ssize_t>(size.work_knots);
+    const Py_ssize_t wc = static_cast<Py_ssize_t>(size.work_coefs);
     double *new_knots, *new_cpts;
-    if (!alloc_record_buffers(nk, nc, &new_knots, &new_cpts)) return nullptr;
-    g.kernel.degelevc(knots, cpts, self->p, nu, {new_knots, nk}, {new_cpts, nc}, 0);
+    if (!alloc_record_buffers(wk, wc, &new_knots, &new_cpts)) return nullptr;
+    g.kernel.degelevc(knots, cpts, self->p, nu, {new_knots, wk}, {new_cpts, wc}, 0);
+    if (!resize_doubles(&new_knots, static_cast<Py_ssize_t>(size.knots)) ||
+        !resize_doubles(&new_cpts, static_cast<Py_ssize_t>(size.coefs))) {
+        PyMem_Free(new_knots);
+        PyMem_Free(new_cpts);
+        return nullptr;
+    }
     return wrap_owned(new_knots, new_cpts, static_cast<int>(degree), static_cast<int>(last),
                       self->order);
 }
@@ -234,7 +245,9 @@ const char antiderivative_doc[] =
     "No integration constant is added: the antiderivative is zero at self.start. 'nu' may not\n"
     "exceed self.order. When an end knot has multiplicity below self.p + 1, the integral is\n"
     "taken of the clamped equivalent (that end knot repeated self.p + 1 times, which keeps the\n"
-    "curve): it holds on the whole domain and has more control points than self.n + 1 + 'nu'.\n";
+    "curve): it holds on the whole domain and has more control points than self.n + 1 + 'nu'.\n"
+    "The new degree self.p + 'nu' may not exceed the kernel's maximum degree,\n"
+    "pyorvex.curvekit.MAX_DEGREE (1024): ValueError otherwise.\n";
 
 const char degelev_doc[] =
     "Increases the degree of the B-Spline interpolating the trajectory.\n"
@@ -251,6 +264,8 @@ const char degelev_doc[] =
     "\n"
     "Notes\n"
     "-----\n"
-    "Each distinct knot value gains 'nu' in multiplicity; the order and the domain are kept.\n";
+    "Each distinct knot value gains 'nu' in multiplicity; the order and the domain are kept.\n"
+    "The new degree self.p + 'nu' may not exceed the kernel's maximum degree,\n"
+    "pyorvex.curvekit.MAX_DEGREE (1024): ValueError otherwise.\n";
 
 }  // namespace pyorvex::dds

@@ -43,9 +43,9 @@ struct View {
     int p = 0;
 };
 
-// Sizes agree: p >= 0 and t.size() == c.size() + p + 1.
+// Sizes agree: 0 <= p <= kMaxDegree and t.size() == c.size() + p + 1.
 inline bool make_view(cspan t, cspan c, int p, View& v) {
-    if (p < 0 || t.empty()) return false;
+    if (p < 0 || p > kMaxDegree || t.empty()) return false;
     if (t.size() - 1 < static_cast<std::size_t>(p) || t.size() - 1 - p != c.size()) return false;
     v.t = t.data();
     v.c = c.data();
