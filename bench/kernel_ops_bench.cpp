@@ -150,11 +150,11 @@ void measure(int n0, std::vector<Row>& rows, SumFigures& fig) {
                  }));
         }
         {
-            const int a = distinct_interior(s.t);
-            std::vector<double> nt(s.t.size() + (a + 2)), nc(s.c.size() + (a + 1));
+            const k::ElevationSize size = k::elevation_size(s.t, s.c, kDegree, 1);
+            std::vector<double> nt(size.work_knots), nc(size.work_coefs);
             keep(rows[row++].us[which], best_us(nullptr, [&] {
                      k::elevate_degree(s.t, s.c, kDegree, 1, nt, nc);
-                     sink = sink + nc[nc.size() / 2];
+                     sink = sink + nc[size.coefs / 2];
                  }));
         }
         {

@@ -1,11 +1,14 @@
 """derivative, antiderivative and degelev: sizes, orders, checks and numerics."""
 
+import pickle
+
 import numpy as np
 import pytest
 import scipy.interpolate as si
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
+from pyorvex.curvekit import MAX_DEGREE
 from pyorvex.defdatastruct import Trajectory1d
 from traj_factory import abscissae, make_traj, random_traj, state
 from vtable_access import c_op, opt_nu
@@ -155,3 +158,106 @@ def test_c_level_calculus_consults_overrides(name):
         op(t, 0, opt_nu())
     assert t.calls == [1, 2, 1]
     assert op(t, 1, opt_nu(1)) == getattr(Trajectory1d, name)(t, 1)  # override skipped
+
+
+def cox_de_boor(knots, cpts, p, xs, nu=0):
+    """sum c_i B_i^(nu)(x) over the knot vector as it stands, one basis function at a time
+    (below the last knot: scipy's basis elements take the right-hand limit there)."""
+    total = np.zeros_like(xs)
+    for i, c in enumerate(cpts):
+        b = si.BSpline.basis_element(knots[i:i + p + 2], extrapolate=False)(xs, nu)
+        total += c * np.nan_to_num(b)
+    return total
+
+
+def integral_from_start(knots, cpts, p, xs):
+    """Gauss-Legendre quadrature of the Cox-de Boor sum, span by span (exact for degree p)."""
+    nodes, weights = np.polynomial.legendre.leggauss(p + 1)
+    out = []
+    for x in xs:
+        total = 0.0
+        for a, b in zip(knots[:-1], np.minimum(knots[1:], x)):
+            if a < b:
+                s = 0.5 * (b - a) * nodes + 0.5 * (a + b)
+                total += 0.5 * (b - a) * weights @ cox_de_boor(knots, cpts, p, s)
+        out.append(total)
+    return np.array(out)
+
+
+@pytest.mark.parametrize("knots, p", [
+    (np.arange(10.0), 3),                        # uniform, both ends open
+    ([0, 1, 2, 3, 4, 5, 5, 5, 5], 3),            # open start
+    ([0, 0, 0, 1, 2, 3, 4], 2),                  # open end
+    ([0, 1, 2, 2, 3, 4, 4, 4, 5, 6], 3),         # repeated interior knots, open ends
+    ([0, 1, 2], 1),                              # a hat
+])
+def test_calculus_on_unclamped_ends_holds_on_the_whole_domain(knots, p):
+    knots = np.asarray(knots, dtype=float)
+    rng = np.random.default_rng(len(knots))
+    cpts = rng.uniform(0.5, 2.0, len(knots) - p - 1)
+    t = make_traj(knots, cpts, p, order=1)
+    start, stop = knots[0], knots[-1]
+    xs = np.r_[start, np.sort(rng.uniform(start, stop, 30)), stop]
+    for nu in range(1, p + 1):
+        d = t.derivative(nu)
+        assert (d.start, d.stop) == (start, stop)
+        np.testing.assert_allclose(d(xs[:-1]), cox_de_boor(knots, cpts, p, xs[:-1], nu),
+                                   atol=1e-12)
+        np.testing.assert_allclose(d(xs), t(xs, nu), atol=1e-12)
+    a = t.antiderivative()
+    np.testing.assert_allclose(a(xs) - a(start), integral_from_start(knots, cpts, p, xs),
+                               atol=1e-12)
+    np.testing.assert_allclose(t.degelev(2)(xs), t(xs), atol=1e-12)
+    # The constraint on the antiderivative uses it: the whole integral is scaled to 3.
+    t.setValueAm((stop, 3.0, 0))
+    assert t.antiderivative()(stop) == pytest.approx(3.0, rel=1e-12)
+
+
+@pytest.mark.parametrize("p, nu", [(14, 1), (16, 2), (40, 5), (3, MAX_DEGREE - 3)])
+def test_degree_elevation_stays_accurate_at_high_degrees(p, nu):
+    # Ten spans: the interior knots are what makes elevation hard (and the binomial weights of
+    # the last case, up to C(1024, 512), what makes it overflow).
+    rng = np.random.default_rng(p)
+    knots = np.r_[[0.0] * (p + 1), np.arange(1, 10) / 10, [1.0] * (p + 1)]
+    t = make_traj(knots, rng.uniform(-1.0, 1.0, p + 10), p)
+    xs = np.sort(rng.uniform(0.0, 1.0, 40))
+    e = t.degelev(nu)
+    assert e.p == p + nu
+    np.testing.assert_allclose(e(xs), t(xs), rtol=0, atol=1e-12)
+
+
+def test_results_above_the_maximum_degree_are_refused():
+    t = make_traj(KNOTS, CPTS, 3, order=2**31 - 1)
+    top = t.degelev(MAX_DEGREE - 3)
+    assert t.antiderivative(MAX_DEGREE - 3).p == top.p == MAX_DEGREE
+    for call, degree in [(lambda: t.degelev(MAX_DEGREE - 2), MAX_DEGREE + 1),
+                         (lambda: top.degelev(1), MAX_DEGREE + 1),
+                         (lambda: t.antiderivative(MAX_DEGREE - 2), MAX_DEGREE + 1),
+                         (lambda: t.degelev(2**31 - 1), 2**31 + 2),  # p + nu beyond int
+                         (lambda: t.antiderivative(2**31 - 1), 2**31 + 2)]:
+        with pytest.raises(ValueError, match=f"^degree {degree} exceeds the maximum supported "
+                                             f"degree {MAX_DEGREE}$"):
+            call()
+
+
+@pytest.mark.parametrize("operation", [
+    lambda t: t(0.5), lambda t: t([0.2, 0.5]), lambda t: t(0.5, 1), lambda t: t.peval(0.5),
+    lambda t: t.dpeval(0.5, 2), lambda t: t.ceval(np.array([0.5])),
+    lambda t: t.dceval(np.array([0.5]), 1), lambda t: t.derivative(),
+    lambda t: t.derivative(2000), lambda t: t.degelev(0), lambda t: t.knotins(0.5, 1),
+    lambda t: t.knotref(np.array([0.5])), lambda t: t.knotrem(0.5, 1), lambda t: t.knotsrem(),
+    lambda t: t.knotrem_notol(0.5, 1), lambda t: t + t, lambda t: t.get_xcpts(),
+    lambda t: t.setValueTr((0.5, 1.0, 0)), lambda t: t.setValueAm((0.5, 1.0, 0)),
+])
+def test_records_above_the_maximum_degree_are_data_only(operation, tmp_path):
+    p = MAX_DEGREE + 1
+    t = make_traj([0.0] * (p + 1) + [1.0] * (p + 1), np.linspace(-1.0, 1.0, p + 1), p)
+    before = state(t)
+    with pytest.raises(ValueError, match=f"^degree {p} exceeds the maximum supported degree "
+                                         f"{MAX_DEGREE}$"):
+        operation(t)
+    assert state(t) == before
+    # Still data: copied, compared, pickled, saved and loaded.
+    assert t.copy() == t and pickle.loads(pickle.dumps(t)) == t
+    t.savexml(str(tmp_path / "high.pyorvex"), "high")
+    assert Trajectory1d.loadxml(str(tmp_path / "high.pyorvex"), "high") == t

@@ -135,7 +135,8 @@ int add_exports(PyObject *module) {
 #undef PYORVEX_EXPORT
     const int rc = PyObject_SetAttrString(module, "__pyx_capi__", capi);
     Py_DECREF(capi);
-    return rc;
+    if (rc < 0) return rc;
+    return PyModule_AddIntConstant(module, "MAX_DEGREE", k::kMaxDegree);
 }
 
 PyModuleDef_Slot slots[] = {

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "bspline.hpp"
 #include "evaluation.hpp"
 
 namespace pyorvex::dds {
@@ -33,6 +34,16 @@ bool fits_int(std::int64_t value) {
     if (value <= INT_MAX) return true;
     raise_memory_error();
     return false;
+}
+
+kernel::cspan span_of(const pyorvex_dview &v) {
+    return {v.data, static_cast<std::size_t>(v.size)};
+}
+
+// Arguments the kernel does not accept, though the checks above passed: a broken invariant.
+PyObject *raise_kernel_refusal() {
+    PyErr_SetString(PyExc_RuntimeError, "the spline kernel refused the trajectory's data");
+    return nullptr;
 }
 
 PyObject *overridden(Ref &method, int nu) {
@@ -67,31 +78,26 @@ PyObject *derivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
     if (!derived_order(self->order, nu, &order)) return nullptr;
     if (nu > self->p) return zero_function(self, order);
 
-    const Py_ssize_t nk = knot_count(self), nc = cpts_count(self);
+    pyorvex_dview knots, cpts;
+    if (!record_views(self, &knots, &cpts)) return nullptr;
+    // On knots with an unclamped end the result is that of the clamped equivalent, which has
+    // more knots than self: sized by the kernel's rule before anything is allocated.
+    const kernel::CalculusSize size = kernel::derivative_size(span_of(knots), span_of(cpts),
+                                                              self->p, nu);
+    if (!size.ok) return raise_kernel_refusal();
+    const std::int64_t last = static_cast<std::int64_t>(size.coefs) - 1;
+    if (!fits_int(last)) return nullptr;
+    const Py_ssize_t nk = static_cast<Py_ssize_t>(size.knots);
+    const Py_ssize_t nc = static_cast<Py_ssize_t>(size.coefs);
     double *new_knots, *new_cpts;
     if (!alloc_record_buffers(nk, nc, &new_knots, &new_cpts)) return nullptr;
-    pyorvex_dview knots, cpts;
-    if (!record_views(self, &knots, &cpts)) {
-        PyMem_Free(new_knots);
-        PyMem_Free(new_cpts);
-        return nullptr;
-    }
     const int K = g.kernel.dsplcpts2(knots, cpts, self->p, nu, {new_knots, nk}, {new_cpts, nc}, 0);
-    const int degree = self->p - nu;
-    // The kernel writes at most as many values as self has.
-    if (K < 0 || K > self->n) {
+    if (K != last) {
         PyMem_Free(new_knots);
         PyMem_Free(new_cpts);
-        PyErr_Format(PyExc_RuntimeError, "the spline kernel returned an invalid size (%d)", K);
-        return nullptr;
+        return raise_kernel_refusal();
     }
-    if (!resize_doubles(&new_knots, static_cast<Py_ssize_t>(K) + degree + 2) ||
-        !resize_doubles(&new_cpts, static_cast<Py_ssize_t>(K) + 1)) {
-        PyMem_Free(new_knots);
-        PyMem_Free(new_cpts);
-        return nullptr;
-    }
-    return wrap_owned(new_knots, new_cpts, degree, K, order);
+    return wrap_owned(new_knots, new_cpts, self->p - nu, K, order);
 }
 
 PyObject *antiderivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
@@ -107,18 +113,18 @@ PyObject *antiderivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) 
         return nullptr;
     }
     const std::int64_t degree = std::int64_t{self->p} + nu;
-    const std::int64_t last = std::int64_t{self->n} + nu;
-    if (!fits_int(degree) || !fits_int(last)) return nullptr;
-    const Py_ssize_t nk = knot_count(self) + 2 * static_cast<Py_ssize_t>(nu);
-    const Py_ssize_t nc = cpts_count(self) + nu;
+    pyorvex_dview knots, cpts;
+    if (!record_views(self, &knots, &cpts) || !supported_degree(degree)) return nullptr;
+    // Sized like the derivative: from the clamped equivalent of self.
+    const kernel::CalculusSize size = kernel::antiderivative_size(span_of(knots), span_of(cpts),
+                                                                  self->p, nu);
+    if (!size.ok) return raise_kernel_refusal();
+    const std::int64_t last = static_cast<std::int64_t>(size.coefs) - 1;
+    if (!fits_int(last)) return nullptr;
+    const Py_ssize_t nk = static_cast<Py_ssize_t>(size.knots);
+    const Py_ssize_t nc = static_cast<Py_ssize_t>(size.coefs);
     double *new_knots, *new_cpts;
     if (!alloc_record_buffers(nk, nc, &new_knots, &new_cpts)) return nullptr;
-    pyorvex_dview knots, cpts;
-    if (!record_views(self, &knots, &cpts)) {
-        PyMem_Free(new_knots);
-        PyMem_Free(new_cpts);
-        return nullptr;
-    }
     g.kernel.asplcpts(knots, cpts, self->p, nu, {new_knots, nk}, {new_cpts, nc}, 0);
     return wrap_owned(new_knots, new_cpts, static_cast<int>(degree), static_cast<int>(last),
                       self->order - static_cast<unsigned int>(nu));
@@ -135,18 +141,29 @@ PyObject *degelev_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
         PyErr_SetString(PyExc_ValueError, "'nu' must be non-negative number");
         return nullptr;
     }
-    pyorvex_dview knots, cpts;
-    if (!record_views(self, &knots, &cpts)) return nullptr;
-    const std::int64_t a = g.kernel.distintknots(knots, self->p);
-    // nu and a are below 2**31, so every product below stays far inside 64 bits.
     const std::int64_t degree = std::int64_t{self->p} + nu;
-    const std::int64_t last = std::int64_t{self->n} + std::int64_t{nu} * (a + 1);
-    if (!fits_int(degree) || !fits_int(last)) return nullptr;
-    const Py_ssize_t nk = knot_count(self) + static_cast<Py_ssize_t>(nu) * (a + 2);
-    const Py_ssize_t nc = cpts_count(self) + static_cast<Py_ssize_t>(nu) * (a + 1);
+    pyorvex_dview knots, cpts;
+    if (!record_views(self, &knots, &cpts) || !supported_degree(degree)) return nullptr;
+    // The kernel works in the new buffers, which need room for two copies of the result; they
+    // are cut to the result's size afterwards.
+    const kernel::ElevationSize size = kernel::elevation_size(span_of(knots), span_of(cpts),
+                                                              self->p, nu);
+    if (!size.ok) return raise_kernel_refusal();
+    const std::int64_t last = static_cast<std::int64_t>(size.coefs) - 1;
+    if (!fits_int(last)) return nullptr;
+    constexpr std::size_t largest = static_cast<std::size_t>(PY_SSIZE_T_MAX);
+    if (size.work_knots > largest || size.work_coefs > largest) return raise_memory_error();
+    const Py_ssize_t wk = static_cast<Py_ssize_t>(size.work_knots);
+    const Py_ssize_t wc = static_cast<Py_ssize_t>(size.work_coefs);
     double *new_knots, *new_cpts;
-    if (!alloc_record_buffers(nk, nc, &new_knots, &new_cpts)) return nullptr;
-    g.kernel.degelevc(knots, cpts, self->p, nu, {new_knots, nk}, {new_cpts, nc}, 0);
+    if (!alloc_record_buffers(wk, wc, &new_knots, &new_cpts)) return nullptr;
+    g.kernel.degelevc(knots, cpts, self->p, nu, {new_knots, wk}, {new_cpts, wc}, 0);
+    if (!resize_doubles(&new_knots, static_cast<Py_ssize_t>(size.knots)) ||
+        !resize_doubles(&new_cpts, static_cast<Py_ssize_t>(size.coefs))) {
+        PyMem_Free(new_knots);
+        PyMem_Free(new_cpts);
+        return nullptr;
+    }
     return wrap_owned(new_knots, new_cpts, static_cast<int>(degree), static_cast<int>(last),
                       self->order);
 }
@@ -205,7 +222,10 @@ const char derivative_doc[] =
     "Notes\n"
     "-----\n"
     "For 'nu' greater than self.p the derivative is the zero function on the same domain, of\n"
-    "degree 0 with a single control point.\n";
+    "degree 0 with a single control point. When an end knot has multiplicity below self.p + 1,\n"
+    "the derivative is taken of the clamped equivalent (that end knot repeated self.p + 1\n"
+    "times, which keeps the curve): it holds on the whole domain and has more control points\n"
+    "than self.n + 1 - 'nu'.\n";
 
 const char antiderivative_doc[] =
     "Returns a Trajectory1d object representing the antiderivative.\n"
@@ -223,7 +243,11 @@ const char antiderivative_doc[] =
     "Notes\n"
     "-----\n"
     "No integration constant is added: the antiderivative is zero at self.start. 'nu' may not\n"
-    "exceed self.order.\n";
+    "exceed self.order. When an end knot has multiplicity below self.p + 1, the integral is\n"
+    "taken of the clamped equivalent (that end knot repeated self.p + 1 times, which keeps the\n"
+    "curve): it holds on the whole domain and has more control points than self.n + 1 + 'nu'.\n"
+    "The new degree self.p + 'nu' may not exceed the kernel's maximum degree,\n"
+    "pyorvex.curvekit.MAX_DEGREE (1024): ValueError otherwise.\n";
 
 const char degelev_doc[] =
     "Increases the degree of the B-Spline interpolating the trajectory.\n"
@@ -240,6 +264,8 @@ const char degelev_doc[] =
     "\n"
     "Notes\n"
     "-----\n"
-    "Each distinct knot value gains 'nu' in multiplicity; the order and the domain are kept.\n";
+    "Each distinct knot value gains 'nu' in multiplicity; the order and the domain are kept.\n"
+    "The new degree self.p + 'nu' may not exceed the kernel's maximum degree,\n"
+    "pyorvex.curvekit.MAX_DEGREE (1024): ValueError otherwise.\n";
 
 }  // namespace pyorvex::dds

@@ -26,14 +26,14 @@ int set_text(PyObject *element, const double *data, Py_ssize_t count) {
 // formatted into the serialized document later instead (savexml).
 int set_texts(Traj *t, PyObject *cpts_element, PyObject *knots_element, DeferredTexts *deferred) {
     pyorvex_dview knots, cpts;
-    if (!record_views(t, &knots, &cpts)) return -1;
+    if (!record_data_views(t, &knots, &cpts)) return -1;
     if (deferred != nullptr) {
         auto *owner = reinterpret_cast<PyObject *>(t);
         if (deferred->defer(cpts_element, owner, false) < 0) return -1;
         return deferred->defer(knots_element, owner, true);
     }
     if (set_text(cpts_element, cpts.data, cpts.size) < 0) return -1;
-    if (!record_views(t, &knots, &cpts)) return -1;
+    if (!record_data_views(t, &knots, &cpts)) return -1;
     return set_text(knots_element, knots.data, knots.size);
 }
 
@@ -43,7 +43,7 @@ PyObject *py_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyO
 int add_element(BaseObject *self, PyObject *root, PyObject *ID, DeferredTexts *deferred) {
     // A trajectory without arrays has no element form; refused before the tree changes.
     pyorvex_dview knots, cpts;
-    if (!record_views(as_traj(self), &knots, &cpts)) return -1;
+    if (!record_data_views(as_traj(self), &knots, &cpts)) return -1;
     Ref text(id_text(ID));
     if (!text) return -1;
     Ref attrib(element_attributes(self, text.get()));
@@ -62,7 +62,7 @@ int add_element(BaseObject *self, PyObject *root, PyObject *ID, DeferredTexts *d
 int update_element(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
                    DeferredTexts *deferred) {
     pyorvex_dview knots, cpts;
-    if (!record_views(as_traj(self), &knots, &cpts)) return -1;
+    if (!record_data_views(as_traj(self), &knots, &cpts)) return -1;
     if (update_attributes(self, node) < 0) return -1;
     Ref tag(type_name(reinterpret_cast<PyObject *>(self)));
     if (!tag) return -1;

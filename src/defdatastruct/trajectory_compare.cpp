@@ -22,7 +22,7 @@ int c_eq(Traj *self, Traj *other) {
         self->ptrs_owner != other->ptrs_owner)
         return 0;
     pyorvex_dview k1, c1, k2, c2;
-    if (!record_views(self, &k1, &c1) || !record_views(other, &k2, &c2)) return 0;
+    if (!record_data_views(self, &k1, &c1) || !record_data_views(other, &k2, &c2)) return 0;
     for (Py_ssize_t i = 0; i < k1.size; ++i)
         if (!close(k1.data[i], k2.data[i])) return 0;
     for (Py_ssize_t i = 0; i < c1.size; ++i)

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <limits>
 
+#include "bspline.hpp"
 #include "internal.hpp"
 
 namespace pyorvex::dds {
@@ -101,8 +102,21 @@ bool cpts_view(Traj *t, pyorvex_dview *out) {
     return true;
 }
 
-bool record_views(Traj *t, pyorvex_dview *knots, pyorvex_dview *cpts) {
+bool record_data_views(Traj *t, pyorvex_dview *knots, pyorvex_dview *cpts) {
     return knot_view(t, knots) && cpts_view(t, cpts);
+}
+
+bool supported_degree(long long degree) {
+    if (degree <= kernel::kMaxDegree) return true;
+    PyErr_Format(PyExc_ValueError, "degree %lld exceeds the maximum supported degree %d", degree,
+                 kernel::kMaxDegree);
+    return false;
+}
+
+// Records of any degree are data (created, copied, compared, saved, loaded); only the kernel's
+// numerics are bounded, and this is the one gate in front of them.
+bool record_views(Traj *t, pyorvex_dview *knots, pyorvex_dview *cpts) {
+    return record_data_views(t, knots, cpts) && supported_degree(t->p);
 }
 
 PyObject *traj_start(Traj *t) {
@@ -253,7 +267,8 @@ const char trajectory_doc[] =
     "Attributes\n"
     "----------\n"
     "p : int\n"
-    "    Degree of the B-spline.\n"
+    "    Degree of the B-spline. Records of any degree hold data; evaluation and every other\n"
+    "    computation need p <= pyorvex.curvekit.MAX_DEGREE (1024).\n"
     "n : int\n"
     "    Highest index of the control points (there are n + 1 of them).\n"
     "ptrs_owner : bool\n"

@@ -54,7 +54,7 @@ PyObject *py_get_knotvector_asarray(PyObject *self, PyObject *) {
 PyObject *py_get_xcpts(PyObject *self, PyObject *) {
     auto *t = reinterpret_cast<Traj *>(self);
     pyorvex_dview knots;
-    if (!knot_view(t, &knots)) return nullptr;
+    if (!knot_view(t, &knots) || !supported_degree(t->p)) return nullptr;
     // np is looked up in the module's globals at each call.
     PyObject *np = PyDict_GetItemString(g.module_dict, "np");
     if (np == nullptr) {
@@ -79,7 +79,7 @@ PyObject *py_get_xcpts(PyObject *self, PyObject *) {
     }
     // The calls above ran Python code, which may have given the trajectory new arrays: the
     // knot vector is taken again, as it is now.
-    if (!knot_view(t, &knots)) return nullptr;
+    if (!knot_view(t, &knots) || !supported_degree(t->p)) return nullptr;
     g.kernel.averagcpts(knots, t->p, buf.view(), 0);
     return out.release();
 }

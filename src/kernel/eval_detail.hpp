@@ -29,10 +29,8 @@ inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // compiler vectorises their reversed, triangular index ranges with shuffles and runtime counts.
 #define PYORVEX_UNROLL _Pragma("GCC unroll 16")
 
-// The evaluators keep a de Boor window of p + 1 doubles on the stack, since the kernel never
-// allocates. Above this degree they write NaN (no finite-precision use of such degrees exists;
-// the bound keeps the stack use at 8 KiB).
-inline constexpr int kMaxDegree = 1024;
+// The evaluators keep a de Boor window of kMaxDegree + 1 doubles (bspline.hpp) on the stack,
+// since the kernel never allocates.
 
 // Degrees with compile-time specialisations (unrolled windows, Taylor-form batch evaluation).
 inline constexpr int kMaxFixedDegree = 7;
@@ -45,9 +43,9 @@ struct View {
     int p = 0;
 };
 
-// Sizes agree: p >= 0 and t.size() == c.size() + p + 1.
+// Sizes agree: 0 <= p <= kMaxDegree and t.size() == c.size() + p + 1.
 inline bool make_view(cspan t, cspan c, int p, View& v) {
-    if (p < 0 || t.empty()) return false;
+    if (p < 0 || p > kMaxDegree || t.empty()) return false;
     if (t.size() - 1 < static_cast<std::size_t>(p) || t.size() - 1 - p != c.size()) return false;
     v.t = t.data();
     v.c = c.data();

@@ -18,7 +18,8 @@ namespace pyorvex::kernel {
 namespace {
 
 bool usable(cspan t, cspan c, int p) {
-    return p >= 0 && !c.empty() && t.size() == c.size() + static_cast<std::size_t>(p) + 1;
+    return p >= 0 && p <= kMaxDegree && !c.empty() &&
+           t.size() == c.size() + static_cast<std::size_t>(p) + 1;
 }
 
 double clamp_to(double x, double lo, double hi) {

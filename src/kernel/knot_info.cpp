@@ -9,7 +9,7 @@
 namespace pyorvex::kernel {
 
 int distinct_interior_knots(cspan t, int p) {
-    if (p < 0 || t.size() < 3) return 0;
+    if (p < 0 || p > kMaxDegree || t.size() < 3) return 0;
     const double a = t.front(), b = t.back();
     // Counts the runs of equal values strictly inside (a, b); on a non-decreasing vector that is
     // the number of distinct values. NaN knots are never inside.
@@ -20,7 +20,7 @@ int distinct_interior_knots(cspan t, int p) {
 }
 
 void greville(cspan t, int p, vspan out) {
-    if (p < 0 || t.size() < static_cast<std::size_t>(p) + 1 ||
+    if (p < 0 || p > kMaxDegree || t.size() < static_cast<std::size_t>(p) + 1 ||
         out.size() != t.size() - static_cast<std::size_t>(p) - 1)
         return;
     const std::size_t count = out.size();

@@ -188,7 +188,8 @@ private:
 };
 
 bool usable(vspan t, vspan c, int p) {
-    return p >= 0 && !c.empty() && t.size() == c.size() + static_cast<std::size_t>(p) + 1;
+    return p >= 0 && p <= kMaxDegree && !c.empty() &&
+           t.size() == c.size() + static_cast<std::size_t>(p) + 1;
 }
 
 // Removes up to count copies of u. The bounds add up against tol when checked, so that the

@@ -362,7 +362,7 @@ void sum_in_slots(cspan t1, cspan c1, cspan t2, cspan c2, int p, vspan nt, vspan
 
 SumSize sum_size(cspan t1, cspan t2, int p) {
     SumSize out;
-    if (p < 0) return out;
+    if (p < 0 || p > kMaxDegree) return out;
     const std::size_t min_size = static_cast<std::size_t>(p) + 2;  // one coefficient
     if (t1.size() < min_size || t2.size() < min_size) return out;
     const std::uint64_t total = union_count(t1, t2);
@@ -373,7 +373,7 @@ SumSize sum_size(cspan t1, cspan t2, int p) {
 }
 
 void sum(cspan t1, cspan c1, cspan t2, cspan c2, int p, vspan nt, vspan nc) {
-    if (p < 0 || c1.empty() || c2.empty()) return;
+    if (p < 0 || p > kMaxDegree || c1.empty() || c2.empty()) return;
     const std::size_t order = static_cast<std::size_t>(p) + 1;
     if (t1.size() != c1.size() + order || t2.size() != c2.size() + order) return;
     const SumSize size = sum_size(t1, t2, p);

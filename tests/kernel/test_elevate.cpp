@@ -22,11 +22,18 @@ int interior_values(const std::vector<double>& t) {
     return static_cast<int>(v.size()) - 2;
 }
 
+// Elevated in the room elevation_size asks for, cut to the documented sizes.
 Spline elevated(const Spline& s, int nu) {
     const int a = std::max(0, interior_values(s.t));
-    Spline out{std::vector<double>(s.t.size() + nu * (a + 2)),
-               std::vector<double>(s.c.size() + nu * (a + 1)), s.p + nu};
+    const k::ElevationSize size = k::elevation_size(s.t, s.c, s.p, nu);
+    EXPECT_TRUE(size.ok);
+    EXPECT_EQ(size.knots, s.t.size() + nu * (a + 2));
+    EXPECT_EQ(size.coefs, s.c.size() + nu * (a + 1));
+    Spline out{std::vector<double>(size.work_knots, -777.0),
+               std::vector<double>(size.work_coefs, -777.0), s.p + nu};
     k::elevate_degree(s.t, s.c, s.p, nu, out.t, out.c);
+    out.t.resize(size.knots);
+    out.c.resize(size.coefs);
     return out;
 }
 
@@ -99,20 +106,22 @@ TEST(ElevateDegree, KnotVectorsWithoutMeaningGiveNaNOfTheDocumentedSize) {
         int distinct = 0;
         for (std::size_t i = 1; i + 1 < t.size(); ++i)
             if (t[i] > t.front() && t[i] < t.back() && t[i] != t[i - 1]) ++distinct;
-        std::vector<double> nt(t.size() + 2 * (distinct + 2), 7.0), nc(5 + 2 * (distinct + 1), 7.0);
+        const k::ElevationSize size = k::elevation_size(t, s.c, 2, 2);
+        ASSERT_TRUE(size.ok);
+        EXPECT_EQ(size.knots, t.size() + 2 * (distinct + 2));
+        EXPECT_EQ(size.coefs, 5 + 2 * (distinct + 1));
+        std::vector<double> nt(size.work_knots, 7.0), nc(size.work_coefs, 7.0);
         k::elevate_degree(t, s.c, 2, 2, nt, nc);
-        for (double v : nt) EXPECT_TRUE(std::isnan(v));
-        for (double v : nc) EXPECT_TRUE(std::isnan(v));
+        for (std::size_t i = 0; i < size.knots; ++i) EXPECT_TRUE(std::isnan(nt[i]));
+        for (std::size_t i = 0; i < size.coefs; ++i) EXPECT_TRUE(std::isnan(nc[i]));
     }
-    // An elevated degree beyond what the kernel handles.
-    const Spline s{{0, 0, 1, 1}, {1.0, 2.0}, 1};
-    std::vector<double> nt(4 + 2 * 400), nc(2 + 400);
-    k::elevate_degree(s.t, s.c, 1, 400, nt, nc);
-    EXPECT_TRUE(std::isnan(nt[0]) && std::isnan(nc.back()));
 }
 
 TEST(ElevateDegree, AKnotVectorWithoutSpanIsFilled) {
     const std::vector<double> t(5, 0.25), c{1.0, 2.0};
+    const k::ElevationSize size = k::elevation_size(t, c, 2, 2);
+    ASSERT_EQ(size.work_knots, 5u + 2 * 2);
+    ASSERT_EQ(size.work_coefs, 2u + 2);
     std::vector<double> nt(5 + 2 * 2, -1.0), nc(2 + 2, -1.0);
     k::elevate_degree(t, c, 2, 2, nt, nc);
     for (double v : nt) EXPECT_EQ(v, 0.25);
@@ -122,16 +131,25 @@ TEST(ElevateDegree, AKnotVectorWithoutSpanIsFilled) {
 TEST(ElevateDegree, SizeMismatchesWriteNothing) {
     std::mt19937 rng(55);
     const Spline s = ops::make(rng, ops::Shape::clamped, 3, 8);
-    const int a = interior_values(s.t);
+    const k::ElevationSize size = k::elevation_size(s.t, s.c, 3, 1);
+    ASSERT_TRUE(size.ok);
+    EXPECT_FALSE(k::elevation_size(s.t, s.c, 2, 1).ok);
+    EXPECT_FALSE(k::elevation_size(s.t, s.c, -1, 1).ok);
+    EXPECT_FALSE(k::elevation_size(s.t, s.c, 3, -1).ok);
+    EXPECT_FALSE(k::elevation_size(s.t, s.c, 3, k::kMaxDegree - 2).ok);
     struct Case {
-        long dt, dc;
+        std::size_t nt, nc;
         int p, nu;
     };
-    for (const Case& cs : {Case{1, 0, 3, 1}, Case{0, -1, 3, 1}, Case{0, 0, 2, 1},
-                           Case{0, 0, -1, 1}, Case{0, 0, 3, -1}}) {
-        const int nu = std::max(cs.nu, 0);
-        std::vector<double> nt(s.t.size() + nu * (a + 2) + cs.dt, -99.0),
-            nc(s.c.size() + nu * (a + 1) + cs.dc, -99.0);
+    // Too little room (the result's own sizes among them: the work needs more), or arguments
+    // that do not agree.
+    for (const Case& cs : {Case{size.work_knots - 1, size.work_coefs, 3, 1},
+                           Case{size.work_knots, size.work_coefs - 1, 3, 1},
+                           Case{size.knots, size.coefs, 3, 1},
+                           Case{size.work_knots, size.work_coefs, 2, 1},
+                           Case{size.work_knots, size.work_coefs, -1, 1},
+                           Case{size.work_knots, size.work_coefs, 3, -1}}) {
+        std::vector<double> nt(cs.nt, -99.0), nc(cs.nc, -99.0);
         k::elevate_degree(s.t, s.c, cs.p, cs.nu, nt, nc);
         EXPECT_TRUE(std::all_of(nt.begin(), nt.end(), [](double x) { return x == -99.0; }));
         EXPECT_TRUE(std::all_of(nc.begin(), nc.end(), [](double x) { return x == -99.0; }));

@@ -428,18 +428,3 @@ TEST(Evaluation, HostileInputStaysInBounds) {
         for (int g = 0; g < 4; ++g) ASSERT_EQ(work[rows * m + 4 + g], canary) << trial;
     }
 }
-
-// The evaluators keep their de Boor window on the stack; beyond its size they report NaN.
-TEST(Evaluation, DegreeBeyondTheStackWindowGivesNaN) {
-    const int p = 1025;
-    std::vector<double> t(p + 1, 0.0);
-    t.insert(t.end(), p + 1, 1.0);
-    const std::vector<double> c(p + 1, 1.0);
-    EXPECT_TRUE(std::isnan(k::value_at(0.5, t, c, p)));
-    std::vector<double> xs = {0.25, 0.5};
-    k::values_sorted(xs, t, c, p);
-    EXPECT_TRUE(std::isnan(xs[0]) && std::isnan(xs[1]));
-    std::vector<double> out(3);
-    k::derivatives_at(0.5, t, c, p, 2, out);
-    EXPECT_TRUE(std::isnan(out[0]) && std::isnan(out[2]));
-}
