@@ -2,6 +2,8 @@
 
 import math
 import re
+import threading
+import time
 import warnings
 from decimal import Decimal
 from fractions import Fraction
@@ -172,6 +174,40 @@ def test_input_is_never_modified(traj, make, nu):
     except ValueError:
         pass
     np.testing.assert_array_equal(np.asarray(x), before)
+
+
+def test_input_rewritten_by_another_thread_stays_in_bounds(traj):
+    # The array library releases the interpreter lock while it copies or sorts, so another thread
+    # can reorder x, or put NaN in it, between the checks and the evaluation. Any result or
+    # ValueError will do; a read or write outside a buffer (a crash, or a sanitizer report) not.
+    m = 20_000
+    base = np.linspace(0.0, 2.0, m)
+    shuffled = np.random.default_rng(3).permutation(base)
+    x = base.copy()
+    done = threading.Event()
+
+    def scramble():
+        while not done.is_set():
+            np.copyto(x, shuffled)
+            x[::-1].sort()
+            x[m // 2] = np.nan
+            np.copyto(x, base)
+
+    calls = [lambda: traj(x), lambda: traj(x, 1), lambda: traj.ceval(x),
+             lambda: traj.dceval(x, 2), lambda: traj.knotref(x)]
+    writer = threading.Thread(target=scramble)
+    writer.start()
+    try:
+        deadline = time.monotonic() + 1.5
+        while time.monotonic() < deadline:
+            for call in calls:
+                try:
+                    call()
+                except ValueError:
+                    pass
+    finally:
+        done.set()
+        writer.join()
 
 
 class Recording(Trajectory1d):

@@ -41,10 +41,14 @@ void run_kernel(const Record &r, const double *xs, double *out, Py_ssize_t len, 
 
 int unordered(const Record &r, const double *xs, double *out, Py_ssize_t m, bool derivative,
               int nu) {
-    Scratch<double> sorted;
+    // The sort reads the values several times and relies on them staying put; the caller's
+    // array may be rewritten meanwhile by another thread (the array library releases the
+    // interpreter lock), so it sorts a private copy.
+    Scratch<double> snapshot, sorted;
     Scratch<Py_ssize_t> order;
-    if (!sorted.allocate(m) || !order.allocate(m)) return -1;
-    if (!sort_positions(xs, m, sorted.data(), order.data())) return -1;
+    if (!snapshot.allocate(m) || !sorted.allocate(m) || !order.allocate(m)) return -1;
+    std::memcpy(snapshot.data(), xs, static_cast<size_t>(m) * sizeof(double));
+    if (!sort_positions(snapshot.data(), m, sorted.data(), order.data())) return -1;
     // The checks of ceval / dceval run on the sorted copy: a repeated abscissa fails the order
     // test there, the smallest and largest values the domain test.
     if (evaluate_array(r.self, {sorted.data(), m}, derivative, nu) < 0) return -1;
