@@ -245,6 +245,28 @@ def test_call_uses_python_overrides():
                        ("dceval", [0.1, 0.2, 0.3], 3)]
 
 
+@pytest.mark.parametrize("nu", [0, 1])
+def test_override_may_keep_the_array_it_was_given(nu):
+    # The call's sorted work array is freed when the call returns; a view an override kept must
+    # not lead there (the next arrays of that size would take the freed memory).
+    kept = []
+
+    class Keeping(Trajectory1d):
+        def ceval(self, xp):
+            kept.append(xp)
+            Trajectory1d.ceval(self, xp)
+
+        def dceval(self, xp, nu=1):
+            kept.append(xp)
+            Trajectory1d.dceval(self, xp, nu)
+
+    t = make_traj(KNOTS, CPTS, 3, cls=Keeping)
+    np.testing.assert_array_equal(t([0.3, 0.1], nu), make_traj(KNOTS, CPTS, 3)([0.3, 0.1], nu))
+    fresh = [np.full(2, 7.0) for _ in range(8)]
+    kept[0][0] = kept[0][1] = 99.0
+    assert all((a == 7.0).all() for a in fresh) and list(kept[0]) == [99.0, 99.0]
+
+
 def test_instance_attribute_and_partial_overrides():
     class Sub(Trajectory1d):
         pass

@@ -39,12 +39,6 @@ double double_result(PyObject *result) {
     return value;
 }
 
-// How an array is handed to an override: a memoryview over the same doubles (None for none).
-PyObject *array_argument(pyorvex_dview xp) {
-    if (xp.data == nullptr) return capi::none();
-    return capi::double_memoryview(xp.data, xp.size);
-}
-
 bool overlaps_one(const pyorvex_dview &a, const double *b, Py_ssize_t bsize) {
     const auto a0 = reinterpret_cast<std::uintptr_t>(a.data);
     const auto b0 = reinterpret_cast<std::uintptr_t>(b);
@@ -163,10 +157,12 @@ int ceval_op(Traj *self, pyorvex_dview xp, int skip_dispatch) {
                                           &method);
     if (found < 0) return -1;
     if (found > 0) {
-        Ref view(array_argument(xp));
-        if (!view) return -1;
-        Ref result(PyObject_CallOneArg(method.get(), view.get()));
-        return result ? 0 : -1;
+        capi::DoubleArgument arg;
+        if (!arg.make(xp.data, xp.size)) return -1;
+        Ref result(PyObject_CallOneArg(method.get(), arg.view()));
+        if (!result) return -1;
+        arg.copy_back(xp.data, xp.size);
+        return 0;
     }
     return evaluate_array(self, xp, false, 0);
 }
@@ -178,10 +174,12 @@ int dceval_op(Traj *self, pyorvex_dview xp, int skip_dispatch, pyorvex_opt_nu *o
                                           &method);
     if (found < 0) return -1;
     if (found > 0) {
-        Ref view(array_argument(xp));
-        if (!view) return -1;
-        Ref result(PyObject_CallFunction(method.get(), "Oi", view.get(), nu));
-        return result ? 0 : -1;
+        capi::DoubleArgument arg;
+        if (!arg.make(xp.data, xp.size)) return -1;
+        Ref result(PyObject_CallFunction(method.get(), "Oi", arg.view(), nu));
+        if (!result) return -1;
+        arg.copy_back(xp.data, xp.size);
+        return 0;
     }
     return evaluate_array(self, xp, true, nu);
 }
