@@ -97,6 +97,12 @@ class Overrides(Trajectory1d):
     def dpeval(self, x, nu=1):
         raise RuntimeError("override failed")
 
+    def ceval(self, xp):
+        xp[0] = 1.0
+
+    def dceval(self, xp, nu=1):
+        raise RuntimeError("override failed")
+
 
 Named = namedtuple("Named", "t val order")
 
@@ -209,7 +215,6 @@ def family_evaluation():
             t(np.array(0.5))
             t(np.array([1, 0]), nu=2)
             t.peval(float("nan"))
-            t.ceval(np.array([float("nan")]))
             # error paths
             expect(ValueError, t.peval, 2.5)
             expect(ValueError, t.peval, -1e-300)
@@ -244,6 +249,10 @@ def family_evaluation():
             expect(ValueError, t, 3.0)
             expect(ValueError, t, [0.5, 3.0])
             expect(ValueError, t, [0.5, 0.5])
+            expect(ValueError, t, [0.5, float("nan")])
+            expect(ValueError, t, [0.5, float("nan"), 0.2], 1)
+            expect(ValueError, t, None)
+            expect(ValueError, t.ceval, np.array([float("nan")]))
             expect(ValueError, t, [])
             expect(ValueError, t, [[0.1, 0.2]])
             expect(ValueError, t, 0.5, -1)
@@ -258,6 +267,8 @@ def family_evaluation():
             expect(ValueError, fn, *args)
         expect(TypeError, bad, 0.5)                 # the override's result is not a float
         expect(RuntimeError, bad, 0.5, 1)           # the override raises
+        bad([0.5, 0.2])                             # array overrides get a copy they may keep
+        expect(RuntimeError, bad, [0.5, 0.2], 1)
     return cycle
 
 
@@ -303,6 +314,8 @@ def family_calculus():
                 expect(TypeError, c.hscale, None)
                 expect(TypeError, c.ashift)
                 expect(TypeError, c.adapt, 0.0)
+                expect(ValueError, c.ashift, 1.7e18)
+                expect(OverflowError, c.hscale, 1e308)
         for fn in (empty.derivative, empty.degelev):
             expect(ValueError, fn, 1)
         e2 = make([0.0, 1.0], [1.0], 0, order=1)

@@ -98,6 +98,36 @@ def test_refused_transforms_change_nothing(call, exc, message):
     assert state(t) == before
 
 
+MOVE = [0.0] * 4 + [0.5, 1.0, 1.0 + 2**-52, 1.5] + [2.0] * 4  # a 2 s move, two close knots
+MERGE = r"^the transform would merge or reverse distinct knots$"
+
+
+@pytest.mark.parametrize(
+    "knots, call, exc, message",
+    [
+        (MOVE, lambda t: t.ashift(1.7e18), ValueError, MERGE),  # a timestamp in nanoseconds
+        (MOVE, lambda t: t.rshift(1e308), ValueError, MERGE),
+        (MOVE, lambda t: t.rshift(1000.0), ValueError, MERGE),  # only the close pair merges
+        (MOVE, lambda t: t.hscale(1e-320), ValueError, MERGE),  # subnormal spans
+        (MOVE, lambda t: t.adapt(1e18, 1e18 + 256), ValueError, MERGE),
+        ([-1e308] * 4 + [1e307] * 4, lambda t: t.hscale(1.7), OverflowError, "overflow"),
+        # Still accepted near the limits: the spans stay distinct and normal.
+        (MOVE, lambda t: t.hscale(1e-290), None, None),
+        (MOVE[:6] + MOVE[7:], lambda t: t.ashift(1.7e9), None, None),
+    ],
+)
+def test_transforms_that_would_collapse_or_overflow_knots_change_nothing(knots, call, exc, message):
+    t = make_traj(knots, np.linspace(-1.0, 2.0, len(knots) - 4), 3)
+    before = state(t)
+    if exc is None:
+        call(t)
+        assert np.all(np.diff(knots_of(t))[np.diff(knots) > 0] > 0) and t(t.stop) == 2.0
+        return
+    with pytest.raises(exc, match=message):
+        call(t)
+    assert state(t) == before
+
+
 def test_degenerate_and_empty_records():
     t = make_traj([1.0, 1.0], [3.0], 0)
     with pytest.raises(ValueError, match=STRICT):  # before the division

@@ -1,5 +1,7 @@
 #include "override.hpp"
 
+#include <cstring>
+
 namespace pyorvex::capi {
 
 int find_override(PyObject *self, const char *name, void *builtin, Ref *out) {
@@ -22,13 +24,34 @@ PyObject *expect_instance_or_none(PyObject *result, PyTypeObject *type) {
     return nullptr;
 }
 
-PyObject *double_memoryview(double *data, Py_ssize_t size) {
-    static double empty = 0.0;
-    Ref raw(PyMemoryView_FromMemory(reinterpret_cast<char *>(data ? data : &empty),
-                                    data ? size * static_cast<Py_ssize_t>(sizeof(double)) : 0,
-                                    PyBUF_WRITE));
-    if (!raw) return nullptr;
-    return PyObject_CallMethod(raw.get(), "cast", "s", "d");
+bool DoubleArgument::make(const double *data, Py_ssize_t size) {
+    if (data == nullptr) {
+        view_ = Ref(none());
+        return true;
+    }
+    if (size < 0) size = 0;
+    if (size > PY_SSIZE_T_MAX / static_cast<Py_ssize_t>(sizeof(double))) {
+        PyErr_NoMemory();
+        return false;
+    }
+    // A bytearray owns the copy; the cast view holds the bytearray through its buffer.
+    bytes_ = Ref(PyByteArray_FromStringAndSize(reinterpret_cast<const char *>(data),
+                                               size * static_cast<Py_ssize_t>(sizeof(double))));
+    if (!bytes_) return false;
+    Ref raw(PyMemoryView_FromObject(bytes_.get()));
+    if (!raw) return false;
+    view_ = Ref(PyObject_CallMethod(raw.get(), "cast", "s", "d"));
+    return static_cast<bool>(view_);
+}
+
+void DoubleArgument::copy_back(double *data, Py_ssize_t size) const {
+    if (data == nullptr || !bytes_) return;
+    // The override can reach the bytearray (view.obj) and, once the view is released, resize it.
+    const Py_ssize_t have = PyByteArray_GET_SIZE(bytes_.get()) / static_cast<Py_ssize_t>(sizeof(double));
+    const Py_ssize_t count = have < size ? have : size;
+    if (count > 0)
+        std::memcpy(data, PyByteArray_AS_STRING(bytes_.get()),
+                    static_cast<size_t>(count) * sizeof(double));
 }
 
 }  // namespace pyorvex::capi

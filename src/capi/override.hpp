@@ -26,8 +26,20 @@ int find_override(PyObject *self, const char *name, void *builtin, Ref *out);
 // "Cannot convert X to Y". Steals `result`; returns it or nullptr.
 PyObject *expect_instance_or_none(PyObject *result, PyTypeObject *type);
 
-// A memoryview of doubles over someone else's memory, the form in which arrays are handed to
-// Python overrides.
-PyObject *double_memoryview(double *data, Py_ssize_t size);
+// An array of doubles as it is handed to a Python override: a memoryview of doubles over a
+// private copy that the view keeps alive, so that an override that keeps the view (or its
+// object) can never reach the caller's memory once the call is over. After the call,
+// copy_back() brings what the override wrote into the caller's array.
+class DoubleArgument {
+public:
+    // A view of a copy of data[0..size), or None for no data; false with an exception set.
+    bool make(const double *data, Py_ssize_t size);
+    PyObject *view() const { return view_.get(); }
+    // Copies the current contents back (as much as is there and fits).
+    void copy_back(double *data, Py_ssize_t size) const;
+
+private:
+    Ref bytes_, view_;
+};
 
 }  // namespace pyorvex::capi

@@ -104,6 +104,13 @@ PyObject *py_antiderivative(PyObject *self, PyObject *const *args, Py_ssize_t na
 PyObject *py_degelev(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
 extern const char derivative_doc[], antiderivative_doc[], degelev_doc[];
 
+// --- transforms_check.cpp ------------------------------------------------------------------------
+// Refuses, before anything is written, a transform (c_hscale(k) when scale, then c_hshift(d) when
+// shift) whose rounded knots would overflow (OverflowError) or merge or reverse two distinct
+// knots, closeness below the smallest normal double included (ValueError). 0, or -1 with the
+// exception set. Knots already out of order or not finite are left to the caller.
+int check_transformed_knots(Traj *self, bool scale, double k, bool shift, double d);
+
 // --- transforms.cpp -----------------------------------------------------------------------------
 int rshift_op(Traj *self, double x, int skip_dispatch);
 int ashift_op(Traj *self, double x, int skip_dispatch);

@@ -196,11 +196,23 @@ PyObject *evaluate_direct(Traj *self, PyObject *x, int nu) {
     return out.release();
 }
 
+// A NaN abscissa lies outside every domain; the call refuses it before any sorting, whatever
+// else the array holds (the direct route gives the same error).
+bool holds_nan(const double *xs, Py_ssize_t m) {
+    for (Py_ssize_t i = 0; i < m; ++i)
+        if (xs[i] != xs[i]) return true;
+    return false;
+}
+
 PyObject *evaluate_general(Traj *self, const NumpyCalls &np, PyObject *x, int nu) {
     Ref y(fresh_array_general(np, x));
     if (!y) return nullptr;
     capi::DoubleBuffer buffer;
     if (!buffer.acquire(y.get())) return nullptr;
+    if (holds_nan(buffer.data(), buffer.size())) {
+        PyErr_SetString(PyExc_ValueError, "domain error");
+        return nullptr;
+    }
     const bool ordered = strictly_increasing(buffer.data(), buffer.size());
     Ref idx;
     if (!ordered) {
@@ -285,6 +297,7 @@ const char trajectory_call_doc[] =
     "-----\n"
     "An array-like 'x' may come in any order and is flattened to one dimension; it is never\n"
     "modified. The results are returned in the order of the input. Repeated abscissae are\n"
-    "refused, and every abscissa must lie in the domain [self.start, self.stop].\n";
+    "refused, and every abscissa must lie in the domain [self.start, self.stop]; a NaN in an\n"
+    "array (None included, which converts to NaN) counts as outside it.\n";
 
 }  // namespace pyorvex::dds

@@ -5,9 +5,8 @@
 // Increasing input (the common case) is evaluated block by block: each block is tested, copied
 // and evaluated while it is still in the cache, so the input is read from memory once. A block
 // that breaks the order sends the whole array to the unordered route, which sorts it once with
-// its positions, evaluates the sorted copy and scatters the results back. Blocks holding NaN go
-// back to one kernel call over the whole array: a NaN passes the order test without being in
-// order, and the kernel's walk treats the points after it as part of the same run.
+// its positions, evaluates the sorted copy and scatters the results back. A NaN anywhere counts
+// as an abscissa outside the domain, whatever else the array holds: "domain error".
 #include <algorithm>
 #include <cstring>
 
@@ -21,6 +20,8 @@ int raise_value_error(const char *message) {
     PyErr_SetString(PyExc_ValueError, message);
     return -1;
 }
+
+int raise_domain_error() { return raise_value_error("domain error"); }
 
 struct Record {
     Traj *self;
@@ -41,25 +42,21 @@ void run_kernel(const Record &r, const double *xs, double *out, Py_ssize_t len, 
 
 int unordered(const Record &r, const double *xs, double *out, Py_ssize_t m, bool derivative,
               int nu) {
-    Scratch<double> sorted;
+    // The sort reads the values several times and relies on them staying put; the caller's
+    // array may be rewritten meanwhile by another thread (the array library releases the
+    // interpreter lock), so it sorts a private copy.
+    Scratch<double> snapshot, sorted;
     Scratch<Py_ssize_t> order;
-    if (!sorted.allocate(m) || !order.allocate(m)) return -1;
-    if (!sort_positions(xs, m, sorted.data(), order.data())) return -1;
+    if (!snapshot.allocate(m) || !sorted.allocate(m) || !order.allocate(m)) return -1;
+    std::memcpy(snapshot.data(), xs, static_cast<size_t>(m) * sizeof(double));
+    if (!sort_positions(snapshot.data(), m, sorted.data(), order.data())) return -1;
+    if (sorted.data()[m - 1] != sorted.data()[m - 1]) return raise_domain_error();  // NaN sorts last
     // The checks of ceval / dceval run on the sorted copy: a repeated abscissa fails the order
     // test there, the smallest and largest values the domain test.
     if (evaluate_array(r.self, {sorted.data(), m}, derivative, nu) < 0) return -1;
     const Py_ssize_t *at = order.data();
     const double *values = sorted.data();
     for (Py_ssize_t i = 0; i < m; ++i) out[at[i]] = values[i];
-    return 0;
-}
-
-// Finishes the order test from `from` on, then evaluates everything in one kernel call.
-int whole(const Record &r, const double *xs, double *out, Py_ssize_t m, Py_ssize_t from,
-          bool derivative, int nu) {
-    const Py_ssize_t start = std::max<Py_ssize_t>(from - 1, 0);
-    if (!strictly_increasing(xs + start, m - start)) return unordered(r, xs, out, m, derivative, nu);
-    run_kernel(r, xs, out, m, derivative, nu);
     return 0;
 }
 
@@ -71,10 +68,11 @@ int evaluate_copying(Traj *self, const double *xs, double *out, Py_ssize_t m, bo
     if (!record_views(self, &r.knots, &r.cpts)) return -1;
     if (m == 0) return raise_value_error("zero size arrays are not allowed");
     const double start = r.knots.data[0], stop = r.knots.data[r.knots.size - 1];
-    if (xs[0] < start || xs[m - 1] > stop) {
-        // Unordered input is checked once sorted; ordered input fails the domain test.
+    if (!(xs[0] >= start) || !(xs[m - 1] <= stop)) {
+        // NaN at an end, or unordered input (checked once sorted), or ordered input outside.
+        if (xs[0] != xs[0] || xs[m - 1] != xs[m - 1]) return raise_domain_error();
         if (!strictly_increasing(xs, m)) return unordered(r, xs, out, m, derivative, nu);
-        return raise_value_error("domain error");
+        return raise_domain_error();
     }
     for (Py_ssize_t i = 0; i < m; i += kEvaluationBlock) {
         const Py_ssize_t end = std::min(m, i + kEvaluationBlock);
@@ -87,7 +85,7 @@ int evaluate_copying(Traj *self, const double *xs, double *out, Py_ssize_t m, bo
                 nan |= static_cast<int>(xs[j - 1] != xs[j - 1] || xs[j] != xs[j]);
             }
             if (broken) return unordered(r, xs, out, m, derivative, nu);
-            if (nan) return whole(r, xs, out, m, i, derivative, nu);
+            if (nan) return raise_domain_error();
         }
         run_kernel(r, xs + i, out + i, end - i, derivative, nu);
     }

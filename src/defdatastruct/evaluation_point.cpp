@@ -39,12 +39,6 @@ double double_result(PyObject *result) {
     return value;
 }
 
-// How an array is handed to an override: a memoryview over the same doubles (None for none).
-PyObject *array_argument(pyorvex_dview xp) {
-    if (xp.data == nullptr) return capi::none();
-    return capi::double_memoryview(xp.data, xp.size);
-}
-
 bool overlaps_one(const pyorvex_dview &a, const double *b, Py_ssize_t bsize) {
     const auto a0 = reinterpret_cast<std::uintptr_t>(a.data);
     const auto b0 = reinterpret_cast<std::uintptr_t>(b);
@@ -73,11 +67,11 @@ int values_in_place(Traj *self, pyorvex_dview xp, pyorvex_dview knots, pyorvex_d
 }
 
 // The derivative of order nu at every abscissa, through a 1-by-m work matrix that is copied
-// into xp afterwards. An array known to be increasing and free of NaN, and apart from the
-// record, goes block by block through a work matrix of one block, which stays in the cache.
+// into xp afterwards. An array apart from the record goes block by block through a work matrix
+// of one block, which stays in the cache.
 int derivative_in_place(Traj *self, pyorvex_dview xp, pyorvex_dview knots, pyorvex_dview cpts,
-                        int nu, bool clean) {
-    if (clean && !overlaps(xp, knots, cpts)) {
+                        int nu) {
+    if (!overlaps(xp, knots, cpts)) {
         const Py_ssize_t block = std::min(xp.size, kEvaluationBlock);
         Scratch<double> work;
         if (!work.allocate(block)) return -1;
@@ -103,16 +97,16 @@ int evaluate_array(Traj *self, pyorvex_dview xp, bool derivative, int nu) {
     if (!record_views(self, &knots, &cpts)) return -1;
     const Py_ssize_t m = xp.data != nullptr ? xp.size : 0;
     if (m == 0) return raise_value_error("zero size arrays are not allowed");
-    // Increasing without NaN passes at once; otherwise the exact test decides.
-    const bool clean = !order_suspect(xp.data, 1, m);
-    if (!clean && !strictly_increasing(xp.data, m))
+    // A NaN breaks the order too: it has no place among increasing abscissae (and would let
+    // the values after it go unchecked).
+    if (order_suspect(xp.data, 1, m) || xp.data[0] != xp.data[0])
         return raise_value_error("'xp' must be increasing");
     // The increasing test makes the two end elements enough.
     if (xp.data[0] < start_of(knots) || xp.data[m - 1] > stop_of(knots))
         return raise_value_error("domain error");
     if (!derivative) return values_in_place(self, xp, knots, cpts);
     if (nu < 0) return raise_value_error("'nu' must be non-negative number");
-    return derivative_in_place(self, xp, knots, cpts, nu, clean);
+    return derivative_in_place(self, xp, knots, cpts, nu);
 }
 
 // --- the C-level operations -----------------------------------------------------------------------
@@ -163,10 +157,12 @@ int ceval_op(Traj *self, pyorvex_dview xp, int skip_dispatch) {
                                           &method);
     if (found < 0) return -1;
     if (found > 0) {
-        Ref view(array_argument(xp));
-        if (!view) return -1;
-        Ref result(PyObject_CallOneArg(method.get(), view.get()));
-        return result ? 0 : -1;
+        capi::DoubleArgument arg;
+        if (!arg.make(xp.data, xp.size)) return -1;
+        Ref result(PyObject_CallOneArg(method.get(), arg.view()));
+        if (!result) return -1;
+        arg.copy_back(xp.data, xp.size);
+        return 0;
     }
     return evaluate_array(self, xp, false, 0);
 }
@@ -178,10 +174,12 @@ int dceval_op(Traj *self, pyorvex_dview xp, int skip_dispatch, pyorvex_opt_nu *o
                                           &method);
     if (found < 0) return -1;
     if (found > 0) {
-        Ref view(array_argument(xp));
-        if (!view) return -1;
-        Ref result(PyObject_CallFunction(method.get(), "Oi", view.get(), nu));
-        return result ? 0 : -1;
+        capi::DoubleArgument arg;
+        if (!arg.make(xp.data, xp.size)) return -1;
+        Ref result(PyObject_CallFunction(method.get(), "Oi", arg.view(), nu));
+        if (!result) return -1;
+        arg.copy_back(xp.data, xp.size);
+        return 0;
     }
     return evaluate_array(self, xp, true, nu);
 }
@@ -297,7 +295,8 @@ const char ceval_doc[] =
     "Notes\n"
     "-----\n"
     "'xp' must be a writable, C-contiguous, one-dimensional array of doubles whose first and\n"
-    "last elements lie in the domain [self.start, self.stop].\n";
+    "last elements lie in the domain [self.start, self.stop]. A NaN anywhere in 'xp' breaks\n"
+    "the order ('xp' must be increasing).\n";
 
 const char dceval_doc[] =
     "Evaluates the derivative of a set of data points. The array 'xp' is overwritten with the "
@@ -318,6 +317,7 @@ const char dceval_doc[] =
     "Notes\n"
     "-----\n"
     "For a large number of points it might be more efficient to use the 'self.derivative' and "
-    "'self.ceval' functions.\n";
+    "'self.ceval' functions.\n"
+    "A NaN anywhere in 'xp' breaks the order ('xp' must be increasing).\n";
 
 }  // namespace pyorvex::dds

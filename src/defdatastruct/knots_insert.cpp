@@ -60,9 +60,13 @@ PyObject *knotref(Traj *self, pyorvex_dview X, int skip_dispatch) {
                                               reinterpret_cast<void *>(&py_knotref), &method);
         if (found < 0) return nullptr;
         if (found > 0) {
-            Ref view(capi::double_memoryview(X.data, X.data ? X.size : 0));
-            if (!view) return nullptr;
-            return call_override(method.get(), "(O)", view.get());
+            // The C form of None reaches the override as an empty array.
+            static const double nothing = 0.0;
+            capi::DoubleArgument arg;
+            if (!arg.make(X.data ? X.data : &nothing, X.data ? X.size : 0)) return nullptr;
+            Ref result(call_override(method.get(), "(O)", arg.view()));
+            if (result) arg.copy_back(X.data, X.size);
+            return result.release();
         }
     }
     if (X.data == nullptr) X.size = 0;  // the C form of None

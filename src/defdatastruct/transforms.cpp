@@ -5,7 +5,8 @@
 // old one had at the old abscissa.
 //
 // A transform never leaves the knot vector unusable: arguments that would make it NaN, infinite,
-// collapsed or reversed are refused before anything changes.
+// collapsed or reversed, or results that would merge distinct knots, are refused before anything
+// changes.
 #include <cmath>
 
 #include "evaluation.hpp"
@@ -61,23 +62,6 @@ bool domain_of(Traj *self, double *s0, double *length) {
     return diff && capi::to_double(diff.get(), length) && capi::to_double(start.get(), s0);
 }
 
-// Refuses a transform (scale by k about the first knot, then shift) whose knots would leave the
-// range of doubles. The knots stay between the images of the two ends, so checking the ends (and
-// a knot equal to the first, which the scaling does recompute) is enough. A record whose ends are
-// already not finite is left to the caller.
-int check_range(Traj *self, double k, double shift) {
-    if (self->_knotvector == nullptr) return 0;
-    const double u0 = self->_knotvector[0];
-    const double un = self->_knotvector[knot_count(self) - 1];
-    if (!std::isfinite(u0) || !std::isfinite(un)) return 0;
-    const double c = (k - 1.0) * u0;
-    const double first = k * u0 - c + shift;
-    const double last = k * un - c + shift;
-    if (std::isfinite(first) && std::isfinite(last) && std::isfinite(u0 + shift)) return 0;
-    PyErr_SetString(PyExc_OverflowError, "the transformed knots would overflow a double");
-    return -1;
-}
-
 int require_finite(double x, const char *message) {
     return std::isfinite(x) ? 0 : raise_value_error(message);
 }
@@ -91,7 +75,7 @@ int rshift_op(Traj *self, double x, int skip_dispatch) {
     if (found < 0) return -1;
     if (found > 0) return discard(PyObject_CallFunction(method.get(), "d", x));
     if (require_finite(x, "'x' must be a finite number") < 0) return -1;
-    if (check_range(self, 1.0, x) < 0) return -1;
+    if (check_transformed_knots(self, false, 1.0, true, x) < 0) return -1;
     vt(self)->c_hshift(self, x);
     return 0;
 }
@@ -105,7 +89,7 @@ int ashift_op(Traj *self, double x, int skip_dispatch) {
     double d;
     if (!offset_from_start(self, x, &d)) return -1;
     if (require_finite(x, "'x' must be a finite number") < 0) return -1;
-    if (check_range(self, 1.0, d) < 0) return -1;
+    if (check_transformed_knots(self, false, 1.0, true, d) < 0) return -1;
     vt(self)->c_hshift(self, d);
     return 0;
 }
@@ -119,7 +103,7 @@ int hscale_op(Traj *self, double k, int skip_dispatch) {
     // Zero would collapse the knots onto the first and a negative factor reverse them.
     if (!(k > 0.0) || !std::isfinite(k))
         return raise_value_error("'k' must be a finite number greater than zero");
-    if (check_range(self, k, 0.0) < 0) return -1;
+    if (check_transformed_knots(self, true, k, false, 0.0) < 0) return -1;
     vt(self)->c_hscale(self, k);
     return 0;
 }
@@ -141,8 +125,7 @@ int adapt_op(Traj *self, double start, double stop, int skip_dispatch) {
         return -1;
     }
     const double k = (stop - start) / length;
-    const double shift = s0 != start ? start - s0 : 0.0;
-    if (check_range(self, k, shift) < 0) return -1;
+    if (check_transformed_knots(self, true, k, s0 != start, start - s0) < 0) return -1;
     vt(self)->c_hscale(self, k);
     if (s0 != start) vt(self)->c_hshift(self, start - s0);
     return 0;
@@ -194,7 +177,10 @@ const char rshift_doc[] =
     "\n"
     "Notes\n"
     "-----\n"
-    "Every knot is moved by 'x'; the control points are unchanged. 'x' must be finite.\n";
+    "Every knot is moved by 'x'; the control points are unchanged. 'x' must be finite.\n"
+    "Distinct knots that would merge after rounding (or come closer than the smallest\n"
+    "normal double) raise ValueError, knots that would overflow OverflowError; 'self' is\n"
+    "then left unchanged.\n";
 
 const char ashift_doc[] =
     "Translates 'self' along the x-axis so that the curve starts at the 'x' coordinate.\n"
@@ -211,7 +197,10 @@ const char ashift_doc[] =
     "\n"
     "Notes\n"
     "-----\n"
-    "Every knot is moved by x - self.start; the control points are unchanged.\n";
+    "Every knot is moved by x - self.start; the control points are unchanged.\n"
+    "Distinct knots that would merge after rounding (or come closer than the smallest\n"
+    "normal double) raise ValueError, knots that would overflow OverflowError; 'self' is\n"
+    "then left unchanged.\n";
 
 const char hscale_doc[] =
     "Scales 'self' horizontally keeping the start of the domain fixed.\n"
@@ -229,7 +218,10 @@ const char hscale_doc[] =
     "Notes\n"
     "-----\n"
     "Every knot u becomes k*u - (k - 1)*self.start. The control points are not rescaled,\n"
-    "whatever the order of the trajectory. 'k' must be finite and greater than zero.\n";
+    "whatever the order of the trajectory. 'k' must be finite and greater than zero.\n"
+    "Distinct knots that would merge after rounding (or come closer than the smallest\n"
+    "normal double) raise ValueError, knots that would overflow OverflowError; 'self' is\n"
+    "then left unchanged.\n";
 
 const char adapt_doc[] =
     "Adapts 'self' in a new domain.\n"
@@ -249,6 +241,9 @@ const char adapt_doc[] =
     "Notes\n"
     "-----\n"
     "The knots are scaled about self.start by (stop - start)/(self.stop - self.start) and then\n"
-    "shifted so that the domain starts at 'start'.\n";
+    "shifted so that the domain starts at 'start'.\n"
+    "Distinct knots that would merge after rounding (or come closer than the smallest\n"
+    "normal double) raise ValueError, knots that would overflow OverflowError; 'self' is\n"
+    "then left unchanged.\n";
 
 }  // namespace pyorvex::dds

@@ -46,16 +46,20 @@ void greville(cspan t, int p, vspan out);
 // non-empty span; a knot vector without a non-empty span gives 0.
 double value_at(double x, cspan t, cspan c, int p);
 
-// Overwrites each xs[i] with the value at xs[i]. xs must be increasing; the spans are walked
-// forward, never searched per point.
+// Overwrites each xs[i] with the value at xs[i]. xs must be increasing (NaN anywhere gives NaN
+// there): the spans are walked forward, never searched per point. In any other order, or if xs
+// changes during the call (another thread rewriting it), the values of the points out of order
+// are unspecified, but nothing outside xs, t and c is read or written: every span index the walk
+// forms is clamped to the knot vector whatever the abscissae.
 void values_sorted(vspan xs, cspan t, cspan c, int p);
 
 // out[k] = derivative of order k at x, for k = 0 .. nu (out.size() must be nu + 1); orders above
 // p give 0.
 void derivatives_at(double x, cspan t, cspan c, int p, int nu, vspan out);
 
-// Derivatives of orders first..last at each xs[i] (increasing), written row-major into work:
-// work[(k - first) * xs.size() + i]. work.size() must be (last - first + 1) * xs.size().
+// Derivatives of orders first..last at each xs[i], written row-major into work:
+// work[(k - first) * xs.size() + i]. work.size() must be (last - first + 1) * xs.size(). xs must
+// be increasing; any other order is handled as in values_sorted (every entry of work is written).
 void derivatives_sorted(cspan xs, cspan t, cspan c, int p, int first, int last, vspan work);
 
 // Boehm insertion of u, r times. nt.size() == t.size() + r, nc.size() == c.size() + r. The
@@ -65,7 +69,9 @@ void insert_knot(cspan t, cspan c, int p, double u, int r, vspan nt, vspan nc);
 
 // Inserts every value of the increasing array xs once, in one pass. nt.size() == t.size() +
 // xs.size(), nc.size() == c.size() + xs.size(). Values outside the domain or equal to existing
-// knots are still inserted; the curve on the domain stays the same.
+// knots are still inserted; the curve on the domain stays the same. A NaN in xs fills both
+// outputs with NaN; a value below its predecessor is inserted as the predecessor. xs is read
+// value by value, so the output stays a sorted knot vector even if xs changes meanwhile.
 void refine(cspan t, cspan c, int p, cspan xs, vspan nt, vspan nc);
 
 // Removes the knot u up to r times while the curve moves by at most tol (maximum deviation of

@@ -57,10 +57,11 @@ void refine(cspan t, cspan c, int p, cspan xs, vspan nt, vspan nc) {
     }
     detail::Refinement ref(t, c, p, nt, nc);
     // A decrease in xs would put a knot out of order; such a value is inserted as its
-    // predecessor instead, which keeps the knot vector sorted and the curve intact.
+    // predecessor instead, which keeps the knot vector sorted and the curve intact. The test also
+    // catches a NaN that appeared after the scan above (xs rewritten by another thread).
     double prev = -std::numeric_limits<double>::infinity();
     for (double x : xs) {
-        x = clamp_to(x < prev ? prev : x, t.front(), t.back());
+        x = clamp_to(x >= prev ? x : prev, t.front(), t.back());
         prev = x;
         ref.insert(x);
     }

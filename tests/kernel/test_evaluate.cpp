@@ -381,9 +381,12 @@ TEST(Evaluation, NoNonEmptySpanOrNoCoefficientGivesZero) {
     }
 }
 
-// Garbage knots (unsorted, NaN, infinite), garbage abscissae and extreme degrees: whatever the
-// values, nothing outside the given spans is read (checked by the sanitizer build) or written
-// (checked here through canaries around every output).
+// Garbage knots (unsorted, NaN, infinite), garbage abscissae in any order and extreme degrees:
+// whatever the values, nothing outside the given spans is read (checked by the sanitizer build)
+// or written (checked here through canaries around every output), and every output is written.
+// Long arrays over many spans reach the four-lane runs and the groups of spans; unsorted ones
+// come shuffled, reversed, or as sorted blocks laid out last first (long runs that jump back), as
+// a caller's array rewritten by another thread between the checks and the kernel could be.
 TEST(Evaluation, HostileInputStaysInBounds) {
     std::mt19937 rng(109);
     const double specials[] = {kNaN, kInf, -kInf, 0.0, 1.0, 1e308, -1e308, 5e-324};
@@ -395,15 +398,31 @@ TEST(Evaluation, HostileInputStaysInBounds) {
     for (int trial = 0; trial < 400; ++trial) {
         const int p = (trial % 5 == 0) ? 20 + static_cast<int>(rng() % 30)
                                        : static_cast<int>(rng() % 10);
-        const int n = static_cast<int>(rng() % 12) - 1;  // -1: no coefficient at all
+        const bool many = trial % 4 == 1;
+        const int n = many ? 60 + static_cast<int>(rng() % 60)
+                           : static_cast<int>(rng() % 12) - 1;  // -1: no coefficient at all
         std::vector<double> t(n + p + 2), c(std::max(n + 1, 0));
         for (double& x : t) x = value();
-        if (trial % 2 == 0) std::sort(t.begin(), t.end());
+        if (trial % 2 == 0 || many) std::sort(t.begin(), t.end());
         for (double& x : c) x = value();
-        const std::size_t m = 1 + rng() % 40;
+        const std::size_t m = many ? 200 + rng() % 400 : 1 + rng() % 40;
         std::vector<double> xs(m);
         for (double& x : xs) x = value();
-        if (trial % 3 != 0) std::sort(xs.begin(), xs.end());
+        switch (trial % 6) {
+            case 0: break;  // unsorted as drawn
+            case 3: std::sort(xs.rbegin(), xs.rend()); break;
+            case 5: {
+                std::sort(xs.begin(), xs.end());
+                const std::size_t block = 1 + rng() % 50;
+                std::vector<double> blocks;
+                for (std::size_t end = m; end > 0; end -= std::min(block, end))
+                    blocks.insert(blocks.end(), xs.begin() + (end - std::min(block, end)),
+                                  xs.begin() + end);
+                xs = blocks;
+                break;
+            }
+            default: std::sort(xs.begin(), xs.end());
+        }
 
         (void)k::value_at(value(), t, c, p);
 
@@ -426,5 +445,6 @@ TEST(Evaluation, HostileInputStaysInBounds) {
                               std::span<double>(work.data() + 4, rows * m));
         for (int g = 0; g < 4; ++g) ASSERT_EQ(work[g], canary) << trial;
         for (int g = 0; g < 4; ++g) ASSERT_EQ(work[rows * m + 4 + g], canary) << trial;
+        for (std::size_t j = 0; j < rows * m; ++j) ASSERT_NE(work[4 + j], canary) << trial;
     }
 }

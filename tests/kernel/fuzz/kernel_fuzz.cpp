@@ -102,8 +102,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                               : in.ConsumeIntegralInRange<int>(0, 4);
     double tol = value(in);
     if (in.ConsumeBool()) tol = std::fabs(tol);
-    std::vector<double> xs = values(in, in.ConsumeIntegralInRange<std::size_t>(0, 24), true);
-    if (in.ConsumeIntegralInRange<int>(0, 10) == 0) std::reverse(xs.begin(), xs.end());
+    std::vector<double> xs = values(in, in.ConsumeIntegralInRange<std::size_t>(0, 64), true);
+    // The evaluators and refine are meant for increasing abscissae but must stay in bounds for
+    // any order: now and then reversed, or with a few pairs swapped (sorted runs that jump back).
+    switch (in.ConsumeIntegralInRange<int>(0, 5)) {
+        case 0: std::reverse(xs.begin(), xs.end()); break;
+        case 1:
+            for (int swaps = in.ConsumeIntegralInRange<int>(1, 8); swaps > 0 && xs.size() > 1; --swaps)
+                std::swap(xs[in.ConsumeIntegralInRange<std::size_t>(0, xs.size() - 1)],
+                          xs[in.ConsumeIntegralInRange<std::size_t>(0, xs.size() - 1)]);
+            break;
+        default: break;
+    }
 
     // Queries.
     const int a = k::distinct_interior_knots(t, p);
