@@ -47,7 +47,7 @@ def capsule_name(capsule):
 
 def header_signatures():
     """name -> signature text, from the one header that exporter and importer share."""
-    text = (ROOT / "src" / "capi" / "kernel_abi.h").read_text()
+    text = (ROOT / "src" / "curvekit" / "kernel_abi.h").read_text()
     block = text[text.index("#define PYORVEX_KERNEL_FUNCTIONS(X)"):]
     block = block[:block.index("\n\n")].replace("\\\n", " ")
     found = {}

@@ -3,6 +3,13 @@
 #define PYORVEX_DDS_IMPORTS_NUMPY
 #include "internal.hpp"
 
+#include "algebra/algebra.hpp"
+#include "evaluation/evaluation.hpp"
+#include "knots/knots.hpp"
+#include "persistence/persistence.hpp"
+#include "point/point.hpp"
+#include "trajectory/trajectory.hpp"
+
 #include <frameobject.h>
 
 #include <cstring>
@@ -12,7 +19,7 @@
 namespace pyorvex::dds {
 
 Globals g;
-TrajVtab trajectory_vtab{};
+TrajVtab trajectory::vtab{};
 
 namespace {
 
@@ -33,52 +40,49 @@ std::vector<PyMethodDef> concat(std::initializer_list<const PyMethodDef *> parts
 
 std::vector<PyMethodDef> &base_method_table() {
     static std::vector<PyMethodDef> table =
-        concat({base_abstract_methods, base_document_methods, base_pickle_methods});
+        concat({persistence::base_abstract_methods, persistence::base_document_methods, persistence::base_pickle_methods});
     return table;
 }
 
 std::vector<PyMethodDef> &point_method_table() {
-    static std::vector<PyMethodDef> table = concat({point_methods, point_persistence_methods});
+    static std::vector<PyMethodDef> table = concat({point::methods, persistence::point_methods});
     return table;
 }
 
 std::vector<PyMethodDef> &trajectory_method_table() {
     static std::vector<PyMethodDef> table = concat(
-        {trajectory_record_methods, trajectory_compare_methods, trajectory_state_methods,
-         trajectory_evaluation_methods, trajectory_knot_methods, trajectory_algebra_methods,
-         trajectory_persistence_methods});
+        {trajectory::record_methods, trajectory::compare_methods, trajectory::state_methods,
+         evaluation::trajectory_methods, knots::trajectory_methods, algebra::trajectory_methods,
+         persistence::trajectory_methods});
     return table;
 }
 
 void fill_method_tables() {
-    install_document(&base_vtab);
+    persistence::install_document(&persistence::base_vtab);
     // A derived table starts as a copy of the base's five entries; its own operations replace
     // the first four, and savexml stays the base's.
     PointVtab point{};
-    point.base = base_vtab;
+    point.base = persistence::base_vtab;
     TrajVtab traj{};
-    traj.base = base_vtab;
-    install_elements(&point, &traj);
-    install_point(&point);
-    install_record(&traj);
-    install_compare(&traj);
-    install_state(&traj);
-    install_evaluation(&traj);
-    install_knots(&traj);
-    install_algebra(&traj);
-    install_constraints(&traj);
-    point_vtab = point;
-    trajectory_vtab = traj;
+    traj.base = persistence::base_vtab;
+    persistence::install_elements(&point, &traj);
+    point::install(&point);
+    trajectory::install(&traj);
+    evaluation::install(&traj);
+    knots::install(&traj);
+    algebra::install(&traj);
+    point::vtab = point;
+    trajectory::vtab = traj;
 }
 
 // The call slot's wrapper carries the call operator's docstring.
 void set_call_doc() {
     static wrapperbase call_wrapper;
-    PyObject *wrapper = PyDict_GetItemString(trajectory_type.tp_dict, "__call__");
+    PyObject *wrapper = PyDict_GetItemString(trajectory::type.tp_dict, "__call__");
     if (wrapper != nullptr && Py_IS_TYPE(wrapper, &PyWrapperDescr_Type)) {
         auto *descr = reinterpret_cast<PyWrapperDescrObject *>(wrapper);
         call_wrapper = *descr->d_base;
-        call_wrapper.doc = trajectory_call_doc;
+        call_wrapper.doc = evaluation::call_doc;
         descr->d_base = &call_wrapper;
     }
 }
@@ -99,20 +103,23 @@ int ready_type(PyObject *module, PyTypeObject *type, const char *name, void *vta
 
 int ready_types(PyObject *module) {
     fill_method_tables();
-    base_type.tp_methods = base_method_table().data();
-    point_type.tp_methods = point_method_table().data();
-    trajectory_type.tp_methods = trajectory_method_table().data();
-    if (ready_type(module, &base_type, "PyORVEXObject", &base_vtab) < 0) return -1;
-    if (ready_type(module, &point_type, "Point1d", &point_vtab) < 0) return -1;
-    if (PyType_Ready(&trajectory_type) < 0) return -1;
+    persistence::base_type.tp_methods = base_method_table().data();
+    point::type.tp_methods = point_method_table().data();
+    trajectory::type.tp_methods = trajectory_method_table().data();
+    // The slots of Trajectory1d that belong to subsystems above the record.
+    trajectory::type.tp_as_number = &algebra::as_number;
+    trajectory::type.tp_call = evaluation::call;
+    if (ready_type(module, &persistence::base_type, "PyORVEXObject", &persistence::base_vtab) < 0) return -1;
+    if (ready_type(module, &point::type, "Point1d", &point::vtab) < 0) return -1;
+    if (PyType_Ready(&trajectory::type) < 0) return -1;
     set_call_doc();
     // Trajectory1d pickles through __getstate__/__setstate__ with the standard protocol: its own
     // __reduce__ entry stops the base's reduce from being inherited.
     PyObject *object_reduce = PyDict_GetItemString(PyBaseObject_Type.tp_dict, "__reduce__");
     if (object_reduce == nullptr ||
-        PyDict_SetItemString(trajectory_type.tp_dict, "__reduce__", object_reduce) < 0)
+        PyDict_SetItemString(trajectory::type.tp_dict, "__reduce__", object_reduce) < 0)
         return -1;
-    return ready_type(module, &trajectory_type, "Trajectory1d", &trajectory_vtab);
+    return ready_type(module, &trajectory::type, "Trajectory1d", &trajectory::vtab);
 }
 
 // --- imported types -------------------------------------------------------------------------------
@@ -249,7 +256,7 @@ int export_make_point(PyObject *module) {
         if (!capi || PyObject_SetAttrString(module, "__pyx_capi__", capi.get()) < 0) return -1;
     }
     Ref capsule(PyCapsule_New(reinterpret_cast<void *>(static_cast<pyorvex_make_point_fn>(
-                                  &make_point)),
+                                  &point::make_point)),
                               PYORVEX_MAKE_POINT_SIGNATURE, nullptr));
     if (!capsule) return -1;
     return PyDict_SetItemString(capi.get(), "make_point", capsule.get());
@@ -315,10 +322,10 @@ int run_exec_steps(PyObject *module) {
     if (add_exceptions(module) < 0) return -1;
     g.knotrem_tol = 1e-13;
     g.knotsrem_tol = 1e-13;
-    if (add_constraint_methods(&trajectory_type) < 0) return -1;
+    if (algebra::add_constraint_methods(&trajectory::type) < 0) return -1;
     g.default_extension = keep(PyUnicode_InternFromString(".pyorvex"));
     if (g.default_extension == nullptr) return -1;
-    Ref unpickle(make_unpickle_function(module));
+    Ref unpickle(persistence::make_unpickle_function(module));
     if (!unpickle ||
         PyObject_SetAttrString(module, "__pyx_unpickle_PyORVEXObject", unpickle.get()) < 0)
         return -1;

@@ -1,0 +1,146 @@
+// PyORVEXObject: the abstract base of the persistable types. Its persistence operations check
+// their arguments and refuse to run; the derived types supply them.
+#include "persistence.hpp"
+
+namespace pyorvex::dds::persistence {
+
+namespace {
+
+PyObject *abstract_method() {
+    PyErr_SetString(PyExc_NotImplementedError, "abstract method");
+    return nullptr;
+}
+
+bool check_str(PyObject *obj, const char *name) {
+    return capi::check_arg_type(obj, &PyUnicode_Type, true, name, true);
+}
+
+const char *const loadxml_names[] = {"fname", "ID"};
+const capi::ArgSpec loadxml_spec{"loadxml", loadxml_names, 2, 2};
+
+PyObject *py_loadxml(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+    PyObject *a[2];
+    if (!capi::parse_args(loadxml_spec, args, nargs, kw, a)) return nullptr;
+    if (!check_str(a[0], "fname") || !check_str(a[1], "ID")) return nullptr;
+    return abstract_method();
+}
+
+PyObject *py_getattrib(PyObject *, PyObject *) { return abstract_method(); }
+
+const char *const add_names[] = {"root", "ID"};
+const capi::ArgSpec add_spec{"_addPyORVEXObject", add_names, 2, 2};
+
+PyObject *py_add(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+    PyObject *a[2];
+    if (!capi::parse_args(add_spec, args, nargs, kw, a)) return nullptr;
+    if (!check_str(a[1], "ID")) return nullptr;
+    return abstract_method();
+}
+
+const char *const update_names[] = {"tree", "node", "ID"};
+const capi::ArgSpec update_spec{"_updatePyORVEXObject", update_names, 3, 3};
+
+PyObject *py_update(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+    PyObject *a[3];
+    if (!capi::parse_args(update_spec, args, nargs, kw, a)) return nullptr;
+    if (!check_str(a[2], "ID")) return nullptr;
+    return abstract_method();
+}
+
+// --- C-level table of the base ----------------------------------------------------------------
+
+PyObject *c_loadxml(PyObject *, PyObject *) { return capi::none(); }
+
+// Overridable abstract operations: a Python subclass may supply them.
+PyObject *call_override(BaseObject *self, const char *name, void *builtin, PyObject *args) {
+    Ref method;
+    const int found =
+        capi::find_override(reinterpret_cast<PyObject *>(self), name, builtin, &method);
+    if (found < 0) return nullptr;
+    if (found == 0) return abstract_method();
+    return PyObject_Call(method.get(), args, nullptr);
+}
+
+PyObject *getattrib_op(BaseObject *self, int skip_dispatch) {
+    if (skip_dispatch) return abstract_method();
+    Ref args(PyTuple_New(0));
+    if (!args) return nullptr;
+    PyObject *res = call_override(self, "_getAttrib", reinterpret_cast<void *>(&py_getattrib),
+                                  args.get());
+    if (res == nullptr || res == Py_None || PyDict_CheckExact(res)) return res;
+    capi::raise_expected("dict", res);
+    Py_DECREF(res);
+    return nullptr;
+}
+
+int add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch) {
+    if (skip_dispatch) return abstract_method(), -1;
+    Ref args(PyTuple_Pack(2, root, ID));
+    if (!args) return -1;
+    Ref res(call_override(self, "_addPyORVEXObject", reinterpret_cast<void *>(&py_add),
+                          args.get()));
+    return res ? 0 : -1;
+}
+
+int update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID, int skip_dispatch) {
+    if (skip_dispatch) return abstract_method(), -1;
+    Ref args(PyTuple_Pack(3, tree, node, ID));
+    if (!args) return -1;
+    Ref res(call_override(self, "_updatePyORVEXObject", reinterpret_cast<void *>(&py_update),
+                          args.get()));
+    return res ? 0 : -1;
+}
+
+PyObject *base_new(PyTypeObject *type, PyObject *, PyObject *) {
+    PyObject *obj = type->tp_alloc(type, 0);
+    if (obj == nullptr) return nullptr;
+    reinterpret_cast<BaseObject *>(obj)->vtab = &base_vtab;
+    return obj;
+}
+
+const char base_doc[] =
+    "Abstract base of the persistable objects of pyorvex.\n"
+    "\n"
+    "Notes\n"
+    "-----\n"
+    "Objects named by an ID are saved to and loaded from a shared XML document\n"
+    "(default extension .pyorvex) through savexml and loadxml.\n";
+
+}  // namespace
+
+PyMethodDef base_abstract_methods[] = {
+    {"loadxml", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(py_loadxml)),
+     METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "Method to load a PyORVEXObject object from a file in .xml format.\n\nParameters\n"
+     "----------\nfname: str\n    If the file extension is not specified, the .pyorvex "
+     "extension is used.\nID: str\n    Object ID.\n"},
+    {"_getAttrib", py_getattrib, METH_NOARGS,
+     "Returns the attributes of the object as a dictionary."},
+    {"_addPyORVEXObject", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(py_add)),
+     METH_FASTCALL | METH_KEYWORDS, "Appends the element of the object to the root node."},
+    {"_updatePyORVEXObject",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(py_update)),
+     METH_FASTCALL | METH_KEYWORDS, "Updates the element of the object in place."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+BaseVtab base_vtab = [] {
+    BaseVtab v{};
+    v.c_loadxml = c_loadxml;
+    v._getAttrib = getattrib_op;
+    v._addPyORVEXObject = add_op;
+    v._updatePyORVEXObject = update_op;
+    return v;
+}();
+
+PyTypeObject base_type = [] {
+    PyTypeObject t = blank_type();
+    t.tp_name = "pyorvex.defdatastruct.PyORVEXObject";
+    t.tp_basicsize = sizeof(BaseObject);
+    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
+    t.tp_doc = base_doc;
+    t.tp_new = base_new;
+    return t;
+}();
+
+}  // namespace pyorvex::dds::persistence

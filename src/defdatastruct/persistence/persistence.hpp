@@ -1,0 +1,184 @@
+// What the persistence units share: the document's names and lookups over lxml, the parsers,
+// and the pieces of an object element.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "trajectory/trajectory.hpp"
+
+namespace pyorvex::dds::persistence {
+
+inline constexpr const char kRootTag[] = "PyORVEXObjectList";
+
+// fname, or fname + ".pyorvex" when os.path.splitext finds no extension.
+PyObject *document_name(PyObject *fname);
+
+// The text under which an ID is written and looked up: a str unchanged, None as "None".
+PyObject *id_text(PyObject *ID);
+
+// self.__class__.__name__, the tag of the object's element.
+PyObject *type_name(PyObject *self);
+
+// An XMLParser that never resolves entities, never reaches the network and takes documents of
+// any size (a large trajectory is one text node beyond libxml2's default limit).
+PyObject *safe_parser(bool remove_blank_text);
+
+// Parses the document bytes; `name` labels parse errors.
+PyObject *parse_document(PyObject *data, PyObject *name, bool remove_blank_text);
+
+// The document as bytes: XML declaration, UTF-8, pretty printed.
+PyObject *serialize(PyObject *tree);
+
+// Reads and parses the file `name` for loading. A loader needs no lock: savexml replaces a
+// document in one step, so a reader sees the old or the new one.
+PyObject *load_document(PyObject *name);
+
+// The elements /PyORVEXObjectList/<tag>[@ID=...] (then /<child> when child is given) of the
+// document that `context` belongs to, as a list. The ID is passed as an XPath variable, never
+// spliced into the expression, so any text matches only itself.
+PyObject *find_elements(PyObject *context, PyObject *tag, PyObject *ID_text, const char *child);
+
+// The first item of a list, or IndexError "list index out of range".
+PyObject *first_item(PyObject *list);
+
+// etree.SubElement(parent, tag, attrib) and etree.SubElement(parent, tag).
+PyObject *sub_element(PyObject *parent, PyObject *tag, PyObject *attrib);
+PyObject *sub_element(PyObject *parent, const char *tag);
+
+// {"ID": ID text, **self._getAttrib()} with _getAttrib reached through the method table.
+PyObject *element_attributes(BaseObject *self, PyObject *ID_text);
+
+// Sets, in its order, each attribute that self._getAttrib() (through the method table) names.
+int update_attributes(BaseObject *self, PyObject *node);
+
+// The argument check of the persistence methods: str or None.
+bool check_str(PyObject *obj, const char *name);
+
+// --- number texts written past lxml (texts.cpp) --------------------------------------
+
+// The number texts of a trajectory's element, as savexml writes them. Handing millions of numbers
+// to lxml as text and having it escape them again on output costs more than everything else of a
+// save, and the texts need neither: they are plain ASCII. So while savexml runs the built-in
+// element operation of a trajectory, the children cpts and knots get a placeholder text, and the
+// numbers are formatted straight into the serialized document in its place.
+class DeferredTexts {
+public:
+    DeferredTexts();
+    DeferredTexts(const DeferredTexts &) = delete;
+    DeferredTexts &operator=(const DeferredTexts &) = delete;
+
+    // Gives `element` a placeholder for the control points (or the knots) of `owner`.
+    int defer(PyObject *element, PyObject *owner, bool knots);
+
+    // The serialized tree with the numbers in place of the placeholders. Should a placeholder not
+    // be found exactly once in the output (a document that happens to hold its text already),
+    // the texts are set through lxml and the tree serialized again.
+    PyObject *serialize(PyObject *tree);
+
+private:
+    struct Entry {
+        Ref element;
+        Ref owner;
+        bool knots;
+        std::string placeholder;
+    };
+    int set_real_texts();
+    std::vector<Entry> entries_;
+    std::string prefix_;
+};
+
+// savexml's way of running a trajectory's element operation: when the object's operation is the
+// built-in one (no override, not another type's), runs it with the number texts deferred and
+// returns 1; returns 0 when the object's own operation is to run instead; -1 on error.
+int add_trajectory_deferred(BaseObject *self, PyObject *root, PyObject *ID, DeferredTexts *texts);
+int update_trajectory_deferred(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
+                               DeferredTexts *texts);
+
+// --- element operations (persistence.cpp) -----------------------------------------------
+
+// Runs a Python subclass's override of the element operation `name` with args: 1 when it ran,
+// 0 when the built-in operation is what the object has, -1 with an exception set.
+int run_override(BaseObject *self, const char *name, void *builtin, PyObject *const *args,
+                 size_t nargs);
+
+// Python-visible loadxml(fname, ID) over a C-level loader.
+PyObject *loadxml_method(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                         PyObject *(*loader)(PyObject *fname, PyObject *ID));
+
+// The ID argument check of the Python-visible _addPyORVEXObject(root, ID) and
+// _updatePyORVEXObject(tree, node, ID); fills a[].
+bool parse_add_args(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **a);
+bool parse_update_args(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                       PyObject **a);
+
+// The element of the first object of `tag` saved under ID in the document `name`; ValueError
+// "no match for ID: " + ID text when there is none.
+PyObject *load_element(PyObject *fname, PyObject *ID, const char *tag);
+
+void install_point_element(PointVtab *vt);       // point.cpp
+void install_trajectory_element(TrajVtab *vt);   // trajectory.cpp
+
+// --- the file side of a document (file.cpp) -------------------------------------------------------
+
+// The file side of a document: reading it, and the locked read-change-write of savexml that
+// replaces a document in one step.
+//
+// A save never writes into the document itself. It writes the whole new document to a file in
+// the same directory, flushes it to disk and then renames it over the old one, so a reader, a
+// crash or a full disk sees either the old or the new document, never a torn one. Savers in
+// several processes serialise on an exclusive flock of the document they read; since the rename
+// puts a new file under the name, a saver that waited re-checks after locking that the name still
+// leads to the file it locked, and starts over otherwise.
+// The whole content of the file `name` (str) as bytes.
+PyObject *read_file(PyObject *name);
+
+class DocumentFile {
+public:
+    DocumentFile() = default;
+    DocumentFile(const DocumentFile &) = delete;
+    DocumentFile &operator=(const DocumentFile &) = delete;
+    ~DocumentFile();
+
+    // Opens the document `name` (str) for a save. 1: an existing regular file, now locked, whose
+    // content read() gives; 0: no document under that name (a new one is to be created);
+    // -1: an exception is set.
+    int open(PyObject *name);
+
+    // The locked document's bytes.
+    PyObject *read();
+
+    // Puts `data` (bytes) in place of the document, or creates the document with it. 1 on
+    // success; 0 when another process created the document since open() found none (the save
+    // starts over and updates that document); -1 with an exception set, the old document intact.
+    int replace(PyObject *data);
+
+private:
+    int create(PyObject *data);
+    int write_temp(int fd, PyObject *data);
+    int write_named(PyObject *data);
+    void unregister();
+
+    Ref name_;    // the name as given, for error messages
+    Ref path_;    // the resolved path (bytes): symbolic links followed to the file they name
+    int fd_ = -1;
+    bool exists_ = false;
+    bool writable_ = false;  // fd_ was opened for writing: the document may be replaced
+    int write_errno_ = 0;    // why it could not be, when it could not
+    unsigned long long dev_ = 0, ino_ = 0;
+    unsigned mode_ = 0, uid_ = 0, gid_ = 0;
+    bool registered_ = false;
+};
+
+// --- the subsystem's pieces of the three types (persistence.cpp) -------------------------------
+extern PyMethodDef trajectory_methods[];    // trajectory.cpp
+extern PyMethodDef point_methods[];         // point.cpp
+extern PyMethodDef base_abstract_methods[]; // base.cpp
+extern PyMethodDef base_document_methods[]; // document.cpp (savexml)
+extern PyMethodDef base_pickle_methods[];   // pickle.cpp (__reduce__, __setstate__)
+void install_document(BaseVtab *base);                    // savexml
+void install_elements(PointVtab *point, TrajVtab *traj);  // loaders, element add/update
+// __pyx_unpickle_PyORVEXObject, registered by the exec step.
+PyObject *make_unpickle_function(PyObject *module);
+
+}  // namespace pyorvex::dds::persistence

@@ -1,0 +1,119 @@
+// The XML element of Point1d: the point lives entirely in the attributes t, val and order.
+//
+// Only the Python-level attribute protocol of the point is used (its _getAttrib through the
+// method table, the property setters on load), so the element form does not depend on how the
+// point record is laid out.
+#include "persistence.hpp"
+
+namespace pyorvex::dds::persistence {
+
+namespace {
+
+PyObject *py_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
+PyObject *py_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
+
+int add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch) {
+    if (!skip_dispatch) {
+        PyObject *args[] = {root, ID};
+        const int r = run_override(self, "_addPyORVEXObject", reinterpret_cast<void *>(&py_add),
+                                   args, 2);
+        if (r != 0) return r < 0 ? -1 : 0;
+    }
+    Ref text(id_text(ID));
+    if (!text) return -1;
+    Ref attrib(element_attributes(self, text.get()));
+    if (!attrib) return -1;
+    Ref tag(type_name(reinterpret_cast<PyObject *>(self)));
+    if (!tag) return -1;
+    Ref element(sub_element(root, tag.get(), attrib.get()));
+    return element ? 0 : -1;
+}
+
+// tree and ID are not needed: a point's element is all attributes.
+int update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID, int skip_dispatch) {
+    if (!skip_dispatch) {
+        PyObject *args[] = {tree, node, ID};
+        const int r = run_override(self, "_updatePyORVEXObject",
+                                   reinterpret_cast<void *>(&py_update), args, 3);
+        if (r != 0) return r < 0 ? -1 : 0;
+    }
+    return update_attributes(self, node);
+}
+
+// Sets the new point's attribute from the element's attribute of that name, converted as
+// float() or int() would.
+int copy_attribute(PyObject *point, PyObject *element, const char *name,
+                   PyObject *(*convert)(PyObject *)) {
+    Ref text(PyObject_CallMethod(element, "get", "s", name));
+    if (!text) return -1;
+    Ref value(convert(text.get()));
+    if (!value) return -1;
+    return PyObject_SetAttrString(point, name, value.get());
+}
+
+PyObject *c_loadxml(PyObject *fname, PyObject *ID) {
+    // A bare Point1d (t = 0.0, val = 0.0, order = 0), without running __init__.
+    Ref no_args(PyTuple_New(0));
+    if (!no_args) return nullptr;
+    Ref point(point::type.tp_new(&point::type, no_args.get(), nullptr));
+    if (!point) return nullptr;
+    Ref element(load_element(fname, ID, "Point1d"));
+    if (!element) return nullptr;
+    if (copy_attribute(point.get(), element.get(), "t", PyNumber_Float) < 0 ||
+        copy_attribute(point.get(), element.get(), "val", PyNumber_Float) < 0 ||
+        copy_attribute(point.get(), element.get(), "order", PyNumber_Long) < 0)
+        return nullptr;
+    return point.release();
+}
+
+PyObject *py_loadxml(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+    return loadxml_method(args, nargs, kw, c_loadxml);
+}
+
+PyObject *py_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+    PyObject *a[2];
+    if (!parse_add_args(args, nargs, kw, a)) return nullptr;
+    if (add_op(reinterpret_cast<BaseObject *>(self), a[0], a[1], 1) < 0) return nullptr;
+    return capi::none();
+}
+
+PyObject *py_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+    PyObject *a[3];
+    if (!parse_update_args(args, nargs, kw, a)) return nullptr;
+    if (update_op(reinterpret_cast<BaseObject *>(self), a[0], a[1], a[2], 1) < 0) return nullptr;
+    return capi::none();
+}
+
+template <class F>
+PyCFunction fastcall(F *f) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
+}
+
+}  // namespace
+
+void install_point_element(PointVtab *v) {
+    // The table's first entry and the point's own c_loadxml are one function: both return the
+    // new Point1d as a plain object.
+    v->base.c_loadxml = c_loadxml;
+    v->c_loadxml = c_loadxml;
+    v->base._addPyORVEXObject = add_op;
+    v->base._updatePyORVEXObject = update_op;
+}
+
+PyMethodDef point_methods[] = {
+    {"loadxml", fastcall(py_loadxml), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "Method to load a Point1d object from a file in .xml format.\n\nParameters\n----------\n"
+     "fname: str\n    If the file extension is not specified, the .pyorvex extension is used.\n"
+     "ID: str\n    Object ID.\n\nReturns\n-------\nout: Point1d\n    A new point with the t, val "
+     "and order of the first element Point1d saved under ID.\n"},
+    {"_addPyORVEXObject", fastcall(py_add), METH_FASTCALL | METH_KEYWORDS,
+     "Appends the element of the point to the root node.\n\nParameters\n----------\nroot: "
+     "lxml.etree._Element\n    Root node of the document.\nID: str\n    Object ID.\n"},
+    {"_updatePyORVEXObject", fastcall(py_update), METH_FASTCALL | METH_KEYWORDS,
+     "Rewrites the attributes of the point's element.\n\nParameters\n----------\ntree: "
+     "lxml.etree._ElementTree\n    The parsed document.\nnode: lxml.etree._Element\n    The "
+     "element of the point.\nID: str\n    Object ID.\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace pyorvex::dds::persistence

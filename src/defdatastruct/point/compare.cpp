@@ -1,0 +1,113 @@
+// Value semantics of Point1d: exact equality, the two text forms, the attribute dictionary from
+// which its XML element is written, and the refusal to pickle. Everything here reads t, val and
+// order as Python attributes, so the properties of a subclass are what count.
+#include "point.hpp"
+
+namespace pyorvex::dds::point {
+
+namespace {
+
+const char *const field_names[] = {"t", "val", "order"};
+
+PyObject *equal(PyObject *self, PyObject *other) {
+    Ref cls(PyObject_GetAttrString(self, "__class__"));
+    if (!cls) return nullptr;
+    const int inst = PyObject_IsInstance(other, cls.get());
+    if (inst < 0) return nullptr;
+    if (inst == 0) Py_RETURN_FALSE;
+    // No tolerance: == of the attribute values, so NaN never equals anything. The first false
+    // comparison result is returned as it came.
+    Ref result;
+    for (const char *name : field_names) {
+        Ref a(PyObject_GetAttrString(self, name));
+        if (!a) return nullptr;
+        Ref b(PyObject_GetAttrString(other, name));
+        if (!b) return nullptr;
+        result = Ref(PyObject_RichCompare(a.get(), b.get(), Py_EQ));
+        if (!result) return nullptr;
+        const int truth = PyObject_IsTrue(result.get());
+        if (truth < 0) return nullptr;
+        if (!truth) break;
+    }
+    return result.release();
+}
+
+PyObject *not_equal(PyObject *self, PyObject *other) {
+    // Through the instance's __eq__, so that a subclass redefining it changes != as well.
+    Ref name(PyUnicode_InternFromString("__eq__"));
+    if (!name) return nullptr;
+    Ref result(PyObject_CallMethodOneArg(self, name.get(), other));
+    if (!result) return nullptr;
+    const int truth = PyObject_IsTrue(result.get());
+    if (truth < 0) return nullptr;
+    return PyBool_FromLong(!truth);
+}
+
+// The three attribute texts, in the order t, val, order.
+bool field_texts(PyObject *self, Ref (&out)[3]) {
+    for (int i = 0; i < 3; ++i) {
+        Ref value(PyObject_GetAttrString(self, field_names[i]));
+        if (!value) return false;
+        out[i] = Ref(capi::value_text(value.get()));
+        if (!out[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+PyObject *point_richcompare(PyObject *a, PyObject *b, int op) {
+    if (op == Py_EQ) return equal(a, b);
+    if (op == Py_NE) return not_equal(a, b);
+    Py_RETURN_NOTIMPLEMENTED;
+}
+
+PyObject *point_str(PyObject *self) {
+    Ref text[3];
+    if (!field_texts(self, text)) return nullptr;
+    return PyUnicode_FromFormat("Point1d(t = %U, val = %U, order = %U)", text[0].get(),
+                                text[1].get(), text[2].get());
+}
+
+PyObject *point_repr(PyObject *self) {
+    Ref text[3];
+    if (!field_texts(self, text)) return nullptr;
+    return PyUnicode_FromFormat("{'t': %U, 'val': %U, 'order': %U}", text[0].get(),
+                                text[1].get(), text[2].get());
+}
+
+PyObject *point_getattrib_op(BaseObject *base, int skip_dispatch) {
+    auto *self = reinterpret_cast<PyObject *>(base);
+    if (!skip_dispatch) {
+        Ref method;
+        const int found = capi::find_override(
+            self, "_getAttrib", reinterpret_cast<void *>(&point_py_getattrib), &method);
+        if (found < 0) return nullptr;
+        if (found > 0) {
+            Ref res(PyObject_CallNoArgs(method.get()));
+            if (!res || res.get() == Py_None || PyDict_CheckExact(res.get())) return res.release();
+            capi::raise_expected("dict", res.get());
+            return nullptr;
+        }
+    }
+    Ref text[3];
+    if (!field_texts(self, text)) return nullptr;
+    Ref d(PyDict_New());
+    if (!d) return nullptr;
+    for (int i = 0; i < 3; ++i)
+        if (PyDict_SetItemString(d.get(), field_names[i], text[i].get()) < 0) return nullptr;
+    return d.release();
+}
+
+PyObject *point_py_getattrib(PyObject *self, PyObject *) {
+    return point_getattrib_op(reinterpret_cast<BaseObject *>(self), 1);
+}
+
+PyObject *point_refuse_pickle(PyObject *, PyObject *) {
+    PyErr_SetString(PyExc_TypeError,
+                    "Pickling of struct members such as self.p must be explicitly requested with "
+                    "@auto_pickle(True)");
+    return nullptr;
+}
+
+}  // namespace pyorvex::dds::point

@@ -1,0 +1,345 @@
+// The spline record behind Trajectory1d: allocation, the two factories, ownership and release of
+// the arrays, the in-place shifts and scalings, the read-only properties and copying.
+#include <cstring>
+#include <limits>
+
+#include "bspline.hpp"
+#include "trajectory.hpp"
+
+namespace pyorvex::dds::trajectory {
+
+// The record's private bookkeeping field _bookkeeping. Bit 0, beside the visible owner flag: set
+// when this module allocated the arrays, so the record frees them even when the owner flag it
+// shows says otherwise; memory lent by a C caller (from_ptrs with owner false) never gets it. The
+// bits above count the live array views (state.cpp) and are left alone here.
+namespace {
+
+constexpr int module_allocated = 1;
+
+bool frees_arrays(const Traj *t) { return (t->_bookkeeping & module_allocated) != 0; }
+
+void set_bookkeeping(Traj *t, bool on) {
+    if (on)
+        t->_bookkeeping |= module_allocated;
+    else
+        t->_bookkeeping &= ~module_allocated;
+}
+
+}  // namespace
+
+PyObject *raise_memory_error() {
+    PyErr_SetString(PyExc_MemoryError, "memory allocation failed");
+    return nullptr;
+}
+
+double *alloc_doubles(Py_ssize_t count) {
+    if (count <= 0 ||
+        count > std::numeric_limits<Py_ssize_t>::max() / static_cast<Py_ssize_t>(sizeof(double))) {
+        raise_memory_error();
+        return nullptr;
+    }
+    auto *buf = static_cast<double *>(PyMem_Malloc(static_cast<size_t>(count) * sizeof(double)));
+    if (buf == nullptr) raise_memory_error();
+    return buf;
+}
+
+bool alloc_record_buffers(Py_ssize_t nk, Py_ssize_t nc, double **knots, double **cpts) {
+    *knots = alloc_doubles(nk);
+    if (*knots == nullptr) return false;
+    *cpts = alloc_doubles(nc);
+    if (*cpts != nullptr) return true;
+    PyMem_Free(*knots);
+    *knots = nullptr;
+    return false;
+}
+
+bool resize_doubles(double **buf, Py_ssize_t count) {
+    if (count <= 0 ||
+        count > std::numeric_limits<Py_ssize_t>::max() / static_cast<Py_ssize_t>(sizeof(double))) {
+        raise_memory_error();
+        return false;
+    }
+    void *grown = PyMem_Realloc(*buf, static_cast<size_t>(count) * sizeof(double));
+    if (grown == nullptr) {
+        raise_memory_error();
+        return false;
+    }
+    *buf = static_cast<double *>(grown);
+    return true;
+}
+
+void release_arrays(Traj *t) {
+    if (t->ptrs_owner == 1 || frees_arrays(t)) {
+        PyMem_Free(t->_knotvector);
+        PyMem_Free(t->_cpts);
+    }
+    t->_knotvector = nullptr;
+    t->_cpts = nullptr;
+    set_bookkeeping(t, false);
+}
+
+void adopt_module_buffers(Traj *t, double *knots, double *cpts) {
+    t->_knotvector = knots;
+    t->_cpts = cpts;
+    set_bookkeeping(t, true);
+}
+
+bool knot_view(Traj *t, pyorvex_dview *out) {
+    if (t->_knotvector == nullptr) {
+        PyErr_SetString(PyExc_ValueError, "the trajectory has no knot vector");
+        return false;
+    }
+    *out = {t->_knotvector, knot_count(t)};
+    return true;
+}
+
+bool cpts_view(Traj *t, pyorvex_dview *out) {
+    if (t->_cpts == nullptr) {
+        PyErr_SetString(PyExc_ValueError, "the trajectory has no control points");
+        return false;
+    }
+    *out = {t->_cpts, cpts_count(t)};
+    return true;
+}
+
+bool record_data_views(Traj *t, pyorvex_dview *knots, pyorvex_dview *cpts) {
+    return knot_view(t, knots) && cpts_view(t, cpts);
+}
+
+bool supported_degree(long long degree) {
+    if (degree <= kernel::kMaxDegree) return true;
+    PyErr_Format(PyExc_ValueError, "degree %lld exceeds the maximum supported degree %d", degree,
+                 kernel::kMaxDegree);
+    return false;
+}
+
+// Records of any degree are data (created, copied, compared, saved, loaded); only the kernel's
+// numerics are bounded, and this is the one gate in front of them.
+bool record_views(Traj *t, pyorvex_dview *knots, pyorvex_dview *cpts) {
+    return record_data_views(t, knots, cpts) && supported_degree(t->p);
+}
+
+PyObject *traj_start(Traj *t) {
+    if (t->_knotvector == nullptr) return capi::none();
+    return PyFloat_FromDouble(t->_knotvector[0]);
+}
+
+PyObject *traj_stop(Traj *t) {
+    if (t->_knotvector == nullptr) return capi::none();
+    return PyFloat_FromDouble(t->_knotvector[knot_count(t) - 1]);
+}
+
+namespace {
+
+// --- factories ------------------------------------------------------------------------------------
+
+Traj *allocate_empty() {
+    // Always exactly Trajectory1d, never a subclass, and without running __init__.
+    PyObject *obj = type.tp_alloc(&type, 0);
+    if (obj == nullptr) return nullptr;
+    auto *t = reinterpret_cast<Traj *>(obj);
+    t->base.vtab = &vtab;
+    return t;
+}
+
+PyObject *from_ptrs(double *knots, double *cpts, int p, int n, unsigned int order,
+                    pyorvex_opt_owner *opt) {
+    Traj *t = allocate_empty();
+    if (t == nullptr) return nullptr;
+    t->p = p;
+    t->n = n;
+    t->order = order;
+    t->_knotvector = knots;
+    t->_cpts = cpts;
+    t->ptrs_owner = (opt != nullptr && opt->n_given > 0) ? (opt->owner != 0) : 0;
+    return reinterpret_cast<PyObject *>(t);
+}
+
+PyObject *new_struct(int p, int n, unsigned int order) {
+    const Py_ssize_t nk = static_cast<Py_ssize_t>(n) + p + 2;
+    const Py_ssize_t nc = static_cast<Py_ssize_t>(n) + 1;
+    double *knots, *cpts;
+    if (!alloc_record_buffers(nk, nc, &knots, &cpts)) return nullptr;
+    return wrap_owned(knots, cpts, p, n, order);
+}
+
+void c_vshift(Traj *self, double x) {
+    if (self->_cpts == nullptr) return;
+    const Py_ssize_t m = cpts_count(self);
+    for (Py_ssize_t i = 0; i < m; ++i) self->_cpts[i] += x;
+}
+
+void c_vscale(Traj *self, double x) {
+    if (self->_cpts == nullptr) return;
+    const Py_ssize_t m = cpts_count(self);
+    for (Py_ssize_t i = 0; i < m; ++i) self->_cpts[i] *= x;
+}
+
+void c_hshift(Traj *self, double x) {
+    if (self->_knotvector == nullptr) return;
+    const Py_ssize_t m = knot_count(self);
+    for (Py_ssize_t i = 0; i < m; ++i) self->_knotvector[i] += x;
+}
+
+void c_hscale(Traj *self, double k) {
+    if (self->_knotvector == nullptr) return;
+    // Written as k*u - (k-1)*u0 (not u0 + k*(u - u0)): the knots this gives are the ones stored
+    // files and callers already hold.
+    double *u = self->_knotvector;
+    const double u0 = u[0];
+    const double c = (k - 1.0) * u0;
+    const Py_ssize_t m = knot_count(self);
+    for (Py_ssize_t i = 1; i < m; ++i) {
+        // A knot equal to the first is its own exact image; through the formula its rounding
+        // would unclamp the start (or put a knot before the first), changing the curve there.
+        if (u[i] == u0) continue;
+        const double v = k * u[i] - c;
+        u[i] = (k > 0.0 && v < u0) ? u0 : v;
+    }
+}
+
+// --- copy -----------------------------------------------------------------------------------------
+
+PyObject *py_copy(PyObject *self, PyObject *);
+
+PyObject *copy_op(Traj *self, int skip_dispatch) {
+    if (!skip_dispatch) {
+        Ref method;
+        const int found = capi::find_override(reinterpret_cast<PyObject *>(self), "copy",
+                                              reinterpret_cast<void *>(&py_copy), &method);
+        if (found < 0) return nullptr;
+        if (found > 0)
+            return capi::expect_instance_or_none(PyObject_CallNoArgs(method.get()),
+                                                 &type);
+    }
+    // An empty trajectory copies to another empty one.
+    if (self->_knotvector == nullptr || self->_cpts == nullptr)
+        return reinterpret_cast<PyObject *>(allocate_empty());
+    const Py_ssize_t nk = knot_count(self), nc = cpts_count(self);
+    double *knots, *cpts;
+    if (!alloc_record_buffers(nk, nc, &knots, &cpts)) return nullptr;
+    std::memcpy(knots, self->_knotvector, static_cast<size_t>(nk) * sizeof(double));
+    std::memcpy(cpts, self->_cpts, static_cast<size_t>(nc) * sizeof(double));
+    return wrap_owned(knots, cpts, self->p, self->n, self->order);
+}
+
+PyObject *py_copy(PyObject *self, PyObject *) { return copy_op(reinterpret_cast<Traj *>(self), 1); }
+
+PyObject *py_dunder_copy(PyObject *self, PyObject *) {
+    auto *t = reinterpret_cast<Traj *>(self);
+    return vt(t)->copy(t, 0);
+}
+
+PyObject *py_deepcopy(PyObject *self, PyObject *) {
+    auto *t = reinterpret_cast<Traj *>(self);
+    return vt(t)->copy(t, 0);
+}
+
+// --- type slots -----------------------------------------------------------------------------------
+
+PyObject *traj_new(PyTypeObject *type, PyObject *, PyObject *) {
+    // Arguments are ignored: real trajectories come from the factories and operations.
+    PyObject *obj = type->tp_alloc(type, 0);
+    if (obj == nullptr) return nullptr;
+    reinterpret_cast<Traj *>(obj)->base.vtab = &vtab;
+    return obj;
+}
+
+void traj_dealloc(PyObject *self) {
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    release_arrays(reinterpret_cast<Traj *>(self));
+    PyErr_Restore(type, value, tb);
+    Py_TYPE(self)->tp_free(self);
+}
+
+PyObject *get_p(PyObject *self, void *) { return PyLong_FromLong(reinterpret_cast<Traj *>(self)->p); }
+PyObject *get_n(PyObject *self, void *) { return PyLong_FromLong(reinterpret_cast<Traj *>(self)->n); }
+PyObject *get_order(PyObject *self, void *) {
+    return PyLong_FromUnsignedLong(reinterpret_cast<Traj *>(self)->order);
+}
+PyObject *get_start(PyObject *self, void *) { return traj_start(reinterpret_cast<Traj *>(self)); }
+PyObject *get_stop(PyObject *self, void *) { return traj_stop(reinterpret_cast<Traj *>(self)); }
+
+const char trajectory_doc[] =
+    "One-dimensional trajectory parameterised by a univariate B-spline.\n"
+    "\n"
+    "Attributes\n"
+    "----------\n"
+    "p : int\n"
+    "    Degree of the B-spline. Records of any degree hold data; evaluation and every other\n"
+    "    computation need p <= pyorvex.curvekit.MAX_DEGREE (1024).\n"
+    "n : int\n"
+    "    Highest index of the control points (there are n + 1 of them).\n"
+    "ptrs_owner : bool\n"
+    "    Whether the object frees the knot vector and the control points.\n"
+    "order : int\n"
+    "    Order of derivation the trajectory refers to: 0 displacement, 1 velocity,\n"
+    "    2 acceleration, 3 jerk, and so on.\n"
+    "start : float\n"
+    "    Left end of the curve domain.\n"
+    "stop : float\n"
+    "    Right end of the curve domain.\n"
+    "\n"
+    "Notes\n"
+    "-----\n"
+    "_sget_knotvector, _sget_cpts, _dset_data : Need to pickle protocol.\n";
+
+}  // namespace
+
+PyObject *wrap_owned(double *knots, double *cpts, int p, int n, unsigned int order) {
+    pyorvex_opt_owner owner{1, 1};
+    PyObject *t = vtab.from_ptrs(knots, cpts, p, n, order, &owner);
+    if (t == nullptr) {
+        PyMem_Free(knots);
+        PyMem_Free(cpts);
+    }
+    return t;
+}
+
+PyMethodDef record_methods[] = {
+    {"copy", py_copy, METH_NOARGS,
+     "Return a copy of the object.\n\nReturns\n-------\nout: Trajectory1d\n    A new, independent "
+     "trajectory with equal attributes and arrays.\n"},
+    {"__copy__", py_dunder_copy, METH_NOARGS, nullptr},
+    {"__deepcopy__", py_deepcopy, METH_O, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef getset[] = {
+    {"p", get_p, nullptr, nullptr, nullptr},
+    {"n", get_n, nullptr, nullptr, nullptr},
+    {"order", get_order, nullptr, nullptr, nullptr},
+    {"start", get_start, nullptr, " Left end of the curve domain. ", nullptr},
+    {"stop", get_stop, nullptr, " Right end of the curve domain. ", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+void install_record(TrajVtab *v) {
+    v->from_ptrs = from_ptrs;
+    v->new_struct = new_struct;
+    v->c_vshift = c_vshift;
+    v->c_vscale = c_vscale;
+    v->c_hshift = c_hshift;
+    v->c_hscale = c_hscale;
+    v->copy = copy_op;
+}
+
+PyTypeObject type = [] {
+    PyTypeObject t = blank_type();
+    t.tp_name = "pyorvex.defdatastruct.Trajectory1d";
+    t.tp_basicsize = sizeof(Traj);
+    t.tp_dealloc = traj_dealloc;
+    t.tp_repr = repr;
+    t.tp_hash = PyObject_HashNotImplemented;
+    t.tp_str = str;
+    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
+    t.tp_doc = trajectory_doc;
+    t.tp_richcompare = richcompare;
+    t.tp_getset = getset;
+    t.tp_base = &persistence::base_type;
+    t.tp_new = traj_new;
+    return t;
+}();
+
+}  // namespace pyorvex::dds::trajectory

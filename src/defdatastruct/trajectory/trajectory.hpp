@@ -1,0 +1,68 @@
+// The trajectory subsystem: the spline record behind Trajectory1d (its arrays, their allocation
+// and ownership, the views every kernel call is made on), its lifecycle and value semantics, its
+// NumPy views and pickle state. The record helpers here are what every other subsystem builds on.
+#pragma once
+
+#include "internal.hpp"
+
+namespace pyorvex::dds::trajectory {
+
+// --- the record (record.cpp, domain.cpp) ----------------------------------------------------------
+inline Py_ssize_t knot_count(const Traj *t) {
+    return static_cast<Py_ssize_t>(t->n) + static_cast<Py_ssize_t>(t->p) + 2;
+}
+inline Py_ssize_t cpts_count(const Traj *t) { return static_cast<Py_ssize_t>(t->n) + 1; }
+
+// The record's arrays as views for a call. ValueError when an array is absent.
+bool knot_view(Traj *t, pyorvex_dview *out);
+bool cpts_view(Traj *t, pyorvex_dview *out);
+// Both views, for what only reads the data (comparison, element forms): any degree.
+bool record_data_views(Traj *t, pyorvex_dview *knots, pyorvex_dview *cpts);
+// Both views for a kernel call: also ValueError when the degree is above what the kernel
+// supports.
+bool record_views(Traj *t, pyorvex_dview *knots, pyorvex_dview *cpts);
+// ValueError "degree %lld exceeds the maximum supported degree %d" for a degree (of a record or
+// of a result) above the kernel's limit; computed wide so that p + nu cannot overflow.
+bool supported_degree(long long degree);
+
+// PyMem_Malloc of count doubles; MemoryError "memory allocation failed" on failure or when count
+// is not positive or overflows.
+double *alloc_doubles(Py_ssize_t count);
+// The two buffers of a record (nk knots, nc control points) from alloc_doubles: both or, with
+// MemoryError, neither.
+bool alloc_record_buffers(Py_ssize_t nk, Py_ssize_t nc, double **knots, double **cpts);
+// Shrinks (or grows) a buffer from alloc_doubles; MemoryError on failure (buf stays valid).
+bool resize_doubles(double **buf, Py_ssize_t count);
+PyObject *raise_memory_error();
+
+// from_ptrs with owner true for two buffers from alloc_doubles; on failure frees both.
+PyObject *wrap_owned(double *knots, double *cpts, int p, int n, unsigned int order);
+// The record's own buffers, freed by the record whatever its visible owner flag says.
+void adopt_module_buffers(Traj *t, double *knots, double *cpts);
+void release_arrays(Traj *t);
+
+// The start and stop properties, as Python objects (None without a knot vector).
+PyObject *traj_start(Traj *t);
+PyObject *traj_stop(Traj *t);
+// The same as doubles, through the attribute when a subclass may redefine it (the plain type
+// reads its knots directly); an exception when the attribute fails or is not a number
+// (domain.cpp).
+bool domain_start(Traj *t, double *out);
+bool domain_stop(Traj *t, double *out);
+
+// --- the units' pieces of the type, gathered by the hub (trajectory.cpp) --------------------------
+extern PyMethodDef record_methods[];   // record.cpp
+extern PyGetSetDef getset[];           // record.cpp
+extern PyMethodDef compare_methods[];  // compare.cpp
+extern PyMethodDef state_methods[];    // state.cpp
+PyObject *richcompare(PyObject *a, PyObject *b, int op);  // compare.cpp
+PyObject *str(PyObject *self);                            // compare.cpp
+PyObject *repr(PyObject *self);                           // compare.cpp
+void install_record(TrajVtab *vt);   // from_ptrs, new_struct, c_vshift, ..., copy
+void install_compare(TrajVtab *vt);  // c_eq, _getAttrib
+void install_state(TrajVtab *vt);    // _sget_knotvector, _sget_cpts, _dset_data
+
+// The trajectory subsystem's entries of the method table.
+void install(TrajVtab *vt);
+
+}  // namespace pyorvex::dds::trajectory
