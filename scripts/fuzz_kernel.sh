@@ -19,7 +19,7 @@ cmake -S "$root" -B "$build" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_C_COMPILER="$cc" \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link" \
-    -DPYORVEX_FUZZ=ON -DPYORVEX_SANITIZE=ON -DPYORVEX_PYTHON=OFF -DPYORVEX_KERNEL_TESTS=OFF >/dev/null
+    -DPYORVEX_FUZZ=ON -DPYORVEX_SANITIZE=ON -DPYORVEX_WERROR=ON -DPYORVEX_PYTHON=OFF -DPYORVEX_KERNEL_TESTS=OFF >/dev/null
 cmake --build "$build" --target kernel_fuzz
 
 mkdir -p "$build/corpus"

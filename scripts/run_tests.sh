@@ -29,12 +29,13 @@ fi
 py="$root/.venv/bin/python"
 "$py" -m pip install --quiet --upgrade pip
 "$py" -m pip install --quiet cmake ninja
-"$py" -m pip install --quiet ".[test]" atheris
+# Warnings are errors in every CI build (-DPYORVEX_WERROR=ON).
+"$py" -m pip install --quiet --config-settings=cmake.define.PYORVEX_WERROR=ON ".[test]" atheris
 export PATH="$root/.venv/bin:$PATH"
 
 echo "== kernel unit tests (ASan + UBSan) =="
 cmake -S . -B build/kernel-tests -G Ninja -DPYORVEX_PYTHON=OFF -DPYORVEX_KERNEL_TESTS=ON \
-    -DPYORVEX_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    -DPYORVEX_SANITIZE=ON -DPYORVEX_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/kernel-tests
 ctest --test-dir build/kernel-tests --output-on-failure
 
@@ -43,7 +44,7 @@ echo "== pytest (installed package) =="
 
 echo "== pytest (ASan + UBSan build) =="
 PYTHON="$py" scripts/dev_build.sh "$root/build/asan" -DPYORVEX_SANITIZE=ON \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    -DPYORVEX_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 asan_rt=$(gcc -print-file-name=libasan.so)
 ubsan_rt=$(gcc -print-file-name=libubsan.so)
 # PYTHONMALLOC=malloc: the records' small buffers would otherwise live in the interpreter's own
