@@ -1,4 +1,4 @@
-"""Inputs that broke the module under fuzz/fuzz_objects.py, kept as tests.
+"""Inputs that broke the module under tests/fuzz/fuzz_objects.py, kept as tests.
 
 Several of them let Python code run while the module works on a trajectory (numpy looked up in
 the module's globals, overrides, properties) and give the trajectory new arrays there; the
