@@ -12,7 +12,7 @@ import pyorvex
 from pyorvex import make_trajectory
 from pyorvex.defdatastruct import Point1d, Trajectory1d
 
-from child_env import child_env
+from support.child_env import child_env
 
 
 def run(*args, cwd=None, block_matplotlib=None):

@@ -8,7 +8,6 @@ import numpy as np
 import pytest
 
 from pyorvex.defdatastruct import Point1d, PyORVEXObject, Trajectory1d
-from ext_build import vtable_probe  # noqa: F401  (fixture)
 from records import arrays, cubic, f64, make_trajectory
 
 INF, NAN = math.inf, math.nan

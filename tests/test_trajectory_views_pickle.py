@@ -13,7 +13,6 @@ import pytest
 
 import pyorvex.defdatastruct as dds
 from pyorvex.defdatastruct import Trajectory1d
-from ext_build import vtable_probe  # noqa: F401  (fixture)
 from records import arrays, cubic, f64, make_trajectory
 
 
