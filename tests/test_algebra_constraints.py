@@ -273,7 +273,7 @@ def test_table_entries_honour_method_overrides(name, form):
 
     seen = []
     setattr(Own, name, lambda self, p: seen.append(p))
-    entry = method_table.entry(Trajectory1d, f"{name}_{form}")
+    entry = method_table.entry(f"{name}_{form}")
     traj = trajectory(KNOTS, CPTS, 3, order=1, cls=Own)
     arg = as_form(form, (float("nan"), 1.0, 0 if name == "setValueTr" else 3))
     assert entry(traj, arg, 0) == 0 and seen == [arg]
@@ -288,7 +288,7 @@ def test_table_entries_run_the_builtin_without_an_override(name):
     class Plain(Trajectory1d):
         pass
 
-    entry = method_table.entry(Trajectory1d, f"{name}_tuple")
+    entry = method_table.entry(f"{name}_tuple")
     traj = trajectory(KNOTS, CPTS, 3, cls=Plain)
     # The tuple entry itself sees the point (no detour through the dispatcher).
     refused(traj, lambda: entry(traj, Point1d(0.5, 1.0, 0), 0), TypeError,

@@ -150,7 +150,7 @@ class Overriding(Trajectory1d):
 @pytest.mark.parametrize("name", ["derivative", "antiderivative", "degelev"])
 def test_c_level_calculus_consults_overrides(name):
     t = trajectory(KNOTS, CPTS, 3, order=1, cls=Overriding)
-    op = entry(Trajectory1d, name)
+    op = entry(name)
     assert op(t, 0, opt_nu()) is None
     t.result = other = trajectory(KNOTS, CPTS, 3)
     assert op(t, 0, opt_nu(2)) is other

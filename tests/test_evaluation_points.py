@@ -27,7 +27,8 @@ def exact(message):
 @pytest.mark.parametrize("method", ["peval", "dpeval"])
 @pytest.mark.parametrize("x", [math.nextafter(0.0, -1.0), math.nextafter(1.0, 2.0), 5, -math.inf, 1e-05])
 def test_point_outside_domain(method, x):
-    t = trajectory([0.5, 0.5, 1.0, 1.0], [1.0, 2.0], 1) if x == 1e-05 else trajectory(KNOTS, CPTS, 3)
+    t = (trajectory([0.5, 0.5, 1.0, 1.0], [1.0, 2.0], 1) if x == 1e-05
+         else trajectory(KNOTS, CPTS, 3))
     with pytest.raises(ValueError, match=exact(f"'x' out of domain: {float(x)!r}")):
         getattr(t, method)(x, -1) if method == "dpeval" else t.peval(x)  # domain before nu
 
@@ -208,21 +209,21 @@ class Overriding(Trajectory1d):
 
 def test_c_level_operations_consult_overrides():
     t = trajectory(KNOTS, CPTS, 3, cls=Overriding)
-    assert entry(Trajectory1d, "peval")(t, 0.5, 0) == 42.0
-    assert entry(Trajectory1d, "peval")(t, 0.5, 1) == Trajectory1d.peval(t, 0.5)  # skipped
+    assert entry("peval")(t, 0.5, 0) == 42.0
+    assert entry("peval")(t, 0.5, 1) == Trajectory1d.peval(t, 0.5)  # skipped
     with pytest.raises(TypeError):
-        entry(Trajectory1d, "peval")(t, 0.95, 0)
-    assert entry(Trajectory1d, "dpeval")(t, 0.5, 0, opt_nu()) == entry(Trajectory1d, "dpeval")(t, 0.5, 0, opt_nu(3)) == -7.0
+        entry("peval")(t, 0.95, 0)
+    assert entry("dpeval")(t, 0.5, 0, opt_nu()) == entry("dpeval")(t, 0.5, 0, opt_nu(3)) == -7.0
     xp = np.array([0.25, 0.5])
-    assert entry(Trajectory1d, "ceval")(t, dview(xp), 0) == 0
+    assert entry("ceval")(t, dview(xp), 0) == 0
     np.testing.assert_array_equal(xp, [0.5, 0.5])  # written through the memoryview
     with pytest.raises(KeyError, match="2"):
-        entry(Trajectory1d, "dceval")(t, dview(xp), 0, opt_nu(2))
+        entry("dceval")(t, dview(xp), 0, opt_nu(2))
     assert t.calls == [("peval", 0.5), ("peval", 0.95), ("dpeval", 0.5, 1), ("dpeval", 0.5, 3),
                        ("ceval", memoryview, "d")]
     plain = trajectory(KNOTS, CPTS, 3)
     with pytest.raises(ValueError, match=exact("'x' out of domain: 3.0")):
-        entry(Trajectory1d, "peval")(plain, 3.0, 0)
+        entry("peval")(plain, 3.0, 0)
 
 
 DOCS = {

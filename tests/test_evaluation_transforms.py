@@ -196,11 +196,11 @@ class Overriding(Trajectory1d):
 def test_c_level_transforms_consult_overrides():
     t = cubic(0.0, 1.0, cls=Overriding)
     before = state(t)
-    assert entry(Trajectory1d, "rshift")(t, 2, 0) == entry(Trajectory1d, "ashift")(t, 3.5, 0) == 0
-    assert entry(Trajectory1d, "hscale")(t, -1.0, 0) == entry(Trajectory1d, "adapt")(t, 1.0, 0.0, 0) == 0
+    assert entry("rshift")(t, 2, 0) == entry("ashift")(t, 3.5, 0) == 0
+    assert entry("hscale")(t, -1.0, 0) == entry("adapt")(t, 1.0, 0.0, 0) == 0
     assert t.calls == [("rshift", 2.0), ("ashift", 3.5), ("hscale", -1.0), ("adapt", 1.0, 0.0)]
     assert all(type(v) is float for call in t.calls for v in call[1:])
     assert state(t) == before
-    assert entry(Trajectory1d, "rshift")(t, 2.0, 1) == 0 and (t.start, t.stop) == (2.0, 3.0)  # override skipped
+    assert entry("rshift")(t, 2.0, 1) == 0 and (t.start, t.stop) == (2.0, 3.0)  # override skipped
     with pytest.raises(ValueError, match=STRICT):
-        entry(Trajectory1d, "adapt")(t, 1.0, 0.0, 1)
+        entry("adapt")(t, 1.0, 0.0, 1)

@@ -234,11 +234,11 @@ def overriding(cubic):
 
 def test_c_level_calls_reach_python_overrides(overriding):
     X = np.array([0.25, 0.75])
-    assert type(entry(Trajectory1d, "knotins")(overriding, 0.25, 2, 0)) is Trajectory1d
-    assert entry(Trajectory1d, "knotref")(overriding, dview(X), 0) is None
-    assert entry(Trajectory1d, "knotsrem")(overriding, 0, None) is None
-    assert entry(Trajectory1d, "knotsrem")(overriding, 0, opt_tol(3.0)) is None
-    assert entry(Trajectory1d, "knotrem_notol")(overriding, 1.0, 1, 0) is None
+    assert type(entry("knotins")(overriding, 0.25, 2, 0)) is Trajectory1d
+    assert entry("knotref")(overriding, dview(X), 0) is None
+    assert entry("knotsrem")(overriding, 0, None) is None
+    assert entry("knotsrem")(overriding, 0, opt_tol(3.0)) is None
+    assert entry("knotrem_notol")(overriding, 1.0, 1, 0) is None
     assert overriding.calls == [("knotins", 0.25, 2), ("knotref", "d", 2), ("knotsrem", 1e-13),
                                 ("knotsrem", 3.0), ("knotrem_notol", 1.0, 1)]
     assert X[0] == 42.0  # the override saw the caller's own buffer
@@ -247,22 +247,22 @@ def test_c_level_calls_reach_python_overrides(overriding):
 @pytest.mark.parametrize("opt, tol", [(None, 1e-13), (1e-5, 1e-5)])
 def test_override_result_of_the_wrong_type_is_refused(overriding, opt, tol):
     with pytest.raises(TypeError) as e:
-        entry(Trajectory1d, "knotrem")(overriding, 0.5, 1, 0, opt_tol(opt))
+        entry("knotrem")(overriding, 0.5, 1, 0, opt_tol(opt))
     assert message(e) == "Cannot convert str to pyorvex.defdatastruct.Trajectory1d"
     assert overriding.calls == [("knotrem", 0.5, 1, tol)]
 
 
 def test_skip_dispatch_and_python_calls_run_the_builtin(overriding):
-    assert entry(Trajectory1d, "knotins")(overriding, 0.25, 2, 1).n == overriding.n + 2
-    assert entry(Trajectory1d, "knotrem")(overriding, 0.25, 1, 1, None).n == overriding.n
+    assert entry("knotins")(overriding, 0.25, 2, 1).n == overriding.n + 2
+    assert entry("knotrem")(overriding, 0.25, 1, 1, None).n == overriding.n
     assert Trajectory1d.knotsrem(overriding).n <= overriding.n
     X = np.array([0.25])
-    assert entry(Trajectory1d, "knotref")(overriding, dview(X), 1).n == overriding.n + 1
+    assert entry("knotref")(overriding, dview(X), 1).n == overriding.n + 1
     assert overriding.calls == []
 
 
 def test_c_level_knotref_checks_and_sizes(cubic):
-    op = entry(Trajectory1d, "knotref")
+    op = entry("knotref")
     assert op(cubic, DView(None, 0), 0).n == cubic.n
     assert op(cubic, DView(None, 3), 0).n == cubic.n
     with pytest.raises(ValueError, match=r"^'X' has a negative length \(-1\)$"):
@@ -278,7 +278,8 @@ DEGREES = range(1, 8)
 
 def assert_same_curve(a, b, x, rtol=1e-12):
     expected = oracle.values(a, x)
-    assert np.allclose(oracle.values(b, x), expected, rtol=rtol, atol=rtol * np.max(np.abs(expected)))
+    assert np.allclose(oracle.values(b, x), expected, rtol=rtol,
+                       atol=rtol * np.max(np.abs(expected)))
 
 
 @pytest.mark.parametrize("p", DEGREES)

@@ -373,12 +373,12 @@ def test_c_level_loaders(tmp_path, cls):
     obj = varied(5) if cls is Trajectory1d else Point1d(1.0, 2.0, 3)
     obj.savexml(path, "a")
     for name in ("base.c_loadxml", "c_loadxml"):
-        load = method_table.entry(cls, name)
+        load = method_table.entry(name, cls)
         back = load(path, "a")
         assert type(back) is cls and back == obj
         with pytest.raises(ValueError, match="^no match for ID: b$"):
             load(path, "b")
-    assert method_table.entry(PyORVEXObject, "c_loadxml")(path, "a") is None
+    assert method_table.entry("c_loadxml", PyORVEXObject)(path, "a") is None
 
 
 class OwnSave(Trajectory1d):
@@ -389,7 +389,7 @@ class OwnSave(Trajectory1d):
 
 
 def test_c_level_savexml_reaches_an_override_unless_told_not_to(tmp_path):
-    save = method_table.entry(Trajectory1d, "base.savexml")
+    save = method_table.entry("base.savexml")
     path = str(tmp_path / "o.pyorvex")
     obj = varied(5, cls=OwnSave)
     assert save(obj, path, "a", 0) == 0

@@ -186,7 +186,7 @@ def test_copy_override_is_honoured_by_the_copy_module_and_the_table():
         def copy(self):
             return Own(self.t + 1.0, self.val, self.order)
 
-    entry = method_table.entry(Point1d, "copy")
+    entry = method_table.entry("copy", Point1d)
     pt = Own(1.0, 2.0, 3)
     for dup in (copy.copy(pt), copy.deepcopy(pt), entry(pt, 0)):
         assert type(dup) is Own and fields(dup) == (2.0, 2.0, 3)
@@ -298,7 +298,7 @@ def test_getattrib_table_entry_honours_overrides(result, outcome):
         def _getAttrib(self):
             return result
 
-    entry = method_table.entry(Point1d, "base._getAttrib")
+    entry = method_table.entry("base._getAttrib", Point1d)
     pt = Own(1.0, 2.0, 3)
     assert entry(pt, 1) == {"t": "1.0", "val": "2.0", "order": "3"}
     assert Point1d._getAttrib(pt) == {"t": "1.0", "val": "2.0", "order": "3"}

@@ -70,7 +70,7 @@ def capsule_pointer(capsule, name=None):
     return _get_pointer(capsule, name)
 
 
-def entry(cls, name):
+def entry(name, cls=Trajectory1d):
     """Entry `name` of the method table of `cls` as a callable; it runs with the interpreter lock
     held, and a Python exception it sets is raised."""
     names = ENTRIES[cls]
