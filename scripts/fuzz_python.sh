@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs the atheris harness fuzz/fuzz_objects.py over the object surface of the extension for a
-# bounded time.
+# Runs the atheris harness tests/fuzz/fuzz_objects.py over the object surface of the extension
+# for a bounded time.
 #
 #   scripts/fuzz_python.sh [SECONDS] [--asan] [extra libFuzzer options...]
 #
@@ -17,7 +17,7 @@
 #
 # The corpus is kept in build/py-fuzz/corpus between runs. A crashing, hanging or failing input
 # is written to build/py-fuzz/ as crash-*, timeout-* or oom-* and the script fails; replay it
-# with PYTHONPATH=build/dev/pkg python3 fuzz/fuzz_objects.py build/py-fuzz/crash-...
+# with PYTHONPATH=build/dev/pkg python3 tests/fuzz/fuzz_objects.py build/py-fuzz/crash-...
 set -euo pipefail
 
 seconds=60
@@ -66,8 +66,8 @@ if [ "$asan" = 1 ]; then
     ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1:allocator_may_return_null=1:max_allocation_size_mb=4096}" \
     UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}" \
     PYTHONMALLOC=malloc PYTHONPATH="$pkg" PYORVEX_SANITIZED=1 \
-        "$python" "$root/fuzz/fuzz_objects.py" "${opts[@]}" "$@" corpus
+        "$python" "$root/tests/fuzz/fuzz_objects.py" "${opts[@]}" "$@" corpus
 else
     (ulimit -v "$limit_kb"
-     PYTHONPATH="$pkg" exec "$python" "$root/fuzz/fuzz_objects.py" "${opts[@]}" "$@" corpus)
+     PYTHONPATH="$pkg" exec "$python" "$root/tests/fuzz/fuzz_objects.py" "${opts[@]}" "$@" corpus)
 fi

@@ -3,8 +3,8 @@
 #   1. the kernel's C++ unit tests (GoogleTest via CTest), built with ASan + UBSan;
 #   2. the pytest suite against the package installed with pip into .venv;
 #   3. the pytest suite once more against a sanitizer build of the extension modules;
-#   4. a bounded run of the atheris harness over the object surface (fuzz/fuzz_objects.py), then
-#      its corpus replayed against the sanitizer build;
+#   4. a bounded run of the atheris harness over the object surface
+#      (tests/fuzz/fuzz_objects.py), then its corpus replayed against the sanitizer build;
 #   5. a bounded run of the kernel's libFuzzer target (clang);
 #   6. every operation family of the leak test under valgrind's memcheck (scripts/memcheck.py).
 # Exits non-zero on any failure.

@@ -22,6 +22,7 @@ import numpy as np
 
 import pyorvex.defdatastruct as dds
 from pyorvex.defdatastruct import Point1d, PyORVEXObject, Trajectory1d
+from support.trajectories import clamped_knots, f64, trajectory
 
 BUFFER_ERRORS = (TypeError, ValueError, BufferError)
 
@@ -44,23 +45,11 @@ def attempt(fn, *args, **kwargs):
         pass
 
 
-def f64(values):
-    return np.ascontiguousarray(values, dtype=np.float64)
-
-
-def make(knots, cpts, p, order=0, owner=True, cls=Trajectory1d):
-    knots, cpts = f64(knots), f64(cpts)
-    t = cls()
-    t._dset_data(knots.tobytes(), cpts.tobytes(), p, cpts.size - 1, order, owner)
-    return t
-
-
 def clamped(count, p=3, a=0.0, b=2.0, order=0, owner=True, cls=Trajectory1d):
     """A clamped spline of `count` control points on [a, b] with distinct interior knots."""
     interior = np.linspace(a, b, count - p + 1)[1:-1]
-    knots = np.concatenate([[a] * (p + 1), interior, [b] * (p + 1)])
     cpts = np.sin(np.arange(count) * 0.7) + 2.0
-    return make(knots, cpts, p, order, owner, cls)
+    return trajectory(clamped_knots(interior, p, a, b), cpts, p, order, owner, cls)
 
 
 # Small records keep their arrays in the interpreter's small-object allocator (counted by
@@ -275,7 +264,7 @@ def family_evaluation():
 def family_calculus():
     small, large, empty = clamped(SMALL), clamped(LARGE), Trajectory1d()
     acc_small, acc_large = clamped(SMALL, order=2), clamped(LARGE, order=2)
-    flat = make([1.0, 1.0, 1.0, 1.0], [1.0, 2.0], 1)
+    flat = trajectory([1.0, 1.0, 1.0, 1.0], [1.0, 2.0], 1)
 
     def cycle():
         for t, acc in ((small, acc_small), (large, acc_large)):
@@ -318,7 +307,7 @@ def family_calculus():
                 expect(OverflowError, c.hscale, 1e308)
         for fn in (empty.derivative, empty.degelev):
             expect(ValueError, fn, 1)
-        e2 = make([0.0, 1.0], [1.0], 0, order=1)
+        e2 = trajectory([0.0, 1.0], [1.0], 0, order=1)
         e2.antiderivative()
         if has(Trajectory1d, "adapt"):
             expect(ZeroDivisionError, flat.adapt, 0.0, 1.0)
@@ -455,7 +444,7 @@ def operator_itruediv(a, b):
 def family_constraints():
     small, large = clamped(SMALL), clamped(LARGE)
     vel = clamped(SMALL, order=1)
-    zero = make([0.0, 0.0, 1.0, 1.0], [0.0, 0.0], 1)
+    zero = trajectory([0.0, 0.0, 1.0, 1.0], [0.0, 0.0], 1)
 
     def cycle():
         for t in (small.copy(), large.copy()):

@@ -10,9 +10,11 @@ from collections import namedtuple
 import numpy as np
 import pytest
 
-from point_factory import Spy, capsule_pointer, make_traj, vtable_entry
 from pyorvex import defdatastruct
 from pyorvex.defdatastruct import Point1d
+from support import method_table
+from support.points import Spy
+from support.trajectories import cubic
 
 NEGATIVE = "can't convert negative value to unsigned int"
 NOT_INTEGER = "an integer is required"
@@ -184,8 +186,7 @@ def test_copy_override_is_honoured_by_the_copy_module_and_the_table():
         def copy(self):
             return Own(self.t + 1.0, self.val, self.order)
 
-    entry = vtable_entry(Point1d, 6, ctypes.PYFUNCTYPE(ctypes.py_object, ctypes.py_object,
-                                                        ctypes.c_int))
+    entry = method_table.entry("copy", Point1d)
     pt = Own(1.0, 2.0, 3)
     for dup in (copy.copy(pt), copy.deepcopy(pt), entry(pt, 0)):
         assert type(dup) is Own and fields(dup) == (2.0, 2.0, 3)
@@ -218,7 +219,7 @@ def test_copy_override_result_is_checked(result, exc):
     (Point1d(float("nan"), 2.0, 3), Point1d(float("nan"), 2.0, 3), False),
     (Point1d(1.0, 2.0, 3), (1.0, 2.0, 3), False),
     (Point1d(1.0, 2.0, 3), None, False),
-    (Point1d(0.0, 1.0, 0), make_traj(), False),
+    (Point1d(0.0, 1.0, 0), cubic(), False),
 ])
 def test_equality(a, b, equal):
     assert (a == b) is equal and (a != b) is (not equal)
@@ -297,8 +298,7 @@ def test_getattrib_table_entry_honours_overrides(result, outcome):
         def _getAttrib(self):
             return result
 
-    entry = vtable_entry(Point1d, 1, ctypes.PYFUNCTYPE(ctypes.py_object, ctypes.py_object,
-                                                        ctypes.c_int))
+    entry = method_table.entry("base._getAttrib", Point1d)
     pt = Own(1.0, 2.0, 3)
     assert entry(pt, 1) == {"t": "1.0", "val": "2.0", "order": "3"}
     assert Point1d._getAttrib(pt) == {"t": "1.0", "val": "2.0", "order": "3"}
@@ -340,6 +340,6 @@ def test_make_point_through_its_capsule(t, val, order):
     capsule = defdatastruct.__pyx_capi__["make_point"]
     name = b"__pyx_t_7pyorvex_13defdatastruct_c_point1d (double, double, unsigned int)"
     make_point = ctypes.CFUNCTYPE(CPoint, ctypes.c_double, ctypes.c_double, ctypes.c_uint)(
-        capsule_pointer(capsule, name))
+        method_table.capsule_pointer(capsule, name))
     got = make_point(t, val, order)
     assert (got.t, got.val, got.order) == (t, val, order)

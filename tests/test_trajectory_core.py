@@ -8,8 +8,7 @@ import numpy as np
 import pytest
 
 from pyorvex.defdatastruct import Point1d, PyORVEXObject, Trajectory1d
-from ext_build import vtable_probe  # noqa: F401  (fixture)
-from records import arrays, cubic, f64, make_trajectory
+from support.trajectories import arrays, cubic, f64, trajectory
 
 INF, NAN = math.inf, math.nan
 
@@ -23,7 +22,7 @@ class OtherSub(Trajectory1d):
 
 
 def linear(c0=1.0, c1=2.0, knots=(0.0, 0.0, 1.0, 1.0), **kw):
-    return make_trajectory(knots, [c0, c1], 1, **kw)
+    return trajectory(knots, [c0, c1], 1, **kw)
 
 
 # --- construction and properties -------------------------------------------------------------------
@@ -64,7 +63,7 @@ def test_no_python_view_of_the_record_fields():
     ([1e-05, 1e-05, 3, 3], [0, 1], 1, 2**32 - 1),
 ])
 def test_properties(knots, cpts, p, order):
-    t = make_trajectory(knots, cpts, p, order)
+    t = trajectory(knots, cpts, p, order)
     assert (t.p, t.n, t.order) == (p, len(cpts) - 1, order)
     assert type(t.start) is float and type(t.stop) is float
     assert (t.start, t.stop) == (knots[0], knots[-1])
@@ -306,7 +305,7 @@ def test_vertical_and_horizontal_shift_and_scale(op, x, on, vtable_probe):
 def test_hscale_formula(vtable_probe):
     rng = np.random.default_rng(7)
     knots = np.sort(rng.uniform(-3.0, 11.0, 40))
-    t = make_trajectory(knots, rng.normal(size=37), 2)
+    t = trajectory(knots, rng.normal(size=37), 2)
     k = 1.7
     vtable_probe.c_hscale(t, k)
     got, _ = arrays(t)
@@ -321,7 +320,7 @@ def test_hscale_formula(vtable_probe):
 @pytest.mark.parametrize("k", [1.0, 2.0])
 def test_hscale_by_one_and_two(k, vtable_probe):
     knots = np.array([0.5, 0.5, 1.0, 2.25, 4.0, 4.0])
-    t = make_trajectory(knots, [1, 2, 3, 4], 1)
+    t = trajectory(knots, [1, 2, 3, 4], 1)
     vtable_probe.c_hscale(t, k)
     got, _ = arrays(t)
     assert np.array_equal(got - knots[0], k * (knots - knots[0]))
@@ -333,7 +332,7 @@ def with_change(where, index, value):
     """The cubic with one knot or control point replaced."""
     knots, cpts = arrays(cubic())
     (knots if where == "knots" else cpts)[index] = value
-    return make_trajectory(knots, cpts, 3)
+    return trajectory(knots, cpts, 3)
 
 
 def test_equal_to_its_copy():
@@ -372,8 +371,8 @@ def test_nan_trajectory_is_not_equal_to_itself(where):
 
 @pytest.mark.parametrize("other", [
     lambda: cubic(order=1),
-    lambda: make_trajectory([0, 0, 0, 0.5, 1.5, 2, 2, 2], [1.0, -2.0, 0.25, 3.5, 1e-3], 2),
-    lambda: make_trajectory([0, 0, 0, 0, 0, 0.5, 1.5, 2, 2, 2], [1.0, -2.0, 0.25, 3.5, 1e-3], 4),
+    lambda: trajectory([0, 0, 0, 0.5, 1.5, 2, 2, 2], [1.0, -2.0, 0.25, 3.5, 1e-3], 2),
+    lambda: trajectory([0, 0, 0, 0, 0, 0.5, 1.5, 2, 2, 2], [1.0, -2.0, 0.25, 3.5, 1e-3], 4),
     lambda: cubic(owner=False),
 ])
 def test_different_numbers_or_owner_are_unequal(other, vtable_probe):
@@ -451,13 +450,13 @@ def test_two_empty_trajectories_cannot_be_compared(vtable_probe):
 
 
 def test_missing_arrays_fail_only_after_the_numbers_matched(vtable_probe):
-    one = make_trajectory([0.0, 1.0], [3.0], 0, owner=False)  # p = n = order = 0, not owner
+    one = trajectory([0.0, 1.0], [3.0], 0, owner=False)  # p = n = order = 0, not owner
     assert (one.p, one.n, one.order) == (0, 0, 0)
     with pytest.raises(ValueError):
         one == Trajectory1d()
     with pytest.raises(ValueError):
         Trajectory1d() == one
-    assert (Trajectory1d() == make_trajectory([0.0, 1.0], [3.0], 0, order=1, owner=False)) \
+    assert (Trajectory1d() == trajectory([0.0, 1.0], [3.0], 0, order=1, owner=False)) \
         is False
     assert (Trajectory1d() == cubic()) is False
     assert vtable_probe.c_eq(Trajectory1d(), cubic()) is False
@@ -498,7 +497,7 @@ def test_text_forms_of_an_empty_trajectory():
     (1e-05, 0.5, 0), (0.1 + 0.2, 1e16, 7), (-0.0, 2.5e-07, 2**32 - 1), (-3.0, 1e22, 1),
 ])
 def test_text_of_floats_and_integers(start, stop, order):
-    t = make_trajectory([start, start, stop, stop], [0.0, 1.0], 1, order)
+    t = trajectory([start, start, stop, stop], [0.0, 1.0], 1, order)
     assert str(t) == (f"Trajectory1d(start = {start!r}, stop = {stop!r}, p = 1, n = 1, "
                       f"order = {order})")
     assert repr(t) == (f"{{'start': {start!r}, 'stop': {stop!r}, 'p': 1, 'n': 1, "

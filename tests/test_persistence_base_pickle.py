@@ -6,6 +6,7 @@ import pytest
 
 import pyorvex.defdatastruct as dds
 from pyorvex.defdatastruct import PyORVEXObject, Trajectory1d
+from support.trajectories import trajectory
 
 CHECKSUM = 222419149
 unpickle = dds.__pyx_unpickle_PyORVEXObject
@@ -72,8 +73,7 @@ def test_copies():
 
 
 def test_trajectory_does_not_pickle_in_the_base_form():
-    t = Trajectory1d()
-    t._dset_data(bytes(8 * 4), bytes(8 * 2), 1, 1, 0, True)
+    t = trajectory([0.0] * 4, [0.0] * 2, 1)
     assert t.__reduce_ex__(2)[0] is not unpickle
     back = pickle.loads(pickle.dumps(t))
     assert type(back) is Trajectory1d and back == t

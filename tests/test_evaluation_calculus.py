@@ -10,8 +10,9 @@ from hypothesis import strategies as st
 
 from pyorvex.curvekit import MAX_DEGREE
 from pyorvex.defdatastruct import Trajectory1d
-from traj_factory import abscissae, make_traj, random_traj, state
-from vtable_access import c_op, opt_nu
+from support import oracle
+from support.method_table import entry, opt_nu
+from support.trajectories import abscissae, random_traj, state, trajectory
 
 KNOTS = [0.0, 0.0, 0.0, 0.0, 0.5, 1.0, 1.0, 1.0, 1.0]
 CPTS = [0.0, 1.0, -1.0, 2.0, 0.5]
@@ -38,7 +39,7 @@ def test_sizes_and_orders(method, nu, order, expected):
     class Sub(Trajectory1d):
         pass
 
-    t = make_traj(KNOTS, CPTS, 3, order=order, cls=Sub)
+    t = trajectory(KNOTS, CPTS, 3, order=order, cls=Sub)
     before = state(t)
     r = getattr(t, method)(nu)
     assert sizes(r) == expected and (r.start, r.stop) == (0.0, 1.0)
@@ -52,7 +53,7 @@ def test_sizes_and_orders(method, nu, order, expected):
 @pytest.mark.parametrize("nu", [4, 60, 2**31 - 1])
 def test_derivative_above_degree_is_the_zero_function(nu):
     # Consistent with dpeval, which gives 0 for such orders.
-    t = make_traj([0.5] * 4 + [1.0] + [2.0] * 4, CPTS, 3, order=1)
+    t = trajectory([0.5] * 4 + [1.0] + [2.0] * 4, CPTS, 3, order=1)
     d = t.derivative(nu)
     assert sizes(d) == (0, 0, 1 + nu, 2, 1)
     assert d._sget_knotvector() == np.array([0.5, 2.0]).tobytes()
@@ -77,7 +78,7 @@ def test_derivative_above_degree_is_the_zero_function(nu):
     ],
 )
 def test_calculus_errors(method, args, kwargs, order, exc, message):
-    t = make_traj(KNOTS, CPTS, 3, order=order)
+    t = trajectory(KNOTS, CPTS, 3, order=order)
     before = state(t)
     with pytest.raises(exc, match=message):
         getattr(t, method)(*args, **kwargs)
@@ -94,7 +95,7 @@ def test_calculus_on_empty_record(method):
 def test_results_match_reference(p):
     rng = np.random.default_rng(p)
     t, knots, cpts = random_traj(rng, p, start=-1.0, stop=3.0, order=3, repeat=True)
-    ref = si.BSpline(knots, cpts, p)
+    ref = oracle.spline(knots, cpts, p)
     xs = abscissae(rng, knots)
     results = [(t.derivative(nu), ref(xs, nu)) for nu in range(p + 1)]
     results += [(t.antiderivative(nu), ref.antiderivative(nu)(xs)) for nu in (1, 2, 3)]
@@ -148,10 +149,10 @@ class Overriding(Trajectory1d):
 
 @pytest.mark.parametrize("name", ["derivative", "antiderivative", "degelev"])
 def test_c_level_calculus_consults_overrides(name):
-    t = make_traj(KNOTS, CPTS, 3, order=1, cls=Overriding)
-    op = c_op(name)
+    t = trajectory(KNOTS, CPTS, 3, order=1, cls=Overriding)
+    op = entry(name)
     assert op(t, 0, opt_nu()) is None
-    t.result = other = make_traj(KNOTS, CPTS, 3)
+    t.result = other = trajectory(KNOTS, CPTS, 3)
     assert op(t, 0, opt_nu(2)) is other
     t.result = 5
     with pytest.raises(TypeError, match=r"^Cannot convert int to pyorvex\.defdatastruct\.Trajectory1d$"):
@@ -195,7 +196,7 @@ def test_calculus_on_unclamped_ends_holds_on_the_whole_domain(knots, p):
     knots = np.asarray(knots, dtype=float)
     rng = np.random.default_rng(len(knots))
     cpts = rng.uniform(0.5, 2.0, len(knots) - p - 1)
-    t = make_traj(knots, cpts, p, order=1)
+    t = trajectory(knots, cpts, p, order=1)
     start, stop = knots[0], knots[-1]
     xs = np.r_[start, np.sort(rng.uniform(start, stop, 30)), stop]
     for nu in range(1, p + 1):
@@ -219,7 +220,7 @@ def test_degree_elevation_stays_accurate_at_high_degrees(p, nu):
     # the last case, up to C(1024, 512), what makes it overflow).
     rng = np.random.default_rng(p)
     knots = np.r_[[0.0] * (p + 1), np.arange(1, 10) / 10, [1.0] * (p + 1)]
-    t = make_traj(knots, rng.uniform(-1.0, 1.0, p + 10), p)
+    t = trajectory(knots, rng.uniform(-1.0, 1.0, p + 10), p)
     xs = np.sort(rng.uniform(0.0, 1.0, 40))
     e = t.degelev(nu)
     assert e.p == p + nu
@@ -227,7 +228,7 @@ def test_degree_elevation_stays_accurate_at_high_degrees(p, nu):
 
 
 def test_results_above_the_maximum_degree_are_refused():
-    t = make_traj(KNOTS, CPTS, 3, order=2**31 - 1)
+    t = trajectory(KNOTS, CPTS, 3, order=2**31 - 1)
     top = t.degelev(MAX_DEGREE - 3)
     assert t.antiderivative(MAX_DEGREE - 3).p == top.p == MAX_DEGREE
     for call, degree in [(lambda: t.degelev(MAX_DEGREE - 2), MAX_DEGREE + 1),
@@ -251,7 +252,7 @@ def test_results_above_the_maximum_degree_are_refused():
 ])
 def test_records_above_the_maximum_degree_are_data_only(operation, tmp_path):
     p = MAX_DEGREE + 1
-    t = make_traj([0.0] * (p + 1) + [1.0] * (p + 1), np.linspace(-1.0, 1.0, p + 1), p)
+    t = trajectory([0.0] * (p + 1) + [1.0] * (p + 1), np.linspace(-1.0, 1.0, p + 1), p)
     before = state(t)
     with pytest.raises(ValueError, match=f"^degree {p} exceeds the maximum supported degree "
                                          f"{MAX_DEGREE}$"):

@@ -10,7 +10,7 @@ import pytest
 
 import pyorvex
 
-from child_env import child_env
+from support.child_env import child_env
 
 ROOT = Path(__file__).resolve().parents[1]
 EXAMPLES = sorted((ROOT / "examples").glob("*.py"))

@@ -1,34 +1,33 @@
 """setValueTr and setValueAm: the dispatchers, their specialisations and C-level entries, the
 refusals (each leaving the trajectory as it was), and the constraint really being met."""
 
-import ctypes
 from collections import namedtuple
 
 import numpy as np
 import pytest
 
-from point_factory import Spy, cpts_of, knots_of, make_traj, oracle, record, vtable_entry
 from pyorvex.defdatastruct import Point1d, Trajectory1d
+from support import method_table, oracle
+from support.points import Spy
+from support.trajectories import cpts_of, knots_of, state, trajectory
 
 METHODS = ["setValueTr", "setValueAm"]
 ANTI = "this method cannot be used to set a constraint on the n-th antiderivative"
 DERIV = "this method cannot be used to set a constraint on a derivative"
 NO_ORDER = "'NoneType' object has no attribute 'order'"
 Triple = namedtuple("Triple", "t val order")
-# Method-table entries after the five of the base: setValueTr_point ... setValueAm_tuple.
-ENTRY = {("setValueTr", "point"): 35, ("setValueTr", "tuple"): 36,
-         ("setValueAm", "point"): 37, ("setValueAm", "tuple"): 38}
-ENTRY_TYPE = ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.py_object, ctypes.py_object, ctypes.c_int)
+KNOTS = [0.0, 0.0, 0.0, 0.0, 0.3, 0.5, 0.8, 2.0, 2.0, 2.0, 2.0]
+CPTS = [1.0, -0.5, 2.0, 3.5, 0.25, -1.0, 4.0]
 
 
 def refused(traj, call, exc, message=None):
     """Runs call, expecting exc (with message), and checks that traj did not change."""
-    before = record(traj)
+    before = state(traj)
     with pytest.raises(exc) as info:
         call()
     if message is not None:
         assert str(info.value) == message
-    assert record(traj) == before
+    assert state(traj) == before
     return info
 
 
@@ -42,7 +41,7 @@ def test_dispatcher_is_a_method_with_two_signatures(name):
     assert list(disp.__signatures__) == ["Point1d", "tuple"]
     assert [s.__qualname__ for s in disp.__signatures__.values()] == [
         f"Trajectory1d.__pyx_fuse_0{name}", f"Trajectory1d.__pyx_fuse_1{name}"]
-    traj = make_traj()
+    traj = trajectory(KNOTS, CPTS, 3)
     bound = getattr(traj, name)
     assert bound.__self__ is traj and bound.__signatures__ is disp.__signatures__
     assert "p: constr (fused type: Point1d or 3-elements tuple)" in disp.__doc__
@@ -73,7 +72,7 @@ def test_dispatcher_is_a_method_with_two_signatures(name):
     (lambda tr, m: getattr(tr, m)(Point1d.__new__(Spy)), AttributeError, None),
 ])
 def test_dispatch_errors(name, call, exc, message):
-    traj = make_traj()
+    traj = trajectory(KNOTS, CPTS, 3)
     refused(traj, lambda: call(traj, name), exc,
             None if message is None else message.format(m=name))
 
@@ -83,7 +82,7 @@ def test_ambiguous_signatures(name):
     signatures = getattr(Trajectory1d, name).__signatures__
     signatures["(tuple)"] = signatures["tuple"]
     try:
-        traj = make_traj()
+        traj = trajectory(KNOTS, CPTS, 3)
         refused(traj, lambda: getattr(traj, name)((0.5, 1.0, 0)), TypeError,
                 "Function call with ambiguous argument types")
     finally:
@@ -100,7 +99,7 @@ def test_ambiguous_signatures(name):
     ("tuple", None, AttributeError, NO_ORDER),
 ])
 def test_specialisations_check_their_argument(name, key, arg, exc, message):
-    traj = make_traj()
+    traj = trajectory(KNOTS, CPTS, 3)
     specialisation = getattr(Trajectory1d, name).__signatures__[key]
     refused(traj, lambda: specialisation(traj, p=arg), exc, message)
 
@@ -111,7 +110,7 @@ def test_specialisations_check_their_argument(name, key, arg, exc, message):
                          [(1, 0, ANTI), (3, 1, ANTI), (0, 1, DERIV), (1, 3, DERIV)])
 def test_set_value_tr_refuses_constraints_of_another_order(self_order, point_order, message):
     # A shift changes no derivative: a constraint on one could never be met.
-    traj = make_traj(order=self_order)
+    traj = trajectory(KNOTS, CPTS, 3, order=self_order)
     pt = Spy(0.5, 1.0, point_order)
     refused(traj, lambda: traj.setValueTr(pt), ValueError, message)
     assert pt.log == ["order"]
@@ -122,7 +121,7 @@ def test_set_value_tr_refuses_constraints_of_another_order(self_order, point_ord
 def test_constraint_value_must_be_finite(name, val):
     # Checked last, once the constrained quantity is known: (t, val) as (1, nan) used to turn
     # every control point into NaN.
-    traj = make_traj()
+    traj = trajectory(KNOTS, CPTS, 3)
     pt = Spy(0.5, val, 0)
     refused(traj, lambda: getattr(traj, name)(pt), ValueError, "the constraint value must be finite")
     assert pt.log == ["order", "t", "val"]
@@ -137,7 +136,7 @@ def test_constraint_value_must_be_finite(name, val):
     ("setValueAm", [1.0] + [1e300] * 6, 1e10),  # the factor overflows the largest points
 ])
 def test_constraint_out_of_reach_is_refused(name, cpts, val):
-    traj = make_traj(cpts=cpts)
+    traj = trajectory(KNOTS, cpts, 3)
     refused(traj, lambda: getattr(traj, name)((0.0, val, 0)), ValueError,
             "the constraint cannot be met: a control point would overflow")
 
@@ -146,7 +145,7 @@ def test_order_difference_must_fit_a_c_int():
     class Huge(Point1d):
         order = property(lambda self: 2 ** 40)
 
-    traj = make_traj()
+    traj = trajectory(KNOTS, CPTS, 3)
     for name in METHODS:
         refused(traj, lambda: getattr(traj, name)(Huge(0.5, 1.0, 0)), OverflowError)
 
@@ -155,7 +154,7 @@ def test_order_difference_must_fit_a_c_int():
 @pytest.mark.parametrize("point", [(5.0, 1.0, 0), (-1e-9, 1.0, 0), (float("nan"), 1.0, 0),
                                    (5.0, 1.0, 1), (float("nan"), 1.0, 1)])
 def test_abscissa_outside_the_domain(name, point):
-    traj = make_traj(order=1)
+    traj = trajectory(KNOTS, CPTS, 3, order=1)
     if name == "setValueTr" and point[2] == 0:
         return  # refused for its order before t is read
     info = refused(traj, lambda: getattr(traj, name)(point), ValueError)
@@ -167,7 +166,7 @@ def test_abscissa_outside_the_domain(name, point):
     ((0.5, 5.0, 1), [2.0, 2.0, 2.0]),      # the derivative is 0
 ])
 def test_set_value_am_at_zero(point, cpts):
-    traj = make_traj([0.0, 0.0, 1.0, 2.0, 2.0], cpts, 1)
+    traj = trajectory([0.0, 0.0, 1.0, 2.0, 2.0], cpts, 1)
     pt = Spy(*point)
     refused(traj, lambda: traj.setValueAm(pt), ZeroDivisionError, "float division by zero")
     assert pt.log == ["order", "t", "val"]
@@ -183,10 +182,10 @@ def as_form(form, point):
 @pytest.mark.parametrize("t", [0.0, 0.5, 1.3, 2.0])
 @pytest.mark.parametrize("order", [0, 2])
 def test_set_value_tr_shifts_to_the_value(form, t, order):
-    traj = make_traj(order=order)
+    traj = trajectory(KNOTS, CPTS, 3, order=order)
     knots, cpts = knots_of(traj), cpts_of(traj)
     assert traj.setValueTr(as_form(form, (t, -3.25, order))) is None
-    assert oracle(traj)(t) == pytest.approx(-3.25, abs=1e-12)
+    assert oracle.of(traj)(t) == pytest.approx(-3.25, abs=1e-12)
     shift = cpts_of(traj) - cpts
     assert np.allclose(shift, shift[0], rtol=0, atol=1e-12)
     assert (traj.p, traj.n, traj.order) == (3, 6, order)
@@ -197,15 +196,15 @@ def test_set_value_tr_shifts_to_the_value(form, t, order):
 @pytest.mark.parametrize("t, d", [(t, d) for t in (0.0, 0.45, 1.3, 2.0) for d in (0, 1, 2, -1, -2)
                                   if t > 0.0 or d >= 0])  # antiderivatives start at 0
 def test_set_value_am_scales_to_the_value(form, t, d):
-    traj = make_traj(order=2)
+    traj = trajectory(KNOTS, CPTS, 3, order=2)
     knots, cpts = knots_of(traj), cpts_of(traj)
-    spline = oracle(traj)
+    spline = oracle.of(traj)
     before = (spline.derivative(d) if d > 0 else spline.antiderivative(-d) if d < 0
               else spline)(t)
     assert abs(before) > 1e-3
     assert traj.setValueAm(as_form(form, (t, 0.75, 2 + d))) is None
     assert np.allclose(cpts_of(traj), cpts * (0.75 / before), rtol=1e-12, atol=1e-12)
-    after = oracle(traj)
+    after = oracle.of(traj)
     got = (after.derivative(d) if d > 0 else after.antiderivative(-d) if d < 0 else after)(t)
     assert got == pytest.approx(0.75, rel=1e-10)
     if d < 0:  # as the module itself integrates
@@ -215,7 +214,7 @@ def test_set_value_am_scales_to_the_value(form, t, d):
 
 
 def test_set_value_am_to_zero_clears_the_control_points():
-    traj = make_traj()
+    traj = trajectory(KNOTS, CPTS, 3)
     pt = Spy(0.5, 0.0, 0)
     traj.setValueAm(pt)
     assert not cpts_of(traj).any()
@@ -244,7 +243,7 @@ class OwnAnti(Trajectory1d):
 
 
 def test_dpeval_override_is_honoured():
-    traj = make_traj(cls=FixedEval)
+    traj = trajectory(KNOTS, CPTS, 3, cls=FixedEval)
     traj.asked = []
     cpts = cpts_of(traj)
     traj.setValueTr((0.5, 12.0, 0))
@@ -255,8 +254,8 @@ def test_dpeval_override_is_honoured():
 
 
 def test_antiderivative_override_and_peval_of_its_result_are_honoured():
-    traj = make_traj(order=2, cls=OwnAnti)
-    traj.asked, traj.answer = [], make_traj(cls=FixedPeval)
+    traj = trajectory(KNOTS, CPTS, 3, order=2, cls=OwnAnti)
+    traj.asked, traj.answer = [], trajectory(KNOTS, CPTS, 3, cls=FixedPeval)
     cpts = cpts_of(traj)
     traj.setValueAm((0.5, 2.0, 0))
     assert np.array_equal(cpts_of(traj), cpts * 0.5)
@@ -274,8 +273,8 @@ def test_table_entries_honour_method_overrides(name, form):
 
     seen = []
     setattr(Own, name, lambda self, p: seen.append(p))
-    entry = vtable_entry(Trajectory1d, ENTRY[name, form], ENTRY_TYPE)
-    traj = make_traj(order=1, cls=Own)
+    entry = method_table.entry(f"{name}_{form}")
+    traj = trajectory(KNOTS, CPTS, 3, order=1, cls=Own)
     arg = as_form(form, (float("nan"), 1.0, 0 if name == "setValueTr" else 3))
     assert entry(traj, arg, 0) == 0 and seen == [arg]
     # With overrides skipped, the built-in runs (and refuses this constraint).
@@ -289,8 +288,8 @@ def test_table_entries_run_the_builtin_without_an_override(name):
     class Plain(Trajectory1d):
         pass
 
-    entry = vtable_entry(Trajectory1d, ENTRY[name, "tuple"], ENTRY_TYPE)
-    traj = make_traj(cls=Plain)
+    entry = method_table.entry(f"{name}_tuple")
+    traj = trajectory(KNOTS, CPTS, 3, cls=Plain)
     # The tuple entry itself sees the point (no detour through the dispatcher).
     refused(traj, lambda: entry(traj, Point1d(0.5, 1.0, 0), 0), TypeError,
             "Argument 'pnt' has incorrect type (expected tuple, got pyorvex.defdatastruct.Point1d)")

@@ -1,4 +1,4 @@
-"""Inputs that broke the module under fuzz/fuzz_objects.py, kept as tests.
+"""Inputs that broke the module under tests/fuzz/fuzz_objects.py, kept as tests.
 
 Several of them let Python code run while the module works on a trajectory (numpy looked up in
 the module's globals, overrides, properties) and give the trajectory new arrays there; the
@@ -8,43 +8,37 @@ the old arrays, which the tests tell apart from the right ones."""
 import numpy as np
 
 import pyorvex.defdatastruct as dds
-from pyorvex.defdatastruct import Trajectory1d
+from support.trajectories import clamped_knots, trajectory
 
 
 def clamped(count, a, b, p=3):
     interior = np.linspace(a, b, count - p + 1)[1:-1]
-    knots = np.concatenate([[a] * (p + 1), interior, [b] * (p + 1)])
-    cpts = np.cos(np.arange(count, dtype=np.float64))
-    return knots.tobytes(), cpts.tobytes(), p, count - 1, 0, True
-
-
-def from_state(state):
-    t = Trajectory1d()
-    t._dset_data(*state)
-    return t
+    return trajectory(clamped_knots(interior, p, a, b), np.cos(np.arange(count, dtype=np.float64)),
+                      p)
 
 
 class NumpyThatReplaces:
-    """Stands in for the module's global np; its empty() first gives `victim` new arrays."""
+    """Stands in for the module's global np; its empty() first gives `victim` the arrays of
+    `source`."""
 
-    def __init__(self, victim, state):
-        self.victim, self.state = victim, state
+    def __init__(self, victim, source):
+        self.victim, self.source = victim, source
 
     def __getattr__(self, name):
         return getattr(np, name)
 
     def empty(self, *args, **kwargs):
-        self.victim._dset_data(*self.state)
+        s = self.source
+        self.victim._dset_data(s._sget_knotvector(), s._sget_cpts(), s.p, s.n, 0, True)
         return np.empty(*args, **kwargs)
 
 
 def test_get_xcpts_reads_the_knots_given_while_it_made_its_result(monkeypatch):
     # Same sizes, so the result array asked for fits either record; the old knots lie in [0, 1],
     # the new ones in [5, 7].
-    t = from_state(clamped(2000, 0.0, 1.0))
-    new_state = clamped(2000, 5.0, 7.0)
-    expected = from_state(new_state).get_xcpts()
-    monkeypatch.setattr(dds, "np", NumpyThatReplaces(t, new_state))
+    t, new = clamped(2000, 0.0, 1.0), clamped(2000, 5.0, 7.0)
+    expected = new.get_xcpts()
+    monkeypatch.setattr(dds, "np", NumpyThatReplaces(t, new))
     got = t.get_xcpts()
     monkeypatch.undo()
     assert np.array_equal(got, expected)
@@ -52,7 +46,7 @@ def test_get_xcpts_reads_the_knots_given_while_it_made_its_result(monkeypatch):
 
 
 def test_get_xcpts_refuses_a_result_that_no_longer_fits(monkeypatch):
-    t = from_state(clamped(50, 0.0, 1.0))
+    t = clamped(50, 0.0, 1.0)
     monkeypatch.setattr(dds, "np", NumpyThatReplaces(t, clamped(80, 0.0, 1.0)))
     try:
         t.get_xcpts()

@@ -9,17 +9,14 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 from pyorvex.defdatastruct import Trajectory1d
-from traj_factory import abscissae, make_traj, random_traj, state
-from vtable_access import c_op
-
-
-def knots_of(t):
-    return np.frombuffer(t._sget_knotvector())
+from support.method_table import entry
+from support.trajectories import abscissae, knots_of, random_traj, state, trajectory
 
 
 def cubic(start, stop, interior=None, order=0, cls=Trajectory1d):
     mid = (start + stop) / 2 if interior is None else interior
-    return make_traj([start] * 4 + [mid] + [stop] * 4, [0.5, 1.0, -1.0, 2.0, 0.25], 3, order, cls)
+    return trajectory([start] * 4 + [mid] + [stop] * 4, [0.5, 1.0, -1.0, 2.0, 0.25], 3, order,
+                      cls=cls)
 
 
 def scaled(knots, k, shift=0.0):
@@ -55,7 +52,7 @@ def test_transforms_move_only_the_knots(domain, call, new_domain, expected):
 def test_hscale_keeps_clamped_start(k):
     # Through the formula, rounding moves the repeated first knots off -3 for these factors:
     # the start would be unclamped and the value there lost.
-    t = make_traj([-3.0] * 4 + [-2.5, 1.0] + [4.0] * 4, [1.5, 2.0, -1.0, 0.5, 0.25, -0.75], 3)
+    t = trajectory([-3.0] * 4 + [-2.5, 1.0] + [4.0] * 4, [1.5, 2.0, -1.0, 0.5, 0.25, -0.75], 3)
     t.hscale(k)
     np.testing.assert_array_equal(knots_of(t)[:4], -3.0)
     assert np.all(np.diff(knots_of(t)) >= 0.0) and t.peval(-3.0) == 1.5
@@ -117,7 +114,7 @@ MERGE = r"^the transform would merge or reverse distinct knots$"
     ],
 )
 def test_transforms_that_would_collapse_or_overflow_knots_change_nothing(knots, call, exc, message):
-    t = make_traj(knots, np.linspace(-1.0, 2.0, len(knots) - 4), 3)
+    t = trajectory(knots, np.linspace(-1.0, 2.0, len(knots) - 4), 3)
     before = state(t)
     if exc is None:
         call(t)
@@ -129,7 +126,7 @@ def test_transforms_that_would_collapse_or_overflow_knots_change_nothing(knots, 
 
 
 def test_degenerate_and_empty_records():
-    t = make_traj([1.0, 1.0], [3.0], 0)
+    t = trajectory([1.0, 1.0], [3.0], 0)
     with pytest.raises(ValueError, match=STRICT):  # before the division
         t.adapt(2, 1)
     with pytest.raises(ZeroDivisionError, match=r"^float division by zero$"):
@@ -149,7 +146,7 @@ def test_start_property_of_subclass_is_used():
     class Offset(Trajectory1d):
         start = property(lambda self: 1.0)
 
-    t = make_traj([0.0, 0.0, 2.0, 2.0], [1.0, 2.0], 1, cls=Offset)
+    t = trajectory([0.0, 0.0, 2.0, 2.0], [1.0, 2.0], 1, cls=Offset)
     t.ashift(5.0)
     np.testing.assert_array_equal(knots_of(t), [4.0, 4.0, 6.0, 6.0])
 
@@ -199,11 +196,11 @@ class Overriding(Trajectory1d):
 def test_c_level_transforms_consult_overrides():
     t = cubic(0.0, 1.0, cls=Overriding)
     before = state(t)
-    assert c_op("rshift")(t, 2, 0) == c_op("ashift")(t, 3.5, 0) == 0
-    assert c_op("hscale")(t, -1.0, 0) == c_op("adapt")(t, 1.0, 0.0, 0) == 0
+    assert entry("rshift")(t, 2, 0) == entry("ashift")(t, 3.5, 0) == 0
+    assert entry("hscale")(t, -1.0, 0) == entry("adapt")(t, 1.0, 0.0, 0) == 0
     assert t.calls == [("rshift", 2.0), ("ashift", 3.5), ("hscale", -1.0), ("adapt", 1.0, 0.0)]
     assert all(type(v) is float for call in t.calls for v in call[1:])
     assert state(t) == before
-    assert c_op("rshift")(t, 2.0, 1) == 0 and (t.start, t.stop) == (2.0, 3.0)  # override skipped
+    assert entry("rshift")(t, 2.0, 1) == 0 and (t.start, t.stop) == (2.0, 3.0)  # override skipped
     with pytest.raises(ValueError, match=STRICT):
-        c_op("adapt")(t, 1.0, 0.0, 1)
+        entry("adapt")(t, 1.0, 0.0, 1)

@@ -8,14 +8,7 @@ import numpy as np
 import pytest
 
 from pyorvex.defdatastruct import Trajectory1d
-
-
-def make(knots, cpts, p, order=0, owner=True):
-    knots = np.ascontiguousarray(knots, dtype=np.float64)
-    cpts = np.ascontiguousarray(cpts, dtype=np.float64)
-    t = Trajectory1d()
-    t._dset_data(knots.tobytes(), cpts.tobytes(), p, cpts.size - 1, order, owner)
-    return t
+from support.trajectories import clamped_knots, trajectory
 
 
 def trajectories():
@@ -23,13 +16,12 @@ def trajectories():
     out = []
     for p, count, a, b in ((3, 40, 0.0, 2.0), (1, 7, -1.0, 1.0), (5, 200, 10.0, 10.5),
                            (0, 4, 0.0, 1.0), (2, 3, 1e-3, 3e-3)):
-        interior = np.sort(rng.uniform(a, b, count - p - 1))
-        knots = np.concatenate([[a] * (p + 1), interior, [b] * (p + 1)])
+        knots = clamped_knots(rng.uniform(a, b, count - p - 1), p, a, b)
         cpts = rng.normal(size=count) * 10.0 ** rng.integers(-3, 4, size=count)
-        out.append(make(knots, cpts, p, order=int(rng.integers(0, 3)),
-                        owner=bool(rng.integers(0, 2))))
+        out.append(trajectory(knots, cpts, p, order=int(rng.integers(0, 3)),
+                              owner=bool(rng.integers(0, 2))))
     # unclamped, with a repeated interior knot
-    out.append(make([-3, -2, -1, 0, 0.5, 0.5, 1, 2, 3, 4], rng.normal(size=6), 3))
+    out.append(trajectory([-3, -2, -1, 0, 0.5, 0.5, 1, 2, 3, 4], rng.normal(size=6), 3))
     return out
 
 

@@ -18,7 +18,6 @@ import pytest
 import pyorvex
 import pyorvex.curvekit as curvekit
 import pyorvex.defdatastruct as dds
-from ext_build import vtable_probe  # noqa: F401  (fixture)
 
 ROOT = Path(__file__).resolve().parents[1]
 

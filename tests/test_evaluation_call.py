@@ -12,7 +12,7 @@ import numpy as np
 import pytest
 
 from pyorvex.defdatastruct import Trajectory1d
-from traj_factory import make_traj
+from support.trajectories import trajectory
 
 KNOTS = [0.0, 0.0, 0.0, 0.0, 0.4, 1.1, 2.0, 2.0, 2.0, 2.0]
 CPTS = [0.5, 1.0, -1.0, 2.0, 0.25, -0.75]
@@ -30,7 +30,7 @@ class GeneralRoute(Trajectory1d):
 
 @pytest.fixture
 def traj():
-    return make_traj(KNOTS, CPTS, 3)
+    return trajectory(KNOTS, CPTS, 3)
 
 
 def outcome(t, x, nu):
@@ -93,8 +93,8 @@ INPUTS = _inputs()
 def test_direct_route_matches_step_by_step_route(name, nu):
     # Same results bit for bit, or the same exception with the same message.
     x = INPUTS[name]
-    expected = outcome(make_traj(KNOTS, CPTS, 3, cls=GeneralRoute), x, nu)
-    assert outcome(make_traj(KNOTS, CPTS, 3), x, nu) == expected
+    expected = outcome(trajectory(KNOTS, CPTS, 3, cls=GeneralRoute), x, nu)
+    assert outcome(trajectory(KNOTS, CPTS, 3), x, nu) == expected
 
 
 @pytest.mark.parametrize("nu", [0, 1, 3])
@@ -234,7 +234,7 @@ class Recording(Trajectory1d):
 
 
 def test_call_uses_python_overrides():
-    t = make_traj(KNOTS, CPTS, 3, cls=Recording)
+    t = trajectory(KNOTS, CPTS, 3, cls=Recording)
     assert t(0.5) == 100.5 and t(0.5, 2) == 202.0
     # The overrides see the sorted copy; the results come back in input order.
     np.testing.assert_array_equal(t([0.3, 0.1]), [3.0, 1.0])
@@ -261,8 +261,8 @@ def test_override_may_keep_the_array_it_was_given(nu):
             kept.append(xp)
             Trajectory1d.dceval(self, xp, nu)
 
-    t = make_traj(KNOTS, CPTS, 3, cls=Keeping)
-    np.testing.assert_array_equal(t([0.3, 0.1], nu), make_traj(KNOTS, CPTS, 3)([0.3, 0.1], nu))
+    t = trajectory(KNOTS, CPTS, 3, cls=Keeping)
+    np.testing.assert_array_equal(t([0.3, 0.1], nu), trajectory(KNOTS, CPTS, 3)([0.3, 0.1], nu))
     fresh = [np.full(2, 7.0) for _ in range(8)]
     kept[0][0] = kept[0][1] = 99.0
     assert all((a == 7.0).all() for a in fresh) and list(kept[0]) == [99.0, 99.0]
@@ -272,7 +272,7 @@ def test_instance_attribute_and_partial_overrides():
     class Sub(Trajectory1d):
         pass
 
-    t, plain = make_traj(KNOTS, CPTS, 3, cls=Sub), make_traj(KNOTS, CPTS, 3)
+    t, plain = trajectory(KNOTS, CPTS, 3, cls=Sub), trajectory(KNOTS, CPTS, 3)
     t.peval = lambda x: -1.5
     assert t(0.3) == -1.5
     # Arrays still go to the built-in ceval, and the result is a plain array.

@@ -13,8 +13,8 @@ import pytest
 
 import pyorvex.defdatastruct as dds
 from pyorvex.defdatastruct import Trajectory1d
-from ext_build import vtable_probe  # noqa: F401  (fixture)
-from records import arrays, cubic, f64, make_trajectory
+from support import oracle
+from support.trajectories import arrays, cubic, f64, trajectory
 
 
 class Sub(Trajectory1d):
@@ -88,12 +88,10 @@ def test_views_of_an_empty_trajectory_are_none():
 def test_view_writes_are_what_the_trajectory_evaluates():
     if not hasattr(Trajectory1d, "peval"):
         pytest.skip("point evaluation is not part of this build")
-    interpolate = pytest.importorskip("scipy.interpolate")
     t = cubic()
     view = t.get_cpts_asarray()
     view[2] = 10.0
-    knots, cpts = arrays(t)
-    spline = interpolate.BSpline(knots, cpts, 3)
+    spline = oracle.of(t)
     for x in [0.3, 0.9, 1.2]:
         assert t.peval(x) == pytest.approx(float(spline(x)), rel=1e-12, abs=1e-12)
     del view
@@ -142,7 +140,7 @@ def test_arrays_are_not_replaced_under_live_views(holder, how):
     before = snapshot(t)
     held = VIEW_HOLDERS[holder](t)
     copy_before = np.array(held)
-    state = make_trajectory([0, 0, 1, 1], [4, 5], 1).__getstate__()
+    state = trajectory([0, 0, 1, 1], [4, 5], 1).__getstate__()
     with pytest.raises(BufferError) as err:
         if how == "_dset_data":
             t._dset_data(*state)
@@ -155,7 +153,7 @@ def test_arrays_are_not_replaced_under_live_views(holder, how):
     del held
     gc.collect()
     getattr(t, how)(*([state] if how == "__setstate__" else state))
-    assert t == make_trajectory([0, 0, 1, 1], [4, 5], 1)
+    assert t == trajectory([0, 0, 1, 1], [4, 5], 1)
 
 
 # --- abscissae of the control points ---------------------------------------------------------------
@@ -174,7 +172,7 @@ def greville(knots, p, n):
 def test_xcpts_are_the_greville_abscissae(knots, p):
     knots = f64(knots)
     n = len(knots) - p - 2
-    t = make_trajectory(knots, np.linspace(-1, 1, n + 1), p)
+    t = trajectory(knots, np.linspace(-1, 1, n + 1), p)
     x = t.get_xcpts()
     assert type(x) is np.ndarray and x.dtype == np.float64 and x.shape == (n + 1,)
     assert x.flags.owndata and not np.shares_memory(x, t.get_knotvector_asarray())
@@ -184,7 +182,7 @@ def test_xcpts_are_the_greville_abscissae(knots, p):
 
 def test_xcpts_of_degree_zero_lie_in_their_spans():
     knots = f64([0, 1, 2, 4, 4.5])
-    x = make_trajectory(knots, [5, 6, 7, 8], 0).get_xcpts()
+    x = trajectory(knots, [5, 6, 7, 8], 0).get_xcpts()
     assert x.shape == (4,)
     assert np.all((knots[:-1] <= x) & (x <= knots[1:]))
 
@@ -274,7 +272,7 @@ def test_setstate_restores_an_equal_trajectory(as_list, owner):
 
 def test_setstate_replaces_existing_arrays():
     t = cubic()
-    t.__setstate__(make_trajectory([0, 1], [2.5], 0, order=1).__getstate__())
+    t.__setstate__(trajectory([0, 1], [2.5], 0, order=1).__getstate__())
     assert (t.p, t.n, t.order, t.start, t.stop) == (0, 0, 1, 0.0, 1.0)
     assert arrays(t)[1].tolist() == [2.5]
 
@@ -293,7 +291,7 @@ def test_setstate_refuses_what_is_not_a_sequence():
 @pytest.mark.parametrize("make", [
     lambda: cubic(order=2),
     lambda: cubic(owner=False),
-    lambda: make_trajectory([-1e-05, 3.0], [np.pi], 0),
+    lambda: trajectory([-1e-05, 3.0], [np.pi], 0),
     lambda: cubic(cls=Sub),
 ])
 def test_pickle_round_trip(protocol, make):
@@ -485,7 +483,7 @@ def traced_growth(action, repeat=25):
 
 
 BIG_N = 20000        # 25 repetitions of a leak of both arrays would be 8 MB
-BIG = make_trajectory(np.r_[[0.0] * 3, np.linspace(0, 1, BIG_N - 1)[1:-1], [1.0] * 3],
+BIG = trajectory(np.r_[[0.0] * 3, np.linspace(0, 1, BIG_N - 1)[1:-1], [1.0] * 3],
                       np.linspace(-1, 1, BIG_N), 2)
 BIG_STATE = BIG.__getstate__()
 BIG_FREE_STATE = BIG_STATE[:5] + (False,)

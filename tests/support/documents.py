@@ -1,36 +1,8 @@
-"""Trajectories and documents for the XML tests."""
+"""XML documents for the persistence tests: writing them by hand and reading them back."""
 import os
 
 import numpy as np
 from lxml import etree
-
-from pyorvex.defdatastruct import Trajectory1d
-
-
-def trajectory(knots, cpts, p, order=0, owner=True, cls=Trajectory1d):
-    """A trajectory of class cls over copies of the two arrays (n taken from cpts)."""
-    knots = np.ascontiguousarray(knots, dtype=np.float64)
-    cpts = np.ascontiguousarray(cpts, dtype=np.float64)
-    t = cls()
-    t._dset_data(knots.tobytes(), cpts.tobytes(), p, cpts.size - 1, order, owner)
-    return t
-
-
-def clamped(n_cpts, p=3, seed=0, order=0, owner=True, cls=Trajectory1d):
-    """A clamped trajectory on [0, 10] with random control points of varied magnitude."""
-    rng = np.random.default_rng(seed)
-    inner = np.sort(rng.uniform(0.0, 10.0, n_cpts - p - 1))
-    knots = np.concatenate([np.zeros(p + 1), inner, np.full(p + 1, 10.0)])
-    cpts = rng.normal(size=n_cpts) * 10.0 ** rng.integers(-6, 6, n_cpts)
-    return trajectory(knots, cpts, p, order, owner, cls)
-
-
-def knots_of(t):
-    return np.array(t.get_knotvector_asarray())
-
-
-def cpts_of(t):
-    return np.array(t.get_cpts_asarray())
 
 
 def same_bits(a, b):

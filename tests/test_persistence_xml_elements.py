@@ -1,5 +1,4 @@
 """The element forms of points and trajectories in the document, and their loaders."""
-import ctypes
 import tracemalloc
 
 import numpy as np
@@ -7,8 +6,10 @@ import pytest
 
 from pyorvex.defdatastruct import Point1d, PyORVEXObject, Trajectory1d
 
-from xml_factory import (clamped, cpts_of, elements, entries, file_bytes, knots_of, same_bits,
-                         trajectory, trajectory_element, write_document)
+from support import method_table
+from support.documents import (elements, entries, file_bytes, same_bits, trajectory_element,
+                               write_document)
+from support.trajectories import cpts_of, knots_of, trajectory, varied
 
 
 class MyTraj(Trajectory1d):
@@ -27,7 +28,7 @@ def loaded(path, ID="a"):
 
 def test_trajectory_element_form(tmp_path):
     path = tmp_path / "t.pyorvex"
-    t = clamped(7, p=3, seed=1, order=2)
+    t = varied(7, p=3, seed=1, order=2)
     t.savexml(str(path), "a")
     (el,) = elements(path)
     assert el.tag == "Trajectory1d" and el.text.strip() == ""
@@ -59,7 +60,7 @@ def test_knot_texts_and_bit_exact_round_trip(tmp_path):
                                                           (False, "False", "True")])
 def test_owner_flag(tmp_path, saved, written, loaded_owner):
     path = tmp_path / "o.pyorvex"
-    clamped(5, p=2, owner=saved).savexml(str(path), "a")
+    varied(5, p=2, owner=saved).savexml(str(path), "a")
     assert elements(path)[0].get("owner") == written
     # Any non-empty text is true, "False" included.
     assert loaded(path)._getAttrib()["owner"] == loaded_owner
@@ -87,8 +88,8 @@ def test_empty_or_missing_owner_loads_non_owning_yet_frees_its_buffers(tmp_path,
 
 def test_update_rewrites_the_element_in_place(tmp_path):
     path = tmp_path / "u.pyorvex"
-    clamped(5, p=2, seed=1).savexml(str(path), "a")
-    clamped(4, p=1, seed=2).savexml(str(path), "b")
+    varied(5, p=2, seed=1).savexml(str(path), "a")
+    varied(4, p=1, seed=2).savexml(str(path), "b")
     tree_text = file_bytes(path).decode().replace('<Trajectory1d ID="a"',
                                                   '<Trajectory1d mine="yes" ID="a"')
     path.write_text(tree_text)
@@ -100,13 +101,13 @@ def test_update_rewrites_the_element_in_place(tmp_path):
                                           ("stop", "4.0")]
     assert first[0].text == "5.0 6.0 7.0 8.0 9.0"
     assert first[1].text == "-1.0 -1.0 -1.0 -1.0 0.25 4.0 4.0 4.0 4.0"
-    assert second.get("ID") == "b" and loaded(path, "b") == clamped(4, p=1, seed=2)
+    assert second.get("ID") == "b" and loaded(path, "b") == varied(4, p=1, seed=2)
     assert loaded(path) == changed
 
 
 def test_subclass_element_is_not_found_by_the_loader(tmp_path):
     path = tmp_path / "s.pyorvex"
-    clamped(5, cls=MyTraj).savexml(str(path), "a")
+    varied(5, cls=MyTraj).savexml(str(path), "a")
     assert elements(path)[0].tag == "MyTraj"
     with pytest.raises(ValueError) as err:
         loaded(path)
@@ -140,7 +141,7 @@ def test_trajectory_loader_is_static_and_checks_arguments(tmp_path):
     assert isinstance(Trajectory1d.__dict__["loadxml"], staticmethod)
     path = tmp_path / "a.pyorvex"
     write_document(path, trajectory_element())
-    assert list(cpts_of(clamped(5).loadxml(fname=str(path), ID="a"))) == [1.0]
+    assert list(cpts_of(varied(5).loadxml(fname=str(path), ID="a"))) == [1.0]
 
 
 LOADXML_ARGUMENT_ERRORS = [
@@ -273,12 +274,12 @@ def test_point_update_changes_only_the_attributes(tmp_path):
 def test_point_and_trajectory_share_an_id(tmp_path):
     path = tmp_path / "s.pyorvex"
     Point1d(1.0, 2.0, 0).savexml(str(path), "same")
-    clamped(5).savexml(str(path), "same")
+    varied(5).savexml(str(path), "same")
     Point1d(3.0, 4.0, 1).savexml(str(path), "same")
     assert [(e.tag, e.get("ID")) for e in elements(path)] == [("Point1d", "same"),
                                                               ("Trajectory1d", "same")]
     assert Point1d.loadxml(str(path), "same").t == 3.0
-    assert loaded(path, "same") == clamped(5)
+    assert loaded(path, "same") == varied(5)
 
 
 def test_point_subclass_none_id_and_duplicates(tmp_path):
@@ -332,7 +333,7 @@ def attrib_override(base, result):
 
 
 def make(cls):
-    return cls(1.0, 2.0, 0) if issubclass(cls, Point1d) else clamped(5, cls=cls)
+    return cls(1.0, 2.0, 0) if issubclass(cls, Point1d) else varied(5, cls=cls)
 
 
 @pytest.mark.parametrize("base", [Trajectory1d, Point1d])
@@ -366,30 +367,18 @@ def test_getattrib_override_errors(tmp_path, base, result, new_error, update_err
 
 # --- C-level entries, called as a native module would --------------------------------------------
 
-def table_entry(cls, index, restype, *argtypes):
-    get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
-    get_pointer.restype = ctypes.c_void_p
-    get_pointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
-    table = (ctypes.c_void_p * (index + 1)).from_address(
-        get_pointer(cls.__dict__["__pyx_vtable__"], None))
-    return ctypes.PYFUNCTYPE(restype, *argtypes)(table[index])
-
-
-LOADER = (ctypes.py_object, ctypes.py_object, ctypes.py_object)
-
-
-@pytest.mark.parametrize("cls, own_entry", [(Trajectory1d, 7), (Point1d, 5)])
-def test_c_level_loaders(tmp_path, cls, own_entry):
+@pytest.mark.parametrize("cls", [Trajectory1d, Point1d])
+def test_c_level_loaders(tmp_path, cls):
     path = str(tmp_path / "c.pyorvex")
-    obj = clamped(5) if cls is Trajectory1d else Point1d(1.0, 2.0, 3)
+    obj = varied(5) if cls is Trajectory1d else Point1d(1.0, 2.0, 3)
     obj.savexml(path, "a")
-    for entry in (0, own_entry):
-        load = table_entry(cls, entry, *LOADER)
+    for name in ("base.c_loadxml", "c_loadxml"):
+        load = method_table.entry(name, cls)
         back = load(path, "a")
         assert type(back) is cls and back == obj
         with pytest.raises(ValueError, match="^no match for ID: b$"):
             load(path, "b")
-    assert table_entry(PyORVEXObject, 0, *LOADER)(path, "a") is None
+    assert method_table.entry("c_loadxml", PyORVEXObject)(path, "a") is None
 
 
 class OwnSave(Trajectory1d):
@@ -400,10 +389,9 @@ class OwnSave(Trajectory1d):
 
 
 def test_c_level_savexml_reaches_an_override_unless_told_not_to(tmp_path):
-    save = table_entry(Trajectory1d, 4, ctypes.c_int, ctypes.py_object, ctypes.py_object,
-                       ctypes.py_object, ctypes.c_int)
+    save = method_table.entry("base.savexml")
     path = str(tmp_path / "o.pyorvex")
-    obj = clamped(5, cls=OwnSave)
+    obj = varied(5, cls=OwnSave)
     assert save(obj, path, "a", 0) == 0
     assert OwnSave.calls == [(path, "a")] and entries(tmp_path) == []
     assert save(obj, path, "a", 1) == 0

@@ -8,7 +8,8 @@ from lxml import etree
 
 from pyorvex.defdatastruct import Trajectory1d
 
-from xml_factory import cpts_of, same_bits, trajectory, trajectory_element, write_document
+from support.documents import same_bits, trajectory_element, write_document
+from support.trajectories import cpts_of, trajectory
 
 
 def saved_cpts_text(tmp_path, values):

@@ -1,7 +1,5 @@
-"""Test-only native extensions (tests/ext/*.c), compiled against the installed pyorvex headers.
-
-A test module that needs one imports its fixture, e.g. ``from ext_build import vtable_probe``.
-"""
+"""Test-only native extensions (tests/support/*.c), compiled against the installed pyorvex
+headers. Their fixtures are registered in conftest.py."""
 import importlib.util
 import shlex
 import shutil
@@ -11,11 +9,11 @@ from pathlib import Path
 
 import pytest
 
-EXT_DIR = Path(__file__).parent / "ext"
+EXT_DIR = Path(__file__).parent
 
 
 def build_extension(name, out_dir):
-    """Compiles tests/ext/<name>.c into an extension module in out_dir and imports it."""
+    """Compiles tests/support/<name>.c into an extension module in out_dir and imports it."""
     cc = shlex.split(sysconfig.get_config_var("CC") or "cc")
     if not cc or shutil.which(cc[0]) is None:
         pytest.skip(f"no C compiler ({cc[0] if cc else 'CC unset'}) to build {name}")

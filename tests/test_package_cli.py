@@ -12,7 +12,8 @@ import pyorvex
 from pyorvex import make_trajectory
 from pyorvex.defdatastruct import Point1d, Trajectory1d
 
-from child_env import child_env
+from support.child_env import child_env
+from support.trajectories import arrays, trajectory
 
 
 def run(*args, cwd=None, block_matplotlib=None):
@@ -167,8 +168,7 @@ def test_plot_draws_elements_saved_from_a_subclass(tmp_path):
 
     path = tmp_path / "sub.pyorvex"
     move = OBJECTS["cubic"]
-    sub = Profile()
-    sub._dset_data(move._sget_knotvector(), move._sget_cpts(), move.p, move.n, 0, True)
+    sub = trajectory(*arrays(move), move.p, cls=Profile)
     sub.savexml(str(path), "it's")  # an ID the loader's own lookup could not take
     Point1d(0.5, 1.0, 0).savexml(str(path), "p")
     show = run("show", path)

@@ -15,12 +15,13 @@ from lxml import etree
 import pyorvex
 from pyorvex.defdatastruct import CorruptedFileError, PyORVEXObject, Trajectory1d
 
-from xml_factory import (clamped, cpts_of, elements, entries, file_bytes, knots_of, read_tree,
-                         same_bits, trajectory, trajectory_element, write_document)
+from support.documents import (elements, entries, file_bytes, read_tree, same_bits,
+                               trajectory_element, write_document)
+from support.trajectories import cpts_of, knots_of, trajectory, varied
 
 
 def small(seed=0, **kw):
-    return clamped(6, p=2, seed=seed, **kw)
+    return varied(6, p=2, seed=seed, **kw)
 
 
 class MyTraj(Trajectory1d):
@@ -91,7 +92,7 @@ def test_second_id_is_appended_and_first_is_updated_in_place(tmp_path, monkeypat
     tree.getroot()[0].set("note", "kept")
     tree.write(path, xml_declaration=True, encoding="utf-8", pretty_print=True)
     monkeypatch.setattr(pyorvex, "__version__", "other")
-    changed = clamped(9, p=3, seed=3, order=2, owner=False)
+    changed = varied(9, p=3, seed=3, order=2, owner=False)
     changed.savexml(path, "one")
     els = elements(path)
     assert [e.get("ID") for e in els] == ["one", "two"]
@@ -313,7 +314,7 @@ def test_builtin_element_operations_work_on_any_tree():
     el = root[0]
     assert el.find("cpts").text == " ".join(map(repr, cpts_of(t).tolist()))
     assert el.find("knots").text == " ".join(map(repr, knots_of(t).tolist()))
-    other = clamped(7, p=3, seed=9, order=1)
+    other = varied(7, p=3, seed=9, order=1)
     other._updatePyORVEXObject(root.getroottree(), el, "a")
     assert el.get("n") == "6" and el.get("order") == "1"
     assert el.find("knots").text == " ".join(map(repr, knots_of(other).tolist()))
@@ -397,11 +398,11 @@ def test_full_disk_leaves_the_old_document(tmp_path):
     code = """
         import errno, resource, signal, sys
         sys.path.insert(0, sys.argv[2])
-        from xml_factory import clamped
+        from support.trajectories import varied
         signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
         resource.setrlimit(resource.RLIMIT_FSIZE, (100_000, 100_000))
         try:
-            clamped(50_000).savexml(sys.argv[1], "big")
+            varied(50_000).savexml(sys.argv[1], "big")
         except OSError as e:
             print(errno.errorcode[e.errno], e.filename)
     """
@@ -414,10 +415,10 @@ def test_full_disk_leaves_the_old_document(tmp_path):
 SAVER = """
     import os, sys
     sys.path.insert(0, sys.argv[3])
-    from xml_factory import clamped
+    from support.trajectories import varied
     path, who = sys.argv[1], sys.argv[2]
     for i in range(int(sys.argv[4])):
-        clamped(int(sys.argv[5]), seed=i).savexml(path, f"{who}-{i}")
+        varied(int(sys.argv[5]), seed=i).savexml(path, f"{who}-{i}")
 """
 
 
@@ -440,7 +441,7 @@ def test_killed_saver_never_leaves_a_torn_document(tmp_path):
 
     path = tmp_path / "k.pyorvex"
     here = os.path.dirname(__file__)
-    clamped(20_000, seed=0).savexml(str(path), "w-0")
+    varied(20_000, seed=0).savexml(str(path), "w-0")
     rng = random.Random(1)
     saved = {"w-0"}
     for round_ in range(25):
@@ -453,9 +454,9 @@ def test_killed_saver_never_leaves_a_torn_document(tmp_path):
         assert len(ids) == len(set(ids)) and saved <= set(ids)
         for ID in ids:  # every element is complete
             t = Trajectory1d.loadxml(str(path), ID)
-            assert same_bits(cpts_of(t), cpts_of(clamped(20_000, seed=int(ID[2:]))))
+            assert same_bits(cpts_of(t), cpts_of(varied(20_000, seed=int(ID[2:]))))
         saved = set(ids)
-    clamped(10, seed=0).savexml(str(path), "last")
+    varied(10, seed=0).savexml(str(path), "last")
     assert entries(tmp_path) == ["k.pyorvex"]
 
 
@@ -509,7 +510,7 @@ def test_entities_are_never_resolved(tmp_path):
 @pytest.mark.slow
 def test_large_document_round_trips(tmp_path):
     path = str(tmp_path / "big.pyorvex")
-    big = clamped(600_000, seed=4)
+    big = varied(600_000, seed=4)
     big.savexml(path, "big")
     small().savexml(path, "small")  # an update parses the large document too
     back = Trajectory1d.loadxml(path, "big")

@@ -17,7 +17,7 @@ a SystemError (an error set without being reported, or a result returned with an
 a hang, or a failed call that changed its operands is a finding: the harness lets it escape
 and libFuzzer stops with the input that caused it.
 
-    python fuzz/fuzz_objects.py [libFuzzer options] [corpus dirs]
+    python tests/fuzz/fuzz_objects.py [libFuzzer options] [corpus dirs]
 
 Families whose methods the module does not have yet are skipped.
 """

@@ -5,11 +5,11 @@ import re
 
 import numpy as np
 import pytest
-import scipy.interpolate as si
 
 from pyorvex.defdatastruct import Trajectory1d
-from traj_factory import abscissae, make_traj, random_traj, state
-from vtable_access import c_op, dview, opt_nu
+from support import oracle
+from support.method_table import dview, entry, opt_nu
+from support.trajectories import abscissae, random_traj, state, trajectory
 
 KNOTS = [0.0, 0.0, 0.0, 0.0, 0.5, 1.0, 1.0, 1.0, 1.0]
 CPTS = [0.0, 1.0, -1.0, 2.0, 0.5]
@@ -17,7 +17,7 @@ CPTS = [0.0, 1.0, -1.0, 2.0, 0.5]
 
 @pytest.fixture
 def traj():
-    return make_traj(KNOTS, CPTS, 3)
+    return trajectory(KNOTS, CPTS, 3)
 
 
 def exact(message):
@@ -27,13 +27,14 @@ def exact(message):
 @pytest.mark.parametrize("method", ["peval", "dpeval"])
 @pytest.mark.parametrize("x", [math.nextafter(0.0, -1.0), math.nextafter(1.0, 2.0), 5, -math.inf, 1e-05])
 def test_point_outside_domain(method, x):
-    t = make_traj([0.5, 0.5, 1.0, 1.0], [1.0, 2.0], 1) if x == 1e-05 else make_traj(KNOTS, CPTS, 3)
+    t = (trajectory([0.5, 0.5, 1.0, 1.0], [1.0, 2.0], 1) if x == 1e-05
+         else trajectory(KNOTS, CPTS, 3))
     with pytest.raises(ValueError, match=exact(f"'x' out of domain: {float(x)!r}")):
         getattr(t, method)(x, -1) if method == "dpeval" else t.peval(x)  # domain before nu
 
 
 def test_point_ends_nan_and_orders(traj):
-    ref = si.BSpline(np.array(KNOTS), np.array(CPTS), 3)
+    ref = oracle.spline(KNOTS, CPTS, 3)
     for x in (0.0, 1.0):
         assert traj.peval(x) == pytest.approx(ref(x), abs=1e-12)
         assert traj.dpeval(x) == pytest.approx(ref(x, 1), rel=1e-12)
@@ -149,7 +150,7 @@ def test_array_forms_work_in_place(traj):
         assert (traj.dceval(xp) if nu is None else traj.dceval(xp=xp, nu=nu)) is None
         expected = [traj.dpeval(x, 1 if nu is None else nu) for x in xs]
         np.testing.assert_allclose(xp, expected, rtol=1e-11, atol=1e-11)
-    assert state(traj) == state(make_traj(KNOTS, CPTS, 3))
+    assert state(traj) == state(trajectory(KNOTS, CPTS, 3))
 
 
 @pytest.mark.parametrize("nu", [None, 1])
@@ -157,7 +158,7 @@ def test_array_forms_work_in_place(traj):
 def test_array_sharing_the_record_reads_the_old_record(view, nu):
     # Strictly increasing and inside the domain, and longer than a block of evaluation.
     knots, cpts = np.arange(10_000.0), np.linspace(1.5, 9000.0, 9997)
-    t, reference = make_traj(knots, cpts, 2), make_traj(knots, cpts, 2)
+    t, reference = trajectory(knots, cpts, 2), trajectory(knots, cpts, 2)
     xp = getattr(t, view)()
     expected = xp.copy()
     evaluate = (lambda u, a: u.ceval(a)) if nu is None else (lambda u, a: u.dceval(a, nu))
@@ -171,7 +172,7 @@ def test_array_sharing_the_record_reads_the_old_record(view, nu):
 def test_values_and_derivatives_match_reference(p, seed):
     rng = np.random.default_rng(1000 * p + seed)
     t, knots, cpts = random_traj(rng, p, start=-1.5, stop=2.0, repeat=seed == 2)
-    ref = si.BSpline(knots, cpts, p)
+    ref = oracle.spline(knots, cpts, p)
     xs = abscissae(rng, knots)
     for nu in range(p + 2):
         expected = ref(xs, nu)
@@ -207,22 +208,22 @@ class Overriding(Trajectory1d):
 
 
 def test_c_level_operations_consult_overrides():
-    t = make_traj(KNOTS, CPTS, 3, cls=Overriding)
-    assert c_op("peval")(t, 0.5, 0) == 42.0
-    assert c_op("peval")(t, 0.5, 1) == Trajectory1d.peval(t, 0.5)  # skipped
+    t = trajectory(KNOTS, CPTS, 3, cls=Overriding)
+    assert entry("peval")(t, 0.5, 0) == 42.0
+    assert entry("peval")(t, 0.5, 1) == Trajectory1d.peval(t, 0.5)  # skipped
     with pytest.raises(TypeError):
-        c_op("peval")(t, 0.95, 0)
-    assert c_op("dpeval")(t, 0.5, 0, opt_nu()) == c_op("dpeval")(t, 0.5, 0, opt_nu(3)) == -7.0
+        entry("peval")(t, 0.95, 0)
+    assert entry("dpeval")(t, 0.5, 0, opt_nu()) == entry("dpeval")(t, 0.5, 0, opt_nu(3)) == -7.0
     xp = np.array([0.25, 0.5])
-    assert c_op("ceval")(t, dview(xp), 0) == 0
+    assert entry("ceval")(t, dview(xp), 0) == 0
     np.testing.assert_array_equal(xp, [0.5, 0.5])  # written through the memoryview
     with pytest.raises(KeyError, match="2"):
-        c_op("dceval")(t, dview(xp), 0, opt_nu(2))
+        entry("dceval")(t, dview(xp), 0, opt_nu(2))
     assert t.calls == [("peval", 0.5), ("peval", 0.95), ("dpeval", 0.5, 1), ("dpeval", 0.5, 3),
                        ("ceval", memoryview, "d")]
-    plain = make_traj(KNOTS, CPTS, 3)
+    plain = trajectory(KNOTS, CPTS, 3)
     with pytest.raises(ValueError, match=exact("'x' out of domain: 3.0")):
-        c_op("peval")(plain, 3.0, 0)
+        entry("peval")(plain, 3.0, 0)
 
 
 DOCS = {
