@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "scan.hpp"
 #include "trajectory/trajectory.hpp"
 
 namespace pyorvex::dds::evaluation {
@@ -68,13 +69,10 @@ PyObject *py_ceval(PyObject *self, PyObject *xp);
 PyObject *py_dceval(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
 extern const char peval_doc[], dpeval_doc[], ceval_doc[], dceval_doc[];
 
-// Fails at the first i with a[i-1] >= a[i]; NaN never fails a comparison. A sorted array costs
-// one streaming pass.
-bool strictly_increasing(const double *a, Py_ssize_t m);
-
-// True when some pair a[j-1], a[j] with j in [from, end) is not in increasing order or holds a
-// NaN (both make the comparison a[j-1] < a[j] false).
-bool order_suspect(const double *a, Py_ssize_t from, Py_ssize_t end);
+// The scans of the abscissae before evaluation (the kernel's, inline in the loops here):
+// strictly_increasing(a, m) and order_suspect(a, from, end).
+using kernel::order_suspect;
+using kernel::strictly_increasing;
 
 // The checks of ceval (derivative false) or dceval (derivative true, order nu) after the record's
 // views, then the kernel. Overwrites xp with the results; 0, or -1 with an exception set.
@@ -82,8 +80,8 @@ int evaluate_array(Traj *self, pyorvex_dview xp, bool derivative, int nu);
 
 // --- order.cpp ---------------------------------------------------------------------
 // The permutation that sorts xs ascending with every NaN last: sorted[i] = xs[order[i]], bit for
-// bit. Ties keep no particular order. Needs m values in each of xs, sorted and order; returns
-// false with MemoryError set when its scratch cannot be allocated.
+// bit (the kernel's sort_positions). Ties keep no particular order. Needs m values in each of xs,
+// sorted and order; returns false with MemoryError set when its scratch cannot be allocated.
 bool sort_positions(const double *xs, Py_ssize_t m, double *sorted, Py_ssize_t *order);
 
 // --- copying.cpp -------------------------------------------------------------------

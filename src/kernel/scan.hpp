@@ -4,18 +4,17 @@
 // They are streaming passes over what can be millions of points, so they are vectorised by hand:
 // the compiler keeps floating-point comparisons scalar to preserve their exception flags. SSE2 is
 // part of every x86-64; AVX2 is used when the processor has it. Elsewhere plain loops do the same.
+// Header only: the module calls these per block, in its own hot loops.
+#pragma once
+
 #include <algorithm>
+#include <cstddef>
 
-#include "evaluation.hpp"
+#include "cpu_features.hpp"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define PYORVEX_SCAN_X86 1
-#include <immintrin.h>
-#endif
+namespace pyorvex::kernel {
 
-namespace pyorvex::dds::evaluation {
-
-namespace {
+namespace scan_detail {
 
 // Which comparison of a neighbouring pair (a[j-1], a[j]) marks it.
 enum class Mark {
@@ -23,8 +22,9 @@ enum class Mark {
     Suspect,        // !(a[j-1] < a[j]): true when either is NaN
 };
 
+// Each mark_* returns non-zero when some pair with j in [j, end) is marked; j >= 1.
 template <Mark M>
-int mark_scalar(const double *a, Py_ssize_t j, Py_ssize_t end) {
+int mark_scalar(const double *a, std::ptrdiff_t j, std::ptrdiff_t end) {
     int marked = 0;
     for (; j < end; ++j) {
         if constexpr (M == Mark::NotIncreasing)
@@ -35,10 +35,10 @@ int mark_scalar(const double *a, Py_ssize_t j, Py_ssize_t end) {
     return marked;
 }
 
-#if PYORVEX_SCAN_X86
+#if PYORVEX_KERNEL_X86
 
 template <Mark M>
-int mark_sse2(const double *a, Py_ssize_t j, Py_ssize_t end) {
+int mark_sse2(const double *a, std::ptrdiff_t j, std::ptrdiff_t end) {
     __m128d acc0 = _mm_setzero_pd(), acc1 = _mm_setzero_pd();
     for (; j + 4 <= end; j += 4) {
         const __m128d p0 = _mm_loadu_pd(a + j - 1), c0 = _mm_loadu_pd(a + j);
@@ -55,7 +55,8 @@ int mark_sse2(const double *a, Py_ssize_t j, Py_ssize_t end) {
 }
 
 template <Mark M>
-__attribute__((target("avx2"))) int mark_avx2(const double *a, Py_ssize_t j, Py_ssize_t end) {
+__attribute__((target("avx2"))) int mark_avx2(const double *a, std::ptrdiff_t j,
+                                              std::ptrdiff_t end) {
     constexpr int predicate = M == Mark::NotIncreasing ? _CMP_GE_OQ : _CMP_NLT_UQ;
     __m256d acc0 = _mm256_setzero_pd(), acc1 = _mm256_setzero_pd();
     for (; j + 8 <= end; j += 8) {
@@ -67,37 +68,38 @@ __attribute__((target("avx2"))) int mark_avx2(const double *a, Py_ssize_t j, Py_
     return _mm256_movemask_pd(_mm256_or_pd(acc0, acc1)) | mark_scalar<M>(a, j, end);
 }
 
-bool has_avx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
-
 template <Mark M>
-int mark(const double *a, Py_ssize_t j, Py_ssize_t end) {
+int mark(const double *a, std::ptrdiff_t j, std::ptrdiff_t end) {
     return has_avx2() ? mark_avx2<M>(a, j, end) : mark_sse2<M>(a, j, end);
 }
 
 #else
 
 template <Mark M>
-int mark(const double *a, Py_ssize_t j, Py_ssize_t end) {
+int mark(const double *a, std::ptrdiff_t j, std::ptrdiff_t end) {
     return mark_scalar<M>(a, j, end);
 }
 
 #endif
 
-}  // namespace
+}  // namespace scan_detail
 
-bool strictly_increasing(const double *a, Py_ssize_t m) {
+// Fails at the first i with a[i-1] >= a[i]; NaN never fails a comparison. A sorted array costs
+// one streaming pass.
+inline bool strictly_increasing(const double *a, std::ptrdiff_t m) {
     // Blocks bound the work done past a break.
-    constexpr Py_ssize_t block = 1024;
-    for (Py_ssize_t i = 1; i < m; i += block)
-        if (mark<Mark::NotIncreasing>(a, i, std::min(m, i + block))) return false;
+    constexpr std::ptrdiff_t block = 1024;
+    for (std::ptrdiff_t i = 1; i < m; i += block)
+        if (scan_detail::mark<scan_detail::Mark::NotIncreasing>(a, i, std::min(m, i + block)))
+            return false;
     return true;
 }
 
-bool order_suspect(const double *a, Py_ssize_t from, Py_ssize_t end) {
-    return mark<Mark::Suspect>(a, std::max<Py_ssize_t>(from, 1), end) != 0;
+// True when some pair a[j-1], a[j] with j in [from, end) is not in increasing order or holds a
+// NaN (both make the comparison a[j-1] < a[j] false).
+inline bool order_suspect(const double *a, std::ptrdiff_t from, std::ptrdiff_t end) {
+    return scan_detail::mark<scan_detail::Mark::Suspect>(a, std::max<std::ptrdiff_t>(from, 1),
+                                                         end) != 0;
 }
 
-}  // namespace pyorvex::dds::evaluation
+}  // namespace pyorvex::kernel
