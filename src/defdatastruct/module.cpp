@@ -93,11 +93,9 @@ int ready_type(PyObject *module, PyTypeObject *type, const char *name, void *vta
     if (!capsule || PyDict_SetItemString(type->tp_dict, "__pyx_vtable__", capsule.get()) < 0)
         return -1;
     PyType_Modified(type);
-    Py_INCREF(type);
-    if (PyModule_AddObject(module, name, reinterpret_cast<PyObject *>(type)) < 0) {
-        Py_DECREF(type);
-        return -1;
-    }
+    Ref added = Ref::borrow(reinterpret_cast<PyObject *>(type));
+    if (PyModule_AddObject(module, name, added.get()) < 0) return -1;
+    added.release();  // the module took it
     return 0;
 }
 
@@ -377,17 +375,17 @@ PyObject *create(PyObject *module_spec, PyModuleDef *) {
 
 // Records a traceback entry "init pyorvex.defdatastruct" for the exception being raised.
 void add_init_traceback(PyObject *module) {
-    PyObject *type, *value, *tb;
-    PyErr_Fetch(&type, &value, &tb);
-    Ref code(reinterpret_cast<PyObject *>(
-        PyCode_NewEmpty("pyorvex/defdatastruct", "init pyorvex.defdatastruct", 1)));
-    Ref frame(code ? reinterpret_cast<PyObject *>(
-                         PyFrame_New(PyThreadState_Get(),
-                                     reinterpret_cast<PyCodeObject *>(code.get()),
-                                     PyModule_GetDict(module), nullptr))
-                   : nullptr);
-    PyErr_Clear();  // a failure to build the entry must not replace the real error
-    PyErr_Restore(type, value, tb);
+    Ref code, frame;
+    {
+        capi::SavedError pending;  // a failure to build the entry must not replace the real error
+        code = Ref(reinterpret_cast<PyObject *>(
+            PyCode_NewEmpty("pyorvex/defdatastruct", "init pyorvex.defdatastruct", 1)));
+        frame = Ref(code ? reinterpret_cast<PyObject *>(
+                               PyFrame_New(PyThreadState_Get(),
+                                           reinterpret_cast<PyCodeObject *>(code.get()),
+                                           PyModule_GetDict(module), nullptr))
+                         : nullptr);
+    }
     if (frame) PyTraceBack_Here(reinterpret_cast<PyFrameObject *>(frame.get()));
 }
 
@@ -399,9 +397,10 @@ int exec(PyObject *module) {
                         "not supported.");
         return -1;
     }
-    if (run_exec_steps(module) < 0) {
+    // The method tables are assembled in vectors.
+    if (capi::no_throw(-1, [&] { return run_exec_steps(module); }) < 0) {
         // Forget this module so that a later import starts afresh.
-        Py_CLEAR(created_module);
+        Ref::steal(std::exchange(created_module, nullptr)).reset();
         if (PyErr_Occurred())
             add_init_traceback(module);
         else

@@ -100,7 +100,9 @@ int savexml_op(BaseObject *self, PyObject *fname, PyObject *ID, int skip_dispatc
     if (!name) return -1;
     // Starts over only when another process created the document between finding none and
     // putting the new one in place: the save then updates the document that process wrote.
-    for (;;) {
+    // The file and the number texts use standard strings and vectors.
+    return capi::no_throw(-1, [&] {
+      for (;;) {
         DocumentFile file;
         const int exists = file.open(name.get());
         if (exists < 0) return -1;
@@ -119,7 +121,8 @@ int savexml_op(BaseObject *self, PyObject *fname, PyObject *ID, int skip_dispatc
         const int put = file.replace(bytes.get());
         if (put < 0) return -1;
         if (put > 0) return 0;
-    }
+      }
+    });
 }
 
 const char *const savexml_names[] = {"fname", "ID"};

@@ -86,10 +86,9 @@ PyObject *getattrib_op(BaseObject *base, int skip_dispatch) {
                                               reinterpret_cast<void *>(&py_getattrib), &method);
         if (found < 0) return nullptr;
         if (found > 0) {
-            PyObject *res = PyObject_CallNoArgs(method.get());
-            if (res == nullptr || res == Py_None || PyDict_CheckExact(res)) return res;
-            capi::raise_expected("dict", res);
-            Py_DECREF(res);
+            Ref res = Ref::steal(PyObject_CallNoArgs(method.get()));
+            if (!res || res.get() == Py_None || PyDict_CheckExact(res.get())) return res.release();
+            capi::raise_expected("dict", res.get());
             return nullptr;
         }
     }

@@ -19,7 +19,7 @@ const char view_base_name[] = "pyorvex.defdatastruct.Trajectory1d array view";
 void release_view_base(PyObject *capsule) {
     auto *t = static_cast<Traj *>(PyCapsule_GetPointer(capsule, view_base_name));
     t->_bookkeeping -= one_view;
-    Py_DECREF(reinterpret_cast<PyObject *>(t));
+    Ref::steal(reinterpret_cast<PyObject *>(t)).reset();  // the capsule's reference
 }
 
 // A float64 array over the record's memory. Its base holds the trajectory, so a view can never
@@ -103,10 +103,9 @@ PyObject *state_bytes(Traj *self, int skip_dispatch, const char *name, void *bui
                                               &method);
         if (found < 0) return nullptr;
         if (found > 0) {
-            PyObject *res = PyObject_CallNoArgs(method.get());
-            if (res == nullptr || res == Py_None || PyBytes_CheckExact(res)) return res;
-            capi::raise_expected("bytes", res);
-            Py_DECREF(res);
+            Ref res = Ref::steal(PyObject_CallNoArgs(method.get()));
+            if (!res || res.get() == Py_None || PyBytes_CheckExact(res.get())) return res.release();
+            capi::raise_expected("bytes", res.get());
             return nullptr;
         }
     }
