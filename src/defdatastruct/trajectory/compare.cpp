@@ -45,9 +45,7 @@ PyObject *equal(PyObject *self, PyObject *other) {
 
 PyObject *not_equal(PyObject *self, PyObject *other) {
     // Through the instance's __eq__, so that a subclass redefining it changes != as well.
-    Ref name(PyUnicode_InternFromString("__eq__"));
-    if (!name) return nullptr;
-    Ref result(PyObject_CallMethodOneArg(self, name.get(), other));
+    Ref result(PyObject_CallMethodOneArg(self, module_state.eq_name, other));
     if (!result) return nullptr;
     const int truth = PyObject_IsTrue(result.get());
     if (truth < 0) return nullptr;

@@ -56,7 +56,7 @@ PyObject *py_get_xcpts(PyObject *self, PyObject *) {
     pyorvex_dview knots;
     if (!knot_view(t, &knots) || !supported_degree(t->p)) return nullptr;
     // np is looked up in the module's globals at each call.
-    PyObject *np = PyDict_GetItemString(g.module_dict, "np");
+    PyObject *np = PyDict_GetItemString(module_state.module_dict, "np");
     if (np == nullptr) {
         PyErr_SetString(PyExc_NameError, "name 'np' is not defined");
         return nullptr;
@@ -80,7 +80,7 @@ PyObject *py_get_xcpts(PyObject *self, PyObject *) {
     // The calls above ran Python code, which may have given the trajectory new arrays: the
     // knot vector is taken again, as it is now.
     if (!knot_view(t, &knots) || !supported_degree(t->p)) return nullptr;
-    g.kernel.averagcpts(knots, t->p, buf.view(), 0);
+    module_state.kernel.averagcpts(knots, t->p, buf.view(), 0);
     return out.release();
 }
 
