@@ -88,7 +88,10 @@ struct ModuleState {
     PyObject *convergence_error = nullptr;
     double knotrem_tol = 1e-13;
     double knotsrem_tol = 1e-13;
-    PyObject *eq_name = nullptr;  // "__eq__", interned
+    // Interned names of the attributes that every comparison reads.
+    PyObject *eq_name = nullptr;               // "__eq__"
+    PyObject *class_name = nullptr;            // "__class__"
+    PyObject *point_field_names[3] = {};       // "t", "val", "order"
     struct {
         PyObject *Element = nullptr;
         PyObject *ElementTree = nullptr;

@@ -234,6 +234,22 @@ int hold_numpy_calls(PyObject *numpy) {
     return np.array_kwnames && np.dtype_kwnames && np.one ? 0 : -1;
 }
 
+bool intern_names() {
+    ModuleState &s = module_state;
+    std::pair<const char *, PyObject **> names[] = {
+        {"__eq__", &s.eq_name},
+        {"__class__", &s.class_name},
+        {"t", &s.point_field_names[0]},
+        {"val", &s.point_field_names[1]},
+        {"order", &s.point_field_names[2]},
+    };
+    for (const auto &[text, slot] : names) {
+        *slot = PyUnicode_InternFromString(text);
+        if (*slot == nullptr) return false;
+    }
+    return true;
+}
+
 int import_modules(PyObject *module) {
     Ref numpy(PyImport_ImportModule("numpy"));
     if (!numpy || PyObject_SetAttrString(module, "np", numpy.get()) < 0) return -1;
@@ -357,8 +373,7 @@ int run_exec_steps(PyObject *module) {
     if (algebra::add_constraint_methods(&trajectory::type) < 0) return -1;
     module_state.default_extension = PyUnicode_InternFromString(".pyorvex");
     if (module_state.default_extension == nullptr) return -1;
-    module_state.eq_name = PyUnicode_InternFromString("__eq__");
-    if (module_state.eq_name == nullptr) return -1;
+    if (!intern_names()) return -1;
     Ref unpickle(persistence::make_unpickle_function(module));
     if (!unpickle ||
         PyObject_SetAttrString(module, "__pyx_unpickle_PyORVEXObject", unpickle.get()) < 0)

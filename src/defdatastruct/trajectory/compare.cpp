@@ -31,7 +31,7 @@ int c_eq(Traj *self, Traj *other) {
 }
 
 PyObject *equal(PyObject *self, PyObject *other) {
-    Ref cls(PyObject_GetAttrString(self, "__class__"));
+    Ref cls(PyObject_GetAttr(self, module_state.class_name));
     if (!cls) return nullptr;
     const int inst = PyObject_IsInstance(other, cls.get());
     if (inst < 0) return nullptr;
