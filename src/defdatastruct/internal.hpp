@@ -88,10 +88,12 @@ struct ModuleState {
     PyObject *convergence_error = nullptr;
     double knotrem_tol = 1e-13;
     double knotsrem_tol = 1e-13;
-    // Interned names of the attributes that every comparison reads.
-    PyObject *eq_name = nullptr;               // "__eq__"
-    PyObject *class_name = nullptr;            // "__class__"
-    PyObject *point_field_names[3] = {};       // "t", "val", "order"
+    // Interned names of the attributes that every comparison or constraint reads.
+    PyObject *eq_name = nullptr;     // "__eq__"
+    PyObject *class_name = nullptr;  // "__class__"
+    PyObject *t_name = nullptr;      // "t", "val" and "order": a point's fields
+    PyObject *val_name = nullptr;
+    PyObject *order_name = nullptr;
     struct {
         PyObject *Element = nullptr;
         PyObject *ElementTree = nullptr;

@@ -239,9 +239,9 @@ bool intern_names() {
     std::pair<const char *, PyObject **> names[] = {
         {"__eq__", &s.eq_name},
         {"__class__", &s.class_name},
-        {"t", &s.point_field_names[0]},
-        {"val", &s.point_field_names[1]},
-        {"order", &s.point_field_names[2]},
+        {"t", &s.t_name},
+        {"val", &s.val_name},
+        {"order", &s.order_name},
     };
     for (const auto &[text, slot] : names) {
         *slot = PyUnicode_InternFromString(text);

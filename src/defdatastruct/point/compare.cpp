@@ -7,6 +7,12 @@ namespace pyorvex::dds::point {
 
 namespace {
 
+// The fields in the order t, val, order.
+PyObject *field_name(int i) {
+    const ModuleState &s = module_state;
+    return i == 0 ? s.t_name : i == 1 ? s.val_name : s.order_name;
+}
+
 PyObject *equal(PyObject *self, PyObject *other) {
     Ref cls(PyObject_GetAttr(self, module_state.class_name));
     if (!cls) return nullptr;
@@ -16,7 +22,8 @@ PyObject *equal(PyObject *self, PyObject *other) {
     // No tolerance: == of the attribute values, so NaN never equals anything. The first false
     // comparison result is returned as it came.
     Ref result;
-    for (PyObject *name : module_state.point_field_names) {
+    for (int i = 0; i < 3; ++i) {
+        PyObject *name = field_name(i);
         Ref a(PyObject_GetAttr(self, name));
         if (!a) return nullptr;
         Ref b(PyObject_GetAttr(other, name));
@@ -42,7 +49,7 @@ PyObject *not_equal(PyObject *self, PyObject *other) {
 // The three attribute texts, in the order t, val, order.
 bool field_texts(PyObject *self, Ref (&out)[3]) {
     for (int i = 0; i < 3; ++i) {
-        Ref value(PyObject_GetAttr(self, module_state.point_field_names[i]));
+        Ref value(PyObject_GetAttr(self, field_name(i)));
         if (!value) return false;
         out[i] = Ref(capi::value_text(value.get()));
         if (!out[i]) return false;
@@ -91,7 +98,7 @@ PyObject *point_getattrib_op(BaseObject *base, int skip_dispatch) {
     Ref d(PyDict_New());
     if (!d) return nullptr;
     for (int i = 0; i < 3; ++i)
-        if (PyDict_SetItem(d.get(), module_state.point_field_names[i], text[i].get()) < 0)
+        if (PyDict_SetItem(d.get(), field_name(i), text[i].get()) < 0)
             return nullptr;
     return d.release();
 }
