@@ -1,8 +1,17 @@
-// An owning handle for a new reference: the only place of this code base that releases one.
+// An owning handle for a new reference: the only place of this code base that releases one
+// (tests/test_capi_references.py keeps raw releases out of the rest of src/).
+//
+// C++ exceptions: none may leave a function that the interpreter, or another extension through
+// a table or capsule, calls. The code throws none of its own; the one that the standard library
+// can throw is std::bad_alloc, from the few std::string/std::vector uses. Every such entry point
+// whose path may allocate through them runs that path under no_throw(), which turns
+// std::bad_alloc into MemoryError. Other entry points stay free of allocating standard
+// containers (the Python allocator, which reports failure as MemoryError, serves them).
 #pragma once
 
 #include <Python.h>
 
+#include <new>
 #include <utility>
 
 namespace pyorvex::capi {
@@ -11,6 +20,8 @@ class Ref {
 public:
     Ref() = default;
     explicit Ref(PyObject *owned) noexcept : ptr_(owned) {}
+    // Takes over the caller's reference (nullptr allowed): the caller must not release it.
+    static Ref steal(PyObject *owned) noexcept { return Ref(owned); }
     static Ref borrow(PyObject *borrowed) noexcept {
         Py_XINCREF(borrowed);
         return Ref(borrowed);
@@ -36,6 +47,31 @@ public:
 private:
     PyObject *ptr_ = nullptr;
 };
+
+// Holds the pending exception (if any) from construction to destruction, where it is set again:
+// for deallocators and cleanups that call into the interpreter and must not clobber it.
+class SavedError {
+public:
+    SavedError() noexcept { PyErr_Fetch(&type_, &value_, &traceback_); }
+    SavedError(const SavedError &) = delete;
+    SavedError &operator=(const SavedError &) = delete;
+    ~SavedError() { PyErr_Restore(type_, value_, traceback_); }
+
+private:
+    PyObject *type_ = nullptr, *value_ = nullptr, *traceback_ = nullptr;
+};
+
+// Runs body() and returns its result; a std::bad_alloc thrown by it becomes MemoryError and
+// `failed` is returned (see the rule at the top).
+template <class R, class Body>
+R no_throw(R failed, Body &&body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc &) {
+        PyErr_NoMemory();
+        return failed;
+    }
+}
 
 // A new reference to None, for functions that return it.
 inline PyObject *none() {

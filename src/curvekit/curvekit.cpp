@@ -7,8 +7,10 @@
 
 #include "bspline.hpp"
 #include "kernel_abi.h"
+#include "ref.hpp"
 
 namespace k = pyorvex::kernel;
+using pyorvex::capi::Ref;
 
 namespace {
 
@@ -117,24 +119,18 @@ void splcsum(pyorvex_dview knots1, pyorvex_dview cpts1, pyorvex_dview knots2,
 }  // extern "C"
 
 int add_exports(PyObject *module) {
-    PyObject *capi = PyDict_New();
-    if (capi == nullptr) return -1;
+    Ref capi(PyDict_New());
+    if (!capi) return -1;
 #define PYORVEX_EXPORT(name, sig)                                                                 \
     {                                                                                             \
-        PyObject *capsule =                                                                       \
-            PyCapsule_New(reinterpret_cast<void *>(static_cast<pyorvex_##name##_fn>(&name)), sig, \
-                          nullptr);                                                               \
-        if (capsule == nullptr || PyDict_SetItemString(capi, #name, capsule) < 0) {               \
-            Py_XDECREF(capsule);                                                                  \
-            Py_DECREF(capi);                                                                      \
-            return -1;                                                                            \
-        }                                                                                         \
-        Py_DECREF(capsule);                                                                       \
+        Ref capsule(PyCapsule_New(                                                                \
+            reinterpret_cast<void *>(static_cast<pyorvex_##name##_fn>(&name)), sig, nullptr));    \
+        if (!capsule || PyDict_SetItemString(capi.get(), #name, capsule.get()) < 0) return -1;    \
     }
     PYORVEX_KERNEL_FUNCTIONS(PYORVEX_EXPORT)
 #undef PYORVEX_EXPORT
-    const int rc = PyObject_SetAttrString(module, "__pyx_capi__", capi);
-    Py_DECREF(capi);
+    const int rc = PyObject_SetAttrString(module, "__pyx_capi__", capi.get());
+    capi.reset();
     if (rc < 0) return rc;
     return PyModule_AddIntConstant(module, "MAX_DEGREE", k::kMaxDegree);
 }

@@ -62,19 +62,53 @@ inline PyTypeObject blank_type() {
 inline bool is_trajectory(PyObject *obj) { return PyObject_TypeCheck(obj, &trajectory::type); }
 inline bool is_point(PyObject *obj) { return PyObject_TypeCheck(obj, &point::type); }
 
-// --- values set once by the exec step (never changed afterwards) --------------------------------
-struct Globals {
+// --- the module's state: filled once by the exec step, never changed afterwards -----------------
+
+// The array library's callables, with the keyword names and the constant of the calls to them.
+struct NumpyCalls {
+    PyObject *isscalar = nullptr;
+    PyObject *array = nullptr;
+    PyObject *ascontiguousarray = nullptr;
+    PyObject *argsort = nullptr;
+    PyObject *float64 = nullptr;
+    PyObject *array_kwnames = nullptr;  // ("copy", "ndmin")
+    PyObject *dtype_kwnames = nullptr;  // ("dtype",)
+    PyObject *one = nullptr;
+};
+
+// The state holds a reference to every object it names (module_dict excepted) for the life of
+// the process: the module can be initialised only once and is never unloaded, so they are never
+// released. Callables that the operations would otherwise look up on every call are held here.
+struct ModuleState {
     pyorvex_kernel_table kernel{};
     PyObject *module_dict = nullptr;        // borrowed from the module, which lives forever
-    PyObject *os = nullptr;                 // os
-    PyObject *etree = nullptr;              // lxml.etree
     PyObject *package = nullptr;            // pyorvex (for __version__)
     PyObject *default_extension = nullptr;  // ".pyorvex"
     PyObject *corrupted_file_error = nullptr;
     PyObject *convergence_error = nullptr;
     double knotrem_tol = 1e-13;
     double knotsrem_tol = 1e-13;
+    // Interned names of the attributes that every comparison or constraint reads.
+    PyObject *eq_name = nullptr;     // "__eq__"
+    PyObject *class_name = nullptr;  // "__class__"
+    PyObject *t_name = nullptr;      // "t", "val" and "order": a point's fields
+    PyObject *val_name = nullptr;
+    PyObject *order_name = nullptr;
+    struct {
+        PyObject *Element = nullptr;
+        PyObject *ElementTree = nullptr;
+        PyObject *Comment = nullptr;
+        PyObject *SubElement = nullptr;
+        PyObject *XMLParser = nullptr;
+        PyObject *fromstring = nullptr;
+        PyObject *tostring = nullptr;
+    } etree;  // of lxml.etree
+    struct {
+        PyObject *splitext = nullptr;
+        PyObject *realpath = nullptr;
+    } os_path;
+    NumpyCalls numpy;
 };
-extern Globals g;
+extern ModuleState module_state;
 
 }  // namespace pyorvex::dds

@@ -14,11 +14,12 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 namespace pyorvex::dds {
 
-Globals g;
+ModuleState module_state;
 TrajVtab trajectory::vtab{};
 
 namespace {
@@ -93,11 +94,9 @@ int ready_type(PyObject *module, PyTypeObject *type, const char *name, void *vta
     if (!capsule || PyDict_SetItemString(type->tp_dict, "__pyx_vtable__", capsule.get()) < 0)
         return -1;
     PyType_Modified(type);
-    Py_INCREF(type);
-    if (PyModule_AddObject(module, name, reinterpret_cast<PyObject *>(type)) < 0) {
-        Py_DECREF(type);
-        return -1;
-    }
+    Ref added = Ref::borrow(reinterpret_cast<PyObject *>(type));
+    if (PyModule_AddObject(module, name, added.get()) < 0) return -1;
+    added.release();  // the module took it
     return 0;
 }
 
@@ -197,7 +196,7 @@ int bind_kernel() {
     if (!bind(#name, sig, reinterpret_cast<void **>(&table.name))) return -1;
     PYORVEX_KERNEL_FUNCTIONS(PYORVEX_BIND)
 #undef PYORVEX_BIND
-    g.kernel = table;
+    module_state.kernel = table;
     return 0;
 }
 
@@ -212,40 +211,89 @@ int import_numpy_api() {
     return -1;
 }
 
-// Keeps a module-level object for the life of the process (no teardown).
-PyObject *keep(PyObject *obj) { return obj; }
+// Stores the attributes `names` of obj in `slots`, as references of the module state.
+bool hold_attributes(PyObject *obj, std::initializer_list<std::pair<const char *, PyObject **>> slots) {
+    for (const auto &[name, slot] : slots) {
+        *slot = PyObject_GetAttrString(obj, name);
+        if (*slot == nullptr) return false;
+    }
+    return true;
+}
+
+int hold_numpy_calls(PyObject *numpy) {
+    NumpyCalls &np = module_state.numpy;
+    if (!hold_attributes(numpy, {{"isscalar", &np.isscalar},
+                                 {"array", &np.array},
+                                 {"ascontiguousarray", &np.ascontiguousarray},
+                                 {"argsort", &np.argsort},
+                                 {"float64", &np.float64}}))
+        return -1;
+    np.array_kwnames = Py_BuildValue("(ss)", "copy", "ndmin");
+    np.dtype_kwnames = Py_BuildValue("(s)", "dtype");
+    np.one = PyLong_FromLong(1);
+    return np.array_kwnames && np.dtype_kwnames && np.one ? 0 : -1;
+}
+
+bool intern_names() {
+    ModuleState &s = module_state;
+    std::pair<const char *, PyObject **> names[] = {
+        {"__eq__", &s.eq_name},
+        {"__class__", &s.class_name},
+        {"t", &s.t_name},
+        {"val", &s.val_name},
+        {"order", &s.order_name},
+    };
+    for (const auto &[text, slot] : names) {
+        *slot = PyUnicode_InternFromString(text);
+        if (*slot == nullptr) return false;
+    }
+    return true;
+}
 
 int import_modules(PyObject *module) {
     Ref numpy(PyImport_ImportModule("numpy"));
     if (!numpy || PyObject_SetAttrString(module, "np", numpy.get()) < 0) return -1;
     if (import_numpy_api() < 0) return -1;
-    g.os = keep(PyImport_ImportModule("os"));
-    if (g.os == nullptr) return -1;
+    if (hold_numpy_calls(numpy.get()) < 0) return -1;
+    Ref os(PyImport_ImportModule("os"));
+    if (!os) return -1;
+    Ref os_path(PyObject_GetAttrString(os.get(), "path"));
+    if (!os_path || !hold_attributes(os_path.get(), {{"splitext", &module_state.os_path.splitext},
+                                                     {"realpath", &module_state.os_path.realpath}}))
+        return -1;
     Ref fromlist(Py_BuildValue("[s]", "etree"));
     if (!fromlist) return -1;
     Ref lxml(PyImport_ImportModuleLevel("lxml", nullptr, nullptr, fromlist.get(), 0));
     if (!lxml) return -1;
-    g.etree = keep(PyObject_GetAttrString(lxml.get(), "etree"));
-    if (g.etree == nullptr) return -1;
+    Ref etree(PyObject_GetAttrString(lxml.get(), "etree"));
+    auto &e = module_state.etree;
+    if (!etree || !hold_attributes(etree.get(), {{"Element", &e.Element},
+                                                 {"ElementTree", &e.ElementTree},
+                                                 {"Comment", &e.Comment},
+                                                 {"SubElement", &e.SubElement},
+                                                 {"XMLParser", &e.XMLParser},
+                                                 {"fromstring", &e.fromstring},
+                                                 {"tostring", &e.tostring}}))
+        return -1;
     Ref re(PyImport_ImportModule("re"));
     if (!re) return -1;
-    g.package = keep(PyImport_ImportModule("pyorvex"));
-    return g.package ? 0 : -1;
+    module_state.package = PyImport_ImportModule("pyorvex");
+    return module_state.package ? 0 : -1;
 }
 
 int add_exceptions(PyObject *module) {
-    g.convergence_error = PyErr_NewExceptionWithDoc(
+    module_state.convergence_error = PyErr_NewExceptionWithDoc(
         "pyorvex.defdatastruct.ConvergenceError",
         "\n    An error when a macro-instruction loop fails.\n    \n    ", PyExc_Exception, nullptr);
-    if (g.convergence_error == nullptr) return -1;
-    Py_INCREF(g.convergence_error);
-    if (PyModule_AddObject(module, "ConvergenceError", g.convergence_error) < 0) return -1;
-    g.corrupted_file_error = PyErr_NewExceptionWithDoc(
+    if (module_state.convergence_error == nullptr) return -1;
+    Py_INCREF(module_state.convergence_error);
+    if (PyModule_AddObject(module, "ConvergenceError", module_state.convergence_error) < 0) return -1;
+    module_state.corrupted_file_error = PyErr_NewExceptionWithDoc(
         "pyorvex.defdatastruct.CorruptedFileError",
         "\n    An error when an uploaded file is corrupted.\n    ", PyExc_Exception, nullptr);
-    if (g.corrupted_file_error == nullptr) return -1;
-    Py_INCREF(g.corrupted_file_error);
-    return PyModule_AddObject(module, "CorruptedFileError", g.corrupted_file_error);
+    if (module_state.corrupted_file_error == nullptr) return -1;
+    Py_INCREF(module_state.corrupted_file_error);
+    return PyModule_AddObject(module, "CorruptedFileError", module_state.corrupted_file_error);
 }
 
 int export_make_point(PyObject *module) {
@@ -303,9 +351,9 @@ int check_builtins(PyObject *builtins) {
 
 int run_exec_steps(PyObject *module) {
     if (check_version() < 0) return -1;
-    g.module_dict = PyModule_GetDict(module);
+    module_state.module_dict = PyModule_GetDict(module);
     PyObject *builtins = PyImport_AddModule("builtins");
-    if (builtins == nullptr || PyDict_SetItemString(g.module_dict, "__builtins__", builtins) < 0)
+    if (builtins == nullptr || PyDict_SetItemString(module_state.module_dict, "__builtins__", builtins) < 0)
         return -1;
     PyObject *modules = PyImport_GetModuleDict();
     const int present = PyMapping_HasKeyString(modules, module_name);
@@ -320,11 +368,12 @@ int run_exec_steps(PyObject *module) {
                           "Trajectory1d", "Point1d"));
     if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return -1;
     if (add_exceptions(module) < 0) return -1;
-    g.knotrem_tol = 1e-13;
-    g.knotsrem_tol = 1e-13;
+    module_state.knotrem_tol = 1e-13;
+    module_state.knotsrem_tol = 1e-13;
     if (algebra::add_constraint_methods(&trajectory::type) < 0) return -1;
-    g.default_extension = keep(PyUnicode_InternFromString(".pyorvex"));
-    if (g.default_extension == nullptr) return -1;
+    module_state.default_extension = PyUnicode_InternFromString(".pyorvex");
+    if (module_state.default_extension == nullptr) return -1;
+    if (!intern_names()) return -1;
     Ref unpickle(persistence::make_unpickle_function(module));
     if (!unpickle ||
         PyObject_SetAttrString(module, "__pyx_unpickle_PyORVEXObject", unpickle.get()) < 0)
@@ -377,17 +426,17 @@ PyObject *create(PyObject *module_spec, PyModuleDef *) {
 
 // Records a traceback entry "init pyorvex.defdatastruct" for the exception being raised.
 void add_init_traceback(PyObject *module) {
-    PyObject *type, *value, *tb;
-    PyErr_Fetch(&type, &value, &tb);
-    Ref code(reinterpret_cast<PyObject *>(
-        PyCode_NewEmpty("pyorvex/defdatastruct", "init pyorvex.defdatastruct", 1)));
-    Ref frame(code ? reinterpret_cast<PyObject *>(
-                         PyFrame_New(PyThreadState_Get(),
-                                     reinterpret_cast<PyCodeObject *>(code.get()),
-                                     PyModule_GetDict(module), nullptr))
-                   : nullptr);
-    PyErr_Clear();  // a failure to build the entry must not replace the real error
-    PyErr_Restore(type, value, tb);
+    Ref code, frame;
+    {
+        capi::SavedError pending;  // a failure to build the entry must not replace the real error
+        code = Ref(reinterpret_cast<PyObject *>(
+            PyCode_NewEmpty("pyorvex/defdatastruct", "init pyorvex.defdatastruct", 1)));
+        frame = Ref(code ? reinterpret_cast<PyObject *>(
+                               PyFrame_New(PyThreadState_Get(),
+                                           reinterpret_cast<PyCodeObject *>(code.get()),
+                                           PyModule_GetDict(module), nullptr))
+                         : nullptr);
+    }
     if (frame) PyTraceBack_Here(reinterpret_cast<PyFrameObject *>(frame.get()));
 }
 
@@ -399,9 +448,10 @@ int exec(PyObject *module) {
                         "not supported.");
         return -1;
     }
-    if (run_exec_steps(module) < 0) {
+    // The method tables are assembled in vectors.
+    if (capi::no_throw(-1, [&] { return run_exec_steps(module); }) < 0) {
         // Forget this module so that a later import starts afresh.
-        Py_CLEAR(created_module);
+        Ref::steal(std::exchange(created_module, nullptr)).reset();
         if (PyErr_Occurred())
             add_init_traceback(module);
         else

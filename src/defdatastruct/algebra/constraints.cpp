@@ -79,7 +79,7 @@ Ref constraint_point(PyObject *p, Form form) {
 // d = point.order - self.order, on Python ints (so any order a point may report is fine), then
 // as a C int; negative for an antiderivative.
 bool level_difference(Traj *self, PyObject *point, int *d) {
-    Ref porder(PyObject_GetAttrString(point, "order"));
+    Ref porder(PyObject_GetAttr(point, module_state.order_name));
     if (!porder) return false;
     Ref sorder(PyLong_FromUnsignedLong(self->order));
     if (!sorder) return false;
@@ -92,15 +92,15 @@ bool level_difference(Traj *self, PyObject *point, int *d) {
     return true;
 }
 
-bool point_double(PyObject *point, const char *name, double *out) {
-    Ref value(PyObject_GetAttrString(point, name));
+bool point_double(PyObject *point, PyObject *name, double *out) {
+    Ref value(PyObject_GetAttr(point, name));
     return value && capi::to_double(value.get(), out);
 }
 
 // The abscissa of the constraint. A NaN lies in no domain: evaluated there, every control point
 // would become NaN.
 bool constraint_abscissa(PyObject *point, double *t) {
-    if (!point_double(point, "t", t)) return false;
+    if (!point_double(point, module_state.t_name, t)) return false;
     if (!std::isnan(*t)) return true;
     Ref text(capi::float_text(*t));
     if (text) PyErr_Format(PyExc_ValueError, "'x' out of domain: %U", text.get());
@@ -166,7 +166,7 @@ int set_value_tr(Traj *self, PyObject *p, Form form, int skip_dispatch) {
     const double v = vt(self)->dpeval(self, t, 0, &nu);
     if (failed(v)) return -1;
     double val;
-    if (!point_double(point.get(), "val", &val) || !check_finite_value(val)) return -1;
+    if (!point_double(point.get(), module_state.val_name, &val) || !check_finite_value(val)) return -1;
     const double shift = val - v;
     if (!check_reachable(self, [shift](double c) { return c + shift; })) return -1;
     vt(self)->c_vshift(self, shift);
@@ -212,7 +212,7 @@ int set_value_am(Traj *self, PyObject *p, Form form, int skip_dispatch) {
     double v;
     if (!constrained_value(self, point.get(), d, &v)) return -1;
     double val;
-    if (!point_double(point.get(), "val", &val)) return -1;
+    if (!point_double(point.get(), module_state.val_name, &val)) return -1;
     if (v == 0.0) {
         PyErr_SetString(PyExc_ZeroDivisionError, "float division by zero");
         return -1;

@@ -94,7 +94,7 @@ PyObject *c_splcsum(Traj *self, Traj *other, int skip_dispatch) {
         !trajectory::record_views(other, &k2, &c2))
         return nullptr;
     const int p = self->p;
-    Ref dims(g.kernel.knotuniondim(k1, k2, p, 0));
+    Ref dims(module_state.kernel.knotuniondim(k1, k2, p, 0));
     if (!dims) return nullptr;
     int M, N;
     if (!unpack_pair(dims.get(), &M, &N) || !check_sum_size(M, N, p)) return nullptr;
@@ -102,7 +102,7 @@ PyObject *c_splcsum(Traj *self, Traj *other, int skip_dispatch) {
     if (!trajectory::alloc_record_buffers(static_cast<Py_ssize_t>(M) + 1, static_cast<Py_ssize_t>(N) + 1,
                               &knots, &cpts))
         return nullptr;
-    g.kernel.splcsum(k1, c1, k2, c2, p, M, {knots, static_cast<Py_ssize_t>(M) + 1}, N,
+    module_state.kernel.splcsum(k1, c1, k2, c2, p, M, {knots, static_cast<Py_ssize_t>(M) + 1}, N,
                      {cpts, static_cast<Py_ssize_t>(N) + 1}, 0);
     return trajectory::wrap_owned(knots, cpts, p, N, self->order);
 }

@@ -91,7 +91,7 @@ PyObject *derivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
     const Py_ssize_t nc = static_cast<Py_ssize_t>(size.coefs);
     double *new_knots, *new_cpts;
     if (!trajectory::alloc_record_buffers(nk, nc, &new_knots, &new_cpts)) return nullptr;
-    const int K = g.kernel.dsplcpts2(knots, cpts, self->p, nu, {new_knots, nk}, {new_cpts, nc}, 0);
+    const int K = module_state.kernel.dsplcpts2(knots, cpts, self->p, nu, {new_knots, nk}, {new_cpts, nc}, 0);
     if (K != last) {
         PyMem_Free(new_knots);
         PyMem_Free(new_cpts);
@@ -125,7 +125,7 @@ PyObject *antiderivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) 
     const Py_ssize_t nc = static_cast<Py_ssize_t>(size.coefs);
     double *new_knots, *new_cpts;
     if (!trajectory::alloc_record_buffers(nk, nc, &new_knots, &new_cpts)) return nullptr;
-    g.kernel.asplcpts(knots, cpts, self->p, nu, {new_knots, nk}, {new_cpts, nc}, 0);
+    module_state.kernel.asplcpts(knots, cpts, self->p, nu, {new_knots, nk}, {new_cpts, nc}, 0);
     return trajectory::wrap_owned(new_knots, new_cpts, static_cast<int>(degree), static_cast<int>(last),
                       self->order - static_cast<unsigned int>(nu));
 }
@@ -157,7 +157,7 @@ PyObject *degelev_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
     const Py_ssize_t wc = static_cast<Py_ssize_t>(size.work_coefs);
     double *new_knots, *new_cpts;
     if (!trajectory::alloc_record_buffers(wk, wc, &new_knots, &new_cpts)) return nullptr;
-    g.kernel.degelevc(knots, cpts, self->p, nu, {new_knots, wk}, {new_cpts, wc}, 0);
+    module_state.kernel.degelevc(knots, cpts, self->p, nu, {new_knots, wk}, {new_cpts, wc}, 0);
     if (!trajectory::resize_doubles(&new_knots, static_cast<Py_ssize_t>(size.knots)) ||
         !trajectory::resize_doubles(&new_cpts, static_cast<Py_ssize_t>(size.coefs))) {
         PyMem_Free(new_knots);

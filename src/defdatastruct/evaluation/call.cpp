@@ -14,43 +14,6 @@ namespace pyorvex::dds::evaluation {
 
 namespace {
 
-// The array library's callables, looked up on first use and kept for the life of the process;
-// nothing here changes once it is set.
-struct NumpyCalls {
-    PyObject *isscalar;
-    PyObject *array;
-    PyObject *ascontiguousarray;
-    PyObject *argsort;
-    PyObject *float64;
-    PyObject *array_kwnames;  // ("copy", "ndmin")
-    PyObject *dtype_kwnames;  // ("dtype",)
-    PyObject *one;
-};
-
-const NumpyCalls *numpy_calls() {
-    static NumpyCalls calls{};
-    static bool ready = false;
-    if (ready) return &calls;
-    Ref np(PyImport_ImportModule("numpy"));
-    if (!np) return nullptr;
-    Ref isscalar(PyObject_GetAttrString(np.get(), "isscalar"));
-    Ref array(PyObject_GetAttrString(np.get(), "array"));
-    Ref contiguous(PyObject_GetAttrString(np.get(), "ascontiguousarray"));
-    Ref argsort(PyObject_GetAttrString(np.get(), "argsort"));
-    Ref float64(PyObject_GetAttrString(np.get(), "float64"));
-    Ref array_kwnames(Py_BuildValue("(ss)", "copy", "ndmin"));
-    Ref dtype_kwnames(Py_BuildValue("(s)", "dtype"));
-    Ref one(PyLong_FromLong(1));
-    if (!isscalar || !array || !contiguous || !argsort || !float64 || !array_kwnames ||
-        !dtype_kwnames || !one)
-        return nullptr;
-    calls = {isscalar.release(),      array.release(),         contiguous.release(),
-             argsort.release(),       float64.release(),       array_kwnames.release(),
-             dtype_kwnames.release(), one.release()};
-    ready = true;
-    return &calls;
-}
-
 // --- arguments --------------------------------------------------------------------------------------
 
 const char *const call_names[] = {"x", "nu"};
@@ -89,8 +52,7 @@ PyObject *raise_negative_nu() {
 int is_scalar(PyObject *x) {
     if (PyFloat_Check(x) || PyLong_Check(x) || PyArray_IsScalar(x, Generic)) return 1;
     if (PyArray_CheckExact(x)) return 0;
-    const NumpyCalls *np = numpy_calls();
-    if (np == nullptr) return -1;
+    const NumpyCalls *np = &module_state.numpy;
     Ref answer(PyObject_CallOneArg(np->isscalar, x));
     if (!answer) return -1;
     return PyObject_IsTrue(answer.get());
@@ -179,8 +141,7 @@ PyObject *evaluate_direct(Traj *self, PyObject *x, int nu) {
         if (plain_real_array(x)) {
             converted = Ref(fresh_array_direct(x));
         } else {
-            const NumpyCalls *np = numpy_calls();
-            if (np == nullptr) return nullptr;
+            const NumpyCalls *np = &module_state.numpy;
             converted = Ref(fresh_array_general(*np, x));
         }
         if (!converted || !buffer.acquire(converted.get())) return nullptr;
@@ -272,8 +233,7 @@ PyObject *call(PyObject *self, PyObject *args, PyObject *kw) {
     const int replaced = array_operation_replaced(t, nu);
     if (replaced < 0) return nullptr;
     if (replaced == 0) return evaluate_direct(t, x, nu);
-    const NumpyCalls *np = numpy_calls();
-    if (np == nullptr) return nullptr;
+    const NumpyCalls *np = &module_state.numpy;
     return evaluate_general(t, *np, x, nu);
 }
 

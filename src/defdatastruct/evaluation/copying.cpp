@@ -33,9 +33,9 @@ void run_kernel(const Record &r, const double *xs, double *out, Py_ssize_t len, 
                 int nu) {
     if (!derivative) {
         std::memcpy(out, xs, static_cast<size_t>(len) * sizeof(double));
-        g.kernel.splcev({out, len}, r.knots, r.cpts, r.self->p, 0);
+        module_state.kernel.splcev({out, len}, r.knots, r.cpts, r.self->p, 0);
     } else {
-        g.kernel.dsplcev({const_cast<double *>(xs), len}, r.knots, r.cpts, r.self->p, nu, nu,
+        module_state.kernel.dsplcev({const_cast<double *>(xs), len}, r.knots, r.cpts, r.self->p, nu, nu,
                          {out, len}, 0);
     }
 }

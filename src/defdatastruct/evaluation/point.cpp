@@ -55,13 +55,13 @@ bool overlaps(const pyorvex_dview &xp, const pyorvex_dview &knots, const pyorvex
 
 int values_in_place(Traj *self, pyorvex_dview xp, pyorvex_dview knots, pyorvex_dview cpts) {
     if (!overlaps(xp, knots, cpts)) {
-        g.kernel.splcev(xp, knots, cpts, self->p, 0);
+        module_state.kernel.splcev(xp, knots, cpts, self->p, 0);
         return 0;
     }
     Scratch<double> copy;
     if (!copy.allocate(xp.size)) return -1;
     std::memcpy(copy.data(), xp.data, static_cast<size_t>(xp.size) * sizeof(double));
-    g.kernel.splcev({copy.data(), xp.size}, knots, cpts, self->p, 0);
+    module_state.kernel.splcev({copy.data(), xp.size}, knots, cpts, self->p, 0);
     std::memcpy(xp.data, copy.data(), static_cast<size_t>(xp.size) * sizeof(double));
     return 0;
 }
@@ -77,7 +77,7 @@ int derivative_in_place(Traj *self, pyorvex_dview xp, pyorvex_dview knots, pyorv
         if (!work.allocate(block)) return -1;
         for (Py_ssize_t i = 0; i < xp.size; i += block) {
             const Py_ssize_t len = std::min(block, xp.size - i);
-            g.kernel.dsplcev({xp.data + i, len}, knots, cpts, self->p, nu, nu,
+            module_state.kernel.dsplcev({xp.data + i, len}, knots, cpts, self->p, nu, nu,
                              {work.data(), len}, 0);
             std::memcpy(xp.data + i, work.data(), static_cast<size_t>(len) * sizeof(double));
         }
@@ -85,7 +85,7 @@ int derivative_in_place(Traj *self, pyorvex_dview xp, pyorvex_dview knots, pyorv
     }
     Scratch<double> work;
     if (!work.allocate(xp.size)) return -1;
-    g.kernel.dsplcev(xp, knots, cpts, self->p, nu, nu, {work.data(), xp.size}, 0);
+    module_state.kernel.dsplcev(xp, knots, cpts, self->p, nu, nu, {work.data(), xp.size}, 0);
     std::memcpy(xp.data, work.data(), static_cast<size_t>(xp.size) * sizeof(double));
     return 0;
 }
@@ -120,7 +120,7 @@ double peval_op(Traj *self, double x, int skip_dispatch) {
     pyorvex_dview knots, cpts;
     if (!trajectory::record_views(self, &knots, &cpts)) return -1.0;
     if (outside(x, knots)) return raise_x_out_of_domain(x);
-    return g.kernel.splpev(x, knots, cpts, self->p, 0);
+    return module_state.kernel.splpev(x, knots, cpts, self->p, 0);
 }
 
 double dpeval_op(Traj *self, double x, int skip_dispatch, pyorvex_opt_nu *opt) {
@@ -147,7 +147,7 @@ double dpeval_op(Traj *self, double x, int skip_dispatch, pyorvex_opt_nu *opt) {
         if (!large.allocate(static_cast<Py_ssize_t>(top) + 1)) return -1.0;
         work = large.data();
     }
-    g.kernel.dsplpev(x, knots, cpts, self->p, top, {work, static_cast<Py_ssize_t>(top) + 1}, 0);
+    module_state.kernel.dsplpev(x, knots, cpts, self->p, top, {work, static_cast<Py_ssize_t>(top) + 1}, 0);
     return work[top];
 }
 

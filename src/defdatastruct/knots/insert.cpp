@@ -49,7 +49,7 @@ PyObject *knotins(Traj *self, double u, int r, int skip_dispatch) {
     int n;
     double *knots, *cpts;
     if (!alloc_grown(self, r, &n, &knots, &cpts)) return nullptr;
-    g.kernel.splkins(kv, cv, self->p, u, r, {knots, kv.size + r}, {cpts, cv.size + r}, 0);
+    module_state.kernel.splkins(kv, cv, self->p, u, r, {knots, kv.size + r}, {cpts, cv.size + r}, 0);
     return trajectory::wrap_owned(knots, cpts, self->p, n, self->order);
 }
 
@@ -80,7 +80,7 @@ PyObject *knotref(Traj *self, pyorvex_dview X, int skip_dispatch) {
     int n;
     double *knots, *cpts;
     if (!alloc_grown(self, X.size, &n, &knots, &cpts)) return nullptr;
-    g.kernel.splkref(kv, cv, self->p, X, {knots, kv.size + X.size}, {cpts, cv.size + X.size}, 0);
+    module_state.kernel.splkref(kv, cv, self->p, X, {knots, kv.size + X.size}, {cpts, cv.size + X.size}, 0);
     return trajectory::wrap_owned(knots, cpts, self->p, n, self->order);
 }
 

@@ -71,7 +71,7 @@ bool check_single(Traj *self, double u, int r) {
 }  // namespace
 
 PyObject *knotrem(Traj *self, double u, int r, int skip_dispatch, pyorvex_opt_tol *opt) {
-    const double tol = tolerance(opt, g.knotrem_tol);
+    const double tol = tolerance(opt, module_state.knotrem_tol);
     if (!skip_dispatch) {
         Ref method;
         const int found = capi::find_override(reinterpret_cast<PyObject *>(self), "knotrem",
@@ -87,12 +87,12 @@ PyObject *knotrem(Traj *self, double u, int r, int skip_dispatch, pyorvex_opt_to
     if (!work.fill(kv, cv)) return nullptr;
     // The tolerance always goes explicitly, so the kernel's own default never applies.
     pyorvex_remove_opts opts{1, tol};
-    const int removed = g.kernel.splkrem(work.knots(), work.cpts(), self->p, u, r, 0, &opts);
+    const int removed = module_state.kernel.splkrem(work.knots(), work.cpts(), self->p, u, r, 0, &opts);
     return work.finish(self, removed);
 }
 
 PyObject *knotsrem(Traj *self, int skip_dispatch, pyorvex_opt_tol *opt) {
-    const double tol = tolerance(opt, g.knotsrem_tol);
+    const double tol = tolerance(opt, module_state.knotsrem_tol);
     if (!skip_dispatch) {
         Ref method;
         const int found = capi::find_override(reinterpret_cast<PyObject *>(self), "knotsrem",
@@ -105,7 +105,7 @@ PyObject *knotsrem(Traj *self, int skip_dispatch, pyorvex_opt_tol *opt) {
     WorkingCopy work;
     if (!work.fill(kv, cv)) return nullptr;
     pyorvex_remove_opts opts{1, tol};
-    const int removed = g.kernel.splksrem(work.knots(), work.cpts(), self->p, 0, &opts);
+    const int removed = module_state.kernel.splksrem(work.knots(), work.cpts(), self->p, 0, &opts);
     return work.finish(self, removed);
 }
 
@@ -124,7 +124,7 @@ PyObject *knotrem_notol(Traj *self, double u, int r, int skip_dispatch) {
     if (!trajectory::record_views(self, &kv, &cv)) return nullptr;
     WorkingCopy work;
     if (!work.fill(kv, cv)) return nullptr;
-    const int removed = g.kernel.splkrem_notol(work.knots(), work.cpts(), self->p, u, r, 0);
+    const int removed = module_state.kernel.splkrem_notol(work.knots(), work.cpts(), self->p, u, r, 0);
     return work.finish(self, removed);
 }
 

@@ -65,11 +65,10 @@ PyObject *getattrib_op(BaseObject *self, int skip_dispatch) {
     if (skip_dispatch) return abstract_method();
     Ref args(PyTuple_New(0));
     if (!args) return nullptr;
-    PyObject *res = call_override(self, "_getAttrib", reinterpret_cast<void *>(&py_getattrib),
-                                  args.get());
-    if (res == nullptr || res == Py_None || PyDict_CheckExact(res)) return res;
-    capi::raise_expected("dict", res);
-    Py_DECREF(res);
+    Ref res = Ref::steal(call_override(self, "_getAttrib",
+                                       reinterpret_cast<void *>(&py_getattrib), args.get()));
+    if (!res || res.get() == Py_None || PyDict_CheckExact(res.get())) return res.release();
+    capi::raise_expected("dict", res.get());
     return nullptr;
 }
 

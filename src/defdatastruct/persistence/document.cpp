@@ -23,7 +23,7 @@ int update_element(BaseObject *self, PyObject *tree, PyObject *node, PyObject *I
 }
 
 PyObject *comment_text() {
-    Ref version(PyObject_GetAttrString(g.package, "__version__"));
+    Ref version(PyObject_GetAttrString(module_state.package, "__version__"));
     if (!version) return nullptr;
     Ref text(capi::value_text(version.get()));
     if (!text) return nullptr;
@@ -32,13 +32,13 @@ PyObject *comment_text() {
 
 // A document holding only the comment and the root, then the object's element.
 PyObject *new_document(BaseObject *self, PyObject *ID, DeferredTexts *texts) {
-    Ref root(PyObject_CallMethod(g.etree, "Element", "s", kRootTag));
+    Ref root(PyObject_CallFunction(module_state.etree.Element, "s", kRootTag));
     if (!root) return nullptr;
-    Ref tree(PyObject_CallMethod(g.etree, "ElementTree", "O", root.get()));
+    Ref tree(PyObject_CallFunction(module_state.etree.ElementTree, "O", root.get()));
     if (!tree) return nullptr;
     Ref text(comment_text());
     if (!text) return nullptr;
-    Ref comment(PyObject_CallMethod(g.etree, "Comment", "O", text.get()));
+    Ref comment(PyObject_CallFunction(module_state.etree.Comment, "O", text.get()));
     if (!comment) return nullptr;
     Ref placed(PyObject_CallMethod(root.get(), "addprevious", "O", comment.get()));
     if (!placed) return nullptr;
@@ -48,7 +48,7 @@ PyObject *new_document(BaseObject *self, PyObject *ID, DeferredTexts *texts) {
 
 PyObject *corrupted(const char *what, PyObject *text) {
     Ref message(PyUnicode_FromFormat("%s%S", what, text));
-    if (message) PyErr_SetObject(g.corrupted_file_error, message.get());
+    if (message) PyErr_SetObject(module_state.corrupted_file_error, message.get());
     return nullptr;
 }
 
@@ -100,7 +100,9 @@ int savexml_op(BaseObject *self, PyObject *fname, PyObject *ID, int skip_dispatc
     if (!name) return -1;
     // Starts over only when another process created the document between finding none and
     // putting the new one in place: the save then updates the document that process wrote.
-    for (;;) {
+    // The file and the number texts use standard strings and vectors.
+    return capi::no_throw(-1, [&] {
+      for (;;) {
         DocumentFile file;
         const int exists = file.open(name.get());
         if (exists < 0) return -1;
@@ -119,7 +121,8 @@ int savexml_op(BaseObject *self, PyObject *fname, PyObject *ID, int skip_dispatc
         const int put = file.replace(bytes.get());
         if (put < 0) return -1;
         if (put > 0) return 0;
-    }
+      }
+    });
 }
 
 const char *const savexml_names[] = {"fname", "ID"};

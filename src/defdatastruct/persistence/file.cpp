@@ -218,9 +218,7 @@ void DocumentFile::unregister() {
 
 int DocumentFile::open(PyObject *name) {
     name_ = Ref::borrow(name);
-    Ref os_path(PyObject_GetAttrString(g.os, "path"));
-    if (!os_path) return -1;
-    Ref real(PyObject_CallMethod(os_path.get(), "realpath", "O", name));
+    Ref real(PyObject_CallFunction(module_state.os_path.realpath, "O", name));
     if (!real) return -1;
     PyObject *raw = nullptr;
     if (!PyUnicode_FSConverter(real.get(), &raw)) return -1;

@@ -11,7 +11,7 @@ namespace {
 constexpr long kChecksum = 222419149;  // 0xd41d8cd
 
 PyObject *unpickle_function() {
-    PyObject *fn = PyDict_GetItemString(g.module_dict, "__pyx_unpickle_PyORVEXObject");
+    PyObject *fn = PyDict_GetItemString(module_state.module_dict, "__pyx_unpickle_PyORVEXObject");
     if (fn == nullptr) {
         PyErr_SetString(PyExc_NameError, "name '__pyx_unpickle_PyORVEXObject' is not defined");
         return nullptr;

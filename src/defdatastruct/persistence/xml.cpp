@@ -4,15 +4,13 @@
 namespace pyorvex::dds::persistence {
 
 PyObject *document_name(PyObject *fname) {
-    Ref os_path(PyObject_GetAttrString(g.os, "path"));
-    if (!os_path) return nullptr;
-    Ref parts(PyObject_CallMethod(os_path.get(), "splitext", "O", fname));
+    Ref parts(PyObject_CallFunction(module_state.os_path.splitext, "O", fname));
     if (!parts) return nullptr;
     Ref ext(PySequence_GetItem(parts.get(), 1));
     if (!ext) return nullptr;
     const Py_ssize_t len = PyObject_Length(ext.get());
     if (len < 0) return nullptr;
-    if (len == 0) return PyNumber_Add(fname, g.default_extension);
+    if (len == 0) return PyNumber_Add(fname, module_state.default_extension);
     Py_INCREF(fname);
     return fname;
 }
@@ -30,18 +28,14 @@ PyObject *safe_parser(bool remove_blank_text) {
                              remove_blank_text ? Py_True : Py_False, "resolve_entities", Py_False,
                              "no_network", Py_True, "huge_tree", Py_True));
     if (!kwargs) return nullptr;
-    Ref cls(PyObject_GetAttrString(g.etree, "XMLParser"));
-    if (!cls) return nullptr;
     Ref no_args(PyTuple_New(0));
     if (!no_args) return nullptr;
-    return PyObject_Call(cls.get(), no_args.get(), kwargs.get());
+    return PyObject_Call(module_state.etree.XMLParser, no_args.get(), kwargs.get());
 }
 
 PyObject *parse_document(PyObject *data, PyObject *name, bool remove_blank_text) {
     Ref parser(safe_parser(remove_blank_text));
     if (!parser) return nullptr;
-    Ref fromstring(PyObject_GetAttrString(g.etree, "fromstring"));
-    if (!fromstring) return nullptr;
     Ref args(PyTuple_Pack(2, data, parser.get()));
     if (!args) return nullptr;
     Ref kwargs(PyDict_New());
@@ -50,19 +44,17 @@ PyObject *parse_document(PyObject *data, PyObject *name, bool remove_blank_text)
     if (PyUnicode_Check(name) || PyBytes_Check(name)) {
         if (PyDict_SetItemString(kwargs.get(), "base_url", name) < 0) return nullptr;
     }
-    Ref root(PyObject_Call(fromstring.get(), args.get(), kwargs.get()));
+    Ref root(PyObject_Call(module_state.etree.fromstring, args.get(), kwargs.get()));
     if (!root) return nullptr;
     return PyObject_CallMethod(root.get(), "getroottree", nullptr);
 }
 
 PyObject *serialize(PyObject *tree) {
-    Ref tostring(PyObject_GetAttrString(g.etree, "tostring"));
-    if (!tostring) return nullptr;
     Ref args(PyTuple_Pack(1, tree));
     Ref kwargs(Py_BuildValue("{s:O,s:s,s:O}", "xml_declaration", Py_True, "encoding", "utf-8",
                              "pretty_print", Py_True));
     if (!args || !kwargs) return nullptr;
-    Ref out(PyObject_Call(tostring.get(), args.get(), kwargs.get()));
+    Ref out(PyObject_Call(module_state.etree.tostring, args.get(), kwargs.get()));
     if (out && !PyBytes_Check(out.get())) {
         capi::raise_expected("bytes", out.get());
         return nullptr;
@@ -97,17 +89,13 @@ PyObject *first_item(PyObject *list) {
 }
 
 PyObject *sub_element(PyObject *parent, PyObject *tag, PyObject *attrib) {
-    Ref make(PyObject_GetAttrString(g.etree, "SubElement"));
-    if (!make) return nullptr;
-    return PyObject_CallFunctionObjArgs(make.get(), parent, tag, attrib, nullptr);
+    return PyObject_CallFunctionObjArgs(module_state.etree.SubElement, parent, tag, attrib, nullptr);
 }
 
 PyObject *sub_element(PyObject *parent, const char *tag) {
     Ref name(PyUnicode_FromString(tag));
     if (!name) return nullptr;
-    Ref make(PyObject_GetAttrString(g.etree, "SubElement"));
-    if (!make) return nullptr;
-    return PyObject_CallFunctionObjArgs(make.get(), parent, name.get(), nullptr);
+    return PyObject_CallFunctionObjArgs(module_state.etree.SubElement, parent, name.get(), nullptr);
 }
 
 namespace {

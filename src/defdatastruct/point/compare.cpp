@@ -7,10 +7,14 @@ namespace pyorvex::dds::point {
 
 namespace {
 
-const char *const field_names[] = {"t", "val", "order"};
+// The fields in the order t, val, order.
+PyObject *field_name(int i) {
+    const ModuleState &s = module_state;
+    return i == 0 ? s.t_name : i == 1 ? s.val_name : s.order_name;
+}
 
 PyObject *equal(PyObject *self, PyObject *other) {
-    Ref cls(PyObject_GetAttrString(self, "__class__"));
+    Ref cls(PyObject_GetAttr(self, module_state.class_name));
     if (!cls) return nullptr;
     const int inst = PyObject_IsInstance(other, cls.get());
     if (inst < 0) return nullptr;
@@ -18,10 +22,11 @@ PyObject *equal(PyObject *self, PyObject *other) {
     // No tolerance: == of the attribute values, so NaN never equals anything. The first false
     // comparison result is returned as it came.
     Ref result;
-    for (const char *name : field_names) {
-        Ref a(PyObject_GetAttrString(self, name));
+    for (int i = 0; i < 3; ++i) {
+        PyObject *name = field_name(i);
+        Ref a(PyObject_GetAttr(self, name));
         if (!a) return nullptr;
-        Ref b(PyObject_GetAttrString(other, name));
+        Ref b(PyObject_GetAttr(other, name));
         if (!b) return nullptr;
         result = Ref(PyObject_RichCompare(a.get(), b.get(), Py_EQ));
         if (!result) return nullptr;
@@ -34,9 +39,7 @@ PyObject *equal(PyObject *self, PyObject *other) {
 
 PyObject *not_equal(PyObject *self, PyObject *other) {
     // Through the instance's __eq__, so that a subclass redefining it changes != as well.
-    Ref name(PyUnicode_InternFromString("__eq__"));
-    if (!name) return nullptr;
-    Ref result(PyObject_CallMethodOneArg(self, name.get(), other));
+    Ref result(PyObject_CallMethodOneArg(self, module_state.eq_name, other));
     if (!result) return nullptr;
     const int truth = PyObject_IsTrue(result.get());
     if (truth < 0) return nullptr;
@@ -46,7 +49,7 @@ PyObject *not_equal(PyObject *self, PyObject *other) {
 // The three attribute texts, in the order t, val, order.
 bool field_texts(PyObject *self, Ref (&out)[3]) {
     for (int i = 0; i < 3; ++i) {
-        Ref value(PyObject_GetAttrString(self, field_names[i]));
+        Ref value(PyObject_GetAttr(self, field_name(i)));
         if (!value) return false;
         out[i] = Ref(capi::value_text(value.get()));
         if (!out[i]) return false;
@@ -95,7 +98,8 @@ PyObject *point_getattrib_op(BaseObject *base, int skip_dispatch) {
     Ref d(PyDict_New());
     if (!d) return nullptr;
     for (int i = 0; i < 3; ++i)
-        if (PyDict_SetItemString(d.get(), field_names[i], text[i].get()) < 0) return nullptr;
+        if (PyDict_SetItem(d.get(), field_name(i), text[i].get()) < 0)
+            return nullptr;
     return d.release();
 }
 

@@ -31,7 +31,7 @@ int c_eq(Traj *self, Traj *other) {
 }
 
 PyObject *equal(PyObject *self, PyObject *other) {
-    Ref cls(PyObject_GetAttrString(self, "__class__"));
+    Ref cls(PyObject_GetAttr(self, module_state.class_name));
     if (!cls) return nullptr;
     const int inst = PyObject_IsInstance(other, cls.get());
     if (inst < 0) return nullptr;
@@ -45,9 +45,7 @@ PyObject *equal(PyObject *self, PyObject *other) {
 
 PyObject *not_equal(PyObject *self, PyObject *other) {
     // Through the instance's __eq__, so that a subclass redefining it changes != as well.
-    Ref name(PyUnicode_InternFromString("__eq__"));
-    if (!name) return nullptr;
-    Ref result(PyObject_CallMethodOneArg(self, name.get(), other));
+    Ref result(PyObject_CallMethodOneArg(self, module_state.eq_name, other));
     if (!result) return nullptr;
     const int truth = PyObject_IsTrue(result.get());
     if (truth < 0) return nullptr;
@@ -86,10 +84,9 @@ PyObject *getattrib_op(BaseObject *base, int skip_dispatch) {
                                               reinterpret_cast<void *>(&py_getattrib), &method);
         if (found < 0) return nullptr;
         if (found > 0) {
-            PyObject *res = PyObject_CallNoArgs(method.get());
-            if (res == nullptr || res == Py_None || PyDict_CheckExact(res)) return res;
-            capi::raise_expected("dict", res);
-            Py_DECREF(res);
+            Ref res = Ref::steal(PyObject_CallNoArgs(method.get()));
+            if (!res || res.get() == Py_None || PyDict_CheckExact(res.get())) return res.release();
+            capi::raise_expected("dict", res.get());
             return nullptr;
         }
     }

@@ -246,10 +246,10 @@ PyObject *traj_new(PyTypeObject *type, PyObject *, PyObject *) {
 }
 
 void traj_dealloc(PyObject *self) {
-    PyObject *type, *value, *tb;
-    PyErr_Fetch(&type, &value, &tb);
-    release_arrays(reinterpret_cast<Traj *>(self));
-    PyErr_Restore(type, value, tb);
+    {
+        capi::SavedError pending;
+        release_arrays(reinterpret_cast<Traj *>(self));
+    }
     Py_TYPE(self)->tp_free(self);
 }
 

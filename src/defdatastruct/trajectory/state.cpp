@@ -19,7 +19,7 @@ const char view_base_name[] = "pyorvex.defdatastruct.Trajectory1d array view";
 void release_view_base(PyObject *capsule) {
     auto *t = static_cast<Traj *>(PyCapsule_GetPointer(capsule, view_base_name));
     t->_bookkeeping -= one_view;
-    Py_DECREF(reinterpret_cast<PyObject *>(t));
+    Ref::steal(reinterpret_cast<PyObject *>(t)).reset();  // the capsule's reference
 }
 
 // A float64 array over the record's memory. Its base holds the trajectory, so a view can never
@@ -56,7 +56,7 @@ PyObject *py_get_xcpts(PyObject *self, PyObject *) {
     pyorvex_dview knots;
     if (!knot_view(t, &knots) || !supported_degree(t->p)) return nullptr;
     // np is looked up in the module's globals at each call.
-    PyObject *np = PyDict_GetItemString(g.module_dict, "np");
+    PyObject *np = PyDict_GetItemString(module_state.module_dict, "np");
     if (np == nullptr) {
         PyErr_SetString(PyExc_NameError, "name 'np' is not defined");
         return nullptr;
@@ -80,7 +80,7 @@ PyObject *py_get_xcpts(PyObject *self, PyObject *) {
     // The calls above ran Python code, which may have given the trajectory new arrays: the
     // knot vector is taken again, as it is now.
     if (!knot_view(t, &knots) || !supported_degree(t->p)) return nullptr;
-    g.kernel.averagcpts(knots, t->p, buf.view(), 0);
+    module_state.kernel.averagcpts(knots, t->p, buf.view(), 0);
     return out.release();
 }
 
@@ -103,10 +103,9 @@ PyObject *state_bytes(Traj *self, int skip_dispatch, const char *name, void *bui
                                               &method);
         if (found < 0) return nullptr;
         if (found > 0) {
-            PyObject *res = PyObject_CallNoArgs(method.get());
-            if (res == nullptr || res == Py_None || PyBytes_CheckExact(res)) return res;
-            capi::raise_expected("bytes", res);
-            Py_DECREF(res);
+            Ref res = Ref::steal(PyObject_CallNoArgs(method.get()));
+            if (!res || res.get() == Py_None || PyBytes_CheckExact(res.get())) return res.release();
+            capi::raise_expected("bytes", res.get());
             return nullptr;
         }
     }
