@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "args.hpp"
+#include "convert.hpp"
+
 namespace pyorvex::capi {
 
 int find_override(PyObject *self, const char *name, void *builtin, Ref *out) {
@@ -20,6 +23,19 @@ PyObject *expect_instance_or_none(PyObject *result, PyTypeObject *type) {
     if (result == Py_None || PyObject_TypeCheck(result, type)) return result;
     PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s", Py_TYPE(result)->tp_name,
                  type->tp_name);
+    Py_DECREF(result);
+    return nullptr;
+}
+
+double double_result(PyObject *result) {
+    double value;
+    if (!to_double(result, &value)) return -1.0;
+    return value;
+}
+
+PyObject *expect_exact_or_none(PyObject *result, PyTypeObject *type, const char *expected) {
+    if (result == nullptr || result == Py_None || Py_IS_TYPE(result, type)) return result;
+    raise_expected(expected, result);
     Py_DECREF(result);
     return nullptr;
 }

@@ -9,7 +9,7 @@ namespace {
 
 template <class F>
 PyCFunction as_cfunction(F *fn) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn));
+    return fastcall(fn);
 }
 
 constexpr int kFast = METH_FASTCALL | METH_KEYWORDS;
