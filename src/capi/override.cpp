@@ -7,13 +7,24 @@
 
 namespace pyorvex::capi {
 
+namespace {
+
+bool is_method(PyObject *attr, const void *builtin) {
+    return PyCFunction_Check(attr) &&
+           reinterpret_cast<const void *>(PyCFunction_GET_FUNCTION(attr)) == builtin;
+}
+
+}  // namespace
+
 int find_override(PyObject *self, const char *name, void *builtin, Ref *out) {
+    return find_override(self, name, Builtin{is_method, builtin}, out);
+}
+
+int find_override(PyObject *self, const char *name, Builtin builtin, Ref *out) {
     if (!may_override(self)) return 0;
     Ref attr(PyObject_GetAttrString(self, name));
     if (!attr) return -1;
-    if (PyCFunction_Check(attr.get()) &&
-        reinterpret_cast<void *>(PyCFunction_GET_FUNCTION(attr.get())) == builtin)
-        return 0;
+    if (builtin.matches(attr.get(), builtin.data)) return 0;
     *out = std::move(attr);
     return 1;
 }

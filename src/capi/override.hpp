@@ -24,7 +24,20 @@ inline bool may_override(PyObject *self) {
 // and -1 with an exception set when the lookup fails.
 int find_override(PyObject *self, const char *name, void *builtin, Ref *out);
 
+// How an operation's own attribute is recognised when it is no built-in method (a callable
+// object of the module's own): matches(attr, data).
+struct Builtin {
+    bool (*matches)(PyObject *attr, const void *data);
+    const void *data;
+};
+int find_override(PyObject *self, const char *name, Builtin builtin, Ref *out);
+
 // find_override for a C-level operation: never an override when skip_dispatch is set.
+template <class S>
+int lookup(S *self, int skip_dispatch, const char *name, Builtin builtin, Ref *method) {
+    if (skip_dispatch) return 0;
+    return find_override(reinterpret_cast<PyObject *>(self), name, builtin, method);
+}
 template <class S, class F>
 int lookup(S *self, int skip_dispatch, const char *name, F *builtin, Ref *method) {
     if (skip_dispatch) return 0;
@@ -61,8 +74,8 @@ PyObject *call_with(PyObject *method, A... args) {
 // The override dispatch of a C-level operation: looks the override of `name` up (none when
 // skip_dispatch) and, when there is one, calls it with args. 1: the override ran, its result in
 // *result; 0: no override, the built-in operation is to run; -1: the lookup or the call failed.
-template <class S, class F, class... A>
-int dispatch(S *self, int skip_dispatch, const char *name, F *builtin, Ref *result, A... args) {
+template <class S, class B, class... A>
+int dispatch(S *self, int skip_dispatch, const char *name, B builtin, Ref *result, A... args) {
     Ref method;
     const int found = lookup(self, skip_dispatch, name, builtin, &method);
     if (found <= 0) return found;
