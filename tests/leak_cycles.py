@@ -733,7 +733,7 @@ FAMILIES = {
     "constraints": (family_constraints, ("setValueTr", "setValueAm"), 2000),
     "copy_pickle": (family_copy_pickle, ("copy", "__getstate__"), 1500),
     "point": (family_point, (), 3000),
-    "xml": (family_xml, ("savexml", "loadxml"), 360),
+    "xml": (family_xml, ("savexml", "loadxml"), 900),
 }
 
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "ref.hpp"
+
 namespace pyorvex::capi {
 
 namespace {
@@ -69,8 +71,39 @@ bool check_arg_type(PyObject *obj, PyTypeObject *type, bool none_allowed, const 
     return false;
 }
 
+bool parse_tuple_args(const ArgSpec &sig, PyObject *args, PyObject *kwargs, PyObject **out) {
+    const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+    PyObject *const *positional = reinterpret_cast<PyTupleObject *>(args)->ob_item;
+    const Py_ssize_t nkw = kwargs != nullptr ? PyDict_GET_SIZE(kwargs) : 0;
+    if (nkw == 0) return parse_args(sig, positional, nargs, nullptr, out);
+    // The values stay borrowed from args and kwargs, which outlive the call.
+    Ref stack(PyTuple_New(nargs + nkw));
+    Ref names(PyTuple_New(nkw));
+    if (!stack || !names) return false;
+    for (Py_ssize_t i = 0; i < nargs; ++i) {
+        Py_INCREF(positional[i]);
+        PyTuple_SET_ITEM(stack.get(), i, positional[i]);
+    }
+    Py_ssize_t pos = 0, k = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(kwargs, &pos, &key, &value)) {
+        Py_INCREF(key);
+        PyTuple_SET_ITEM(names.get(), k, key);
+        Py_INCREF(value);
+        PyTuple_SET_ITEM(stack.get(), nargs + k, value);
+        ++k;
+    }
+    return parse_args(sig, reinterpret_cast<PyTupleObject *>(stack.get())->ob_item, nargs,
+                      names.get(), out);
+}
+
 void raise_expected(const char *expected, PyObject *got) {
     PyErr_Format(PyExc_TypeError, "Expected %.16s, got %.200s", expected, Py_TYPE(got)->tp_name);
+}
+
+int raise_value_error(const char *message) {
+    PyErr_SetString(PyExc_ValueError, message);
+    return -1;
 }
 
 }  // namespace pyorvex::capi

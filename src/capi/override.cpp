@@ -2,15 +2,29 @@
 
 #include <cstring>
 
+#include "args.hpp"
+#include "convert.hpp"
+
 namespace pyorvex::capi {
 
+namespace {
+
+bool is_method(PyObject *attr, const void *builtin) {
+    return PyCFunction_Check(attr) &&
+           reinterpret_cast<const void *>(PyCFunction_GET_FUNCTION(attr)) == builtin;
+}
+
+}  // namespace
+
 int find_override(PyObject *self, const char *name, void *builtin, Ref *out) {
+    return find_override(self, name, Builtin{is_method, builtin}, out);
+}
+
+int find_override(PyObject *self, const char *name, Builtin builtin, Ref *out) {
     if (!may_override(self)) return 0;
     Ref attr(PyObject_GetAttrString(self, name));
     if (!attr) return -1;
-    if (PyCFunction_Check(attr.get()) &&
-        reinterpret_cast<void *>(PyCFunction_GET_FUNCTION(attr.get())) == builtin)
-        return 0;
+    if (builtin.matches(attr.get(), builtin.data)) return 0;
     *out = std::move(attr);
     return 1;
 }
@@ -20,6 +34,19 @@ PyObject *expect_instance_or_none(PyObject *result, PyTypeObject *type) {
     if (result == Py_None || PyObject_TypeCheck(result, type)) return result;
     PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s", Py_TYPE(result)->tp_name,
                  type->tp_name);
+    Py_DECREF(result);
+    return nullptr;
+}
+
+double double_result(PyObject *result) {
+    double value;
+    if (!to_double(result, &value)) return -1.0;
+    return value;
+}
+
+PyObject *expect_exact_or_none(PyObject *result, PyTypeObject *type, const char *expected) {
+    if (result == nullptr || result == Py_None || Py_IS_TYPE(result, type)) return result;
+    raise_expected(expected, result);
     Py_DECREF(result);
     return nullptr;
 }

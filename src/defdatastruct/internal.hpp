@@ -25,6 +25,7 @@
 
 namespace pyorvex::dds {
 
+using capi::fastcall;
 using capi::Ref;
 using Traj = pyorvex_Trajectory1d;
 using Point = pyorvex_Point1d;

@@ -57,16 +57,10 @@ enum class Form { point, tuple };
 
 // --- the common start -----------------------------------------------------------------------------
 
-// A subclass's own setValueTr / setValueAm, if it has one: the attribute of the instance, unless
-// that is this module's dispatcher.
-int find_override(Traj *self, const FusedInfo *dispatcher, Ref *out) {
-    auto *obj = reinterpret_cast<PyObject *>(self);
-    if (!capi::may_override(obj)) return 0;
-    Ref attr(PyObject_GetAttrString(obj, dispatcher->name));
-    if (!attr) return -1;
-    if (is_fused(attr.get(), dispatcher)) return 0;
-    *out = std::move(attr);
-    return 1;
+// The attribute setValueTr / setValueAm of an instance is its type's own, not a subclass's
+// override, when it is this module's dispatcher.
+bool is_dispatcher(PyObject *attr, const void *info) {
+    return is_fused(attr, static_cast<const FusedInfo *>(info));
 }
 
 // The constraint as a Point1d (the tuple form through Point1d.from_tuple). None, which either
@@ -138,12 +132,10 @@ extern const FusedInfo tr_info;
 extern const FusedInfo am_info;
 
 int set_value_tr(Traj *self, PyObject *p, Form form, int skip_dispatch) {
-    if (!skip_dispatch) {
-        Ref method;
-        const int found = find_override(self, &tr_info, &method);
-        if (found < 0) return -1;
-        if (found > 0) return Ref(PyObject_CallOneArg(method.get(), p)) ? 0 : -1;
-    }
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, tr_info.name,
+                                     capi::Builtin{is_dispatcher, &tr_info}, &result, p);
+    if (found != 0) return found < 0 ? -1 : 0;
     Ref point = constraint_point(p, form);
     if (!point) return -1;
     int d;
@@ -199,12 +191,10 @@ bool constrained_value(Traj *self, PyObject *point, int d, double *v) {
 }
 
 int set_value_am(Traj *self, PyObject *p, Form form, int skip_dispatch) {
-    if (!skip_dispatch) {
-        Ref method;
-        const int found = find_override(self, &am_info, &method);
-        if (found < 0) return -1;
-        if (found > 0) return Ref(PyObject_CallOneArg(method.get(), p)) ? 0 : -1;
-    }
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, am_info.name,
+                                     capi::Builtin{is_dispatcher, &am_info}, &result, p);
+    if (found != 0) return found < 0 ? -1 : 0;
     Ref point = constraint_point(p, form);
     if (!point) return -1;
     int d;

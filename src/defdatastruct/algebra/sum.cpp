@@ -69,15 +69,11 @@ bool check_same_domain(Traj *self, Traj *other) {
 }  // namespace
 
 PyObject *c_splcsum(Traj *self, Traj *other, int skip_dispatch) {
-    if (!skip_dispatch) {
-        Ref method;
-        const int found = capi::find_override(reinterpret_cast<PyObject *>(self), "c_splcsum",
-                                              reinterpret_cast<void *>(&py_c_splcsum), &method);
-        if (found < 0) return nullptr;
-        if (found > 0)
-            return capi::expect_instance_or_none(
-                PyObject_CallOneArg(method.get(), as_object(other)), &trajectory::type);
-    }
+    Ref result;
+    const int found =
+        capi::dispatch(self, skip_dispatch, "c_splcsum", py_c_splcsum, &result, as_object(other));
+    if (found < 0) return nullptr;
+    if (found > 0) return capi::expect_instance_or_none(result.release(), &trajectory::type);
     if (!capi::check_arg_type(as_object(other), &trajectory::type, false, "other"))
         return nullptr;
     if (!check_same_degree(self, other)) return nullptr;
@@ -98,25 +94,19 @@ PyObject *c_splcsum(Traj *self, Traj *other, int skip_dispatch) {
     if (!dims) return nullptr;
     int M, N;
     if (!unpack_pair(dims.get(), &M, &N) || !check_sum_size(M, N, p)) return nullptr;
-    double *knots, *cpts;
-    if (!trajectory::alloc_record_buffers(static_cast<Py_ssize_t>(M) + 1, static_cast<Py_ssize_t>(N) + 1,
-                              &knots, &cpts))
+    trajectory::NewRecord record;
+    if (!record.allocate(static_cast<Py_ssize_t>(M) + 1, static_cast<Py_ssize_t>(N) + 1))
         return nullptr;
-    module_state.kernel.splcsum(k1, c1, k2, c2, p, M, {knots, static_cast<Py_ssize_t>(M) + 1}, N,
-                     {cpts, static_cast<Py_ssize_t>(N) + 1}, 0);
-    return trajectory::wrap_owned(knots, cpts, p, N, self->order);
+    module_state.kernel.splcsum(k1, c1, k2, c2, p, M, record.knot_view(), N, record.cpts_view(), 0);
+    return record.wrap(p, N, self->order);
 }
 
 PyObject *c_splcmul(Traj *self, Traj *other, int skip_dispatch) {
-    if (!skip_dispatch) {
-        Ref method;
-        const int found = capi::find_override(reinterpret_cast<PyObject *>(self), "c_splcmul",
-                                              reinterpret_cast<void *>(&py_c_splcmul), &method);
-        if (found < 0) return nullptr;
-        if (found > 0)
-            return capi::expect_instance_or_none(
-                PyObject_CallOneArg(method.get(), as_object(other)), &trajectory::type);
-    }
+    Ref result;
+    const int found =
+        capi::dispatch(self, skip_dispatch, "c_splcmul", py_c_splcmul, &result, as_object(other));
+    if (found < 0) return nullptr;
+    if (found > 0) return capi::expect_instance_or_none(result.release(), &trajectory::type);
     if (!capi::check_arg_type(as_object(other), &trajectory::type, true, "other")) return nullptr;
     PyErr_SetNone(PyExc_NotImplementedError);
     return nullptr;

@@ -28,14 +28,6 @@ bool derived_order(unsigned int order, int nu, unsigned int *out) {
     return true;
 }
 
-// A degree or highest index of a new record, computed wide; a value the record's int cannot hold
-// is a record too large to allocate.
-bool fits_int(std::int64_t value) {
-    if (value <= INT_MAX) return true;
-    trajectory::raise_memory_error();
-    return false;
-}
-
 kernel::cspan span_of(const pyorvex_dview &v) {
     return {v.data, static_cast<std::size_t>(v.size)};
 }
@@ -46,33 +38,27 @@ PyObject *raise_kernel_refusal() {
     return nullptr;
 }
 
-PyObject *overridden(Ref &method, int nu) {
-    return capi::expect_instance_or_none(PyObject_CallFunction(method.get(), "i", nu),
-                                         &trajectory::type);
-}
-
 // The derivative of an order above the degree: the zero function on the same domain, of degree 0
 // with one control point, like the values dpeval gives for such orders.
 PyObject *zero_function(Traj *self, unsigned int order) {
     pyorvex_dview knots, cpts;
     if (!trajectory::record_views(self, &knots, &cpts)) return nullptr;
-    double *new_knots, *new_cpts;
-    if (!trajectory::alloc_record_buffers(2, 1, &new_knots, &new_cpts)) return nullptr;
-    new_knots[0] = knots.data[0];
-    new_knots[1] = knots.data[knots.size - 1];
-    new_cpts[0] = 0.0;
-    return trajectory::wrap_owned(new_knots, new_cpts, 0, 0, order);
+    trajectory::NewRecord record;
+    if (!record.allocate(2, 1)) return nullptr;
+    record.knots()[0] = knots.data[0];
+    record.knots()[1] = knots.data[knots.size - 1];
+    record.cpts()[0] = 0.0;
+    return record.wrap(0, 0, order);
 }
 
 }  // namespace
 
 PyObject *derivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
     const int nu = nu_or_default(opt);
-    Ref method;
-    const int found = evaluation_override(self, skip_dispatch, "derivative",
-                                          builtin_of(py_derivative), &method);
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "derivative", py_derivative, &result, nu);
     if (found < 0) return nullptr;
-    if (found > 0) return overridden(method, nu);
+    if (found > 0) return capi::expect_instance_or_none(result.release(), &trajectory::type);
     if (nu < 0) return raise_negative_order(nu);
     unsigned int order;
     if (!derived_order(self->order, nu, &order)) return nullptr;
@@ -85,28 +71,25 @@ PyObject *derivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
     const kernel::CalculusSize size = kernel::derivative_size(span_of(knots), span_of(cpts),
                                                               self->p, nu);
     if (!size.ok) return raise_kernel_refusal();
-    const std::int64_t last = static_cast<std::int64_t>(size.coefs) - 1;
-    if (!fits_int(last)) return nullptr;
-    const Py_ssize_t nk = static_cast<Py_ssize_t>(size.knots);
-    const Py_ssize_t nc = static_cast<Py_ssize_t>(size.coefs);
-    double *new_knots, *new_cpts;
-    if (!trajectory::alloc_record_buffers(nk, nc, &new_knots, &new_cpts)) return nullptr;
-    const int K = module_state.kernel.dsplcpts2(knots, cpts, self->p, nu, {new_knots, nk}, {new_cpts, nc}, 0);
-    if (K != last) {
-        PyMem_Free(new_knots);
-        PyMem_Free(new_cpts);
-        return raise_kernel_refusal();
-    }
-    return trajectory::wrap_owned(new_knots, new_cpts, self->p - nu, K, order);
+    int last;
+    if (!trajectory::record_index(static_cast<long long>(size.coefs) - 1, self->p - nu, &last))
+        return nullptr;
+    trajectory::NewRecord record;
+    if (!record.allocate(static_cast<Py_ssize_t>(size.knots), static_cast<Py_ssize_t>(size.coefs)))
+        return nullptr;
+    const int K = module_state.kernel.dsplcpts2(knots, cpts, self->p, nu, record.knot_view(),
+                                     record.cpts_view(), 0);
+    if (K != last) return raise_kernel_refusal();
+    return record.wrap(self->p - nu, K, order);
 }
 
 PyObject *antiderivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
     const int nu = nu_or_default(opt);
-    Ref method;
-    const int found = evaluation_override(self, skip_dispatch, "antiderivative",
-                                          builtin_of(py_antiderivative), &method);
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "antiderivative", py_antiderivative,
+                                     &result, nu);
     if (found < 0) return nullptr;
-    if (found > 0) return overridden(method, nu);
+    if (found > 0) return capi::expect_instance_or_none(result.release(), &trajectory::type);
     if (nu < 0) return raise_negative_order(nu);
     if (self->order < static_cast<unsigned int>(nu)) {
         PyErr_SetString(PyExc_ValueError, "negative 'order' not allowed");
@@ -119,24 +102,24 @@ PyObject *antiderivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) 
     const kernel::CalculusSize size = kernel::antiderivative_size(span_of(knots), span_of(cpts),
                                                                   self->p, nu);
     if (!size.ok) return raise_kernel_refusal();
-    const std::int64_t last = static_cast<std::int64_t>(size.coefs) - 1;
-    if (!fits_int(last)) return nullptr;
-    const Py_ssize_t nk = static_cast<Py_ssize_t>(size.knots);
-    const Py_ssize_t nc = static_cast<Py_ssize_t>(size.coefs);
-    double *new_knots, *new_cpts;
-    if (!trajectory::alloc_record_buffers(nk, nc, &new_knots, &new_cpts)) return nullptr;
-    module_state.kernel.asplcpts(knots, cpts, self->p, nu, {new_knots, nk}, {new_cpts, nc}, 0);
-    return trajectory::wrap_owned(new_knots, new_cpts, static_cast<int>(degree), static_cast<int>(last),
-                      self->order - static_cast<unsigned int>(nu));
+    int last;
+    if (!trajectory::record_index(static_cast<long long>(size.coefs) - 1, static_cast<int>(degree),
+                                  &last))
+        return nullptr;
+    trajectory::NewRecord record;
+    if (!record.allocate(static_cast<Py_ssize_t>(size.knots), static_cast<Py_ssize_t>(size.coefs)))
+        return nullptr;
+    module_state.kernel.asplcpts(knots, cpts, self->p, nu, record.knot_view(), record.cpts_view(), 0);
+    return record.wrap(static_cast<int>(degree), last,
+                       self->order - static_cast<unsigned int>(nu));
 }
 
 PyObject *degelev_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
     const int nu = nu_or_default(opt);
-    Ref method;
-    const int found = evaluation_override(self, skip_dispatch, "degelev", builtin_of(py_degelev),
-                                          &method);
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "degelev", py_degelev, &result, nu);
     if (found < 0) return nullptr;
-    if (found > 0) return overridden(method, nu);
+    if (found > 0) return capi::expect_instance_or_none(result.release(), &trajectory::type);
     if (nu < 0) {
         PyErr_SetString(PyExc_ValueError, "'nu' must be non-negative number");
         return nullptr;
@@ -149,23 +132,20 @@ PyObject *degelev_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
     const kernel::ElevationSize size = kernel::elevation_size(span_of(knots), span_of(cpts),
                                                               self->p, nu);
     if (!size.ok) return raise_kernel_refusal();
-    const std::int64_t last = static_cast<std::int64_t>(size.coefs) - 1;
-    if (!fits_int(last)) return nullptr;
+    int last;
+    if (!trajectory::record_index(static_cast<long long>(size.coefs) - 1, static_cast<int>(degree),
+                                  &last))
+        return nullptr;
     constexpr std::size_t largest = static_cast<std::size_t>(PY_SSIZE_T_MAX);
     if (size.work_knots > largest || size.work_coefs > largest) return trajectory::raise_memory_error();
-    const Py_ssize_t wk = static_cast<Py_ssize_t>(size.work_knots);
-    const Py_ssize_t wc = static_cast<Py_ssize_t>(size.work_coefs);
-    double *new_knots, *new_cpts;
-    if (!trajectory::alloc_record_buffers(wk, wc, &new_knots, &new_cpts)) return nullptr;
-    module_state.kernel.degelevc(knots, cpts, self->p, nu, {new_knots, wk}, {new_cpts, wc}, 0);
-    if (!trajectory::resize_doubles(&new_knots, static_cast<Py_ssize_t>(size.knots)) ||
-        !trajectory::resize_doubles(&new_cpts, static_cast<Py_ssize_t>(size.coefs))) {
-        PyMem_Free(new_knots);
-        PyMem_Free(new_cpts);
+    trajectory::NewRecord record;
+    if (!record.allocate(static_cast<Py_ssize_t>(size.work_knots),
+                         static_cast<Py_ssize_t>(size.work_coefs)))
         return nullptr;
-    }
-    return trajectory::wrap_owned(new_knots, new_cpts, static_cast<int>(degree), static_cast<int>(last),
-                      self->order);
+    module_state.kernel.degelevc(knots, cpts, self->p, nu, record.knot_view(), record.cpts_view(), 0);
+    if (!record.resize(static_cast<Py_ssize_t>(size.knots), static_cast<Py_ssize_t>(size.coefs)))
+        return nullptr;
+    return record.wrap(static_cast<int>(degree), last, self->order);
 }
 
 // --- Python-visible methods -------------------------------------------------------------------------

@@ -19,29 +19,6 @@ namespace {
 const char *const call_names[] = {"x", "nu"};
 const capi::ArgSpec call_spec{"__call__", call_names, 1, 2};
 
-// The call slot receives a tuple and a dict; parse_args wants the keyword values after the
-// positional ones, with their names in a tuple.
-bool parse_call_args(PyObject *args, PyObject *kw, PyObject **out) {
-    const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-    PyObject *const *positional = PySequence_Fast_ITEMS(args);
-    const Py_ssize_t nkw = kw != nullptr ? PyDict_GET_SIZE(kw) : 0;
-    if (nkw == 0) return capi::parse_args(call_spec, positional, nargs, nullptr, out);
-    Scratch<PyObject *> stack;
-    if (!stack.allocate(nargs + nkw)) return false;
-    Ref names(PyTuple_New(nkw));
-    if (!names) return false;
-    for (Py_ssize_t i = 0; i < nargs; ++i) stack.data()[i] = positional[i];
-    Py_ssize_t pos = 0, i = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(kw, &pos, &key, &value)) {
-        Py_INCREF(key);  // the tuple takes this reference
-        PyTuple_SET_ITEM(names.get(), i, key);
-        stack.data()[nargs + i] = value;
-        ++i;
-    }
-    return capi::parse_args(call_spec, stack.data(), nargs, names.get(), out);
-}
-
 PyObject *raise_negative_nu() {
     PyErr_SetString(PyExc_ValueError, "'nu' must be non-negative number");
     return nullptr;
@@ -222,7 +199,7 @@ int array_operation_replaced(Traj *self, int nu) {
 
 PyObject *call(PyObject *self, PyObject *args, PyObject *kw) {
     PyObject *a[2];
-    if (!parse_call_args(args, kw, a)) return nullptr;
+    if (!capi::parse_tuple_args(call_spec, args, kw, a)) return nullptr;
     int nu = 0;
     if (a[1] != nullptr && !capi::to_int(a[1], &nu)) return nullptr;
     auto *t = reinterpret_cast<Traj *>(self);

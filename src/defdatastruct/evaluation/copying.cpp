@@ -16,11 +16,6 @@ namespace pyorvex::dds::evaluation {
 
 namespace {
 
-int raise_value_error(const char *message) {
-    PyErr_SetString(PyExc_ValueError, message);
-    return -1;
-}
-
 int raise_domain_error() { return raise_value_error("domain error"); }
 
 struct Record {

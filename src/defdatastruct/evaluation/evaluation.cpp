@@ -7,11 +7,6 @@ namespace pyorvex::dds::evaluation {
 
 namespace {
 
-template <class F>
-PyCFunction as_cfunction(F *fn) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(fn));
-}
-
 constexpr int kFast = METH_FASTCALL | METH_KEYWORDS;
 
 }  // namespace
@@ -19,15 +14,15 @@ constexpr int kFast = METH_FASTCALL | METH_KEYWORDS;
 PyMethodDef trajectory_methods[] = {
     {"peval", py_peval, METH_O, peval_doc},
     {"ceval", py_ceval, METH_O, ceval_doc},
-    {"dpeval", as_cfunction(py_dpeval), kFast, dpeval_doc},
-    {"dceval", as_cfunction(py_dceval), kFast, dceval_doc},
+    {"dpeval", fastcall(py_dpeval), kFast, dpeval_doc},
+    {"dceval", fastcall(py_dceval), kFast, dceval_doc},
     {"rshift", py_rshift, METH_O, rshift_doc},
     {"ashift", py_ashift, METH_O, ashift_doc},
     {"hscale", py_hscale, METH_O, hscale_doc},
-    {"adapt", as_cfunction(py_adapt), kFast, adapt_doc},
-    {"derivative", as_cfunction(py_derivative), kFast, derivative_doc},
-    {"antiderivative", as_cfunction(py_antiderivative), kFast, antiderivative_doc},
-    {"degelev", as_cfunction(py_degelev), kFast, degelev_doc},
+    {"adapt", fastcall(py_adapt), kFast, adapt_doc},
+    {"derivative", fastcall(py_derivative), kFast, derivative_doc},
+    {"antiderivative", fastcall(py_antiderivative), kFast, antiderivative_doc},
+    {"degelev", fastcall(py_degelev), kFast, degelev_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

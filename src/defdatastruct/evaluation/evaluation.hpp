@@ -10,13 +10,7 @@
 
 namespace pyorvex::dds::evaluation {
 
-// Returns 1 and stores the Python override of `name` in *method when overrides are allowed and
-// the instance has one, 0 when the built-in operation should run, -1 with an exception set.
-inline int evaluation_override(Traj *self, int skip_dispatch, const char *name, void *builtin,
-                               Ref *method) {
-    if (skip_dispatch) return 0;
-    return capi::find_override(reinterpret_cast<PyObject *>(self), name, builtin, method);
-}
+using capi::raise_value_error;
 
 template <class F>
 void *builtin_of(F *fn) {

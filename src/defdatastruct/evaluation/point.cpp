@@ -25,20 +25,6 @@ double raise_x_out_of_domain(double x) {
     return -1.0;
 }
 
-int raise_value_error(const char *message) {
-    PyErr_SetString(PyExc_ValueError, message);
-    return -1;
-}
-
-// The result of an override, converted with the interpreter's float conversion.
-double double_result(PyObject *result) {
-    Ref held(result);
-    if (!held) return -1.0;
-    double value;
-    if (!capi::to_double(held.get(), &value)) return -1.0;
-    return value;
-}
-
 bool overlaps_one(const pyorvex_dview &a, const double *b, Py_ssize_t bsize) {
     const auto a0 = reinterpret_cast<std::uintptr_t>(a.data);
     const auto b0 = reinterpret_cast<std::uintptr_t>(b);
@@ -112,11 +98,10 @@ int evaluate_array(Traj *self, pyorvex_dview xp, bool derivative, int nu) {
 // --- the C-level operations -----------------------------------------------------------------------
 
 double peval_op(Traj *self, double x, int skip_dispatch) {
-    Ref method;
-    const int found = evaluation_override(self, skip_dispatch, "peval", builtin_of(py_peval),
-                                          &method);
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "peval", py_peval, &result, x);
     if (found < 0) return -1.0;
-    if (found > 0) return double_result(PyObject_CallFunction(method.get(), "d", x));
+    if (found > 0) return capi::double_result(result.get());
     pyorvex_dview knots, cpts;
     if (!trajectory::record_views(self, &knots, &cpts)) return -1.0;
     if (outside(x, knots)) return raise_x_out_of_domain(x);
@@ -125,11 +110,10 @@ double peval_op(Traj *self, double x, int skip_dispatch) {
 
 double dpeval_op(Traj *self, double x, int skip_dispatch, pyorvex_opt_nu *opt) {
     const int nu = nu_or_default(opt);
-    Ref method;
-    const int found = evaluation_override(self, skip_dispatch, "dpeval", builtin_of(py_dpeval),
-                                          &method);
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "dpeval", py_dpeval, &result, x, nu);
     if (found < 0) return -1.0;
-    if (found > 0) return double_result(PyObject_CallFunction(method.get(), "di", x, nu));
+    if (found > 0) return capi::double_result(result.get());
     pyorvex_dview knots, cpts;
     if (!trajectory::record_views(self, &knots, &cpts)) return -1.0;
     if (outside(x, knots)) return raise_x_out_of_domain(x);
@@ -153,13 +137,12 @@ double dpeval_op(Traj *self, double x, int skip_dispatch, pyorvex_opt_nu *opt) {
 
 int ceval_op(Traj *self, pyorvex_dview xp, int skip_dispatch) {
     Ref method;
-    const int found = evaluation_override(self, skip_dispatch, "ceval", builtin_of(py_ceval),
-                                          &method);
+    const int found = capi::lookup(self, skip_dispatch, "ceval", py_ceval, &method);
     if (found < 0) return -1;
     if (found > 0) {
         capi::DoubleArgument arg;
         if (!arg.make(xp.data, xp.size)) return -1;
-        Ref result(PyObject_CallOneArg(method.get(), arg.view()));
+        Ref result(capi::call_with(method.get(), arg.view()));
         if (!result) return -1;
         arg.copy_back(xp.data, xp.size);
         return 0;
@@ -170,13 +153,12 @@ int ceval_op(Traj *self, pyorvex_dview xp, int skip_dispatch) {
 int dceval_op(Traj *self, pyorvex_dview xp, int skip_dispatch, pyorvex_opt_nu *opt) {
     const int nu = nu_or_default(opt);
     Ref method;
-    const int found = evaluation_override(self, skip_dispatch, "dceval", builtin_of(py_dceval),
-                                          &method);
+    const int found = capi::lookup(self, skip_dispatch, "dceval", py_dceval, &method);
     if (found < 0) return -1;
     if (found > 0) {
         capi::DoubleArgument arg;
         if (!arg.make(xp.data, xp.size)) return -1;
-        Ref result(PyObject_CallFunction(method.get(), "Oi", arg.view(), nu));
+        Ref result(capi::call_with(method.get(), arg.view(), nu));
         if (!result) return -1;
         arg.copy_back(xp.data, xp.size);
         return 0;

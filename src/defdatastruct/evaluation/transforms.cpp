@@ -15,16 +15,6 @@ namespace pyorvex::dds::evaluation {
 
 namespace {
 
-int raise_value_error(const char *message) {
-    PyErr_SetString(PyExc_ValueError, message);
-    return -1;
-}
-
-int discard(PyObject *result) {
-    Ref held(result);
-    return held ? 0 : -1;
-}
-
 // The start (or stop) property as a double, the way Python arithmetic on it behaves: straight
 // from the knots for the plain type, through the attribute (and the interpreter's subtraction,
 // with its TypeError for a missing knot vector) otherwise.
@@ -69,11 +59,10 @@ int require_finite(double x, const char *message) {
 }  // namespace
 
 int rshift_op(Traj *self, double x, int skip_dispatch) {
-    Ref method;
-    const int found = evaluation_override(self, skip_dispatch, "rshift", builtin_of(py_rshift),
-                                          &method);
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "rshift", py_rshift, &result, x);
     if (found < 0) return -1;
-    if (found > 0) return discard(PyObject_CallFunction(method.get(), "d", x));
+    if (found > 0) return 0;
     if (require_finite(x, "'x' must be a finite number") < 0) return -1;
     if (check_transformed_knots(self, false, 1.0, true, x) < 0) return -1;
     vt(self)->c_hshift(self, x);
@@ -81,11 +70,10 @@ int rshift_op(Traj *self, double x, int skip_dispatch) {
 }
 
 int ashift_op(Traj *self, double x, int skip_dispatch) {
-    Ref method;
-    const int found = evaluation_override(self, skip_dispatch, "ashift", builtin_of(py_ashift),
-                                          &method);
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "ashift", py_ashift, &result, x);
     if (found < 0) return -1;
-    if (found > 0) return discard(PyObject_CallFunction(method.get(), "d", x));
+    if (found > 0) return 0;
     double d;
     if (!offset_from_start(self, x, &d)) return -1;
     if (require_finite(x, "'x' must be a finite number") < 0) return -1;
@@ -95,11 +83,10 @@ int ashift_op(Traj *self, double x, int skip_dispatch) {
 }
 
 int hscale_op(Traj *self, double k, int skip_dispatch) {
-    Ref method;
-    const int found = evaluation_override(self, skip_dispatch, "hscale", builtin_of(py_hscale),
-                                          &method);
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "hscale", py_hscale, &result, k);
     if (found < 0) return -1;
-    if (found > 0) return discard(PyObject_CallFunction(method.get(), "d", k));
+    if (found > 0) return 0;
     // Zero would collapse the knots onto the first and a negative factor reverse them.
     if (!(k > 0.0) || !std::isfinite(k))
         return raise_value_error("'k' must be a finite number greater than zero");
@@ -109,11 +96,10 @@ int hscale_op(Traj *self, double k, int skip_dispatch) {
 }
 
 int adapt_op(Traj *self, double start, double stop, int skip_dispatch) {
-    Ref method;
-    const int found = evaluation_override(self, skip_dispatch, "adapt", builtin_of(py_adapt),
-                                          &method);
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "adapt", py_adapt, &result, start, stop);
     if (found < 0) return -1;
-    if (found > 0) return discard(PyObject_CallFunction(method.get(), "dd", start, stop));
+    if (found > 0) return 0;
     // Written so that a NaN bound is refused too.
     if (!(start < stop)) return raise_value_error("'stop' must be strictly greater than 'start'");
     if (!std::isfinite(start) || !std::isfinite(stop))

@@ -22,21 +22,20 @@ bool check_increasing(pyorvex_dview X) {
 }
 
 // Allocates the two buffers of a record with `added` more knots and control points than self.
-bool alloc_grown(Traj *self, Py_ssize_t added, int *new_n, double **knots, double **cpts) {
-    if (!result_index(static_cast<Py_ssize_t>(self->n) + added, self->p, new_n)) return false;
-    return trajectory::alloc_record_buffers(trajectory::knot_count(self) + added, trajectory::cpts_count(self) + added, knots, cpts);
+bool alloc_grown(Traj *self, Py_ssize_t added, int *new_n, trajectory::NewRecord *record) {
+    if (!trajectory::record_index(static_cast<long long>(self->n) + added, self->p, new_n))
+        return false;
+    return record->allocate(trajectory::knot_count(self) + added,
+                            trajectory::cpts_count(self) + added);
 }
 
 }  // namespace
 
 PyObject *knotins(Traj *self, double u, int r, int skip_dispatch) {
-    if (!skip_dispatch) {
-        Ref method;
-        const int found = capi::find_override(reinterpret_cast<PyObject *>(self), "knotins",
-                                              reinterpret_cast<void *>(&py_knotins), &method);
-        if (found < 0) return nullptr;
-        if (found > 0) return call_override(method.get(), "(di)", u, r);
-    }
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "knotins", py_knotins, &result, u, r);
+    if (found < 0) return nullptr;
+    if (found > 0) return capi::expect_instance_or_none(result.release(), &trajectory::type);
     pyorvex_dview kv, cv;
     if (!trajectory::record_views(self, &kv, &cv)) return nullptr;
     if (!check_domain(self, u, true) || !check_count(r)) return nullptr;
@@ -47,27 +46,25 @@ PyObject *knotins(Traj *self, double u, int r, int skip_dispatch) {
         return nullptr;
     }
     int n;
-    double *knots, *cpts;
-    if (!alloc_grown(self, r, &n, &knots, &cpts)) return nullptr;
-    module_state.kernel.splkins(kv, cv, self->p, u, r, {knots, kv.size + r}, {cpts, cv.size + r}, 0);
-    return trajectory::wrap_owned(knots, cpts, self->p, n, self->order);
+    trajectory::NewRecord record;
+    if (!alloc_grown(self, r, &n, &record)) return nullptr;
+    module_state.kernel.splkins(kv, cv, self->p, u, r, record.knot_view(), record.cpts_view(), 0);
+    return record.wrap(self->p, n, self->order);
 }
 
 PyObject *knotref(Traj *self, pyorvex_dview X, int skip_dispatch) {
-    if (!skip_dispatch) {
-        Ref method;
-        const int found = capi::find_override(reinterpret_cast<PyObject *>(self), "knotref",
-                                              reinterpret_cast<void *>(&py_knotref), &method);
-        if (found < 0) return nullptr;
-        if (found > 0) {
-            // The C form of None reaches the override as an empty array.
-            static const double nothing = 0.0;
-            capi::DoubleArgument arg;
-            if (!arg.make(X.data ? X.data : &nothing, X.data ? X.size : 0)) return nullptr;
-            Ref result(call_override(method.get(), "(O)", arg.view()));
-            if (result) arg.copy_back(X.data, X.size);
-            return result.release();
-        }
+    Ref method;
+    const int found = capi::lookup(self, skip_dispatch, "knotref", py_knotref, &method);
+    if (found < 0) return nullptr;
+    if (found > 0) {
+        // The C form of None reaches the override as an empty array.
+        static const double nothing = 0.0;
+        capi::DoubleArgument arg;
+        if (!arg.make(X.data ? X.data : &nothing, X.data ? X.size : 0)) return nullptr;
+        Ref result(capi::expect_instance_or_none(capi::call_with(method.get(), arg.view()),
+                                                 &trajectory::type));
+        if (result) arg.copy_back(X.data, X.size);
+        return result.release();
     }
     if (X.data == nullptr) X.size = 0;  // the C form of None
     if (X.size < 0) {
@@ -78,10 +75,10 @@ PyObject *knotref(Traj *self, pyorvex_dview X, int skip_dispatch) {
     if (!trajectory::record_views(self, &kv, &cv)) return nullptr;
     if (!check_increasing(X)) return nullptr;
     int n;
-    double *knots, *cpts;
-    if (!alloc_grown(self, X.size, &n, &knots, &cpts)) return nullptr;
-    module_state.kernel.splkref(kv, cv, self->p, X, {knots, kv.size + X.size}, {cpts, cv.size + X.size}, 0);
-    return trajectory::wrap_owned(knots, cpts, self->p, n, self->order);
+    trajectory::NewRecord record;
+    if (!alloc_grown(self, X.size, &n, &record)) return nullptr;
+    module_state.kernel.splkref(kv, cv, self->p, X, record.knot_view(), record.cpts_view(), 0);
+    return record.wrap(self->p, n, self->order);
 }
 
 namespace {

@@ -3,8 +3,6 @@
 #include "knots.hpp"
 
 #include <cmath>
-#include <climits>
-#include <cstdarg>
 
 namespace pyorvex::dds::knots {
 
@@ -27,35 +25,6 @@ bool check_count(int r) {
     PyErr_SetString(PyExc_ValueError, "'r' must be non-negative number");
     return false;
 }
-
-bool result_index(Py_ssize_t n, int p, int *out) {
-    // The knot count n + p + 2 must stay representable as well, for callers that count in int.
-    if (n < 0 || n > static_cast<Py_ssize_t>(INT_MAX) - p - 2) {
-        trajectory::raise_memory_error();
-        return false;
-    }
-    *out = static_cast<int>(n);
-    return true;
-}
-
-PyObject *call_override(PyObject *method, const char *format, ...) {
-    va_list va;
-    va_start(va, format);
-    Ref args(Py_VaBuildValue(format, va));
-    va_end(va);
-    if (!args) return nullptr;
-    return capi::expect_instance_or_none(PyObject_Call(method, args.get(), nullptr),
-                                         &trajectory::type);
-}
-
-namespace {
-
-template <typename F>
-PyCFunction fastcall(F f) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
-}
-
-}  // namespace
 
 PyMethodDef trajectory_methods[] = {
     {"knotins", fastcall(py_knotins), METH_FASTCALL | METH_KEYWORDS,

@@ -15,13 +15,6 @@ bool check_domain(Traj *self, double u, bool reject_nan);
 // ValueError "'r' must be non-negative number" when r < 0.
 bool check_count(int r);
 
-// The highest control-point index n of a result of degree p, which the record keeps in an int;
-// MemoryError "memory allocation failed" when n + p + 2 does not fit (no such record can exist).
-bool result_index(Py_ssize_t n, int p, int *out);
-
-// Calls a Python override and checks that it returned a Trajectory1d or None.
-PyObject *call_override(PyObject *method, const char *format, ...);
-
 // --- insert.cpp ---
 PyObject *knotins(Traj *self, double u, int r, int skip_dispatch);
 PyObject *knotref(Traj *self, pyorvex_dview X, int skip_dispatch);

@@ -2,7 +2,6 @@
 // copies of the record and reports how many it took out; the copies are then shrunk to the valid
 // front part and become the new trajectory.
 #include <cstring>
-#include <utility>
 
 #include "knots.hpp"
 
@@ -10,31 +9,20 @@ namespace pyorvex::dds::knots {
 
 namespace {
 
-// Working copies of the record's two arrays; they free themselves unless handed on.
+// Working copies of the record's two arrays, which become the new record.
 class WorkingCopy {
 public:
-    WorkingCopy() = default;
-    WorkingCopy(const WorkingCopy &) = delete;
-    WorkingCopy &operator=(const WorkingCopy &) = delete;
-    ~WorkingCopy() {
-        PyMem_Free(knots_);
-        PyMem_Free(cpts_);
-    }
-
     bool fill(pyorvex_dview kv, pyorvex_dview cv) {
-        knots_ = trajectory::alloc_doubles(kv.size);
-        if (knots_ == nullptr) return false;
-        cpts_ = trajectory::alloc_doubles(cv.size);
-        if (cpts_ == nullptr) return false;
-        std::memcpy(knots_, kv.data, static_cast<size_t>(kv.size) * sizeof(double));
-        std::memcpy(cpts_, cv.data, static_cast<size_t>(cv.size) * sizeof(double));
+        if (!record_.allocate(kv.size, cv.size)) return false;
+        std::memcpy(record_.knots(), kv.data, static_cast<size_t>(kv.size) * sizeof(double));
+        std::memcpy(record_.cpts(), cv.data, static_cast<size_t>(cv.size) * sizeof(double));
         nk_ = kv.size;
         nc_ = cv.size;
         return true;
     }
 
-    pyorvex_dview knots() const { return {knots_, nk_}; }
-    pyorvex_dview cpts() const { return {cpts_, nc_}; }
+    pyorvex_dview knots() const { return record_.knot_view(); }
+    pyorvex_dview cpts() const { return record_.cpts_view(); }
 
     // Keeps the first values left after `removed` removals and hands the buffers to a new
     // trajectory.
@@ -45,16 +33,12 @@ public:
                          self->n);
             return nullptr;
         }
-        if (!trajectory::resize_doubles(&knots_, nk_ - removed) || !trajectory::resize_doubles(&cpts_, nc_ - removed))
-            return nullptr;
-        double *knots = std::exchange(knots_, nullptr);
-        double *cpts = std::exchange(cpts_, nullptr);
-        return trajectory::wrap_owned(knots, cpts, self->p, self->n - removed, self->order);
+        if (!record_.resize(nk_ - removed, nc_ - removed)) return nullptr;
+        return record_.wrap(self->p, self->n - removed, self->order);
     }
 
 private:
-    double *knots_ = nullptr;
-    double *cpts_ = nullptr;
+    trajectory::NewRecord record_;
     Py_ssize_t nk_ = 0;
     Py_ssize_t nc_ = 0;
 };
@@ -72,13 +56,11 @@ bool check_single(Traj *self, double u, int r) {
 
 PyObject *knotrem(Traj *self, double u, int r, int skip_dispatch, pyorvex_opt_tol *opt) {
     const double tol = tolerance(opt, module_state.knotrem_tol);
-    if (!skip_dispatch) {
-        Ref method;
-        const int found = capi::find_override(reinterpret_cast<PyObject *>(self), "knotrem",
-                                              reinterpret_cast<void *>(&py_knotrem), &method);
-        if (found < 0) return nullptr;
-        if (found > 0) return call_override(method.get(), "(did)", u, r, tol);
-    }
+    Ref result;
+    const int found =
+        capi::dispatch(self, skip_dispatch, "knotrem", py_knotrem, &result, u, r, tol);
+    if (found < 0) return nullptr;
+    if (found > 0) return capi::expect_instance_or_none(result.release(), &trajectory::type);
     pyorvex_dview kv, cv;
     if (!trajectory::record_views(self, &kv, &cv) || !check_single(self, u, r)) return nullptr;
     // A subclass's start or stop may have run Python code that gave self new arrays.
@@ -93,13 +75,10 @@ PyObject *knotrem(Traj *self, double u, int r, int skip_dispatch, pyorvex_opt_to
 
 PyObject *knotsrem(Traj *self, int skip_dispatch, pyorvex_opt_tol *opt) {
     const double tol = tolerance(opt, module_state.knotsrem_tol);
-    if (!skip_dispatch) {
-        Ref method;
-        const int found = capi::find_override(reinterpret_cast<PyObject *>(self), "knotsrem",
-                                              reinterpret_cast<void *>(&py_knotsrem), &method);
-        if (found < 0) return nullptr;
-        if (found > 0) return call_override(method.get(), "(d)", tol);
-    }
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "knotsrem", py_knotsrem, &result, tol);
+    if (found < 0) return nullptr;
+    if (found > 0) return capi::expect_instance_or_none(result.release(), &trajectory::type);
     pyorvex_dview kv, cv;
     if (!trajectory::record_views(self, &kv, &cv)) return nullptr;
     WorkingCopy work;
@@ -110,14 +89,11 @@ PyObject *knotsrem(Traj *self, int skip_dispatch, pyorvex_opt_tol *opt) {
 }
 
 PyObject *knotrem_notol(Traj *self, double u, int r, int skip_dispatch) {
-    if (!skip_dispatch) {
-        Ref method;
-        const int found =
-            capi::find_override(reinterpret_cast<PyObject *>(self), "knotrem_notol",
-                                reinterpret_cast<void *>(&py_knotrem_notol), &method);
-        if (found < 0) return nullptr;
-        if (found > 0) return call_override(method.get(), "(di)", u, r);
-    }
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "knotrem_notol", py_knotrem_notol,
+                                     &result, u, r);
+    if (found < 0) return nullptr;
+    if (found > 0) return capi::expect_instance_or_none(result.release(), &trajectory::type);
     pyorvex_dview kv, cv;
     if (!trajectory::record_views(self, &kv, &cv) || !check_single(self, u, r)) return nullptr;
     // A subclass's start or stop may have run Python code that gave self new arrays.

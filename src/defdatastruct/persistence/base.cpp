@@ -51,43 +51,30 @@ PyObject *py_update(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObjec
 
 PyObject *c_loadxml(PyObject *, PyObject *) { return capi::none(); }
 
-// Overridable abstract operations: a Python subclass may supply them.
-PyObject *call_override(BaseObject *self, const char *name, void *builtin, PyObject *args) {
-    Ref method;
-    const int found =
-        capi::find_override(reinterpret_cast<PyObject *>(self), name, builtin, &method);
+// Overridable abstract operations: a Python subclass may supply them; without one (or with
+// overrides skipped) the operation is abstract.
+PyObject *getattrib_op(BaseObject *self, int skip_dispatch) {
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "_getAttrib", py_getattrib, &result);
     if (found < 0) return nullptr;
     if (found == 0) return abstract_method();
-    return PyObject_Call(method.get(), args, nullptr);
-}
-
-PyObject *getattrib_op(BaseObject *self, int skip_dispatch) {
-    if (skip_dispatch) return abstract_method();
-    Ref args(PyTuple_New(0));
-    if (!args) return nullptr;
-    Ref res = Ref::steal(call_override(self, "_getAttrib",
-                                       reinterpret_cast<void *>(&py_getattrib), args.get()));
-    if (!res || res.get() == Py_None || PyDict_CheckExact(res.get())) return res.release();
-    capi::raise_expected("dict", res.get());
-    return nullptr;
+    return capi::expect_exact_or_none(result.release(), &PyDict_Type, "dict");
 }
 
 int add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch) {
-    if (skip_dispatch) return abstract_method(), -1;
-    Ref args(PyTuple_Pack(2, root, ID));
-    if (!args) return -1;
-    Ref res(call_override(self, "_addPyORVEXObject", reinterpret_cast<void *>(&py_add),
-                          args.get()));
-    return res ? 0 : -1;
+    Ref result;
+    const int found =
+        capi::dispatch(self, skip_dispatch, "_addPyORVEXObject", py_add, &result, root, ID);
+    if (found == 0) abstract_method();
+    return found > 0 ? 0 : -1;
 }
 
 int update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID, int skip_dispatch) {
-    if (skip_dispatch) return abstract_method(), -1;
-    Ref args(PyTuple_Pack(3, tree, node, ID));
-    if (!args) return -1;
-    Ref res(call_override(self, "_updatePyORVEXObject", reinterpret_cast<void *>(&py_update),
-                          args.get()));
-    return res ? 0 : -1;
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "_updatePyORVEXObject", py_update,
+                                     &result, tree, node, ID);
+    if (found == 0) abstract_method();
+    return found > 0 ? 0 : -1;
 }
 
 PyObject *base_new(PyTypeObject *type, PyObject *, PyObject *) {
@@ -108,17 +95,17 @@ const char base_doc[] =
 }  // namespace
 
 PyMethodDef base_abstract_methods[] = {
-    {"loadxml", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(py_loadxml)),
+    {"loadxml", fastcall(py_loadxml),
      METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
      "Method to load a PyORVEXObject object from a file in .xml format.\n\nParameters\n"
      "----------\nfname: str\n    If the file extension is not specified, the .pyorvex "
      "extension is used.\nID: str\n    Object ID.\n"},
     {"_getAttrib", py_getattrib, METH_NOARGS,
      "Returns the attributes of the object as a dictionary."},
-    {"_addPyORVEXObject", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(py_add)),
+    {"_addPyORVEXObject", fastcall(py_add),
      METH_FASTCALL | METH_KEYWORDS, "Appends the element of the object to the root node."},
     {"_updatePyORVEXObject",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(py_update)),
+     fastcall(py_update),
      METH_FASTCALL | METH_KEYWORDS, "Updates the element of the object in place."},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -86,16 +86,11 @@ PyObject *updated_document(BaseObject *self, PyObject *data, PyObject *name, PyO
 PyObject *py_savexml(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
 
 int savexml_op(BaseObject *self, PyObject *fname, PyObject *ID, int skip_dispatch) {
-    if (!skip_dispatch) {
-        Ref method;
-        const int found = capi::find_override(reinterpret_cast<PyObject *>(self), "savexml",
-                                              reinterpret_cast<void *>(&py_savexml), &method);
-        if (found < 0) return -1;
-        if (found > 0) {
-            Ref res(PyObject_CallFunctionObjArgs(method.get(), fname, ID, nullptr));
-            return res ? 0 : -1;
-        }
-    }
+    Ref result;
+    const int found =
+        capi::dispatch(self, skip_dispatch, "savexml", py_savexml, &result, fname, ID);
+    if (found < 0) return -1;
+    if (found > 0) return 0;
     Ref name(document_name(fname));
     if (!name) return -1;
     // Starts over only when another process created the document between finding none and
@@ -161,7 +156,7 @@ const char savexml_doc[] =
 }  // namespace
 
 PyMethodDef base_document_methods[] = {
-    {"savexml", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(py_savexml)),
+    {"savexml", fastcall(py_savexml),
      METH_FASTCALL | METH_KEYWORDS, savexml_doc},
     {nullptr, nullptr, 0, nullptr},
 };

@@ -5,16 +5,6 @@
 
 namespace pyorvex::dds::persistence {
 
-int run_override(BaseObject *self, const char *name, void *builtin, PyObject *const *args,
-                 size_t nargs) {
-    Ref method;
-    const int found =
-        capi::find_override(reinterpret_cast<PyObject *>(self), name, builtin, &method);
-    if (found <= 0) return found;
-    Ref res(PyObject_Vectorcall(method.get(), args, nargs, nullptr));
-    return res ? 1 : -1;
-}
-
 namespace {
 
 const char *const loadxml_names[] = {"fname", "ID"};

@@ -97,11 +97,6 @@ int update_trajectory_deferred(BaseObject *self, PyObject *tree, PyObject *node,
 
 // --- element operations (persistence.cpp) -----------------------------------------------
 
-// Runs a Python subclass's override of the element operation `name` with args: 1 when it ran,
-// 0 when the built-in operation is what the object has, -1 with an exception set.
-int run_override(BaseObject *self, const char *name, void *builtin, PyObject *const *args,
-                 size_t nargs);
-
 // Python-visible loadxml(fname, ID) over a C-level loader.
 PyObject *loadxml_method(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
                          PyObject *(*loader)(PyObject *fname, PyObject *ID));

@@ -117,7 +117,7 @@ PyObject *py_unpickle(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
 
 PyMethodDef unpickle_def = {
     "__pyx_unpickle_PyORVEXObject",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(py_unpickle)),
+    fastcall(py_unpickle),
     METH_FASTCALL | METH_KEYWORDS,
     "Rebuilds a pickled PyORVEXObject (or an object of a Python subclass of it).",
 };

@@ -13,12 +13,10 @@ PyObject *py_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObje
 PyObject *py_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
 
 int add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch) {
-    if (!skip_dispatch) {
-        PyObject *args[] = {root, ID};
-        const int r = run_override(self, "_addPyORVEXObject", reinterpret_cast<void *>(&py_add),
-                                   args, 2);
-        if (r != 0) return r < 0 ? -1 : 0;
-    }
+    Ref result;
+    const int found =
+        capi::dispatch(self, skip_dispatch, "_addPyORVEXObject", py_add, &result, root, ID);
+    if (found != 0) return found < 0 ? -1 : 0;
     Ref text(id_text(ID));
     if (!text) return -1;
     Ref attrib(element_attributes(self, text.get()));
@@ -31,12 +29,10 @@ int add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch) {
 
 // tree and ID are not needed: a point's element is all attributes.
 int update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID, int skip_dispatch) {
-    if (!skip_dispatch) {
-        PyObject *args[] = {tree, node, ID};
-        const int r = run_override(self, "_updatePyORVEXObject",
-                                   reinterpret_cast<void *>(&py_update), args, 3);
-        if (r != 0) return r < 0 ? -1 : 0;
-    }
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "_updatePyORVEXObject", py_update,
+                                     &result, tree, node, ID);
+    if (found != 0) return found < 0 ? -1 : 0;
     return update_attributes(self, node);
 }
 
@@ -82,11 +78,6 @@ PyObject *py_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyO
     if (!parse_update_args(args, nargs, kw, a)) return nullptr;
     if (update_op(reinterpret_cast<BaseObject *>(self), a[0], a[1], a[2], 1) < 0) return nullptr;
     return capi::none();
-}
-
-template <class F>
-PyCFunction fastcall(F *f) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
 }
 
 }  // namespace

@@ -78,22 +78,18 @@ int update_element(BaseObject *self, PyObject *tree, PyObject *node, PyObject *I
 }
 
 int add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch) {
-    if (!skip_dispatch) {
-        PyObject *args[] = {root, ID};
-        const int r = run_override(self, "_addPyORVEXObject", reinterpret_cast<void *>(&py_add),
-                                   args, 2);
-        if (r != 0) return r < 0 ? -1 : 0;
-    }
+    Ref result;
+    const int found =
+        capi::dispatch(self, skip_dispatch, "_addPyORVEXObject", py_add, &result, root, ID);
+    if (found != 0) return found < 0 ? -1 : 0;
     return add_element(self, root, ID, nullptr);
 }
 
 int update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID, int skip_dispatch) {
-    if (!skip_dispatch) {
-        PyObject *args[] = {tree, node, ID};
-        const int r = run_override(self, "_updatePyORVEXObject",
-                                   reinterpret_cast<void *>(&py_update), args, 3);
-        if (r != 0) return r < 0 ? -1 : 0;
-    }
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "_updatePyORVEXObject", py_update,
+                                     &result, tree, node, ID);
+    if (found != 0) return found < 0 ? -1 : 0;
     return update_element(self, tree, node, ID, nullptr);
 }
 
@@ -245,11 +241,6 @@ PyObject *py_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyO
     if (!parse_update_args(args, nargs, kw, a)) return nullptr;
     if (update_op(reinterpret_cast<BaseObject *>(self), a[0], a[1], a[2], 1) < 0) return nullptr;
     return capi::none();
-}
-
-template <class F>
-PyCFunction fastcall(F *f) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
 }
 
 }  // namespace

@@ -81,18 +81,11 @@ PyObject *point_repr(PyObject *self) {
 
 PyObject *point_getattrib_op(BaseObject *base, int skip_dispatch) {
     auto *self = reinterpret_cast<PyObject *>(base);
-    if (!skip_dispatch) {
-        Ref method;
-        const int found = capi::find_override(
-            self, "_getAttrib", reinterpret_cast<void *>(&point_py_getattrib), &method);
-        if (found < 0) return nullptr;
-        if (found > 0) {
-            Ref res(PyObject_CallNoArgs(method.get()));
-            if (!res || res.get() == Py_None || PyDict_CheckExact(res.get())) return res.release();
-            capi::raise_expected("dict", res.get());
-            return nullptr;
-        }
-    }
+    Ref result;
+    const int found =
+        capi::dispatch(self, skip_dispatch, "_getAttrib", point_py_getattrib, &result);
+    if (found < 0) return nullptr;
+    if (found > 0) return capi::expect_exact_or_none(result.release(), &PyDict_Type, "dict");
     Ref text[3];
     if (!field_texts(self, text)) return nullptr;
     Ref d(PyDict_New());

@@ -66,34 +66,8 @@ const char *const init_names[] = {"t", "val", "order"};
 const capi::ArgSpec init_spec{"__init__", init_names, 3, 3};
 
 int point_init(PyObject *self, PyObject *args, PyObject *kwargs) {
-    // Lay the call out as a vectorcall (positional values, then keyword values with their names)
-    // so that the arguments are checked by the package's one parser.
-    const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-    const Py_ssize_t nkw = kwargs ? PyDict_GET_SIZE(kwargs) : 0;
-    Ref stack, kwnames;
-    PyObject *const *values = reinterpret_cast<PyTupleObject *>(args)->ob_item;
-    if (nkw > 0) {
-        stack = Ref(PyTuple_New(nargs + nkw));
-        kwnames = Ref(PyTuple_New(nkw));
-        if (!stack || !kwnames) return -1;
-        for (Py_ssize_t i = 0; i < nargs; ++i) {
-            PyObject *v = PyTuple_GET_ITEM(args, i);
-            Py_INCREF(v);
-            PyTuple_SET_ITEM(stack.get(), i, v);
-        }
-        Py_ssize_t pos = 0, k = 0;
-        PyObject *key, *value;
-        while (PyDict_Next(kwargs, &pos, &key, &value)) {
-            Py_INCREF(key);
-            PyTuple_SET_ITEM(kwnames.get(), k, key);
-            Py_INCREF(value);
-            PyTuple_SET_ITEM(stack.get(), nargs + k, value);
-            ++k;
-        }
-        values = reinterpret_cast<PyTupleObject *>(stack.get())->ob_item;
-    }
     PyObject *a[3];
-    if (!capi::parse_args(init_spec, values, nargs, kwnames.get(), a)) return -1;
+    if (!capi::parse_tuple_args(init_spec, args, kwargs, a)) return -1;
     // All three are converted before any is stored: a refused call leaves the point as it was.
     c_point1d rec{};
     if (!capi::to_double(a[0], &rec.t) || !capi::to_double(a[1], &rec.val) ||
@@ -157,14 +131,10 @@ PyObject *py_copy(PyObject *self, PyObject *);
 
 PyObject *copy_op(Point *self, int skip_dispatch) {
     auto *obj = reinterpret_cast<PyObject *>(self);
-    if (!skip_dispatch) {
-        Ref method;
-        const int found =
-            capi::find_override(obj, "copy", reinterpret_cast<void *>(&py_copy), &method);
-        if (found < 0) return nullptr;
-        if (found > 0)
-            return capi::expect_instance_or_none(PyObject_CallNoArgs(method.get()), &type);
-    }
+    Ref result;
+    const int found = capi::dispatch(obj, skip_dispatch, "copy", py_copy, &result);
+    if (found < 0) return nullptr;
+    if (found > 0) return capi::expect_instance_or_none(result.release(), &type);
     // The values are read as Python attributes, so a subclass's properties decide what is
     // copied; the copy itself is a plain Point1d.
     c_point1d rec{};
@@ -199,11 +169,6 @@ PyObject *py_deepcopy(PyObject *self, PyObject *const *args, Py_ssize_t nargs, P
 }
 
 // --- type -----------------------------------------------------------------------------------------
-
-template <typename F>
-PyCFunction fastcall(F *f) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
-}
 
 PyGetSetDef point_getset[] = {
     {"t", get_t, set_t, "Time coordinate.", nullptr},

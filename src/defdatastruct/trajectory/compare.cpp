@@ -78,18 +78,10 @@ PyObject *py_getattrib(PyObject *self, PyObject *);
 PyObject *getattrib_op(BaseObject *base, int skip_dispatch) {
     auto *self = reinterpret_cast<PyObject *>(base);
     auto *t = reinterpret_cast<Traj *>(base);
-    if (!skip_dispatch) {
-        Ref method;
-        const int found = capi::find_override(self, "_getAttrib",
-                                              reinterpret_cast<void *>(&py_getattrib), &method);
-        if (found < 0) return nullptr;
-        if (found > 0) {
-            Ref res = Ref::steal(PyObject_CallNoArgs(method.get()));
-            if (!res || res.get() == Py_None || PyDict_CheckExact(res.get())) return res.release();
-            capi::raise_expected("dict", res.get());
-            return nullptr;
-        }
-    }
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "_getAttrib", py_getattrib, &result);
+    if (found < 0) return nullptr;
+    if (found > 0) return capi::expect_exact_or_none(result.release(), &PyDict_Type, "dict");
     Ref d(PyDict_New());
     if (!d) return nullptr;
     const struct {

@@ -1,7 +1,9 @@
 // The spline record behind Trajectory1d: allocation, the two factories, ownership and release of
 // the arrays, the in-place shifts and scalings, the read-only properties and copying.
+#include <climits>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "bspline.hpp"
 #include "trajectory.hpp"
@@ -158,9 +160,9 @@ PyObject *from_ptrs(double *knots, double *cpts, int p, int n, unsigned int orde
 PyObject *new_struct(int p, int n, unsigned int order) {
     const Py_ssize_t nk = static_cast<Py_ssize_t>(n) + p + 2;
     const Py_ssize_t nc = static_cast<Py_ssize_t>(n) + 1;
-    double *knots, *cpts;
-    if (!alloc_record_buffers(nk, nc, &knots, &cpts)) return nullptr;
-    return wrap_owned(knots, cpts, p, n, order);
+    NewRecord record;
+    if (!record.allocate(nk, nc)) return nullptr;
+    return record.wrap(p, n, order);
 }
 
 void c_vshift(Traj *self, double x) {
@@ -203,24 +205,19 @@ void c_hscale(Traj *self, double k) {
 PyObject *py_copy(PyObject *self, PyObject *);
 
 PyObject *copy_op(Traj *self, int skip_dispatch) {
-    if (!skip_dispatch) {
-        Ref method;
-        const int found = capi::find_override(reinterpret_cast<PyObject *>(self), "copy",
-                                              reinterpret_cast<void *>(&py_copy), &method);
-        if (found < 0) return nullptr;
-        if (found > 0)
-            return capi::expect_instance_or_none(PyObject_CallNoArgs(method.get()),
-                                                 &type);
-    }
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "copy", py_copy, &result);
+    if (found < 0) return nullptr;
+    if (found > 0) return capi::expect_instance_or_none(result.release(), &type);
     // An empty trajectory copies to another empty one.
     if (self->_knotvector == nullptr || self->_cpts == nullptr)
         return reinterpret_cast<PyObject *>(allocate_empty());
     const Py_ssize_t nk = knot_count(self), nc = cpts_count(self);
-    double *knots, *cpts;
-    if (!alloc_record_buffers(nk, nc, &knots, &cpts)) return nullptr;
-    std::memcpy(knots, self->_knotvector, static_cast<size_t>(nk) * sizeof(double));
-    std::memcpy(cpts, self->_cpts, static_cast<size_t>(nc) * sizeof(double));
-    return wrap_owned(knots, cpts, self->p, self->n, self->order);
+    NewRecord record;
+    if (!record.allocate(nk, nc)) return nullptr;
+    std::memcpy(record.knots(), self->_knotvector, static_cast<size_t>(nk) * sizeof(double));
+    std::memcpy(record.cpts(), self->_cpts, static_cast<size_t>(nc) * sizeof(double));
+    return record.wrap(self->p, self->n, self->order);
 }
 
 PyObject *py_copy(PyObject *self, PyObject *) { return copy_op(reinterpret_cast<Traj *>(self), 1); }
@@ -295,6 +292,40 @@ PyObject *wrap_owned(double *knots, double *cpts, int p, int n, unsigned int ord
         PyMem_Free(cpts);
     }
     return t;
+}
+
+bool record_index(long long n, int p, int *out) {
+    if (n < 0 || n + p + 2 > INT_MAX) {
+        raise_memory_error();
+        return false;
+    }
+    *out = static_cast<int>(n);
+    return true;
+}
+
+NewRecord::~NewRecord() {
+    PyMem_Free(knots_);
+    PyMem_Free(cpts_);
+}
+
+bool NewRecord::allocate(Py_ssize_t nk, Py_ssize_t nc) {
+    if (!alloc_record_buffers(nk, nc, &knots_, &cpts_)) return false;
+    nk_ = nk;
+    nc_ = nc;
+    return true;
+}
+
+bool NewRecord::resize(Py_ssize_t nk, Py_ssize_t nc) {
+    if (!resize_doubles(&knots_, nk)) return false;
+    nk_ = nk;
+    if (!resize_doubles(&cpts_, nc)) return false;
+    nc_ = nc;
+    return true;
+}
+
+PyObject *NewRecord::wrap(int p, int n, unsigned int order) {
+    nk_ = nc_ = 0;
+    return wrap_owned(std::exchange(knots_, nullptr), std::exchange(cpts_, nullptr), p, n, order);
 }
 
 PyMethodDef record_methods[] = {

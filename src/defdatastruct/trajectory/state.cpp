@@ -95,32 +95,24 @@ PyObject *array_bytes(const double *data, Py_ssize_t size) {
 PyObject *py_sget_knotvector(PyObject *self, PyObject *);
 PyObject *py_sget_cpts(PyObject *self, PyObject *);
 
-PyObject *state_bytes(Traj *self, int skip_dispatch, const char *name, void *builtin,
+PyObject *state_bytes(Traj *self, int skip_dispatch, const char *name,
+                      PyObject *(*builtin)(PyObject *, PyObject *),
                       const double *data, Py_ssize_t size) {
-    if (!skip_dispatch) {
-        Ref method;
-        const int found = capi::find_override(reinterpret_cast<PyObject *>(self), name, builtin,
-                                              &method);
-        if (found < 0) return nullptr;
-        if (found > 0) {
-            Ref res = Ref::steal(PyObject_CallNoArgs(method.get()));
-            if (!res || res.get() == Py_None || PyBytes_CheckExact(res.get())) return res.release();
-            capi::raise_expected("bytes", res.get());
-            return nullptr;
-        }
-    }
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, name, builtin, &result);
+    if (found < 0) return nullptr;
+    if (found > 0) return capi::expect_exact_or_none(result.release(), &PyBytes_Type, "bytes");
     return array_bytes(data, size);
 }
 
 PyObject *sget_knotvector(Traj *self, int skip_dispatch) {
-    return state_bytes(self, skip_dispatch, "_sget_knotvector",
-                       reinterpret_cast<void *>(&py_sget_knotvector), self->_knotvector,
-                       knot_count(self));
+    return state_bytes(self, skip_dispatch, "_sget_knotvector", py_sget_knotvector,
+                       self->_knotvector, knot_count(self));
 }
 
 PyObject *sget_cpts(Traj *self, int skip_dispatch) {
-    return state_bytes(self, skip_dispatch, "_sget_cpts", reinterpret_cast<void *>(&py_sget_cpts),
-                       self->_cpts, cpts_count(self));
+    return state_bytes(self, skip_dispatch, "_sget_cpts", py_sget_cpts, self->_cpts,
+                       cpts_count(self));
 }
 
 PyObject *py_sget_knotvector(PyObject *self, PyObject *) {
@@ -149,17 +141,11 @@ PyObject *py_dset_data(PyObject *self, PyObject *const *args, Py_ssize_t nargs, 
 
 int dset_data(Traj *self, PyObject *knots, PyObject *cpts, int p, int n, unsigned int order,
               int owner, int skip_dispatch) {
-    if (!skip_dispatch) {
-        Ref method;
-        const int found = capi::find_override(reinterpret_cast<PyObject *>(self), "_dset_data",
-                                              reinterpret_cast<void *>(&py_dset_data), &method);
-        if (found < 0) return -1;
-        if (found > 0) {
-            Ref res(PyObject_CallFunction(method.get(), "OOiiIO", knots, cpts, p, n, order,
-                                          owner ? Py_True : Py_False));
-            return res ? 0 : -1;
-        }
-    }
+    Ref result;
+    const int found = capi::dispatch(self, skip_dispatch, "_dset_data", py_dset_data, &result,
+                                     knots, cpts, p, n, order, owner != 0);
+    if (found < 0) return -1;
+    if (found > 0) return 0;
     // Everything is checked before the record changes, so a refused state leaves the
     // trajectory as it was (and never reads past the bytes given).
     const Py_ssize_t nk = static_cast<Py_ssize_t>(n) + p + 2;
@@ -250,7 +236,7 @@ PyMethodDef state_methods[] = {
      "    A new array of n + 1 abscissae.\n"},
     {"_sget_knotvector", py_sget_knotvector, METH_NOARGS, "Need to pickle protocol."},
     {"_sget_cpts", py_sget_cpts, METH_NOARGS, "Need to pickle protocol."},
-    {"_dset_data", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(py_dset_data)),
+    {"_dset_data", fastcall(py_dset_data),
      METH_FASTCALL | METH_KEYWORDS, "Need to pickle protocol."},
     {"__getstate__", py_getstate, METH_NOARGS, nullptr},
     {"__setstate__", py_setstate, METH_O, nullptr},

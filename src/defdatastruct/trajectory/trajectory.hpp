@@ -37,6 +37,41 @@ PyObject *raise_memory_error();
 
 // from_ptrs with owner true for two buffers from alloc_doubles; on failure frees both.
 PyObject *wrap_owned(double *knots, double *cpts, int p, int n, unsigned int order);
+
+// The highest control-point index n of a new record of degree p, which the record keeps in an
+// int, as a size the kernel reports or a caller computes wide; MemoryError "memory allocation
+// failed" when n is negative or the knot count n + p + 2 does not fit an int (no such record can
+// exist).
+bool record_index(long long n, int p, int *out);
+
+// The two buffers of a record being built: allocated together, and freed together unless they
+// are handed to a new trajectory by wrap().
+class NewRecord {
+public:
+    NewRecord() = default;
+    NewRecord(const NewRecord &) = delete;
+    NewRecord &operator=(const NewRecord &) = delete;
+    ~NewRecord();
+
+    // Room for nk knots and nc control points (alloc_record_buffers).
+    bool allocate(Py_ssize_t nk, Py_ssize_t nc);
+    // Cuts (or grows) both buffers, the knots first (resize_doubles).
+    bool resize(Py_ssize_t nk, Py_ssize_t nc);
+
+    double *knots() const { return knots_; }
+    double *cpts() const { return cpts_; }
+    pyorvex_dview knot_view() const { return {knots_, nk_}; }
+    pyorvex_dview cpts_view() const { return {cpts_, nc_}; }
+
+    // wrap_owned: a new owning Trajectory1d of degree p and highest index n over the buffers.
+    PyObject *wrap(int p, int n, unsigned int order);
+
+private:
+    double *knots_ = nullptr;
+    double *cpts_ = nullptr;
+    Py_ssize_t nk_ = 0;
+    Py_ssize_t nc_ = 0;
+};
 // The record's own buffers, freed by the record whatever its visible owner flag says.
 void adopt_module_buffers(Traj *t, double *knots, double *cpts);
 void release_arrays(Traj *t);
