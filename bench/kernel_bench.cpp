@@ -21,25 +21,25 @@ struct Spline {
     int p = 0;
 };
 
-Spline random_clamped(std::mt19937& rng, int p, int n) {
+Spline random_clamped(std::mt19937 &rng, int p, int n) {
     std::uniform_real_distribution<double> u(0.0, 1.0), v(-2.0, 2.0);
     Spline s;
     s.p = p;
     std::vector<double> inner(n - p);
-    for (double& x : inner) x = u(rng);
+    for (double &x : inner) x = u(rng);
     std::sort(inner.begin(), inner.end());
     s.t.assign(p + 1, 0.0);
     s.t.insert(s.t.end(), inner.begin(), inner.end());
     s.t.insert(s.t.end(), p + 1, 1.0);
     s.c.resize(n + 1);
-    for (double& x : s.c) x = v(rng);
+    for (double &x : s.c) x = v(rng);
     return s;
 }
 
-std::vector<double> sorted_points(std::mt19937& rng, std::size_t m) {
+std::vector<double> sorted_points(std::mt19937 &rng, std::size_t m) {
     std::uniform_real_distribution<double> u(0.0, 1.0);
     std::vector<double> xs(m);
-    for (double& x : xs) x = u(rng);
+    for (double &x : xs) x = u(rng);
     std::sort(xs.begin(), xs.end());
     return xs;
 }
@@ -57,7 +57,7 @@ struct Timing {
 };
 
 template <class Setup, class Body>
-Timing seconds(int repeats, Setup&& setup, Body&& body) {
+Timing seconds(int repeats, Setup &&setup, Body &&body) {
     std::vector<double> times;
     for (int r = 0; r < repeats; ++r) {
         setup();
@@ -77,7 +77,7 @@ std::string show(Timing t, double per) {
 }
 
 // The comparison: the span walk with de Boor's algorithm per point (clamped knots, no padding).
-void de_boor_walk(const Spline& s, const std::vector<double>& xs, std::vector<double>& out) {
+void de_boor_walk(const Spline &s, const std::vector<double> &xs, std::vector<double> &out) {
     const int p = s.p;
     const std::size_t hi = s.c.size() - 1;  // last non-empty span of a clamped vector is n
     std::size_t k = static_cast<std::size_t>(p);
@@ -119,9 +119,9 @@ int main() {
             const Timing tv = seconds(repeats, copy, [&] { k::values_sorted(buf, s.t, s.c, s.p); });
             Timing td[3];
             for (int nu : {1, 2})
-                td[nu] = seconds(repeats, [] {}, [&] {
-                    k::derivatives_sorted(xs, s.t, s.c, s.p, nu, nu, work);
-                });
+                td[nu] = seconds(
+                    repeats, [] {},
+                    [&] { k::derivatives_sorted(xs, s.t, s.c, s.p, nu, nu, work); });
             const Timing tb = seconds(repeats, [] {}, [&] { de_boor_walk(s, xs, work); });
             g_sink = buf[m / 2] + work[m / 3];
             std::printf("%-7d %-7d %-15s %-15s %-15s %-15s\n", p, n, show(tv, per_point).c_str(),
@@ -130,20 +130,21 @@ int main() {
         }
     }
 
-    std::printf("\nscalar value_at, ns/call over 1e6 random points, median (min) of %d\n",
-                repeats);
+    std::printf("\nscalar value_at, ns/call over 1e6 random points, median (min) of %d\n", repeats);
     {
         std::uniform_real_distribution<double> u(0.0, 1.0);
         std::vector<double> pts(m);
-        for (double& x : pts) x = u(rng);
+        for (double &x : pts) x = u(rng);
         for (int p : {3, 5}) {
             for (int n : {10, 1000, 100000}) {
                 const Spline s = random_clamped(rng, p, n);
-                const Timing tv = seconds(repeats, [] {}, [&] {
-                    double acc = 0.0;
-                    for (double x : pts) acc += k::value_at(x, s.t, s.c, s.p);
-                    g_sink = acc;
-                });
+                const Timing tv = seconds(
+                    repeats, [] {},
+                    [&] {
+                        double acc = 0.0;
+                        for (double x : pts) acc += k::value_at(x, s.t, s.c, s.p);
+                        g_sink = acc;
+                    });
                 std::printf("degree %d  n %-7d %s\n", p, n, show(tv, per_point).c_str());
             }
         }
@@ -153,13 +154,14 @@ int main() {
     for (int p : {3, 5}) {
         const Spline s = random_clamped(rng, p, 100000);
         std::vector<double> nt(s.t.size() + 2), nc(s.c.size() + 1);
-        const Timing td = seconds(repeats, [] {}, [&] {
-            g_sink = k::derivative(s.t, s.c, s.p, 1, nt, nc);
-        });
-        const Timing ta = seconds(repeats, [] {}, [&] {
-            k::antiderivative(s.t, s.c, s.p, 1, nt, nc);
-            g_sink = nc.back();
-        });
+        const Timing td =
+            seconds(repeats, [] {}, [&] { g_sink = k::derivative(s.t, s.c, s.p, 1, nt, nc); });
+        const Timing ta = seconds(
+            repeats, [] {},
+            [&] {
+                k::antiderivative(s.t, s.c, s.p, 1, nt, nc);
+                g_sink = nc.back();
+            });
         std::printf("degree %d  derivative %s   antiderivative %s\n", p, show(td, 1e6).c_str(),
                     show(ta, 1e6).c_str());
     }

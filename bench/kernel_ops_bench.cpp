@@ -3,9 +3,10 @@
 // the ratio of the two (about 2 when the cost is linear in n, and never more should it be).
 // Figures are the fastest of many repeats (the least disturbed by other work on the machine),
 // gathered over several rounds through all the measurements so that a burst of load on the
-// machine cannot decide a figure alone; calls too short for the clock are timed in batches. The sum is also given per knot of its
-// result, alone, for sum_size alone, and for the two together as a caller runs them. A plain
-// copy of a spline's two arrays is the yardstick for insert_knot. Not a test.
+// machine cannot decide a figure alone; calls too short for the clock are timed in batches. The sum
+// is also given per knot of its result, alone, for sum_size alone, and for the two together as a
+// caller runs them. A plain copy of a spline's two arrays is the yardstick for insert_knot. Not a
+// test.
 //
 //   kernel_ops_bench              both pairs of sizes
 //   kernel_ops_bench N1 N2 ...    the pairs (N1, 2 N1), (N2, 2 N2), ...
@@ -30,21 +31,21 @@ struct Spline {
     std::vector<double> t, c;
 };
 
-Spline random_clamped(std::mt19937& rng, int n) {
+Spline random_clamped(std::mt19937 &rng, int n) {
     std::uniform_real_distribution<double> u(0.0, 1.0), v(-2.0, 2.0);
     Spline s;
     std::vector<double> inner(n - kDegree);
-    for (double& x : inner) x = u(rng);
+    for (double &x : inner) x = u(rng);
     std::sort(inner.begin(), inner.end());
     s.t.assign(kDegree + 1, 0.0);
     s.t.insert(s.t.end(), inner.begin(), inner.end());
     s.t.insert(s.t.end(), kDegree + 1, 1.0);
     s.c.resize(n + 1);
-    for (double& x : s.c) x = v(rng);
+    for (double &x : s.c) x = v(rng);
     return s;
 }
 
-int distinct_interior(const std::vector<double>& t) {
+int distinct_interior(const std::vector<double> &t) {
     int a = 0;
     for (std::size_t i = 1; i + 1 < t.size(); ++i)
         if (t[i] > t.front() && t[i] < t.back() && t[i] != t[i - 1]) ++a;
@@ -58,9 +59,9 @@ double seconds_since(clock_type::time_point start) {
 }
 
 // Fastest time of one call of fn, in microseconds: at least `samples` samples and about
-// `budget` seconds of them (per round). setup (untimed) runs before every call; without one, calls are
-// timed in batches long enough for the clock.
-double best_us(const std::function<void()>& setup, const std::function<void()>& fn,
+// `budget` seconds of them (per round). setup (untimed) runs before every call; without one, calls
+// are timed in batches long enough for the clock.
+double best_us(const std::function<void()> &setup, const std::function<void()> &fn,
                int samples = 20, double budget = 0.2) {
     int batch = 1;
     if (!setup) {
@@ -84,7 +85,7 @@ double best_us(const std::function<void()>& setup, const std::function<void()>& 
 }
 
 struct Row {
-    const char* name;
+    const char *name;
     double us[2];
 };
 
@@ -95,10 +96,10 @@ struct SumFigures {
 volatile double sink = 0;
 
 // The fastest so far in slot.
-void keep(double& slot, double us) { slot = slot > 0 ? std::min(slot, us) : us; }
+void keep(double &slot, double us) { slot = slot > 0 ? std::min(slot, us) : us; }
 
 // One round through everything at n and 2n.
-void measure(int n0, std::vector<Row>& rows, SumFigures& fig) {
+void measure(int n0, std::vector<Row> &rows, SumFigures &fig) {
     for (int which = 0; which < 2; ++which) {
         const int n = which == 0 ? n0 : 2 * n0;
         std::mt19937 rng(7 + which);
@@ -123,7 +124,7 @@ void measure(int n0, std::vector<Row>& rows, SumFigures& fig) {
         {
             std::vector<double> xs(1000);
             std::uniform_real_distribution<double> u(0.0, 1.0);
-            for (double& x : xs) x = u(rng);
+            for (double &x : xs) x = u(rng);
             std::sort(xs.begin(), xs.end());
             std::vector<double> nt(s.t.size() + xs.size()), nc(s.c.size() + xs.size());
             keep(rows[row++].us[which], best_us(nullptr, [&] {
@@ -142,12 +143,12 @@ void measure(int n0, std::vector<Row>& rows, SumFigures& fig) {
                         std::vector<double>(base.c.size() + mids.size())};
             k::refine(base.t, base.c, kDegree, mids, fine.t, fine.c);
             Spline work;
-            keep(rows[row++].us[which], best_us([&] { work = fine; }, [&] {
-                     sink = sink + k::remove_knots(work.t, work.c, kDegree, 1e-9);
-                 }));
-            keep(rows[row++].us[which], best_us([&] { work = s; }, [&] {
-                     sink = sink + k::remove_knots(work.t, work.c, kDegree, 1e-9);
-                 }));
+            keep(rows[row++].us[which],
+                 best_us([&] { work = fine; },
+                         [&] { sink = sink + k::remove_knots(work.t, work.c, kDegree, 1e-9); }));
+            keep(rows[row++].us[which],
+                 best_us([&] { work = s; },
+                         [&] { sink = sink + k::remove_knots(work.t, work.c, kDegree, 1e-9); }));
         }
         {
             const k::ElevationSize size = k::elevation_size(s.t, s.c, kDegree, 1);
@@ -176,7 +177,7 @@ void measure(int n0, std::vector<Row>& rows, SumFigures& fig) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
     std::vector<int> sizes = {1000, 100000};
     if (argc > 1) {
         sizes.clear();
@@ -195,7 +196,7 @@ int main(int argc, char** argv) {
         for (int round = 0; round < kRounds; ++round) measure(n, rows, fig);
         std::printf("cubic, n = %d and %d (fastest of repeats)\n", n, 2 * n);
         std::printf("  %-40s %13s %13s %7s\n", "", "n", "2n", "ratio");
-        for (const Row& r : rows)
+        for (const Row &r : rows)
             std::printf("  %-40s %10.2f us %10.2f us %7.2f\n", r.name, r.us[0], r.us[1],
                         r.us[1] / r.us[0]);
         for (int which = 0; which < 2; ++which) {

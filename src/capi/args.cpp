@@ -66,8 +66,9 @@ bool check_arg_type(PyObject *obj, PyTypeObject *type, bool none_allowed, const 
                     bool exact) {
     if (none_allowed && obj == Py_None) return true;
     if (Py_TYPE(obj) == type || (!exact && PyObject_TypeCheck(obj, type))) return true;
-    PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
-                 name, type->tp_name, Py_TYPE(obj)->tp_name);
+    PyErr_Format(PyExc_TypeError,
+                 "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", name,
+                 type->tp_name, Py_TYPE(obj)->tp_name);
     return false;
 }
 

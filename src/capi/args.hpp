@@ -7,10 +7,10 @@
 namespace pyorvex::capi {
 
 struct ArgSpec {
-    const char *function;       // name used in messages, e.g. "dpeval"
-    const char *const *names;   // keyword names, one per parameter
-    int required;               // leading parameters that must be given
-    int total;                  // all parameters
+    const char *function;      // name used in messages, e.g. "dpeval"
+    const char *const *names;  // keyword names, one per parameter
+    int required;              // leading parameters that must be given
+    int total;                 // all parameters
 };
 
 // Fills out[0 .. sig.total) with borrowed references, nullptr for optional parameters that were

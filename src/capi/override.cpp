@@ -74,7 +74,8 @@ bool DoubleArgument::make(const double *data, Py_ssize_t size) {
 void DoubleArgument::copy_back(double *data, Py_ssize_t size) const {
     if (data == nullptr || !bytes_) return;
     // The override can reach the bytearray (view.obj) and, once the view is released, resize it.
-    const Py_ssize_t have = PyByteArray_GET_SIZE(bytes_.get()) / static_cast<Py_ssize_t>(sizeof(double));
+    const Py_ssize_t have =
+        PyByteArray_GET_SIZE(bytes_.get()) / static_cast<Py_ssize_t>(sizeof(double));
     const Py_ssize_t count = have < size ? have : size;
     if (count > 0)
         std::memcpy(data, PyByteArray_AS_STRING(bytes_.get()),

@@ -65,7 +65,8 @@ PyObject *call_with(PyObject *method, A... args) {
     PyObject *raw[count + 1] = {};
     std::size_t i = 0;
     const bool made = ((held[i] = Ref(detail::to_python(args)), raw[i] = held[i].get(),
-                        static_cast<bool>(held[i++])) && ...);
+                        static_cast<bool>(held[i++])) &&
+                       ...);
     (void)i;
     if (!made) return nullptr;
     return PyObject_Vectorcall(method, raw, count, nullptr);

@@ -50,8 +50,8 @@ void dsplpev(double x, pyorvex_dview knots, pyorvex_dview cpts, int p, int nu, p
     k::derivatives_at(x, in(knots), in(cpts), p, nu, out(o));
 }
 
-void dsplcev(pyorvex_dview xp, pyorvex_dview knots, pyorvex_dview cpts, int p, int first,
-             int last, pyorvex_dview work, int) {
+void dsplcev(pyorvex_dview xp, pyorvex_dview knots, pyorvex_dview cpts, int p, int first, int last,
+             pyorvex_dview work, int) {
     k::derivatives_sorted(in(xp), in(knots), in(cpts), p, first, last, out(work));
 }
 
@@ -106,9 +106,8 @@ PyObject *knotuniondim(pyorvex_dview knots1, pyorvex_dview knots2, int p, int) {
     return Py_BuildValue("(ii)", static_cast<int>(size.m), static_cast<int>(size.n));
 }
 
-void splcsum(pyorvex_dview knots1, pyorvex_dview cpts1, pyorvex_dview knots2,
-             pyorvex_dview cpts2, int p, int M, pyorvex_dview out_knots, int N,
-             pyorvex_dview out_cpts, int) {
+void splcsum(pyorvex_dview knots1, pyorvex_dview cpts1, pyorvex_dview knots2, pyorvex_dview cpts2,
+             int p, int M, pyorvex_dview out_knots, int N, pyorvex_dview out_cpts, int) {
     // M and N only restate the sizes of the out views; a disagreement means no write at all.
     if (out_knots.size != static_cast<Py_ssize_t>(M) + 1 ||
         out_cpts.size != static_cast<Py_ssize_t>(N) + 1)
@@ -121,11 +120,11 @@ void splcsum(pyorvex_dview knots1, pyorvex_dview cpts1, pyorvex_dview knots2,
 int add_exports(PyObject *module) {
     Ref capi(PyDict_New());
     if (!capi) return -1;
-#define PYORVEX_EXPORT(name, sig)                                                                 \
-    {                                                                                             \
-        Ref capsule(PyCapsule_New(                                                                \
-            reinterpret_cast<void *>(static_cast<pyorvex_##name##_fn>(&name)), sig, nullptr));    \
-        if (!capsule || PyDict_SetItemString(capi.get(), #name, capsule.get()) < 0) return -1;    \
+#define PYORVEX_EXPORT(name, sig)                                                              \
+    {                                                                                          \
+        Ref capsule(PyCapsule_New(                                                             \
+            reinterpret_cast<void *>(static_cast<pyorvex_##name##_fn>(&name)), sig, nullptr)); \
+        if (!capsule || PyDict_SetItemString(capi.get(), #name, capsule.get()) < 0) return -1; \
     }
     PYORVEX_KERNEL_FUNCTIONS(PYORVEX_EXPORT)
 #undef PYORVEX_EXPORT

@@ -29,7 +29,8 @@ const char module_doc[] =
 
 const char module_name[] = "pyorvex.defdatastruct";
 
-// --- assembling the types ---------------------------------------------------------------------------
+// --- assembling the types
+// ---------------------------------------------------------------------------
 
 std::vector<PyMethodDef> concat(std::initializer_list<const PyMethodDef *> parts) {
     std::vector<PyMethodDef> all;
@@ -41,7 +42,8 @@ std::vector<PyMethodDef> concat(std::initializer_list<const PyMethodDef *> parts
 
 std::vector<PyMethodDef> &base_method_table() {
     static std::vector<PyMethodDef> table =
-        concat({persistence::base_abstract_methods, persistence::base_document_methods, persistence::base_pickle_methods});
+        concat({persistence::base_abstract_methods, persistence::base_document_methods,
+                persistence::base_pickle_methods});
     return table;
 }
 
@@ -51,10 +53,10 @@ std::vector<PyMethodDef> &point_method_table() {
 }
 
 std::vector<PyMethodDef> &trajectory_method_table() {
-    static std::vector<PyMethodDef> table = concat(
-        {trajectory::record_methods, trajectory::compare_methods, trajectory::state_methods,
-         evaluation::trajectory_methods, knots::trajectory_methods, algebra::trajectory_methods,
-         persistence::trajectory_methods});
+    static std::vector<PyMethodDef> table =
+        concat({trajectory::record_methods, trajectory::compare_methods, trajectory::state_methods,
+                evaluation::trajectory_methods, knots::trajectory_methods,
+                algebra::trajectory_methods, persistence::trajectory_methods});
     return table;
 }
 
@@ -108,7 +110,8 @@ int ready_types(PyObject *module) {
     // The slots of Trajectory1d that belong to subsystems above the record.
     trajectory::type.tp_as_number = &algebra::as_number;
     trajectory::type.tp_call = evaluation::call;
-    if (ready_type(module, &persistence::base_type, "PyORVEXObject", &persistence::base_vtab) < 0) return -1;
+    if (ready_type(module, &persistence::base_type, "PyORVEXObject", &persistence::base_vtab) < 0)
+        return -1;
     if (ready_type(module, &point::type, "Point1d", &point::vtab) < 0) return -1;
     if (PyType_Ready(&trajectory::type) < 0) return -1;
     set_call_doc();
@@ -121,7 +124,8 @@ int ready_types(PyObject *module) {
     return ready_type(module, &trajectory::type, "Trajectory1d", &trajectory::vtab);
 }
 
-// --- imported types -------------------------------------------------------------------------------
+// --- imported types
+// -------------------------------------------------------------------------------
 
 // An imported type the module relies on must be a type object, and not smaller than the layout
 // the module was built against (size 0: not compared). warn_larger: a larger one only warns.
@@ -152,9 +156,9 @@ int check_imported_type(PyObject *from, const char *from_name, const char *name,
 
 int check_imported_types() {
     Ref builtins(PyImport_ImportModule("builtins"));
-    if (!builtins || check_imported_type(builtins.get(), "builtins", "type",
-                                         static_cast<Py_ssize_t>(sizeof(PyHeapTypeObject)),
-                                         true) < 0)
+    if (!builtins ||
+        check_imported_type(builtins.get(), "builtins", "type",
+                            static_cast<Py_ssize_t>(sizeof(PyHeapTypeObject)), true) < 0)
         return -1;
     Ref numpy(PyImport_ImportModule("numpy"));
     if (!numpy) return -1;
@@ -163,7 +167,8 @@ int check_imported_types() {
     return 0;
 }
 
-// --- kernel binding -----------------------------------------------------------------------------------
+// --- kernel binding
+// -----------------------------------------------------------------------------------
 
 int bind_kernel() {
     Ref curvekit(PyImport_ImportModule("pyorvex.curvekit"));
@@ -192,7 +197,7 @@ int bind_kernel() {
         return *slot != nullptr;
     };
     pyorvex_kernel_table table{};
-#define PYORVEX_BIND(name, sig)                                                        \
+#define PYORVEX_BIND(name, sig) \
     if (!bind(#name, sig, reinterpret_cast<void **>(&table.name))) return -1;
     PYORVEX_KERNEL_FUNCTIONS(PYORVEX_BIND)
 #undef PYORVEX_BIND
@@ -200,7 +205,8 @@ int bind_kernel() {
     return 0;
 }
 
-// --- imports ----------------------------------------------------------------------------------------
+// --- imports
+// ----------------------------------------------------------------------------------------
 
 int import_numpy_api() {
     if (_import_array() >= 0) return 0;
@@ -212,7 +218,8 @@ int import_numpy_api() {
 }
 
 // Stores the attributes `names` of obj in `slots`, as references of the module state.
-bool hold_attributes(PyObject *obj, std::initializer_list<std::pair<const char *, PyObject **>> slots) {
+bool hold_attributes(PyObject *obj,
+                     std::initializer_list<std::pair<const char *, PyObject **>> slots) {
     for (const auto &[name, slot] : slots) {
         *slot = PyObject_GetAttrString(obj, name);
         if (*slot == nullptr) return false;
@@ -237,11 +244,8 @@ int hold_numpy_calls(PyObject *numpy) {
 bool intern_names() {
     ModuleState &s = module_state;
     std::pair<const char *, PyObject **> names[] = {
-        {"__eq__", &s.eq_name},
-        {"__class__", &s.class_name},
-        {"t", &s.t_name},
-        {"val", &s.val_name},
-        {"order", &s.order_name},
+        {"__eq__", &s.eq_name}, {"__class__", &s.class_name}, {"t", &s.t_name},
+        {"val", &s.val_name},   {"order", &s.order_name},
     };
     for (const auto &[text, slot] : names) {
         *slot = PyUnicode_InternFromString(text);
@@ -282,12 +286,14 @@ int import_modules(PyObject *module) {
 }
 
 int add_exceptions(PyObject *module) {
-    module_state.convergence_error = PyErr_NewExceptionWithDoc(
-        "pyorvex.defdatastruct.ConvergenceError",
-        "\n    An error when a macro-instruction loop fails.\n    \n    ", PyExc_Exception, nullptr);
+    module_state.convergence_error =
+        PyErr_NewExceptionWithDoc("pyorvex.defdatastruct.ConvergenceError",
+                                  "\n    An error when a macro-instruction loop fails.\n    \n    ",
+                                  PyExc_Exception, nullptr);
     if (module_state.convergence_error == nullptr) return -1;
     Py_INCREF(module_state.convergence_error);
-    if (PyModule_AddObject(module, "ConvergenceError", module_state.convergence_error) < 0) return -1;
+    if (PyModule_AddObject(module, "ConvergenceError", module_state.convergence_error) < 0)
+        return -1;
     module_state.corrupted_file_error = PyErr_NewExceptionWithDoc(
         "pyorvex.defdatastruct.CorruptedFileError",
         "\n    An error when an uploaded file is corrupted.\n    ", PyExc_Exception, nullptr);
@@ -303,9 +309,9 @@ int export_make_point(PyObject *module) {
         capi = Ref(PyDict_New());
         if (!capi || PyObject_SetAttrString(module, "__pyx_capi__", capi.get()) < 0) return -1;
     }
-    Ref capsule(PyCapsule_New(reinterpret_cast<void *>(static_cast<pyorvex_make_point_fn>(
-                                  &point::make_point)),
-                              PYORVEX_MAKE_POINT_SIGNATURE, nullptr));
+    Ref capsule(PyCapsule_New(
+        reinterpret_cast<void *>(static_cast<pyorvex_make_point_fn>(&point::make_point)),
+        PYORVEX_MAKE_POINT_SIGNATURE, nullptr));
     if (!capsule) return -1;
     return PyDict_SetItemString(capi.get(), "make_point", capsule.get());
 }
@@ -335,10 +341,10 @@ int check_version() {
 // The built-ins the module's operations rely on must exist when it is imported, not only when a
 // call first needs one.
 int check_builtins(PyObject *builtins) {
-    for (const char *name : {"staticmethod", "NotImplementedError", "open", "MemoryError",
-                             "ValueError", "map", "range", "NotImplemented", "TypeError",
-                             "__import__", "ZeroDivisionError", "IndexError", "ImportError",
-                             "enumerate", "Ellipsis", "id"}) {
+    for (const char *name :
+         {"staticmethod", "NotImplementedError", "open", "MemoryError", "ValueError", "map",
+          "range", "NotImplemented", "TypeError", "__import__", "ZeroDivisionError", "IndexError",
+          "ImportError", "enumerate", "Ellipsis", "id"}) {
         Ref value(PyObject_GetAttrString(builtins, name));
         if (!value) {
             PyErr_Clear();
@@ -353,7 +359,8 @@ int run_exec_steps(PyObject *module) {
     if (check_version() < 0) return -1;
     module_state.module_dict = PyModule_GetDict(module);
     PyObject *builtins = PyImport_AddModule("builtins");
-    if (builtins == nullptr || PyDict_SetItemString(module_state.module_dict, "__builtins__", builtins) < 0)
+    if (builtins == nullptr ||
+        PyDict_SetItemString(module_state.module_dict, "__builtins__", builtins) < 0)
         return -1;
     PyObject *modules = PyImport_GetModuleDict();
     const int present = PyMapping_HasKeyString(modules, module_name);
@@ -383,7 +390,8 @@ int run_exec_steps(PyObject *module) {
     return 0;
 }
 
-// --- multi-phase initialisation ---------------------------------------------------------------------
+// --- multi-phase initialisation
+// ---------------------------------------------------------------------
 
 PyObject *created_module = nullptr;
 PyObject *executed_module = nullptr;
@@ -418,7 +426,8 @@ PyObject *create(PyObject *module_spec, PyModuleDef *) {
     if (copy_spec_attr(module_spec, module.get(), "loader", "__loader__", false) < 0 ||
         copy_spec_attr(module_spec, module.get(), "origin", "__file__", false) < 0 ||
         copy_spec_attr(module_spec, module.get(), "parent", "__package__", false) < 0 ||
-        copy_spec_attr(module_spec, module.get(), "submodule_search_locations", "__path__", true) < 0)
+        copy_spec_attr(module_spec, module.get(), "submodule_search_locations", "__path__", true) <
+            0)
         return nullptr;
     created_module = Ref::borrow(module.get()).release();
     return module.release();
@@ -431,10 +440,9 @@ void add_init_traceback(PyObject *module) {
         capi::SavedError pending;  // a failure to build the entry must not replace the real error
         code = Ref(reinterpret_cast<PyObject *>(
             PyCode_NewEmpty("pyorvex/defdatastruct", "init pyorvex.defdatastruct", 1)));
-        frame = Ref(code ? reinterpret_cast<PyObject *>(
-                               PyFrame_New(PyThreadState_Get(),
-                                           reinterpret_cast<PyCodeObject *>(code.get()),
-                                           PyModule_GetDict(module), nullptr))
+        frame = Ref(code ? reinterpret_cast<PyObject *>(PyFrame_New(
+                               PyThreadState_Get(), reinterpret_cast<PyCodeObject *>(code.get()),
+                               PyModule_GetDict(module), nullptr))
                          : nullptr);
     }
     if (frame) PyTraceBack_Here(reinterpret_cast<PyFrameObject *>(frame.get()));
@@ -470,7 +478,14 @@ PyModuleDef_Slot slots[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "defdatastruct", module_doc, 0, nullptr, slots, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "defdatastruct",
+    module_doc,
+    0,
+    nullptr,
+    slots,
+    nullptr,
+    nullptr,
     nullptr,
 };
 

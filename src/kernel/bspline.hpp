@@ -118,8 +118,9 @@ inline ElevationSize elevation_size(cspan t, cspan c, int p, int nu) {
     std::size_t m0 = 1, m1 = 1;
     while (m0 < t.size() && t[m0] == t.front()) ++m0;
     while (m1 < t.size() && t[t.size() - 1 - m1] == t.back()) ++m1;
-    const std::size_t core = t.size() + (order > m0 ? order - m0 : 0) + (order > m1 ? order - m1 : 0) -
-                             (m0 > order ? m0 - order : 0) - (m1 > order ? m1 - order : 0);
+    const std::size_t core = t.size() + (order > m0 ? order - m0 : 0) +
+                             (order > m1 ? order - m1 : 0) - (m0 > order ? m0 - order : 0) -
+                             (m1 > order ? m1 - order : 0);
     const std::size_t core_knots = core + unu * (a + 2), core_coefs = core_knots - order - unu;
     if (2 * core_knots > s.work_knots) s.work_knots = 2 * core_knots;
     if (2 * (core_coefs + 2) > s.work_coefs) s.work_coefs = 2 * (core_coefs + 2);

@@ -34,13 +34,13 @@ using index = std::ptrdiff_t;
 using vec4 = double __attribute__((vector_size(32)));
 using mask4 = long long __attribute__((vector_size(32)));
 
-[[gnu::always_inline]] inline vec4 load4(const double* p) {
+[[gnu::always_inline]] inline vec4 load4(const double *p) {
     vec4 v;
     __builtin_memcpy(&v, p, sizeof v);
     return v;
 }
 
-[[gnu::always_inline]] inline void store4(double* p, vec4 v) { __builtin_memcpy(p, &v, sizeof v); }
+[[gnu::always_inline]] inline void store4(double *p, vec4 v) { __builtin_memcpy(p, &v, sizeof v); }
 
 [[gnu::always_inline]] inline vec4 splat(double x) { return vec4{x, x, x, x}; }
 
@@ -56,11 +56,11 @@ using mask4 = long long __attribute__((vector_size(32)));
 // (a basis function that is identically zero), and knots[j] = t[j+1], which the loop reads
 // anyway. Written with vectors: the compiler does not turn the choice into a select on its own,
 // since the division it would then do for every lane may raise a flag the source does not.
-[[gnu::always_inline]] inline void difference_loop(const double* __restrict c,
-                                                   const double* __restrict t,
-                                                   double* __restrict out,
-                                                   double* __restrict knots, std::size_t count,
-                                                   std::size_t p, double factor) {
+[[gnu::always_inline]] inline void difference_loop(const double *__restrict c,
+                                                   const double *__restrict t,
+                                                   double *__restrict out, double *__restrict knots,
+                                                   std::size_t count, std::size_t p,
+                                                   double factor) {
     const vec4 f = splat(factor), zero = splat(0.0);
     std::size_t j = 0;
     for (; j + 4 <= count; j += 4) {
@@ -79,11 +79,11 @@ using mask4 = long long __attribute__((vector_size(32)));
 
 // out[k + 1] = out[k] + c[k] ((t[k+p+1] - t[k]) / order) for k < count, from out[0] = carry (not
 // written), and knots[k] = t[k]; returns the last sum.
-[[gnu::always_inline]] inline double integral_loop(const double* __restrict c,
-                                                   const double* __restrict t,
-                                                   double* __restrict out,
-                                                   double* __restrict knots, std::size_t count,
-                                                   std::size_t p, double order, double carry) {
+[[gnu::always_inline]] inline double integral_loop(const double *__restrict c,
+                                                   const double *__restrict t,
+                                                   double *__restrict out, double *__restrict knots,
+                                                   std::size_t count, std::size_t p, double order,
+                                                   double carry) {
     const vec4 div = splat(order);
     std::size_t k = 0;
     for (; k + 8 <= count; k += 8) {
@@ -107,26 +107,26 @@ using mask4 = long long __attribute__((vector_size(32)));
     return carry;
 }
 
-void difference_base(const double* c, const double* t, double* out, double* knots,
+void difference_base(const double *c, const double *t, double *out, double *knots,
                      std::size_t count, std::size_t p, double factor) {
     difference_loop(c, t, out, knots, count, p, factor);
 }
 
-double integral_base(const double* c, const double* t, double* out, double* knots,
+double integral_base(const double *c, const double *t, double *out, double *knots,
                      std::size_t count, std::size_t p, double order, double carry) {
     return integral_loop(c, t, out, knots, count, p, order, carry);
 }
 
 #if PYORVEX_CALCULUS_DISPATCH
 // No FMA: the two builds must give the same numbers.
-[[gnu::target("avx2")]] void difference_avx2(const double* c, const double* t, double* out,
-                                             double* knots, std::size_t count, std::size_t p,
+[[gnu::target("avx2")]] void difference_avx2(const double *c, const double *t, double *out,
+                                             double *knots, std::size_t count, std::size_t p,
                                              double factor) {
     difference_loop(c, t, out, knots, count, p, factor);
 }
 
-[[gnu::target("avx2")]] double integral_avx2(const double* c, const double* t, double* out,
-                                             double* knots, std::size_t count, std::size_t p,
+[[gnu::target("avx2")]] double integral_avx2(const double *c, const double *t, double *out,
+                                             double *knots, std::size_t count, std::size_t p,
                                              double order, double carry) {
     return integral_loop(c, t, out, knots, count, p, order, carry);
 }
@@ -140,7 +140,7 @@ bool cpu_has_avx2() {
 }
 #endif
 
-void difference(const double* c, const double* t, double* out, double* knots, std::size_t count,
+void difference(const double *c, const double *t, double *out, double *knots, std::size_t count,
                 std::size_t p, double factor) {
 #if PYORVEX_CALCULUS_DISPATCH
     if (cpu_has_avx2()) return difference_avx2(c, t, out, knots, count, p, factor);
@@ -148,7 +148,7 @@ void difference(const double* c, const double* t, double* out, double* knots, st
     difference_base(c, t, out, knots, count, p, factor);
 }
 
-double integral(const double* c, const double* t, double* out, double* knots, std::size_t count,
+double integral(const double *c, const double *t, double *out, double *knots, std::size_t count,
                 std::size_t p, double order, double carry) {
 #if PYORVEX_CALCULUS_DISPATCH
     if (cpu_has_avx2()) return integral_avx2(c, t, out, knots, count, p, order, carry);
@@ -158,7 +158,7 @@ double integral(const double* c, const double* t, double* out, double* knots, st
 
 // nt[0 .. count) = knots from..from+count-1 of the clamped equivalent of t (left copies of t[0]
 // in front, right copies of t.back() behind).
-void clamped_knots(cspan t, std::size_t left, std::size_t from, std::size_t count, double* nt) {
+void clamped_knots(cspan t, std::size_t left, std::size_t from, std::size_t count, double *nt) {
     const std::size_t tn = t.size();
     std::size_t i = 0;
     for (; i < count && from + i < left; ++i) nt[i] = t[0];
@@ -174,8 +174,8 @@ void clamped_knots(cspan t, std::size_t left, std::size_t from, std::size_t coun
 // The clamped equivalent, read through: `left` more copies of the first knot in front, more
 // copies of the last behind, and coefficient 0 for every added basis function.
 struct Clamped {
-    const double* t;
-    const double* c;
+    const double *t;
+    const double *c;
     index left;  // copies added in front
     index L;     // last index of t
     index n;     // last index of c
@@ -275,16 +275,17 @@ void antiderivative(cspan t, cspan c, int p, int nu, vspan nt, vspan nc) {
     if (!size.ok || nt.size() != size.knots || nc.size() != size.coefs) return;
     const EndPadding pad = clamp_padding(t, p);
     const std::size_t unu = static_cast<std::size_t>(nu);
-    const std::size_t N0 = c.size() + pad.left + pad.right;  // coefficients of the clamped equivalent
+    const std::size_t N0 =
+        c.size() + pad.left + pad.right;  // coefficients of the clamped equivalent
     if (nu == 1) {
         // C_0 .. C_left are 0 (zero coefficients in front), then the sum over c, which the
         // padding behind leaves as it is. Knot k is t'_{k-1}, t[k - left - 1] in the middle.
         const std::size_t left = pad.left, front = left + 1;
         std::fill_n(nc.begin(), front, 0.0);
         std::fill_n(nt.begin(), front, t[0]);
-        const double total = integral(c.data(), t.data(), nc.data() + left, nt.data() + front,
-                                      c.size(), static_cast<std::size_t>(p),
-                                      static_cast<double>(p) + 1.0, 0.0);
+        const double total =
+            integral(c.data(), t.data(), nc.data() + left, nt.data() + front, c.size(),
+                     static_cast<std::size_t>(p), static_cast<double>(p) + 1.0, 0.0);
         std::fill(nc.begin() + static_cast<index>(front + c.size()), nc.end(), total);
         clamped_knots(t, front, front + c.size(), size.knots - front - c.size(),
                       nt.data() + front + c.size());
@@ -298,7 +299,7 @@ void antiderivative(cspan t, cspan c, int p, int nu, vspan nt, vspan nc) {
     std::size_t N = N0;
     for (std::size_t r = 1; r <= unu; ++r) {
         const std::size_t q = static_cast<std::size_t>(p) + r - 1;  // current degree
-        const double* u = nt.data() + (unu - r + 1);                // current knots
+        const double *u = nt.data() + (unu - r + 1);                // current knots
         double acc = 0.0;
         for (std::size_t i = 0; i < N; ++i) {
             const double ci = nc[i];

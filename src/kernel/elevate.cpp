@@ -49,7 +49,7 @@ using index = std::ptrdiff_t;
 // (nk - q - 1 values) of degree q become knots T (nk + a + 2 values) and coefficients written
 // over C (one more per distinct value but the first). D is scratch for nk - q + a + 1 values.
 // a is the number of distinct interior values. Returns nothing; the sizes follow from a.
-void raise_once(const double* K, index nk, double* C, double* T, double* D, int q, index a) {
+void raise_once(const double *K, index nk, double *C, double *T, double *D, int q, index a) {
     const index N = nk - q - 1;  // coefficients of degree q
     const double first = K[0], last = K[nk - 1];
 
@@ -67,12 +67,12 @@ void raise_once(const double* K, index nk, double* C, double* T, double* D, int 
     const index M = nk + a + 2;  // knots of T
     T[0] = first;
     T[M - 1] = last;
-    D[0] = C[0];              // the identically zero basis function at each end of T (degree
-    D[N + a + 1] = C[N - 1];  // q): any value; these keep the end values at hand
+    D[0] = C[0];                 // the identically zero basis function at each end of T (degree
+    D[N + a + 1] = C[N - 1];     // q): any value; these keep the end values at hand
     const index NQ = N + a + 1;  // coefficients of degree q + 1
 
     // First and last values of each window, with their copies in it; windows of one value.
-    index first_end = 1;  // last index of the run holding T[j + 1]
+    index first_end = 1;   // last index of the run holding T[j + 1]
     index last_begin = 0;  // first index of the run holding T[j + q + 1]
     for (index j = 0; j < NQ; ++j) {
         const double lo = T[j + 1], hi = T[j + q + 1];
@@ -170,12 +170,12 @@ void elevate_degree(cspan t, cspan c, int p, int nu, vspan nt, vspan nc) {
     for (index i = 1; i + 1 < tn; ++i)
         if (t[i] != t[i - 1] && t[i] > first && t[i] < last) ++a;
     const index unu = nu;
-    const index cap_k = nk + unu * (a + 2);            // knots of the elevated core
-    const index cap_c = cap_k - order - unu + 2;       // its coefficients, and room for d's ends
-    double* K = nt.data();
-    double* T = nt.data() + cap_k;
-    double* C = nc.data();
-    double* D = nc.data() + cap_c;
+    const index cap_k = nk + unu * (a + 2);       // knots of the elevated core
+    const index cap_c = cap_k - order - unu + 2;  // its coefficients, and room for d's ends
+    double *K = nt.data();
+    double *T = nt.data() + cap_k;
+    double *C = nc.data();
+    double *D = nc.data() + cap_c;
     std::fill_n(K, pad0, first);
     std::copy(t.begin() + cut0, t.end() - cut1, K + pad0);
     std::fill_n(K + pad0 + (tn - cut0 - cut1), pad1, last);
@@ -192,8 +192,8 @@ void elevate_degree(cspan t, cspan c, int p, int nu, vspan nt, vspan nc) {
     // Back to the ends of the input: drop the padding, restore the stripped copies.
     const index core_c = nk - order - unu;
     if (K != nt.data()) std::memmove(nt.data(), K, static_cast<std::size_t>(nk) * sizeof(double));
-    double* out_k = nt.data();
-    double* out_c = nc.data();
+    double *out_k = nt.data();
+    double *out_c = nc.data();
     const index kept_k = nk - pad0 - pad1, kept_c = core_c - pad0 - pad1;
     std::memmove(out_k + cut0, out_k + pad0, static_cast<std::size_t>(kept_k) * sizeof(double));
     std::memmove(out_c + cut0, out_c + pad0, static_cast<std::size_t>(kept_c) * sizeof(double));

@@ -26,6 +26,8 @@
 //    "groups of four spans" below).
 // The inverted knot differences of the window are shared by every order, and carried from one
 // span to the next (P new divisions instead of P(P+1)/2). Nothing outlives the call.
+// The unrolled loop nests below are laid out by hand, one recurrence a line.
+// clang-format off
 
 using vec4 = double __attribute__((vector_size(32)));
 using mask4 = long long __attribute__((vector_size(32)));
@@ -407,3 +409,4 @@ inline void derivatives_switch(const detail::View& v, const double* xs, std::siz
         default: break;
     }
 }
+// clang-format on

@@ -11,6 +11,8 @@
 // the recursion of a knot vector extended by repeated end knots, which leaves every existing basis
 // function unchanged. Every denominator T[j + p - m] - T[j - 1] (1 <= m <= j <= p) covers the span
 // [T[p-1], T[p]], so on a non-empty span none is zero.
+// The unrolled loop nests below are laid out by hand, one recurrence a line.
+// clang-format off
 #pragma once
 
 #include <algorithm>
@@ -250,3 +252,4 @@ inline double eval_dyn(const View& v, idx k, int q, double x, double* d) {
 }
 
 }  // namespace pyorvex::kernel::detail
+// clang-format on

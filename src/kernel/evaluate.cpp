@@ -63,8 +63,8 @@ bool cpu_has_avx2_fma() {
 #endif
 
 template <class Run>
-[[gnu::always_inline]] inline void walk(const View& v, const double* xs, std::size_t m, Run&& run) {
-    const double* t = v.t;
+[[gnu::always_inline]] inline void walk(const View &v, const double *xs, std::size_t m, Run &&run) {
+    const double *t = v.t;
     const idx hi = last_span(v);
     idx k = first_span(v);
     std::size_t i = 0;
@@ -81,39 +81,39 @@ template <class Run>
 }
 
 // Degrees above kMaxFixedDegree: de Boor per point, on the span found by the same walk.
-[[gnu::noinline]] void values_dyn(const View& v, double* xs, std::size_t m) {
+[[gnu::noinline]] void values_dyn(const View &v, double *xs, std::size_t m) {
     double d[kMaxDegree + 1];
     walk(v, xs, m, [&](idx k, std::size_t i, std::size_t e) {
         for (std::size_t j = i; j < e; ++j) xs[j] = eval_dyn(v, k, 0, xs[j], d);
     });
 }
 
-[[gnu::noinline]] void derivatives_dyn(const View& v, const double* xs, std::size_t m, int first,
-                                       int top, double* work) {
+[[gnu::noinline]] void derivatives_dyn(const View &v, const double *xs, std::size_t m, int first,
+                                       int top, double *work) {
     double d[kMaxDegree + 1];
     walk(v, xs, m, [&](idx k, std::size_t i, std::size_t e) {
         for (int q = first; q <= top; ++q) {
-            double* row = work + static_cast<std::size_t>(q - first) * m;
+            double *row = work + static_cast<std::size_t>(q - first) * m;
             for (std::size_t j = i; j < e; ++j) row[j] = eval_dyn(v, k, q, xs[j], d);
         }
     });
 }
 
-[[gnu::noinline]] double value_dyn(const View& v, idx k, double x) {
+[[gnu::noinline]] double value_dyn(const View &v, idx k, double x) {
     if (v.p > kMaxDegree) return kNaN;
     double d[kMaxDegree + 1];
     return eval_dyn(v, k, 0, x, d);
 }
 
 template <int P>
-double value_fixed(const View& v, idx k, double x) {
+double value_fixed(const View &v, idx k, double x) {
     double d[P + 1], T[2 * P + 1];
     load_window<P>(v, k, d, T);
     return de_boor<P>(T, d, x);
 }
 
 template <int P>
-void derivatives_at_fixed(const View& v, idx k, double x, int top, double* out) {
+void derivatives_at_fixed(const View &v, idx k, double x, int top, double *out) {
     double d[P + 1], T[2 * P + 1], U[P + 1];
     load_window<P>(v, k, d, T);
     derivatives_unscaled<P>(T, d, x, U);
@@ -129,15 +129,24 @@ double value_at(double x, cspan t, cspan c, int p) {
     if (!has_span(v)) return 0.0;
     const idx k = span_of(v, x);
     switch (p) {
-        case 0: return v.n >= k ? v.c[k] : 0.0;
-        case 1: return value_fixed<1>(v, k, x);
-        case 2: return value_fixed<2>(v, k, x);
-        case 3: return value_fixed<3>(v, k, x);
-        case 4: return value_fixed<4>(v, k, x);
-        case 5: return value_fixed<5>(v, k, x);
-        case 6: return value_fixed<6>(v, k, x);
-        case 7: return value_fixed<7>(v, k, x);
-        default: break;
+        case 0:
+            return v.n >= k ? v.c[k] : 0.0;
+        case 1:
+            return value_fixed<1>(v, k, x);
+        case 2:
+            return value_fixed<2>(v, k, x);
+        case 3:
+            return value_fixed<3>(v, k, x);
+        case 4:
+            return value_fixed<4>(v, k, x);
+        case 5:
+            return value_fixed<5>(v, k, x);
+        case 6:
+            return value_fixed<6>(v, k, x);
+        case 7:
+            return value_fixed<7>(v, k, x);
+        default:
+            break;
     }
     return value_dyn(v, k, x);
 }
@@ -146,7 +155,7 @@ void values_sorted(vspan xs, cspan t, cspan c, int p) {
     View v;
     if (!make_view(t, c, p, v) || xs.empty()) return;
     const std::size_t m = xs.size();
-    double* x = xs.data();
+    double *x = xs.data();
     if (!has_span(v) || p > kMaxDegree) {
         const double fill = has_span(v) ? kNaN : 0.0;
         for (std::size_t i = 0; i < m; ++i) x[i] = (x[i] == x[i]) ? fill : x[i];
@@ -163,7 +172,7 @@ void values_sorted(vspan xs, cspan t, cspan c, int p) {
 void derivatives_at(double x, cspan t, cspan c, int p, int nu, vspan out) {
     View v;
     if (!make_view(t, c, p, v) || nu < 0 || out.size() != static_cast<std::size_t>(nu) + 1) return;
-    double* o = out.data();
+    double *o = out.data();
     const bool nan = x != x;
     // Orders above p vanish; NaN abscissae give NaN for every order.
     for (std::int64_t r = std::int64_t{p} + 1; r <= nu; ++r) o[r] = nan ? kNaN : 0.0;
@@ -178,15 +187,25 @@ void derivatives_at(double x, cspan t, cspan c, int p, int nu, vspan out) {
     }
     const idx k = span_of(v, x);
     switch (p) {
-        case 0: o[0] = v.n >= k ? v.c[k] : 0.0; return;
-        case 1: return derivatives_at_fixed<1>(v, k, x, top, o);
-        case 2: return derivatives_at_fixed<2>(v, k, x, top, o);
-        case 3: return derivatives_at_fixed<3>(v, k, x, top, o);
-        case 4: return derivatives_at_fixed<4>(v, k, x, top, o);
-        case 5: return derivatives_at_fixed<5>(v, k, x, top, o);
-        case 6: return derivatives_at_fixed<6>(v, k, x, top, o);
-        case 7: return derivatives_at_fixed<7>(v, k, x, top, o);
-        default: break;
+        case 0:
+            o[0] = v.n >= k ? v.c[k] : 0.0;
+            return;
+        case 1:
+            return derivatives_at_fixed<1>(v, k, x, top, o);
+        case 2:
+            return derivatives_at_fixed<2>(v, k, x, top, o);
+        case 3:
+            return derivatives_at_fixed<3>(v, k, x, top, o);
+        case 4:
+            return derivatives_at_fixed<4>(v, k, x, top, o);
+        case 5:
+            return derivatives_at_fixed<5>(v, k, x, top, o);
+        case 6:
+            return derivatives_at_fixed<6>(v, k, x, top, o);
+        case 7:
+            return derivatives_at_fixed<7>(v, k, x, top, o);
+        default:
+            break;
     }
     double d[kMaxDegree + 1];
     for (int r = 0; r <= top; ++r) o[r] = eval_dyn(v, k, r, x, d);
@@ -201,15 +220,15 @@ void derivatives_sorted(cspan xs, cspan t, cspan c, int p, int first, int last, 
     if (__builtin_mul_overflow(rows, static_cast<std::uint64_t>(m), &need) || need != work.size())
         return;
     if (m == 0) return;
-    const double* x = xs.data();
-    double* w = work.data();
+    const double *x = xs.data();
+    double *w = work.data();
     // Rows of orders above p (and every row when there is nothing to evaluate): 0, NaN for NaN.
     const int top = last < p ? last : p;
     const bool usable = has_span(v) && p <= kMaxDegree;
     for (std::int64_t q = first; q <= last; ++q) {
         if (q <= top && usable) continue;
         const double fill = (q > p || !has_span(v)) ? 0.0 : kNaN;
-        double* row = w + static_cast<std::size_t>(q - first) * m;
+        double *row = w + static_cast<std::size_t>(q - first) * m;
         for (std::size_t i = 0; i < m; ++i) row[i] = (x[i] == x[i]) ? fill : x[i];
     }
     if (!usable || first > top) return;

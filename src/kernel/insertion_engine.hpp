@@ -30,8 +30,13 @@ using index = std::ptrdiff_t;
 class Refinement {
 public:
     Refinement(cspan t, cspan c, int p, vspan knots_out, vspan coefs_out)
-        : t_(t.data()), c_(c.data()), nt_(knots_out.data()), nc_(coefs_out.data()), p_(p),
-          tn_(static_cast<index>(t.size())), n_(static_cast<index>(c.size()) - 1) {}
+        : t_(t.data()),
+          c_(c.data()),
+          nt_(knots_out.data()),
+          nc_(coefs_out.data()),
+          p_(p),
+          tn_(static_cast<index>(t.size())),
+          n_(static_cast<index>(c.size()) - 1) {}
 
     // Inserts x once. The caller guarantees room for every value it inserts.
     void insert(double x) {
@@ -93,10 +98,10 @@ private:
         s_ = e;
     }
 
-    const double* t_;
-    const double* c_;
-    double* nt_;
-    double* nc_;
+    const double *t_;
+    const double *c_;
+    double *nt_;
+    double *nc_;
     index p_, tn_, n_;
     index s_ = 0;  // next input knot
     index w_ = 0;  // knots written

@@ -84,8 +84,8 @@ bool merges_sse2(const KnotTransform &q, const double *u, std::ptrdiff_t j, std:
     for (; j + 2 <= end; j += 2) {
         const __m128d a = _mm_loadu_pd(u + j - 1), b = _mm_loadu_pd(u + j);
         const __m128d gap = _mm_sub_pd(b, a), dv = _mm_sub_pd(img(b), img(a));
-        merge = _mm_or_pd(merge, _mm_and_pd(_mm_cmpgt_pd(gap, zero),
-                                            _mm_cmpnge_pd(dv, _mm_min_pd(gap, tiny))));
+        merge = _mm_or_pd(
+            merge, _mm_and_pd(_mm_cmpgt_pd(gap, zero), _mm_cmpnge_pd(dv, _mm_min_pd(gap, tiny))));
     }
     return _mm_movemask_pd(merge) != 0 || merges_scalar<Scale, Shift>(q, u, j, end);
 }

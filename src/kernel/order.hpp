@@ -64,9 +64,8 @@ inline std::size_t most_buckets(std::size_t m) {
 
 inline void sort_small(const double *xs, std::size_t m, double *sorted, std::ptrdiff_t *order) {
     std::iota(order, order + m, std::ptrdiff_t{0});
-    std::sort(order, order + m, [xs](std::ptrdiff_t a, std::ptrdiff_t b) {
-        return key_of(xs[a]) < key_of(xs[b]);
-    });
+    std::sort(order, order + m,
+              [xs](std::ptrdiff_t a, std::ptrdiff_t b) { return key_of(xs[a]) < key_of(xs[b]); });
     for (std::size_t i = 0; i < m; ++i) sorted[i] = xs[order[i]];
 }
 

@@ -38,7 +38,9 @@ public:
     explicit Gapped(vspan a) : a_(a), size_(static_cast<index>(a.size())), l_(0), r_(0) {}
 
     index size() const { return l_ + size_ - r_; }
-    double& operator[](index i) const { return a_[static_cast<std::size_t>(i < l_ ? i : i - l_ + r_)]; }
+    double &operator[](index i) const {
+        return a_[static_cast<std::size_t>(i < l_ ? i : i - l_ + r_)];
+    }
 
     // Puts the gap in front of element g (0 <= g <= size()).
     void move_to(index g) {
@@ -53,14 +55,14 @@ public:
     // The elements as they stand, for a stretch of work that does not move the gap: plain
     // values in registers instead of members read through this at every access.
     struct View {
-        double* a;
+        double *a;
         index l, skip;
-        double& operator[](index i) const { return a[i < l ? i : i + skip]; }
+        double &operator[](index i) const { return a[i < l ? i : i + skip]; }
     };
     View view() const { return {a_.data(), l_, r_ - l_}; }
 
     // Elements 0 .. g - 1 as a plain array when the gap is not among them, else null.
-    double* plain(index g) const { return (l_ == r_ || g <= l_) ? a_.data() : nullptr; }
+    double *plain(index g) const { return (l_ == r_ || g <= l_) ? a_.data() : nullptr; }
 
     // Drops element g - 1, the gap being at g.
     void drop_before(index g) {
@@ -85,7 +87,7 @@ public:
     // One removal of the knot whose copies occupy r - s + 1 .. r (1 <= s, 0 < r - s + 1,
     // r < last knot). Commits it when its bound is <= allowed (always when !checked) and
     // returns whether it did; bound receives the bound.
-    bool remove_once(index r, index s, bool checked, double allowed, double& bound) {
+    bool remove_once(index r, index s, bool checked, double allowed, double &bound) {
         const index n = c_.size() - 1;
         if (n < 1) return false;  // a spline keeps at least one coefficient
         if (s >= p_ + 2) {
@@ -102,8 +104,8 @@ public:
         const index half = e / 2;     // equations used by each chain
         // Read below: knots up to max(r, hi + p + 1), coefficients up to hi + 1; usually the
         // gap is not among them (always before the first removal) and plain arrays do.
-        double* tp = t_.plain(std::max(r, hi + p_ + 1) + 1);
-        double* cp = c_.plain(std::min(hi + 2, c_.size()));
+        double *tp = t_.plain(std::max(r, hi + p_ + 1) + 1);
+        double *cp = c_.plain(std::min(hi + 2, c_.size()));
         const bool done = (tp != nullptr && cp != nullptr)
                               ? solve(tp, cp, r, n, lo, hi, checked, allowed, bound)
                               : solve(t_.view(), c_.view(), r, n, lo, hi, checked, allowed, bound);
@@ -118,7 +120,7 @@ public:
     // left over. T and C index the knots and coefficients as they stand.
     template <class T, class C>
     bool solve(T t, C c, index r, index n, index lo, index hi, bool checked, double allowed,
-               double& bound) {
+               double &bound) {
         const index e = hi - lo + 1;
         const index half = e / 2;
         const double u = t[r];

@@ -60,10 +60,10 @@ __attribute__((target("avx2"))) int mark_avx2(const double *a, std::ptrdiff_t j,
     constexpr int predicate = M == Mark::NotIncreasing ? _CMP_GE_OQ : _CMP_NLT_UQ;
     __m256d acc0 = _mm256_setzero_pd(), acc1 = _mm256_setzero_pd();
     for (; j + 8 <= end; j += 8) {
-        acc0 = _mm256_or_pd(acc0, _mm256_cmp_pd(_mm256_loadu_pd(a + j - 1),
-                                                _mm256_loadu_pd(a + j), predicate));
-        acc1 = _mm256_or_pd(acc1, _mm256_cmp_pd(_mm256_loadu_pd(a + j + 3),
-                                                _mm256_loadu_pd(a + j + 4), predicate));
+        acc0 = _mm256_or_pd(
+            acc0, _mm256_cmp_pd(_mm256_loadu_pd(a + j - 1), _mm256_loadu_pd(a + j), predicate));
+        acc1 = _mm256_or_pd(
+            acc1, _mm256_cmp_pd(_mm256_loadu_pd(a + j + 3), _mm256_loadu_pd(a + j + 4), predicate));
     }
     return _mm256_movemask_pd(_mm256_or_pd(acc0, acc1)) | mark_scalar<M>(a, j, end);
 }

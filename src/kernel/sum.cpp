@@ -54,7 +54,7 @@ inline Take take(double xa, double xb) { return {!(xb < xa), !(xa < xb)}; }
 // Whether x is non-decreasing and free of NaN.
 bool ordered(cspan x) {
     const std::size_t n = x.size();
-    const double* d = x.data();
+    const double *d = x.data();
     bool all = true;
     std::size_t i = 1;
 #if defined(__SSE2__)
@@ -70,7 +70,7 @@ bool ordered(cspan x) {
 }
 
 // Number of positions of the merged walk over a[i..i_end) and b[j..j_end).
-std::uint64_t walk_count(const double* a, std::size_t i, std::size_t i_end, const double* b,
+std::uint64_t walk_count(const double *a, std::size_t i, std::size_t i_end, const double *b,
                          std::size_t j, std::size_t j_end) {
     std::size_t count = 0;
     while (i < i_end && j < j_end) {
@@ -107,8 +107,8 @@ std::uint64_t union_count(cspan a, cspan b) {
     }
     iend[kParts - 1] = na;
     jend[kParts - 1] = nb;
-    const double* x = a.data();
-    const double* y = b.data();
+    const double *x = a.data();
+    const double *y = b.data();
     std::uint64_t count = 0;
     for (;;) {
         // A step takes at most one knot from each side, so every part can make as many steps
@@ -148,7 +148,7 @@ public:
     void advance() {
         for (int k = 0; k <= P; ++k) q_[k] = q_[k + 1];
     }
-    v2d& at(index k) { return q_[k]; }
+    v2d &at(index k) { return q_[k]; }
 
 private:
     v2d q_[P + 2] = {};
@@ -164,16 +164,16 @@ public:
     double get(int op, index k) const { return base_[op][first_ + k]; }
     void set(int op, index k, double v) { base_[op][first_ + k] = v; }
     void advance() { ++first_; }
-    double& at(int op, index k) { return base_[op][first_ + k]; }
+    double &at(int op, index k) { return base_[op][first_ + k]; }
 
 private:
-    double* base_[2];
+    double *base_[2];
     index first_;
 };
 
 struct Operand {
-    const double* t;
-    const double* c;
+    const double *t;
+    const double *c;
     index tn;         // knots
     index n;          // last coefficient
     index s = 0;      // next knot
@@ -188,11 +188,15 @@ public:
                static_cast<index>(c1.size()) - 1},
               {t2.data(), c2.data(), static_cast<index>(t2.size()),
                static_cast<index>(c2.size()) - 1}},
-          win_(win), p_(p), nt_(nt.data()), nc_(nc.data()), m_(static_cast<index>(nt.size())) {}
+          win_(win),
+          p_(p),
+          nt_(nt.data()),
+          nc_(nc.data()),
+          m_(static_cast<index>(nt.size())) {}
 
     void run() {
-        Operand& a = op_[0];
-        Operand& b = op_[1];
+        Operand &a = op_[0];
+        Operand &b = op_[1];
         while (w_ < m_) {
             if (w_ > degree() && a.s <= a.n && b.s <= b.n) {
                 if constexpr (P >= 0) {
@@ -223,13 +227,13 @@ private:
     // their own operand's knots, and the lane of an operand that does not insert computes a
     // value nobody uses. The state lives in locals, the last p union knots too.
     void middle_in_registers() {
-        Operand& a = op_[0];
-        Operand& b = op_[1];
+        Operand &a = op_[0];
+        Operand &b = op_[1];
         const double *ta = a.t, *tb = b.t, *ca = a.c, *cb = b.c;
         const index na = a.n, nb = b.n;
         index sa = a.s, sb = b.s, w = w_;
-        double* const nt = nt_;
-        double* const nc = nc_;
+        double *const nt = nt_;
+        double *const nc = nc_;
         v2d q[P + 2];
         for (int k = 0; k <= P + 1; ++k) q[k] = win_.at(k);
         v2d r[P + 1];  // r[k] = the union knot w - p - 1 + k, in both lanes
@@ -264,14 +268,14 @@ private:
 
     // The middle of the pass for the slot windows, one position.
     void step() {
-        Operand& a = op_[0];
-        Operand& b = op_[1];
+        Operand &a = op_[0];
+        Operand &b = op_[1];
         const index p = p_, w = w_;
         const double xa = a.t[a.s], xb = b.t[b.s];
         const double x = xb < xa ? xb : xa;
         const bool ia = xb < xa, ib = xa < xb;
         // At most one operand inserts; the knots right of x come from that one.
-        const double* up = ia ? a.t + a.s : b.t + b.s;
+        const double *up = ia ? a.t + a.s : b.t + b.s;
         win_.at(0, p + 1) = ia ? win_.at(0, p) : a.c[a.s];
         win_.at(1, p + 1) = ib ? win_.at(1, p) : b.c[b.s];
         if (ia || ib) {
@@ -292,8 +296,8 @@ private:
     }
 
     void careful_step() {
-        Operand& a = op_[0];
-        Operand& b = op_[1];
+        Operand &a = op_[0];
+        Operand &b = op_[1];
         const bool ha = a.s < a.tn, hb = b.s < b.tn;
         const Take tk = (ha && hb) ? take(a.t[a.s], b.t[b.s]) : Take{ha, hb};
         const double x = tk.a ? a.t[a.s] : b.t[b.s];
@@ -308,7 +312,7 @@ private:
     // Moves one operand over position w (copy of its next knot, or insertion of x) and returns
     // its final coefficient w - p - 1.
     double careful(int which, bool copy, double x) {
-        Operand& o = op_[which];
+        Operand &o = op_[which];
         const index p = degree(), w = w_;
         const index last = o.n + (w - o.s);  // last coefficient of the current knot vector
         auto get = [&](index k) {
@@ -324,7 +328,7 @@ private:
             if (w <= last + 1) win_.set(which, p + 1, get(p));  // coefficients from w move up
             for (index k = p; k >= 1; --k) {
                 const index i = w - p - 1 + k;
-                if (i < 0) break;  // left of the first coefficient: 0 stays 0
+                if (i < 0) break;             // left of the first coefficient: 0 stays 0
                 const index u = o.s + k - 1;  // knot i + p of the current vector
                 if (u >= o.tn) continue;      // i > last + 1: 0 stays 0
                 const double lo = nt_[i], hi = o.t[u];
@@ -343,8 +347,8 @@ private:
     Operand op_[2];
     Windows win_;
     index p_;
-    double* nt_;
-    double* nc_;
+    double *nt_;
+    double *nc_;
     index m_;
     index w_ = 0;
 };
@@ -381,10 +385,18 @@ void sum(cspan t1, cspan c1, cspan t2, cspan c2, int p, vspan nt, vspan nc) {
         nc.size() != static_cast<std::size_t>(size.n) + 1)
         return;
     switch (p) {
-        case 1: sum_in_registers<1>(t1, c1, t2, c2, nt, nc); break;
-        case 2: sum_in_registers<2>(t1, c1, t2, c2, nt, nc); break;
-        case 3: sum_in_registers<3>(t1, c1, t2, c2, nt, nc); break;
-        default: sum_in_slots(t1, c1, t2, c2, p, nt, nc); break;
+        case 1:
+            sum_in_registers<1>(t1, c1, t2, c2, nt, nc);
+            break;
+        case 2:
+            sum_in_registers<2>(t1, c1, t2, c2, nt, nc);
+            break;
+        case 3:
+            sum_in_registers<3>(t1, c1, t2, c2, nt, nc);
+            break;
+        default:
+            sum_in_slots(t1, c1, t2, c2, p, nt, nc);
+            break;
     }
 }
 

@@ -29,34 +29,40 @@ bool before(double a, double b) {
     return a < b;
 }
 
-double value(FuzzedDataProvider& in) {
-    static constexpr double palette[] = {0.0, 0.25, 0.5, 0.75, 1.0, -1.0, 2.0, 1e-300,
-                                         1e300, -kInf, kInf, kNaN, 0.5 + 1e-16, 3.0};
+double value(FuzzedDataProvider &in) {
+    static constexpr double palette[] = {0.0,    0.25,  0.5,   0.75, 1.0,  -1.0,        2.0,
+                                         1e-300, 1e300, -kInf, kInf, kNaN, 0.5 + 1e-16, 3.0};
     switch (in.ConsumeIntegralInRange<int>(0, 3)) {
-        case 0: return in.PickValueInArray(palette);
-        case 1: return in.ConsumeIntegralInRange<int>(0, 16) / 16.0;
-        case 2: return in.ConsumeFloatingPoint<double>();
-        default: return in.ConsumeIntegralInRange<int>(-4, 20) / 8.0;
+        case 0:
+            return in.PickValueInArray(palette);
+        case 1:
+            return in.ConsumeIntegralInRange<int>(0, 16) / 16.0;
+        case 2:
+            return in.ConsumeFloatingPoint<double>();
+        default:
+            return in.ConsumeIntegralInRange<int>(-4, 20) / 8.0;
     }
 }
 
-std::vector<double> values(FuzzedDataProvider& in, std::size_t count, bool sorted) {
+std::vector<double> values(FuzzedDataProvider &in, std::size_t count, bool sorted) {
     std::vector<double> v(count);
-    for (double& x : v) x = value(in);
+    for (double &x : v) x = value(in);
     if (sorted) {
         std::sort(v.begin(), v.end(), before);
         // Now and then a NaN in the middle rather than at the end.
-        if (count > 2 && in.ConsumeBool() && std::isnan(v.back())) std::swap(v.back(), v[count / 2]);
+        if (count > 2 && in.ConsumeBool() && std::isnan(v.back()))
+            std::swap(v.back(), v[count / 2]);
     }
     return v;
 }
 
 // A knot vector of n + p + 2 values; clamped-looking ones are frequent.
-std::vector<double> knots(FuzzedDataProvider& in, int p, int ncoef) {
+std::vector<double> knots(FuzzedDataProvider &in, int p, int ncoef) {
     const std::size_t size = static_cast<std::size_t>(std::max(0, ncoef + p + 1));
     std::vector<double> t = values(in, size, true);
     if (size >= 2 && in.ConsumeBool()) {
-        const int ends = std::min<int>(in.ConsumeIntegralInRange<int>(1, p + 3), static_cast<int>(size) / 2);
+        const int ends =
+            std::min<int>(in.ConsumeIntegralInRange<int>(1, p + 3), static_cast<int>(size) / 2);
         const double a = t.front(), b = in.ConsumeBool() ? t.back() : a + 1.0;
         for (int i = 0; i < ends; ++i) {
             t[i] = a;
@@ -68,15 +74,18 @@ std::vector<double> knots(FuzzedDataProvider& in, int p, int ncoef) {
 }
 
 // A size that is usually right and sometimes off by one.
-std::size_t maybe_off(FuzzedDataProvider& in, std::size_t right) {
+std::size_t maybe_off(FuzzedDataProvider &in, std::size_t right) {
     switch (in.ConsumeIntegralInRange<int>(0, 15)) {
-        case 0: return right + 1;
-        case 1: return right > 0 ? right - 1 : 0;
-        default: return right;
+        case 0:
+            return right + 1;
+        case 1:
+            return right > 0 ? right - 1 : 0;
+        default:
+            return right;
     }
 }
 
-bool untouched(const std::vector<double>& v) {
+bool untouched(const std::vector<double> &v) {
     return std::all_of(v.begin(), v.end(), [](double x) { return x == kSentinel; });
 }
 
@@ -86,33 +95,40 @@ void check(bool ok) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     FuzzedDataProvider in(data, size);
     const int p = in.ConsumeIntegralInRange<int>(-1, 9);
     const int ncoef = in.ConsumeIntegralInRange<int>(0, 40);
     std::vector<double> t = knots(in, std::max(p, 0), ncoef);
     std::vector<double> c = values(in, static_cast<std::size_t>(ncoef), false);
-    if (in.ConsumeIntegralInRange<int>(0, 20) == 0 && !c.empty()) c.pop_back();  // disagreeing sizes
+    if (in.ConsumeIntegralInRange<int>(0, 20) == 0 && !c.empty())
+        c.pop_back();  // disagreeing sizes
     const bool valid = p >= 0 && !c.empty() && t.size() == c.size() + p + 1;
 
-    const double u = in.ConsumeBool() && !t.empty() ? t[in.ConsumeIntegralInRange<std::size_t>(0, t.size() - 1)]
-                                                    : value(in);
+    const double u = in.ConsumeBool() && !t.empty()
+                         ? t[in.ConsumeIntegralInRange<std::size_t>(0, t.size() - 1)]
+                         : value(in);
     const int r = in.ConsumeIntegralInRange<int>(-1, 12);
-    const int nu = in.ConsumeIntegralInRange<int>(0, 20) == 0 ? in.ConsumeIntegralInRange<int>(-1, 300)
-                                                              : in.ConsumeIntegralInRange<int>(0, 4);
+    const int nu = in.ConsumeIntegralInRange<int>(0, 20) == 0
+                       ? in.ConsumeIntegralInRange<int>(-1, 300)
+                       : in.ConsumeIntegralInRange<int>(0, 4);
     double tol = value(in);
     if (in.ConsumeBool()) tol = std::fabs(tol);
     std::vector<double> xs = values(in, in.ConsumeIntegralInRange<std::size_t>(0, 64), true);
     // The evaluators and refine are meant for increasing abscissae but must stay in bounds for
     // any order: now and then reversed, or with a few pairs swapped (sorted runs that jump back).
     switch (in.ConsumeIntegralInRange<int>(0, 5)) {
-        case 0: std::reverse(xs.begin(), xs.end()); break;
+        case 0:
+            std::reverse(xs.begin(), xs.end());
+            break;
         case 1:
-            for (int swaps = in.ConsumeIntegralInRange<int>(1, 8); swaps > 0 && xs.size() > 1; --swaps)
+            for (int swaps = in.ConsumeIntegralInRange<int>(1, 8); swaps > 0 && xs.size() > 1;
+                 --swaps)
                 std::swap(xs[in.ConsumeIntegralInRange<std::size_t>(0, xs.size() - 1)],
                           xs[in.ConsumeIntegralInRange<std::size_t>(0, xs.size() - 1)]);
             break;
-        default: break;
+        default:
+            break;
     }
 
     // Queries.
@@ -151,7 +167,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t right = t.size() + xs.size(), rc = c.size() + xs.size();
         std::vector<double> nt(maybe_off(in, right), kSentinel), nc(maybe_off(in, rc), kSentinel);
         k::refine(t, c, p, xs, nt, nc);
-        if (!(valid && nt.size() == right && nc.size() == rc)) check(untouched(nt) && untouched(nc));
+        if (!(valid && nt.size() == right && nc.size() == rc))
+            check(untouched(nt) && untouched(nc));
     }
 
     // Removal, in place on copies; the count never exceeds what was asked or what is there.
@@ -171,14 +188,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Degree elevation, antiderivative, derivative.
     if (nu >= 0 && a >= 0) {
         const k::ElevationSize size = k::elevation_size(t, c, p, nu);
-        const std::size_t right = size.ok ? size.work_knots : t.size() + static_cast<std::size_t>(nu) * (a + 2);
-        const std::size_t rc = size.ok ? size.work_coefs : c.size() + static_cast<std::size_t>(nu) * (a + 1);
+        const std::size_t right =
+            size.ok ? size.work_knots : t.size() + static_cast<std::size_t>(nu) * (a + 2);
+        const std::size_t rc =
+            size.ok ? size.work_coefs : c.size() + static_cast<std::size_t>(nu) * (a + 1);
         std::vector<double> nt(maybe_off(in, right), kSentinel), nc(maybe_off(in, rc), kSentinel);
         k::elevate_degree(t, c, p, nu, nt, nc);
         const bool sized = valid && size.ok && nt.size() >= right && nc.size() >= rc;
         if (!sized) check(untouched(nt) && untouched(nc));
-        if (sized) check(std::none_of(nt.begin(), nt.begin() + size.knots, [](double x) { return x == kSentinel; }) &&
-                         std::none_of(nc.begin(), nc.begin() + size.coefs, [](double x) { return x == kSentinel; }));
+        if (sized)
+            check(std::none_of(nt.begin(), nt.begin() + size.knots,
+                               [](double x) { return x == kSentinel; }) &&
+                  std::none_of(nc.begin(), nc.begin() + size.coefs,
+                               [](double x) { return x == kSentinel; }));
     }
     {
         const int order = in.ConsumeIntegralInRange<int>(-1, 4);
@@ -211,14 +233,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             check(s.m + 1 >= static_cast<std::int64_t>(std::max(t.size(), t2.size())));
             check(s.m + 1 <= static_cast<std::int64_t>(t.size() + t2.size()));
             check(s.n == s.m - p - 1);
-            const std::size_t right = static_cast<std::size_t>(s.m) + 1, rc = static_cast<std::size_t>(s.n) + 1;
-            std::vector<double> nt(maybe_off(in, right), kSentinel), nc(maybe_off(in, rc), kSentinel);
+            const std::size_t right = static_cast<std::size_t>(s.m) + 1,
+                              rc = static_cast<std::size_t>(s.n) + 1;
+            std::vector<double> nt(maybe_off(in, right), kSentinel),
+                nc(maybe_off(in, rc), kSentinel);
             k::sum(t, c, t2, c2, p, nt, nc);
             const bool sized = valid && c2.size() + p + 1 == t2.size() && !c2.empty() &&
                                nt.size() == right && nc.size() == rc;
             if (!sized) check(untouched(nt) && untouched(nc));
-            if (sized) check(std::none_of(nt.begin(), nt.end(), [](double x) { return x == kSentinel; }) &&
-                             std::none_of(nc.begin(), nc.end(), [](double x) { return x == kSentinel; }));
+            if (sized)
+                check(std::none_of(nt.begin(), nt.end(), [](double x) { return x == kSentinel; }) &&
+                      std::none_of(nc.begin(), nc.end(), [](double x) { return x == kSentinel; }));
         }
     }
     return 0;

@@ -20,13 +20,18 @@ enum class Shape {
     overfull_inside,  // an interior knot repeated p + 2 times
 };
 
-inline const char* name(Shape s) {
+inline const char *name(Shape s) {
     switch (s) {
-        case Shape::clamped: return "clamped";
-        case Shape::clamped_full: return "clamped_full";
-        case Shape::unclamped: return "unclamped";
-        case Shape::overfull_ends: return "overfull_ends";
-        case Shape::overfull_inside: return "overfull_inside";
+        case Shape::clamped:
+            return "clamped";
+        case Shape::clamped_full:
+            return "clamped_full";
+        case Shape::unclamped:
+            return "unclamped";
+        case Shape::overfull_ends:
+            return "overfull_ends";
+        case Shape::overfull_inside:
+            return "overfull_inside";
     }
     return "?";
 }
@@ -37,7 +42,7 @@ inline constexpr Shape all_shapes[] = {Shape::clamped, Shape::clamped_full, Shap
 // A spline of degree p with about n + 1 coefficients on [0, 1] (the unclamped shape spreads its
 // knots over [0, 1] too). Knots are drawn from a grid of 1/64 so that repeats happen and stay
 // exactly representable.
-inline reference::Spline make(std::mt19937& rng, Shape shape, int p, int n) {
+inline reference::Spline make(std::mt19937 &rng, Shape shape, int p, int n) {
     std::uniform_int_distribution<int> grid(1, 63);
     std::uniform_real_distribution<double> coef(-2.0, 2.0);
     reference::Spline s;
@@ -89,7 +94,7 @@ inline reference::Spline make(std::mt19937& rng, Shape shape, int p, int n) {
         case Shape::overfull_inside: {
             add_inner(std::max(1, n - p - 1), std::max(1, p));
             const double x = grid(rng) / 64.0;
-            for (double& y : inner)
+            for (double &y : inner)
                 if (y == x) y = 0.5 / 64.0;  // keep the overfull knot's multiplicity exact
             for (int r = 0; r < p + 2; ++r) inner.push_back(x);
             std::sort(inner.begin(), inner.end());
@@ -106,10 +111,10 @@ inline reference::Spline make(std::mt19937& rng, Shape shape, int p, int n) {
 
 // Points at which two splines are compared: both ends, every knot of both, the middle of every
 // span and some random points.
-inline std::vector<double> probe_points(std::mt19937& rng, const std::vector<double>& t1,
-                                        const std::vector<double>& t2, double a, double b) {
+inline std::vector<double> probe_points(std::mt19937 &rng, const std::vector<double> &t1,
+                                        const std::vector<double> &t2, double a, double b) {
     std::vector<double> xs{a, b};
-    for (const auto* t : {&t1, &t2})
+    for (const auto *t : {&t1, &t2})
         for (std::size_t i = 0; i < t->size(); ++i) {
             const double x = (*t)[i];
             if (x >= a && x <= b) xs.push_back(x);
@@ -125,7 +130,7 @@ inline std::vector<double> probe_points(std::mt19937& rng, const std::vector<dou
 
 // reference::value restricted to the basis functions whose support holds x (the others are 0 by
 // definition), which keeps the brute-force recursion affordable for many coefficients.
-inline double value(const reference::Spline& s, double x) {
+inline double value(const reference::Spline &s, double x) {
     double v = 0.0;
     for (std::size_t i = 0; i < s.c.size(); ++i)
         if (s.t[i] <= x && x <= s.t[i + s.p + 1])
@@ -134,8 +139,8 @@ inline double value(const reference::Spline& s, double x) {
 }
 
 // Largest difference of the two splines over the probe points of [a, b].
-inline double max_difference(std::mt19937& rng, const reference::Spline& s1,
-                             const reference::Spline& s2, double a, double b) {
+inline double max_difference(std::mt19937 &rng, const reference::Spline &s1,
+                             const reference::Spline &s2, double a, double b) {
     double worst = 0.0;
     for (double x : probe_points(rng, s1.t, s2.t, a, b)) {
         const double d = std::fabs(value(s1, x) - value(s2, x));
@@ -144,15 +149,15 @@ inline double max_difference(std::mt19937& rng, const reference::Spline& s1,
     return worst;
 }
 
-inline double max_abs(const std::vector<double>& v) {
+inline double max_abs(const std::vector<double> &v) {
     double m = 0.0;
     for (double x : v) m = std::max(m, std::fabs(x));
     return m;
 }
 
-inline bool sorted(const std::vector<double>& t) { return std::is_sorted(t.begin(), t.end()); }
+inline bool sorted(const std::vector<double> &t) { return std::is_sorted(t.begin(), t.end()); }
 
-inline std::string describe(const reference::Spline& s) {
+inline std::string describe(const reference::Spline &s) {
     std::string out = "p=" + std::to_string(s.p) + " t=[";
     for (double x : s.t) out += std::to_string(x) + " ";
     return out + "]";

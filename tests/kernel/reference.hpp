@@ -12,7 +12,7 @@ namespace reference {
 
 // Index of the span used for x: the last i with t[i] <= x < t[i+1]; at the right end of the
 // domain, the last non-empty span (the domain is closed). Returns -1 when there is none.
-inline int span_of(const std::vector<double>& t, double x) {
+inline int span_of(const std::vector<double> &t, double x) {
     const int last = static_cast<int>(t.size()) - 1;
     int found = -1;
     for (int i = 0; i < last; ++i)
@@ -24,7 +24,7 @@ inline int span_of(const std::vector<double>& t, double x) {
 }
 
 // B_{i,p}(x) by the recursion, with 0/0 taken as 0.
-inline double basis(const std::vector<double>& t, int i, int p, double x) {
+inline double basis(const std::vector<double> &t, int i, int p, double x) {
     if (p == 0) return span_of(t, x) == i ? 1.0 : 0.0;
     double v = 0.0;
     const double d1 = t[i + p] - t[i];
@@ -35,7 +35,7 @@ inline double basis(const std::vector<double>& t, int i, int p, double x) {
 }
 
 // Derivative of order k of B_{i,p} at x, by the recursion on the derivative.
-inline double basis_derivative(const std::vector<double>& t, int i, int p, int k, double x) {
+inline double basis_derivative(const std::vector<double> &t, int i, int p, int k, double x) {
     if (k == 0) return basis(t, i, p, x);
     if (k > p) return 0.0;
     double v = 0.0;
@@ -46,7 +46,7 @@ inline double basis_derivative(const std::vector<double>& t, int i, int p, int k
     return v;
 }
 
-inline double value(const std::vector<double>& t, const std::vector<double>& c, int p, double x,
+inline double value(const std::vector<double> &t, const std::vector<double> &c, int p, double x,
                     int k = 0) {
     double v = 0.0;
     for (int i = 0; i < static_cast<int>(c.size()); ++i)
@@ -62,7 +62,7 @@ struct Spline {
 
 // A random clamped spline of degree p with n + 1 coefficients on [a, b]; interior knots may
 // repeat (up to multiplicity max_mult) when max_mult > 1.
-inline Spline random_clamped(std::mt19937& rng, int p, int n, double a = 0.0, double b = 1.0,
+inline Spline random_clamped(std::mt19937 &rng, int p, int n, double a = 0.0, double b = 1.0,
                              int max_mult = 1) {
     std::uniform_real_distribution<double> u(a, b), v(-2.0, 2.0);
     std::uniform_int_distribution<int> m(1, std::max(1, max_mult));

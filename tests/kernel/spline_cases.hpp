@@ -28,33 +28,40 @@ inline const Kind all_kinds[] = {Kind::clamped,   Kind::clamped_repeat, Kind::un
 
 inline std::string name(Kind k) {
     switch (k) {
-        case Kind::clamped: return "clamped";
-        case Kind::clamped_repeat: return "clamped_repeat";
-        case Kind::unclamped: return "unclamped";
-        case Kind::end_heavy: return "end_heavy";
-        case Kind::lattice: return "lattice";
-        case Kind::few_coeffs: return "few_coeffs";
+        case Kind::clamped:
+            return "clamped";
+        case Kind::clamped_repeat:
+            return "clamped_repeat";
+        case Kind::unclamped:
+            return "unclamped";
+        case Kind::end_heavy:
+            return "end_heavy";
+        case Kind::lattice:
+            return "lattice";
+        case Kind::few_coeffs:
+            return "few_coeffs";
     }
     return "?";
 }
 
-inline Spline with_knots(std::mt19937& rng, int p, std::vector<double> t) {
+inline Spline with_knots(std::mt19937 &rng, int p, std::vector<double> t) {
     std::sort(t.begin(), t.end());
     std::uniform_real_distribution<double> v(-2.0, 2.0);
     Spline s;
     s.p = p;
     s.t = std::move(t);
     s.c.resize(s.t.size() - p - 1);
-    for (double& x : s.c) x = v(rng);
+    for (double &x : s.c) x = v(rng);
     return s;
 }
 
 // A random spline of degree p of the given kind, with about n + 1 coefficients, on about [a, b].
-inline Spline make(std::mt19937& rng, Kind kind, int p, int n, double a = -1.0, double b = 2.0) {
+inline Spline make(std::mt19937 &rng, Kind kind, int p, int n, double a = -1.0, double b = 2.0) {
     std::uniform_real_distribution<double> u(a, b);
     std::vector<double> t;
     switch (kind) {
-        case Kind::clamped: return reference::random_clamped(rng, p, std::max(n, p), a, b, 1);
+        case Kind::clamped:
+            return reference::random_clamped(rng, p, std::max(n, p), a, b, 1);
         case Kind::clamped_repeat:
             return reference::random_clamped(rng, p, std::max(n, p + 3), a, b, p + 2);
         case Kind::unclamped:
@@ -92,7 +99,7 @@ struct RefValue {
     double scale = 0.0;
 };
 
-inline RefValue ref(const Spline& s, double x, int k = 0) {
+inline RefValue ref(const Spline &s, double x, int k = 0) {
     RefValue r;
     double cmax = 0.0;
     for (double c : s.c) cmax = std::max(cmax, std::fabs(c));
@@ -108,14 +115,14 @@ inline RefValue ref(const Spline& s, double x, int k = 0) {
 }
 
 // |got - want| within rel of the scale (NaN only matches NaN).
-inline bool near(double got, const RefValue& want, double rel = 1e-12) {
+inline bool near(double got, const RefValue &want, double rel = 1e-12) {
     if (std::isnan(got) || std::isnan(want.value)) return std::isnan(got) && std::isnan(want.value);
     return std::fabs(got - want.value) <= rel * want.scale + 1e-300;
 }
 
 // Test abscissae over the closed domain: every knot, both ends, points next to knots, and random
 // points, sorted and without duplicates.
-inline std::vector<double> abscissae(std::mt19937& rng, const Spline& s, int random_count) {
+inline std::vector<double> abscissae(std::mt19937 &rng, const Spline &s, int random_count) {
     const double a = s.t.front(), b = s.t.back();
     std::vector<double> xs(s.t.begin(), s.t.end());
     for (double k : s.t) {

@@ -46,7 +46,7 @@ struct Gauss {
 };
 
 // Integral of the reference spline from its domain start to x, piece by piece between knots.
-double integral(const Spline& s, double x) {
+double integral(const Spline &s, double x) {
     static const Gauss g;
     double sum = 0.0;
     for (std::size_t j = 0; j + 1 < s.t.size(); ++j) {
@@ -58,7 +58,7 @@ double integral(const Spline& s, double x) {
     return sum;
 }
 
-double cmax(const Spline& s) {
+double cmax(const Spline &s) {
     double m = 0.0;
     for (double c : s.c) m = std::max(m, std::fabs(c));
     return m;
@@ -70,7 +70,7 @@ struct Result {
 };
 
 // The derivative in buffers of the size derivative_size gives, with guards behind them.
-Result derivative(const Spline& s, int nu) {
+Result derivative(const Spline &s, int nu) {
     const k::CalculusSize size = k::derivative_size(s.t, s.c, s.p, nu);
     EXPECT_TRUE(size.ok);
     std::vector<double> nt(size.knots + 3, 777.0), nc(size.coefs + 3, 777.0);
@@ -88,7 +88,7 @@ Result derivative(const Spline& s, int nu) {
     return r;
 }
 
-Spline antiderivative(const Spline& s, int nu) {
+Spline antiderivative(const Spline &s, int nu) {
     const k::CalculusSize size = k::antiderivative_size(s.t, s.c, s.p, nu);
     EXPECT_TRUE(size.ok);
     Spline a;
@@ -103,7 +103,7 @@ Spline antiderivative(const Spline& s, int nu) {
 const Kind right_clamped[] = {Kind::clamped, Kind::clamped_repeat, Kind::end_heavy};
 
 // Unclamped at the left end, clamped at the right one.
-Spline left_open(std::mt19937& rng, int p, int n) {
+Spline left_open(std::mt19937 &rng, int p, int n) {
     std::uniform_real_distribution<double> u(0.0, 1.0);
     std::vector<double> t;
     for (int i = 0; i < n + 1; ++i) t.push_back(u(rng));
@@ -127,8 +127,8 @@ TEST(Derivative, IsTheDerivativeOnClampedKnotVectors) {
                     const auto want = cases::ref(s, x, nu);
                     const double got = k::value_at(x, d.s.t, d.s.c, d.s.p);
                     EXPECT_TRUE(cases::near(got, want, 1e-11))
-                        << cases::name(kind) << " p=" << p << " nu=" << nu << " x=" << x
-                        << " got " << got << " want " << want.value;
+                        << cases::name(kind) << " p=" << p << " nu=" << nu << " x=" << x << " got "
+                        << got << " want " << want.value;
                 }
             }
 }
@@ -151,8 +151,8 @@ TEST(Derivative, UnclampedKnotVectorsAreExactOnTheWholeDomain) {
                     const auto want = cases::ref(s, x, nu);
                     const double got = k::value_at(x, d.s.t, d.s.c, d.s.p);
                     EXPECT_TRUE(cases::near(got, want, 1e-11))
-                        << cases::name(kind) << " p=" << p << " nu=" << nu << " x=" << x
-                        << " got " << got << " want " << want.value;
+                        << cases::name(kind) << " p=" << p << " nu=" << nu << " x=" << x << " got "
+                        << got << " want " << want.value;
                 }
             }
 }
@@ -179,7 +179,7 @@ TEST(Antiderivative, IsTheIntegralFromTheDomainStart) {
     std::mt19937 rng(204);
     for (int variant = 0; variant < 5; ++variant)
         for (int p = 0; p <= 7; ++p) {
-            const Spline s = variant < 3 ? cases::make(rng, right_clamped[variant], p, 9)
+            const Spline s = variant < 3    ? cases::make(rng, right_clamped[variant], p, 9)
                              : variant == 3 ? left_open(rng, p, 9)
                                             : cases::make(rng, Kind::unclamped, p, 9);
             const Spline a = antiderivative(s, 1);
@@ -216,8 +216,8 @@ TEST(Antiderivative, RepeatedIntegrationInvertsDifferentiation) {
                     k::derivatives_at(x, a.t, a.c, a.p, nu, d);
                     EXPECT_TRUE(cases::near(d[nu], want, 1e-10))
                         << cases::name(kind) << " p=" << p << " nu=" << nu << " x=" << x;
-                    EXPECT_TRUE(cases::near(k::value_at(x, back.s.t, back.s.c, back.s.p), want,
-                                            1e-10))
+                    EXPECT_TRUE(
+                        cases::near(k::value_at(x, back.s.t, back.s.c, back.s.p), want, 1e-10))
                         << cases::name(kind) << " p=" << p << " nu=" << nu << " x=" << x;
                 }
             }
@@ -261,7 +261,7 @@ TEST(Calculus, SizeMismatchesWriteNothing) {
     EXPECT_EQ(k::derivative(s.t, s.c, 3, 1, nt, std::span<double>(nc.data(), ds.coefs - 1)), 0);
 
     k::antiderivative(short_t, s.c, 3, 1, nt, nc);
-    k::antiderivative(s.t, s.c, 3, 2, nt, nc);   // needs two more of each
+    k::antiderivative(s.t, s.c, 3, 2, nt, nc);  // needs two more of each
     k::antiderivative(s.t, s.c, 3, -1, nt, nc);
     k::antiderivative(s.t, s.c, 3, 1, nt, std::span<double>(nc.data(), s.c.size()));
     // An unclamped spline needs room for its clamped equivalent: the sizes of a clamped one are
@@ -282,9 +282,9 @@ TEST(Calculus, HostileInputStaysInBounds) {
         const int p = static_cast<int>(rng() % 8), n = static_cast<int>(rng() % 8);
         const int nu = static_cast<int>(rng() % 10);
         std::vector<double> t(n + p + 2), c(n + 1);
-        for (double& x : t) x = rng() % 3 == 0 ? specials[rng() % 5] : (rng() % 100) / 50.0;
+        for (double &x : t) x = rng() % 3 == 0 ? specials[rng() % 5] : (rng() % 100) / 50.0;
         if (trial % 2 == 0) std::sort(t.begin(), t.end());
-        for (double& x : c) x = rng() % 5 == 0 ? specials[rng() % 5] : (rng() % 100) / 25.0;
+        for (double &x : c) x = rng() % 5 == 0 ? specials[rng() % 5] : (rng() % 100) / 25.0;
 
         const k::CalculusSize ds = k::derivative_size(t, c, p, nu);
         ASSERT_TRUE(ds.ok);

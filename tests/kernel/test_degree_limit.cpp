@@ -16,14 +16,14 @@ namespace {
 
 constexpr double kUnwritten = 4242.0;
 
-bool untouched(const std::vector<double>& v) {
+bool untouched(const std::vector<double> &v) {
     for (double x : v)
         if (x != kUnwritten) return false;
     return true;
 }
 
 // A clamped spline of degree p on [0, 1] with two interior knots.
-Spline piece(std::mt19937& rng, int p) { return reference::random_clamped(rng, p, p + 2); }
+Spline piece(std::mt19937 &rng, int p) { return reference::random_clamped(rng, p, p + 2); }
 
 }  // namespace
 

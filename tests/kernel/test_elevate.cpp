@@ -16,14 +16,14 @@ using reference::Spline;
 
 namespace {
 
-int interior_values(const std::vector<double>& t) {
+int interior_values(const std::vector<double> &t) {
     std::vector<double> v(t.begin(), t.end());
     v.erase(std::unique(v.begin(), v.end()), v.end());
     return static_cast<int>(v.size()) - 2;
 }
 
 // Elevated in the room elevation_size asks for, cut to the documented sizes.
-Spline elevated(const Spline& s, int nu) {
+Spline elevated(const Spline &s, int nu) {
     const int a = std::max(0, interior_values(s.t));
     const k::ElevationSize size = k::elevation_size(s.t, s.c, s.p, nu);
     EXPECT_TRUE(size.ok);
@@ -38,7 +38,7 @@ Spline elevated(const Spline& s, int nu) {
 }
 
 // Every distinct value with nu more copies.
-std::vector<double> expected_knots(const std::vector<double>& t, int nu) {
+std::vector<double> expected_knots(const std::vector<double> &t, int nu) {
     std::vector<double> out;
     for (std::size_t i = 0; i < t.size(); ++i) {
         out.push_back(t[i]);
@@ -47,7 +47,7 @@ std::vector<double> expected_knots(const std::vector<double>& t, int nu) {
     return out;
 }
 
-double tolerance(const Spline& s) { return 1e-9 * (1.0 + ops::max_abs(s.c)); }
+double tolerance(const Spline &s) { return 1e-9 * (1.0 + ops::max_abs(s.c)); }
 
 }  // namespace
 
@@ -89,18 +89,17 @@ TEST(ElevateDegree, HighDegreesAndLongSplines) {
     EXPECT_EQ(q.c.size(), 12u);
     EXPECT_NEAR(q.c.front(), 1.0, 1e-12);
     EXPECT_NEAR(q.c.back(), 3.0, 1e-12);
-    for (double x : {0.0, 0.3, 0.77, 1.0})
-        EXPECT_NEAR(ops::value(q, x), ops::value(bez, x), 1e-9);
+    for (double x : {0.0, 0.3, 0.77, 1.0}) EXPECT_NEAR(ops::value(q, x), ops::value(bez, x), 1e-9);
 }
 
 TEST(ElevateDegree, KnotVectorsWithoutMeaningGiveNaNOfTheDocumentedSize) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const std::vector<std::vector<double>> bad = {
         {0, 0, 0, 0.5, 0.3, 1, 1, 1},    // out of order
-        {0, 0, 0, nan, 0.5, 1, 1, 1},   // NaN inside
-        {0, 0, 0, 0.5, 0.7, 1, 1, nan}, // NaN at the end
+        {0, 0, 0, nan, 0.5, 1, 1, 1},    // NaN inside
+        {0, 0, 0, 0.5, 0.7, 1, 1, nan},  // NaN at the end
     };
-    for (const auto& t : bad) {
+    for (const auto &t : bad) {
         const Spline s{t, std::vector<double>(5, 1.0), 2};
         // The documented sizes, computed the documented way (distinct interior values).
         int distinct = 0;
@@ -143,12 +142,12 @@ TEST(ElevateDegree, SizeMismatchesWriteNothing) {
     };
     // Too little room (the result's own sizes among them: the work needs more), or arguments
     // that do not agree.
-    for (const Case& cs : {Case{size.work_knots - 1, size.work_coefs, 3, 1},
-                           Case{size.work_knots, size.work_coefs - 1, 3, 1},
-                           Case{size.knots, size.coefs, 3, 1},
-                           Case{size.work_knots, size.work_coefs, 2, 1},
-                           Case{size.work_knots, size.work_coefs, -1, 1},
-                           Case{size.work_knots, size.work_coefs, 3, -1}}) {
+    for (const Case &cs :
+         {Case{size.work_knots - 1, size.work_coefs, 3, 1},
+          Case{size.work_knots, size.work_coefs - 1, 3, 1}, Case{size.knots, size.coefs, 3, 1},
+          Case{size.work_knots, size.work_coefs, 2, 1},
+          Case{size.work_knots, size.work_coefs, -1, 1},
+          Case{size.work_knots, size.work_coefs, 3, -1}}) {
         std::vector<double> nt(cs.nt, -99.0), nc(cs.nc, -99.0);
         k::elevate_degree(s.t, s.c, cs.p, cs.nu, nt, nc);
         EXPECT_TRUE(std::all_of(nt.begin(), nt.end(), [](double x) { return x == -99.0; }));

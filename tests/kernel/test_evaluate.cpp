@@ -51,7 +51,7 @@ std::string what(Kind kind, int p, double x, int order = 0) {
            " x=" + std::to_string(x);
 }
 
-double cmax(const Spline& s) {
+double cmax(const Spline &s) {
     double m = 0.0;
     for (double c : s.c) m = std::max(m, std::fabs(c));
     return m;
@@ -60,7 +60,7 @@ double cmax(const Spline& s) {
 // Sorted test points: with dense = true every knot, its neighbours and random points (see
 // cases::abscissae); otherwise only random points and the two domain ends, so that a knot vector
 // with more spans than points makes the walk jump.
-std::vector<double> sorted_points(std::mt19937& rng, const Spline& s, int count, bool dense) {
+std::vector<double> sorted_points(std::mt19937 &rng, const Spline &s, int count, bool dense) {
     if (dense) return cases::abscissae(rng, s, count);
     std::uniform_real_distribution<double> u(s.t.front(), s.t.back());
     std::vector<double> xs = {s.t.front(), s.t.back()};
@@ -81,8 +81,8 @@ TEST(ValueAt, MatchesTheReferenceOnEveryKindOfKnotVector) {
                 for (double x : cases::abscissae(rng, s, 25)) {
                     const auto want = cases::ref(s, x);
                     const double got = k::value_at(x, s.t, s.c, p);
-                    EXPECT_TRUE(cases::near(got, want)) << what(kind, p, x) << " got " << got
-                                                        << " want " << want.value;
+                    EXPECT_TRUE(cases::near(got, want))
+                        << what(kind, p, x) << " got " << got << " want " << want.value;
                 }
             }
 }
@@ -112,12 +112,12 @@ TEST(DerivativesAt, EveryOrderMatchesTheReferenceAndOrdersAboveTheDegreeVanish) 
 // about ten points per span (spans taken four at a time), short runs, and fewer points than
 // spans (long jumps in the walk).
 template <class Values, class Derivatives>
-void check_batch(int max_p, std::uint32_t seed, Values&& values, Derivatives&& derivatives) {
+void check_batch(int max_p, std::uint32_t seed, Values &&values, Derivatives &&derivatives) {
     std::mt19937 rng(seed);
     const int shapes[][2] = {{6, 300}, {40, 400}, {40, 80}, {150, 12}};  // coefficients, points
     for (Kind kind : cases::all_kinds)
         for (int p = 0; p <= max_p; ++p)
-            for (const auto& shape : shapes) {
+            for (const auto &shape : shapes) {
                 if (p >= 8 && shape[0] > 40) continue;  // the reference is slow there
                 const Spline s = cases::make(rng, kind, p, shape[0]);
                 const int count = shape[1] / (p >= 8 ? 5 : p >= 6 ? 2 : 1);
@@ -132,9 +132,9 @@ void check_batch(int max_p, std::uint32_t seed, Values&& values, Derivatives&& d
                     ASSERT_TRUE(cases::near(vals[i], want[i]))
                         << what(kind, p, xs[i]) << " n=" << shape[0] << " got " << vals[i]
                         << " want " << want[i].value;
-                const int ranges[][2] = {{0, p + 1}, {1, 1}, {std::min(2, p), std::min(2, p)},
-                                         {p, p + 2}};
-                for (const auto& r : ranges) {
+                const int ranges[][2] = {
+                    {0, p + 1}, {1, 1}, {std::min(2, p), std::min(2, p)}, {p, p + 2}};
+                for (const auto &r : ranges) {
                     const int first = r[0], last = r[1];
                     std::vector<double> work((last - first + 1) * m, -12345.0);
                     derivatives(s, xs, first, last, work);
@@ -155,11 +155,11 @@ void check_batch(int max_p, std::uint32_t seed, Values&& values, Derivatives&& d
 }
 
 TEST(SortedEvaluation, ValuesAndEveryOrderRangeAgreeWithTheReference) {
-    auto values = [](const Spline& s, std::vector<double>& xs) {
+    auto values = [](const Spline &s, std::vector<double> &xs) {
         k::values_sorted(xs, s.t, s.c, s.p);
     };
-    auto derivatives = [](const Spline& s, const std::vector<double>& xs, int first, int last,
-                          std::vector<double>& work) {
+    auto derivatives = [](const Spline &s, const std::vector<double> &xs, int first, int last,
+                          std::vector<double> &work) {
         k::derivatives_sorted(xs, s.t, s.c, s.p, first, last, work);
     };
     check_batch(8, 103, values, derivatives);  // 8: the generic path
@@ -168,21 +168,21 @@ TEST(SortedEvaluation, ValuesAndEveryOrderRangeAgreeWithTheReference) {
 // The batch code of one build proper; what the public functions settle before calling it
 // (sizes, no span, orders above the degree) is left to them.
 template <class Values, class Derivatives>
-void check_build(std::uint32_t seed, Values&& values_switch, Derivatives&& derivatives_switch) {
-    auto view = [](const Spline& s) {
+void check_build(std::uint32_t seed, Values &&values_switch, Derivatives &&derivatives_switch) {
+    auto view = [](const Spline &s) {
         k::detail::View v;
         const bool ok = k::detail::make_view(s.t, s.c, s.p, v) && k::detail::has_span(v);
         return std::pair{ok, v};
     };
-    auto values = [&](const Spline& s, std::vector<double>& xs) {
+    auto values = [&](const Spline &s, std::vector<double> &xs) {
         const auto [ok, v] = view(s);
         if (ok)
             values_switch(v, xs.data(), xs.size());
         else
             k::values_sorted(xs, s.t, s.c, s.p);
     };
-    auto derivatives = [&](const Spline& s, const std::vector<double>& xs, int first, int last,
-                           std::vector<double>& work) {
+    auto derivatives = [&](const Spline &s, const std::vector<double> &xs, int first, int last,
+                           std::vector<double> &work) {
         const auto [ok, v] = view(s);
         if (ok && last <= s.p)
             derivatives_switch(v, xs.data(), xs.size(), first, last, work.data());
@@ -247,7 +247,7 @@ TEST(Evaluation, OutsideTheDomainContinuesTheNearestSpan) {
                 da[q] = cases::ref(s, a, q).value / fact;
                 db[q] = cases::ref(s, b, q).value / fact;
             }
-            auto series = [&](const std::vector<double>& d, double u, int order) {
+            auto series = [&](const std::vector<double> &d, double u, int order) {
                 // order-th derivative of sum d[q] u^q
                 double v = 0.0;
                 for (int q = p; q >= order; --q) {
@@ -396,21 +396,24 @@ TEST(Evaluation, HostileInputStaysInBounds) {
     };
     const double canary = 424242.0;
     for (int trial = 0; trial < 400; ++trial) {
-        const int p = (trial % 5 == 0) ? 20 + static_cast<int>(rng() % 30)
-                                       : static_cast<int>(rng() % 10);
+        const int p =
+            (trial % 5 == 0) ? 20 + static_cast<int>(rng() % 30) : static_cast<int>(rng() % 10);
         const bool many = trial % 4 == 1;
         const int n = many ? 60 + static_cast<int>(rng() % 60)
                            : static_cast<int>(rng() % 12) - 1;  // -1: no coefficient at all
         std::vector<double> t(n + p + 2), c(std::max(n + 1, 0));
-        for (double& x : t) x = value();
+        for (double &x : t) x = value();
         if (trial % 2 == 0 || many) std::sort(t.begin(), t.end());
-        for (double& x : c) x = value();
+        for (double &x : c) x = value();
         const std::size_t m = many ? 200 + rng() % 400 : 1 + rng() % 40;
         std::vector<double> xs(m);
-        for (double& x : xs) x = value();
+        for (double &x : xs) x = value();
         switch (trial % 6) {
-            case 0: break;  // unsorted as drawn
-            case 3: std::sort(xs.rbegin(), xs.rend()); break;
+            case 0:
+                break;  // unsorted as drawn
+            case 3:
+                std::sort(xs.rbegin(), xs.rend());
+                break;
             case 5: {
                 std::sort(xs.begin(), xs.end());
                 const std::size_t block = 1 + rng() % 50;
@@ -421,7 +424,8 @@ TEST(Evaluation, HostileInputStaysInBounds) {
                 xs = blocks;
                 break;
             }
-            default: std::sort(xs.begin(), xs.end());
+            default:
+                std::sort(xs.begin(), xs.end());
         }
 
         (void)k::value_at(value(), t, c, p);

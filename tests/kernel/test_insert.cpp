@@ -16,13 +16,13 @@ using reference::Spline;
 
 namespace {
 
-Spline inserted(const Spline& s, double u, int r) {
+Spline inserted(const Spline &s, double u, int r) {
     Spline out{std::vector<double>(s.t.size() + r), std::vector<double>(s.c.size() + r), s.p};
     k::insert_knot(s.t, s.c, s.p, u, r, out.t, out.c);
     return out;
 }
 
-Spline refined(const Spline& s, const std::vector<double>& xs) {
+Spline refined(const Spline &s, const std::vector<double> &xs) {
     Spline out{std::vector<double>(s.t.size() + xs.size()),
                std::vector<double>(s.c.size() + xs.size()), s.p};
     k::refine(s.t, s.c, s.p, xs, out.t, out.c);
@@ -30,14 +30,14 @@ Spline refined(const Spline& s, const std::vector<double>& xs) {
 }
 
 // The knot vector expected after inserting xs (clamped to the domain) into t.
-std::vector<double> merged(std::vector<double> t, const std::vector<double>& xs) {
+std::vector<double> merged(std::vector<double> t, const std::vector<double> &xs) {
     const double a = t.front(), b = t.back();
     for (double x : xs) t.push_back(std::clamp(x, a, b));
     std::sort(t.begin(), t.end());
     return t;
 }
 
-double tolerance(const Spline& s) { return 1e-9 * (1.0 + ops::max_abs(s.c)); }
+double tolerance(const Spline &s) { return 1e-9 * (1.0 + ops::max_abs(s.c)); }
 
 }  // namespace
 
@@ -49,7 +49,11 @@ TEST(InsertKnot, KeepsTheCurveOnEveryShapeAndDegree) {
                 const Spline s = ops::make(rng, shape, p, p + 4 + 2 * rep);
                 // Inside, on an existing knot, on both ends and outside the domain.
                 const double candidates[] = {std::uniform_real_distribution<double>(0, 1)(rng),
-                                             s.t[s.t.size() / 2], 0.0, 1.0, -0.5, 1.5};
+                                             s.t[s.t.size() / 2],
+                                             0.0,
+                                             1.0,
+                                             -0.5,
+                                             1.5};
                 for (double u : candidates)
                     for (int r : {1, p + 2}) {
                         SCOPED_TRACE(std::string(ops::name(shape)) + " " + ops::describe(s) +
@@ -151,8 +155,8 @@ TEST(InsertKnot, OnALongSplineOnlyTheNeighbourhoodOfTheNewKnotChanges) {
             const Spline q = inserted(s, u, r);
             SCOPED_TRACE("p=" + std::to_string(p) + " u=" + std::to_string(u));
             ASSERT_EQ(q.t, merged(s.t, std::vector<double>(r, u)));
-            const int k = static_cast<int>(std::upper_bound(s.t.begin(), s.t.end(), u) -
-                                           s.t.begin()) - 1;
+            const int k =
+                static_cast<int>(std::upper_bound(s.t.begin(), s.t.end(), u) - s.t.begin()) - 1;
             const int mult = static_cast<int>(std::count(s.t.begin(), s.t.end(), u));
             for (int i = 0; i <= k - p; ++i) ASSERT_EQ(q.c[i], s.c[i]) << i;
             for (int i = k - mult; i < static_cast<int>(s.c.size()); ++i)
@@ -193,7 +197,7 @@ TEST(InsertAndRefine, NaNValuesGiveAnAllNaNResult) {
     std::mt19937 rng(24);
     const Spline s = ops::make(rng, ops::Shape::clamped, 3, 6);
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    for (const Spline& q : {inserted(s, nan, 2), refined(s, {0.1, nan, 0.5})}) {
+    for (const Spline &q : {inserted(s, nan, 2), refined(s, {0.1, nan, 0.5})}) {
         for (double v : q.t) EXPECT_TRUE(std::isnan(v));
         for (double v : q.c) EXPECT_TRUE(std::isnan(v));
     }
@@ -202,15 +206,15 @@ TEST(InsertAndRefine, NaNValuesGiveAnAllNaNResult) {
 TEST(InsertAndRefine, SizeMismatchesWriteNothing) {
     std::mt19937 rng(25);
     const Spline s = ops::make(rng, ops::Shape::clamped, 3, 6);
-    auto untouched = [](const std::vector<double>& v) {
+    auto untouched = [](const std::vector<double> &v) {
         return std::all_of(v.begin(), v.end(), [](double x) { return x == -99.0; });
     };
     struct Case {
         std::size_t t_extra, c_extra;
         int p, r;
     };
-    for (const Case& cs : {Case{2, 1, 3, 2}, Case{1, 2, 3, 2}, Case{2, 2, 2, 2},
-                           Case{2, 2, -1, 2}, Case{0, 0, 3, -1}}) {
+    for (const Case &cs : {Case{2, 1, 3, 2}, Case{1, 2, 3, 2}, Case{2, 2, 2, 2}, Case{2, 2, -1, 2},
+                           Case{0, 0, 3, -1}}) {
         std::vector<double> nt(s.t.size() + cs.t_extra, -99.0), nc(s.c.size() + cs.c_extra, -99.0);
         k::insert_knot(s.t, s.c, cs.p, 0.5, cs.r, nt, nc);
         EXPECT_TRUE(untouched(nt) && untouched(nc));

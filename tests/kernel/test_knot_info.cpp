@@ -67,7 +67,7 @@ TEST(Greville, LongWindowsMatchTheDirectAverage) {
     for (int p : {17, 40, 100})
         for (int special = 0; special < 3; ++special) {
             std::vector<double> t(3 * p + 50);
-            for (double& x : t) x = u(rng);
+            for (double &x : t) x = u(rng);
             std::sort(t.begin(), t.end());
             const std::size_t pos = t.size() / 3;
             if (special == 1) t[pos] = std::numeric_limits<double>::infinity();

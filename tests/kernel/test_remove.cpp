@@ -16,7 +16,7 @@ using reference::Spline;
 
 namespace {
 
-Spline inserted(const Spline& s, double u, int r) {
+Spline inserted(const Spline &s, double u, int r) {
     Spline out{std::vector<double>(s.t.size() + r), std::vector<double>(s.c.size() + r), s.p};
     k::insert_knot(s.t, s.c, s.p, u, r, out.t, out.c);
     return out;
@@ -24,7 +24,7 @@ Spline inserted(const Spline& s, double u, int r) {
 
 // Applies a removal to a copy and cuts the arrays to the documented front part.
 template <class F>
-std::pair<Spline, int> removed(const Spline& s, F&& f) {
+std::pair<Spline, int> removed(const Spline &s, F &&f) {
     Spline q = s;
     const int count = f(q);
     if (count > 0) {
@@ -34,10 +34,10 @@ std::pair<Spline, int> removed(const Spline& s, F&& f) {
     return {q, count};
 }
 
-double scale(const Spline& s) { return 1.0 + ops::max_abs(s.c); }
+double scale(const Spline &s) { return 1.0 + ops::max_abs(s.c); }
 
 // An interior value of a clamped spline whose multiplicity stays within p after adding r.
-double room_for(const Spline& s, std::mt19937& rng) {
+double room_for(const Spline &s, std::mt19937 &rng) {
     for (;;) {
         const double u = std::uniform_int_distribution<int>(1, 63)(rng) / 64.0;
         if (std::count(s.t.begin(), s.t.end(), u) == 0) return u;
@@ -58,7 +58,7 @@ TEST(RemoveKnot, UndoesAnInsertionExactly) {
                              " u=" + std::to_string(u) + " r=" + std::to_string(r));
                 const Spline big = inserted(s, u, r);
                 for (bool checked : {true, false}) {
-                    auto [q, count] = removed(big, [&](Spline& x) {
+                    auto [q, count] = removed(big, [&](Spline &x) {
                         return checked ? k::remove_knot(x.t, x.c, p, u, r + 3, 1e-9)
                                        : k::remove_knot_unchecked(x.t, x.c, p, u, r);
                     });
@@ -84,7 +84,7 @@ TEST(RemoveKnot, UndoesAnInsertionAtHighDegrees) {
             const double u = r == 1 ? 0.5 : 0.375;
             const Spline big = inserted(s, u, r);
             for (bool checked : {true, false}) {
-                auto [q, count] = removed(big, [&](Spline& x) {
+                auto [q, count] = removed(big, [&](Spline &x) {
                     return checked ? k::remove_knot(x.t, x.c, p, u, r, 1e-9)
                                    : k::remove_knot_unchecked(x.t, x.c, p, u, r);
                 });
@@ -107,9 +107,8 @@ TEST(RemoveKnot, UndoesInsertionsIntoExistingAndOverfullKnots) {
             const double u = s.t[p + 1];
             const int r = p + 2 + rep;
             const Spline big = inserted(s, u, r);
-            auto [q, count] = removed(big, [&](Spline& x) {
-                return k::remove_knot(x.t, x.c, p, u, r, 1e-9);
-            });
+            auto [q, count] =
+                removed(big, [&](Spline &x) { return k::remove_knot(x.t, x.c, p, u, r, 1e-9); });
             ASSERT_EQ(count, r) << ops::describe(s);
             EXPECT_EQ(q.t, s.t);
             EXPECT_LE(ops::max_difference(rng, s, q, 0.0, 1.0), 1e-9 * scale(s));
@@ -121,7 +120,8 @@ TEST(RemoveKnot, ANeededKnotIsKeptAndTheArraysStayAsTheyWere) {
     for (int p = 0; p <= 5; ++p) {
         const Spline s = ops::make(rng, ops::Shape::clamped, p, p + 8);
         const double u = s.t[p + 2];
-        auto [q, count] = removed(s, [&](Spline& x) { return k::remove_knot(x.t, x.c, p, u, 1, 1e-12); });
+        auto [q, count] =
+            removed(s, [&](Spline &x) { return k::remove_knot(x.t, x.c, p, u, 1, 1e-12); });
         EXPECT_EQ(count, 0);
         EXPECT_EQ(q.t, s.t);
         EXPECT_EQ(q.c, s.c);
@@ -139,9 +139,8 @@ TEST(RemoveKnot, TheDeviationStaysWithinTheTolerance) {
                 const Spline s = ops::make(rng, shape, p, p + 6);
                 const double tol = 0.05 * std::pow(4.0, rep % 4);
                 const double u = s.t[s.t.size() / 2];
-                auto [q, count] = removed(s, [&](Spline& x) {
-                    return k::remove_knot(x.t, x.c, p, u, p + 1, tol);
-                });
+                auto [q, count] = removed(
+                    s, [&](Spline &x) { return k::remove_knot(x.t, x.c, p, u, p + 1, tol); });
                 removals += count;
                 EXPECT_LE(ops::max_difference(rng, s, q, 0.0, 1.0), tol * (1 + 1e-9))
                     << ops::describe(s) << " tol=" << tol << " removed " << count;
@@ -152,10 +151,11 @@ TEST(RemoveKnot, TheDeviationStaysWithinTheTolerance) {
 TEST(RemoveKnot, EndsUnknownValuesAndNaNRemoveNothing) {
     std::mt19937 rng(35);
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    for (ops::Shape shape : {ops::Shape::clamped, ops::Shape::unclamped, ops::Shape::overfull_ends}) {
+    for (ops::Shape shape :
+         {ops::Shape::clamped, ops::Shape::unclamped, ops::Shape::overfull_ends}) {
         const Spline s = ops::make(rng, shape, 3, 9);
         for (double u : {s.t.front(), s.t.back(), 0.5 / 128, -1.0, 2.0, nan}) {
-            auto [q, count] = removed(s, [&](Spline& x) {
+            auto [q, count] = removed(s, [&](Spline &x) {
                 return k::remove_knot(x.t, x.c, 3, u, 2, 1e300) +
                        k::remove_knot_unchecked(x.t, x.c, 3, u, 2);
             });
@@ -184,7 +184,8 @@ TEST(RemoveKnot, UncheckedRemovesAsFarAsTheMultiplicityAllows) {
     const Spline s = ops::make(rng, ops::Shape::clamped, 3, 10);
     const Spline big = inserted(s, 0.25, 2);  // multiplicity of 0.25 now counts from 2
     const int mult = static_cast<int>(std::count(big.t.begin(), big.t.end(), 0.25));
-    auto [q, count] = removed(big, [&](Spline& x) { return k::remove_knot_unchecked(x.t, x.c, 3, 0.25, 50); });
+    auto [q, count] =
+        removed(big, [&](Spline &x) { return k::remove_knot_unchecked(x.t, x.c, 3, 0.25, 50); });
     EXPECT_EQ(count, mult);
     EXPECT_EQ(std::count(q.t.begin(), q.t.end(), 0.25), 0);
     EXPECT_TRUE(ops::sorted(q.t));
@@ -210,7 +211,8 @@ TEST(RemoveKnots, ARefinedBezierSegmentShedsEveryAddedKnot) {
         k::refine(bez.t, bez.c, p, xs, fine.t, fine.c);
 
         const double tol = 1e-9;
-        auto [q, count] = removed(fine, [&](Spline& x) { return k::remove_knots(x.t, x.c, p, tol); });
+        auto [q, count] =
+            removed(fine, [&](Spline &x) { return k::remove_knots(x.t, x.c, p, tol); });
         EXPECT_EQ(count, static_cast<int>(xs.size())) << "p=" << p;
         EXPECT_EQ(q.t, bez.t);
         EXPECT_LE(ops::max_difference(rng, fine, q, 0.0, 1.0), tol);
@@ -230,11 +232,13 @@ TEST(RemoveKnots, ALongRefinedSplineShedsExactlyTheAddedKnots) {
         Spline fine{std::vector<double>(s.t.size() + mids.size()),
                     std::vector<double>(s.c.size() + mids.size()), p};
         k::refine(s.t, s.c, p, mids, fine.t, fine.c);
-        auto [q, count] = removed(fine, [&](Spline& x) { return k::remove_knots(x.t, x.c, p, 1e-9); });
+        auto [q, count] =
+            removed(fine, [&](Spline &x) { return k::remove_knots(x.t, x.c, p, 1e-9); });
         SCOPED_TRACE("p=" + std::to_string(p));
         ASSERT_EQ(count, static_cast<int>(mids.size()));
         ASSERT_EQ(q.t, s.t);
-        for (std::size_t i = 0; i < s.c.size(); ++i) ASSERT_NEAR(q.c[i], s.c[i], 1e-9 * scale(s)) << i;
+        for (std::size_t i = 0; i < s.c.size(); ++i)
+            ASSERT_NEAR(q.c[i], s.c[i], 1e-9 * scale(s)) << i;
     }
 }
 
@@ -246,12 +250,14 @@ TEST(RemoveKnots, RemovesOnlyWhatTheToleranceAllowsAcrossShapes) {
         for (int p = 1; p <= 6; ++p) {
             const Spline s = ops::make(rng, shape, p, p + 5);
             std::vector<double> xs;
-            for (int i = 0; i < 15; ++i) xs.push_back((2 * std::uniform_int_distribution<int>(0, 63)(rng) + 1) / 128.0);
+            for (int i = 0; i < 15; ++i)
+                xs.push_back((2 * std::uniform_int_distribution<int>(0, 63)(rng) + 1) / 128.0);
             std::sort(xs.begin(), xs.end());
             Spline fine{std::vector<double>(s.t.size() + xs.size()),
                         std::vector<double>(s.c.size() + xs.size()), p};
             k::refine(s.t, s.c, p, xs, fine.t, fine.c);
-            auto [q, count] = removed(fine, [&](Spline& x) { return k::remove_knots(x.t, x.c, p, 1e-10); });
+            auto [q, count] =
+                removed(fine, [&](Spline &x) { return k::remove_knots(x.t, x.c, p, 1e-10); });
             SCOPED_TRACE(std::string(ops::name(shape)) + " " + ops::describe(s));
             EXPECT_GE(count, static_cast<int>(xs.size()));
             EXPECT_TRUE(ops::sorted(q.t));
@@ -272,7 +278,8 @@ TEST(RemoveKnots, NaNCoefficientsStayAndNothingBreaks) {
     const int count = k::remove_knots(x.t, x.c, 3, 1e-9);
     // The inserted knot far from the NaN goes; knots whose removal involves the NaN stay.
     EXPECT_GE(count, 1);
-    EXPECT_EQ(std::count_if(x.c.begin(), x.c.end() - count, [](double v) { return std::isnan(v); }), 1);
+    EXPECT_EQ(std::count_if(x.c.begin(), x.c.end() - count, [](double v) { return std::isnan(v); }),
+              1);
 }
 
 TEST(RemoveKnot, SizeMismatchesWriteNothing) {

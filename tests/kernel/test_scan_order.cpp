@@ -43,16 +43,26 @@ std::vector<double> values(Values kind, std::size_t m, std::mt19937_64 &rng) {
     for (double &x : xs) {
         x = u(rng);
         switch (kind) {
-        case Values::Random: break;
-        case Values::Duplicates: x = pick(rng) * 0.5; break;
-        case Values::WithNaN:
-            // A NaN with a sign and a payload, whose bits must come through.
-            if (pick(rng) < 3) x = pick(rng) < 5 ? kNaN : -std::nan("7");
-            break;
-        case Values::SignedZeros: x = pick(rng) < 4 ? (pick(rng) < 5 ? 0.0 : -0.0) : x; break;
-        case Values::Infinities: x = pick(rng) < 2 ? (pick(rng) < 5 ? kInf : -kInf) : x; break;
-        case Values::AllNaN: x = kNaN; break;
-        case Values::HugeRange: x = pick(rng) < 5 ? x * 1e307 : (pick(rng) < 5 ? DBL_MAX : -DBL_MAX);
+            case Values::Random:
+                break;
+            case Values::Duplicates:
+                x = pick(rng) * 0.5;
+                break;
+            case Values::WithNaN:
+                // A NaN with a sign and a payload, whose bits must come through.
+                if (pick(rng) < 3) x = pick(rng) < 5 ? kNaN : -std::nan("7");
+                break;
+            case Values::SignedZeros:
+                x = pick(rng) < 4 ? (pick(rng) < 5 ? 0.0 : -0.0) : x;
+                break;
+            case Values::Infinities:
+                x = pick(rng) < 2 ? (pick(rng) < 5 ? kInf : -kInf) : x;
+                break;
+            case Values::AllNaN:
+                x = kNaN;
+                break;
+            case Values::HugeRange:
+                x = pick(rng) < 5 ? x * 1e307 : (pick(rng) < 5 ? DBL_MAX : -DBL_MAX);
         }
     }
     return xs;
@@ -113,11 +123,10 @@ std::vector<SortCase> sort_cases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernel, Sort, ::testing::ValuesIn(sort_cases()),
-                         [](const auto &info) {
-                             return "kind" + std::to_string(static_cast<int>(info.param.kind)) +
-                                    "_m" + std::to_string(info.param.m);
-                         });
+INSTANTIATE_TEST_SUITE_P(Kernel, Sort, ::testing::ValuesIn(sort_cases()), [](const auto &info) {
+    return "kind" + std::to_string(static_cast<int>(info.param.kind)) + "_m" +
+           std::to_string(info.param.m);
+});
 
 // --- the paths of the scans and of the transform check ----------------------------------------
 
@@ -174,9 +183,9 @@ TEST_P(Scan, AgreesWithScalarComparisonsAtEveryOffset) {
                         ge = ge || a[j - 1] >= a[j];
                         nlt = nlt || !(a[j - 1] < a[j]);
                     }
-                    const std::string where = "plant " + std::to_string(plant) + " at " +
-                                              std::to_string(at) + " window [" +
-                                              std::to_string(from) + ", " + std::to_string(end) + ")";
+                    const std::string where =
+                        "plant " + std::to_string(plant) + " at " + std::to_string(at) +
+                        " window [" + std::to_string(from) + ", " + std::to_string(end) + ")";
                     ASSERT_EQ(marked<Mark::NotIncreasing>(GetParam(), a.data(), from, end), ge)
                         << where;
                     ASSERT_EQ(marked<Mark::Suspect>(GetParam(), a.data(), from, end), nlt) << where;
@@ -268,10 +277,10 @@ class TransformCheck : public ::testing::TestWithParam<Path> {};
 TEST_P(TransformCheck, AgreesWithTheTransformWrittenOut) {
     skip_unless_available(GetParam());
     const std::vector<Transform> transforms = {
-        {true, 2.0, false, 0.0},     {false, 1.0, true, 0.75},    {true, 0.5, true, -3.0},
-        {true, 1e308, false, 0.0},   {false, 1.0, true, DBL_MAX}, {true, 1e-320, false, 0.0},
-        {true, -1.0, false, 0.0},    {true, 0.0, true, 1.0},      {false, 1.0, true, 1e6},
-        {true, 1e-5, false, 0.0},    {true, 1e-2, false, 0.0},    {true, 3.0, true, -1e308},
+        {true, 2.0, false, 0.0},      {false, 1.0, true, 0.75},    {true, 0.5, true, -3.0},
+        {true, 1e308, false, 0.0},    {false, 1.0, true, DBL_MAX}, {true, 1e-320, false, 0.0},
+        {true, -1.0, false, 0.0},     {true, 0.0, true, 1.0},      {false, 1.0, true, 1e6},
+        {true, 1e-5, false, 0.0},     {true, 1e-2, false, 0.0},    {true, 3.0, true, -1e308},
         {false, 1.0, true, -DBL_MAX},
     };
     // Clamped knots with one pair planted close at every offset: from 2 spaced 1 apart with a gap
@@ -279,8 +288,8 @@ TEST_P(TransformCheck, AgreesWithTheTransformWrittenOut) {
     // 1e-305 (which a factor of 1e-5 takes below the smallest normal double, exactly).
     constexpr int n = 23;
     int seen[3] = {0, 0, 0};
-    for (const auto [start, spacing, close] : {std::array{2.0, 1.0, 1e-12},
-                                               std::array{0.0, 1e-300, 1e-305}}) {
+    for (const auto [start, spacing, close] :
+         {std::array{2.0, 1.0, 1e-12}, std::array{0.0, 1e-300, 1e-305}}) {
         for (int at = 4; at < n - 4; ++at) {
             std::vector<double> u = {start, start, start};
             for (int i = 3; i < n - 3; ++i) u.push_back(u.back() + (i == at ? close : spacing));

@@ -20,7 +20,7 @@ using reference::Spline;
 namespace {
 
 // The union with the larger multiplicity of each value, counted the slow way.
-std::vector<double> union_of(const std::vector<double>& a, const std::vector<double>& b) {
+std::vector<double> union_of(const std::vector<double> &a, const std::vector<double> &b) {
     std::map<double, int> ca, cb;
     for (double x : a) ++ca[x];
     for (double x : b) ++cb[x];
@@ -31,7 +31,7 @@ std::vector<double> union_of(const std::vector<double>& a, const std::vector<dou
     return out;
 }
 
-Spline summed(const Spline& a, const Spline& b) {
+Spline summed(const Spline &a, const Spline &b) {
     const k::SumSize size = k::sum_size(a.t, b.t, a.p);
     EXPECT_TRUE(size.ok);
     Spline out{std::vector<double>(size.m + 1, -99.0), std::vector<double>(size.n + 1, -99.0), a.p};
@@ -39,12 +39,12 @@ Spline summed(const Spline& a, const Spline& b) {
     return out;
 }
 
-double tolerance(const Spline& a, const Spline& b) {
+double tolerance(const Spline &a, const Spline &b) {
     return 1e-9 * (1.0 + ops::max_abs(a.c) + ops::max_abs(b.c));
 }
 
 // The values of `all` (a multiset, sorted) beyond those of `part`, sorted.
-std::vector<double> missing_from(const std::vector<double>& all, const std::vector<double>& part) {
+std::vector<double> missing_from(const std::vector<double> &all, const std::vector<double> &part) {
     std::vector<double> out;
     std::set_difference(all.begin(), all.end(), part.begin(), part.end(), std::back_inserter(out));
     return out;
@@ -55,7 +55,7 @@ std::vector<double> missing_from(const std::vector<double>& all, const std::vect
 // max_mult. Knots lie on a grid of 1/4096 so that equal values are exactly equal.
 // extra_ends more copies of both ends go to b (a basis function that is zero everywhere at
 // each end).
-std::pair<Spline, Spline> interleaved_pair(std::mt19937& rng, int p, int values, int max_mult,
+std::pair<Spline, Spline> interleaved_pair(std::mt19937 &rng, int p, int values, int max_mult,
                                            int extra_ends = 0) {
     std::uniform_int_distribution<int> grid(1, 4095), mult(1, std::max(1, max_mult)), pick(0, 2);
     std::uniform_real_distribution<double> coef(-2.0, 2.0);
@@ -71,7 +71,7 @@ std::pair<Spline, Spline> interleaved_pair(std::mt19937& rng, int p, int values,
         a.t.insert(a.t.end(), m.first, x);
         b.t.insert(b.t.end(), m.second, x);
     }
-    for (Spline* s : {&a, &b}) {
+    for (Spline *s : {&a, &b}) {
         s->t.insert(s->t.end(), p + 1 + (s == &b ? extra_ends : 0), 1.0);
         for (std::size_t i = 0; i + p + 1 < s->t.size(); ++i) s->c.push_back(coef(rng));
     }
@@ -104,11 +104,10 @@ TEST(Sum, IsSymmetricAndKeepsSharedKnots) {
     for (int p = 0; p <= 5; ++p) {
         Spline a = ops::make(rng, ops::Shape::clamped, p, p + 6);
         Spline b = a;  // the same knots with other coefficients: nothing to insert
-        for (double& c : b.c) c = -0.5 * c + 1.0;
+        for (double &c : b.c) c = -0.5 * c + 1.0;
         const Spline same = summed(a, b);
         EXPECT_EQ(same.t, a.t);
-        for (std::size_t i = 0; i < a.c.size(); ++i)
-            EXPECT_NEAR(same.c[i], a.c[i] + b.c[i], 1e-12);
+        for (std::size_t i = 0; i < a.c.size(); ++i) EXPECT_NEAR(same.c[i], a.c[i] + b.c[i], 1e-12);
 
         const Spline c = ops::make(rng, ops::Shape::clamped_full, p, p + 5);
         const Spline ab = summed(a, c), ba = summed(c, a);
@@ -123,7 +122,7 @@ TEST(Sum, DifferentDomainsCountEachOperandAsZeroOutsideItsKnots) {
     for (int p = 1; p <= 4; ++p) {
         const Spline a = ops::make(rng, ops::Shape::clamped, p, p + 4);  // on [0, 1]
         Spline b = ops::make(rng, ops::Shape::clamped, p, p + 4);
-        for (double& x : b.t) x = 2.0 * x;  // on [0, 2]
+        for (double &x : b.t) x = 2.0 * x;  // on [0, 2]
         const Spline s = summed(a, b);
         EXPECT_EQ(s.t, union_of(a.t, b.t));
         for (double x : {0.0, 0.1, 0.37, 0.99, 1.2, 1.7, 2.0}) {
@@ -161,7 +160,7 @@ TEST(Sum, CoefficientsAreThoseOfBothOperandsRefinedToTheUnion) {
             SCOPED_TRACE("p=" + std::to_string(p) + " max_mult=" + std::to_string(max_mult));
             const std::vector<double> u = union_of(a.t, b.t);
             const double nan = std::numeric_limits<double>::quiet_NaN();
-            auto refined_to_union = [&](const Spline& s) {
+            auto refined_to_union = [&](const Spline &s) {
                 const std::vector<double> xs = missing_from(u, s.t);
                 Spline r{std::vector<double>(s.t.size() + xs.size(), nan),
                          std::vector<double>(s.c.size() + xs.size(), nan), p};
@@ -191,13 +190,12 @@ TEST(Sum, OperandsOfVeryDifferentLengths) {
         const Spline shortish = reference::random_clamped(rng, p, p + 2);
         const Spline longish = reference::random_clamped(rng, p, 600);
         for (bool swap : {false, true}) {
-            const Spline& a = swap ? longish : shortish;
-            const Spline& b = swap ? shortish : longish;
+            const Spline &a = swap ? longish : shortish;
+            const Spline &b = swap ? shortish : longish;
             const Spline s = summed(a, b);
             ASSERT_EQ(s.t, union_of(a.t, b.t));
             for (double x : ops::probe_points(rng, a.t, b.t, 0.0, 1.0))
-                ASSERT_NEAR(ops::value(s, x), ops::value(a, x) + ops::value(b, x),
-                            tolerance(a, b))
+                ASSERT_NEAR(ops::value(s, x), ops::value(a, x) + ops::value(b, x), tolerance(a, b))
                     << "p=" << p << " x=" << x;
         }
     }
@@ -212,7 +210,7 @@ TEST(SumSize, CountsTheUnionOfLongVectorsWithRepeatedAndSharedValues) {
         std::uniform_int_distribution<int> len(1, rep % 4 == 0 ? 40 : 1500), grid(0, 32);
         auto make = [&](double scale) {
             std::vector<double> t(len(rng) + 4);
-            for (double& x : t) x = scale * grid(rng) / 32.0;
+            for (double &x : t) x = scale * grid(rng) / 32.0;
             std::sort(t.begin(), t.end());
             return t;
         };
@@ -232,7 +230,7 @@ TEST(Sum, LongKnotVectorsOutOfOrderOrWithNaNAreStillFilledCompletely) {
     for (int rep = 0; rep < 36; ++rep) {
         const int p = 1 + rep % 4;
         auto [a, b] = interleaved_pair(rng, p, 700, 1);
-        std::vector<double>& t = rep % 2 ? a.t : b.t;
+        std::vector<double> &t = rep % 2 ? a.t : b.t;
         const std::size_t size = t.size(), zone = rep / 12;
         // Two positions holding different values: the first knot and the first interior one,
         // two in the middle, the last interior knot and the last knot.
@@ -270,7 +268,7 @@ TEST(Sum, SizeMismatchesWriteNothing) {
     const Spline a = ops::make(rng, ops::Shape::clamped, 3, 7);
     const Spline b = ops::make(rng, ops::Shape::clamped, 3, 9);
     const k::SumSize size = k::sum_size(a.t, b.t, 3);
-    auto untouched = [](const std::vector<double>& v) {
+    auto untouched = [](const std::vector<double> &v) {
         return std::all_of(v.begin(), v.end(), [](double x) { return x == -99.0; });
     };
     struct Case {
@@ -278,7 +276,7 @@ TEST(Sum, SizeMismatchesWriteNothing) {
         int p;
         bool short_c1;
     };
-    for (const Case& cs : {Case{1, 0, 3, false}, Case{0, -1, 3, false}, Case{0, 0, 2, false},
+    for (const Case &cs : {Case{1, 0, 3, false}, Case{0, -1, 3, false}, Case{0, 0, 2, false},
                            Case{0, 0, -1, false}, Case{0, 0, 3, true}}) {
         std::vector<double> nt(size.m + 1 + cs.dt, -99.0), nc(size.n + 1 + cs.dc, -99.0);
         const std::vector<double> c1(a.c.begin(), a.c.end() - (cs.short_c1 ? 1 : 0));

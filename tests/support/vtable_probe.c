@@ -11,15 +11,16 @@
 #include <Python.h>
 #include <pyorvex/defdatastruct.h>
 
-static PyTypeObject *traj_type; /* pyorvex.defdatastruct.Trajectory1d */
-static PyTypeObject *base_type; /* pyorvex.defdatastruct.PyORVEXObject */
+static PyTypeObject *traj_type;                      /* pyorvex.defdatastruct.Trajectory1d */
+static PyTypeObject *base_type;                      /* pyorvex.defdatastruct.PyORVEXObject */
 static struct pyorvex_Trajectory1d_vtab *traj_table; /* Trajectory1d.__pyx_vtable__ */
 static pyorvex_make_point_fn make_point_fn;
 
 #define TRAJ(o) ((pyorvex_traj *)(o))
 /* The table of the instance, as C callers must use it. */
 #define VT(o) ((struct pyorvex_Trajectory1d_vtab *)TRAJ(o)->base.vtab)
-#define BASE_VT(o) ((struct pyorvex_PyORVEXObject_vtab *)((struct pyorvex_PyORVEXObject *)(o))->vtab)
+#define BASE_VT(o) \
+    ((struct pyorvex_PyORVEXObject_vtab *)((struct pyorvex_PyORVEXObject *)(o))->vtab)
 
 /* Result conventions of the header: NULL / -1 / -1.0 with an exception set. */
 static PyObject *none_or_error(int rc) {
@@ -73,20 +74,21 @@ static PyObject *probe_base_entries(PyObject *self, PyObject *type) {
 
 /* --- in-place operations: op(t, x) ----------------------------------------------------------- */
 
-#define PROBE_INPLACE(name)                                                  \
+#define PROBE_INPLACE(name)                                                 \
     static PyObject *probe_##name(PyObject *self, PyObject *args) {         \
-        PyObject *t;                                                         \
-        double x;                                                            \
+        PyObject *t;                                                        \
+        double x;                                                           \
         if (!PyArg_ParseTuple(args, "O!d", traj_type, &t, &x)) return NULL; \
-        VT(t)->name(TRAJ(t), x);                                             \
-        return void_result();                                                \
+        VT(t)->name(TRAJ(t), x);                                            \
+        return void_result();                                               \
     }
 PROBE_INPLACE(c_vshift)
 PROBE_INPLACE(c_vscale)
 PROBE_INPLACE(c_hshift)
 PROBE_INPLACE(c_hscale)
 
-/* --- operations with a skip_dispatch flag ------------------------------------------------------ */
+/* --- operations with a skip_dispatch flag ------------------------------------------------------
+ */
 
 /* copy(t, skip_dispatch) */
 static PyObject *probe_copy(PyObject *self, PyObject *args) {
@@ -145,7 +147,8 @@ static PyObject *probe_c_eq(PyObject *self, PyObject *args) {
     return PyBool_FromLong(eq);
 }
 
-/* --- the static factories, through the type's capsule ------------------------------------------ */
+/* --- the static factories, through the type's capsule ------------------------------------------
+ */
 
 /* The memory of a double buffer (or NULL for None), checked to hold at least `need` doubles. */
 static int borrow_doubles(PyObject *obj, Py_ssize_t need, double **out) {
@@ -220,7 +223,8 @@ static PyObject *probe_new_struct(PyObject *self, PyObject *args) {
     return traj_table->new_struct(p, n, order);
 }
 
-/* --- the module's exported function -------------------------------------------------------------- */
+/* --- the module's exported function --------------------------------------------------------------
+ */
 
 /* make_point(t, val, order) -> (t, val, order) of the returned record */
 static PyObject *probe_make_point(PyObject *self, PyObject *args) {

@@ -21,7 +21,7 @@ struct FusedInfo {
     const char *name;      // __name__
     const char *qualname;  // __qualname__
     const char *doc;
-    const char *method;    // the method's Python name, used in argument messages
+    const char *method;  // the method's Python name, used in argument messages
     // Specialisations only: the body run with self (a Trajectory1d) and the argument.
     PyObject *(*impl)(Traj *self, PyObject *arg);
 };
@@ -38,7 +38,7 @@ int ready_fused_type();
 
 // --- the subsystem's pieces of Trajectory1d (algebra.cpp) -------------------------------------
 extern PyMethodDef trajectory_methods[];
-extern PyNumberMethods as_number;  // numbers.cpp
+extern PyNumberMethods as_number;        // numbers.cpp
 void install_constraints(TrajVtab *vt);  // the setValueTr / setValueAm specialisations
 void install(TrajVtab *vt);              // c_splcsum, c_splcmul and the constraints
 // The setValueTr / setValueAm dispatchers, added to the readied type by the exec step (0 on

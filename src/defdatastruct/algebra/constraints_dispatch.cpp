@@ -13,8 +13,7 @@ namespace pyorvex::dds::algebra {
 namespace {
 
 struct Fused {
-    PyObject_HEAD
-    vectorcallfunc vectorcall;
+    PyObject_HEAD vectorcallfunc vectorcall;
     const FusedInfo *info;
     Ref signatures;  // dispatchers only
     Ref bound;       // the instance a bound method was taken from
@@ -39,7 +38,8 @@ PyObject *alloc_fused(const FusedInfo *info, PyObject *signatures, PyObject *bou
     return reinterpret_cast<PyObject *>(f);
 }
 
-// --- calls ----------------------------------------------------------------------------------------
+// --- calls
+// ----------------------------------------------------------------------------------------
 
 const char *const param_names[] = {"p"};
 
@@ -109,8 +109,10 @@ PyObject *call_specialisation(Fused *f, PyObject *const *args, Py_ssize_t nargs,
     }
     PyObject *self = args[0];
     if (!is_trajectory(self)) {
-        PyErr_Format(PyExc_TypeError, "descriptor '%s' for '%s' objects doesn't apply to a '%s' "
-                     "object", f->info->name, trajectory::type.tp_name, Py_TYPE(self)->tp_name);
+        PyErr_Format(PyExc_TypeError,
+                     "descriptor '%s' for '%s' objects doesn't apply to a '%s' "
+                     "object",
+                     f->info->name, trajectory::type.tp_name, Py_TYPE(self)->tp_name);
         return nullptr;
     }
     const capi::ArgSpec sig{f->info->method, param_names, 1, 1};
@@ -148,7 +150,8 @@ PyObject *fused_vectorcall(PyObject *callable, PyObject *const *args, size_t nar
     return result;
 }
 
-// --- protocol -------------------------------------------------------------------------------------
+// --- protocol
+// -------------------------------------------------------------------------------------
 
 PyObject *fused_descr_get(PyObject *self, PyObject *obj, PyObject *) {
     Fused *f = as_fused(self);

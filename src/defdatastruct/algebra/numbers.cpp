@@ -91,12 +91,14 @@ PyObject *on_copy(PyObject *t, const char *name, binaryfunc slot, PyObject *c) {
 }
 
 PyObject *sum(PyObject *a, PyObject *b) {
-    if (Py_IS_TYPE(a, &trajectory::type)) return vt(as_traj(a))->c_splcsum(as_traj(a), as_traj(b), 1);
+    if (Py_IS_TYPE(a, &trajectory::type))
+        return vt(as_traj(a))->c_splcsum(as_traj(a), as_traj(b), 1);
     return call_method(a, "c_splcsum", b);
 }
 
 PyObject *product(PyObject *a, PyObject *b) {
-    if (Py_IS_TYPE(a, &trajectory::type)) return vt(as_traj(a))->c_splcmul(as_traj(a), as_traj(b), 1);
+    if (Py_IS_TYPE(a, &trajectory::type))
+        return vt(as_traj(a))->c_splcmul(as_traj(a), as_traj(b), 1);
     return call_method(a, "c_splcmul", b);
 }
 

@@ -7,9 +7,7 @@ namespace pyorvex::dds::algebra {
 
 namespace {
 
-PyObject *as_object(Traj *t) {
-    return t != nullptr ? reinterpret_cast<PyObject *>(t) : Py_None;
-}
+PyObject *as_object(Traj *t) { return t != nullptr ? reinterpret_cast<PyObject *>(t) : Py_None; }
 
 // M, N = result, with the interpreter's unpacking errors and the int conversion of each item.
 bool unpack_pair(PyObject *result, int *first, int *second) {
@@ -39,8 +37,8 @@ bool unpack_pair(PyObject *result, int *first, int *second) {
 bool check_sum_size(int M, int N, int p) {
     if (N >= 0 && static_cast<long long>(M) == static_cast<long long>(N) + p + 1) return true;
     PyErr_Format(PyExc_ValueError,
-                 "the knot union announced %d knots for %d control points of degree %d",
-                 M + 1, N + 1, p);
+                 "the knot union announced %d knots for %d control points of degree %d", M + 1,
+                 N + 1, p);
     return false;
 }
 
@@ -54,10 +52,12 @@ bool check_same_degree(const Traj *self, const Traj *other) {
 // its own domain.
 bool check_same_domain(Traj *self, Traj *other) {
     double start1, start2, stop1, stop2;
-    if (!trajectory::domain_start(self, &start1) || !trajectory::domain_start(other, &start2)) return false;
+    if (!trajectory::domain_start(self, &start1) || !trajectory::domain_start(other, &start2))
+        return false;
     bool same = start1 == start2;
     if (same) {
-        if (!trajectory::domain_stop(self, &stop1) || !trajectory::domain_stop(other, &stop2)) return false;
+        if (!trajectory::domain_stop(self, &stop1) || !trajectory::domain_stop(other, &stop2))
+            return false;
         same = stop1 == stop2;
     }
     if (!same)
@@ -74,11 +74,11 @@ PyObject *c_splcsum(Traj *self, Traj *other, int skip_dispatch) {
         capi::dispatch(self, skip_dispatch, "c_splcsum", py_c_splcsum, &result, as_object(other));
     if (found < 0) return nullptr;
     if (found > 0) return capi::expect_instance_or_none(result.release(), &trajectory::type);
-    if (!capi::check_arg_type(as_object(other), &trajectory::type, false, "other"))
-        return nullptr;
+    if (!capi::check_arg_type(as_object(other), &trajectory::type, false, "other")) return nullptr;
     if (!check_same_degree(self, other)) return nullptr;
     pyorvex_dview k1, c1, k2, c2;
-    if (!trajectory::record_views(self, &k1, &c1) || !trajectory::record_views(other, &k2, &c2)) return nullptr;
+    if (!trajectory::record_views(self, &k1, &c1) || !trajectory::record_views(other, &k2, &c2))
+        return nullptr;
     if (!check_same_domain(self, other)) return nullptr;
     if (other->order != self->order) {
         PyErr_SetString(PyExc_ValueError, "the trajectories must have the same 'order'");

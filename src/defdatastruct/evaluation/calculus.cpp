@@ -28,9 +28,7 @@ bool derived_order(unsigned int order, int nu, unsigned int *out) {
     return true;
 }
 
-kernel::cspan span_of(const pyorvex_dview &v) {
-    return {v.data, static_cast<std::size_t>(v.size)};
-}
+kernel::cspan span_of(const pyorvex_dview &v) { return {v.data, static_cast<std::size_t>(v.size)}; }
 
 // Arguments the kernel does not accept, though the checks above passed: a broken invariant.
 PyObject *raise_kernel_refusal() {
@@ -68,8 +66,8 @@ PyObject *derivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
     if (!trajectory::record_views(self, &knots, &cpts)) return nullptr;
     // On knots with an unclamped end the result is that of the clamped equivalent, which has
     // more knots than self: sized by the kernel's rule before anything is allocated.
-    const kernel::CalculusSize size = kernel::derivative_size(span_of(knots), span_of(cpts),
-                                                              self->p, nu);
+    const kernel::CalculusSize size =
+        kernel::derivative_size(span_of(knots), span_of(cpts), self->p, nu);
     if (!size.ok) return raise_kernel_refusal();
     int last;
     if (!trajectory::record_index(static_cast<long long>(size.coefs) - 1, self->p - nu, &last))
@@ -78,7 +76,7 @@ PyObject *derivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
     if (!record.allocate(static_cast<Py_ssize_t>(size.knots), static_cast<Py_ssize_t>(size.coefs)))
         return nullptr;
     const int K = module_state.kernel.dsplcpts2(knots, cpts, self->p, nu, record.knot_view(),
-                                     record.cpts_view(), 0);
+                                                record.cpts_view(), 0);
     if (K != last) return raise_kernel_refusal();
     return record.wrap(self->p - nu, K, order);
 }
@@ -86,8 +84,8 @@ PyObject *derivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
 PyObject *antiderivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
     const int nu = nu_or_default(opt);
     Ref result;
-    const int found = capi::dispatch(self, skip_dispatch, "antiderivative", py_antiderivative,
-                                     &result, nu);
+    const int found =
+        capi::dispatch(self, skip_dispatch, "antiderivative", py_antiderivative, &result, nu);
     if (found < 0) return nullptr;
     if (found > 0) return capi::expect_instance_or_none(result.release(), &trajectory::type);
     if (nu < 0) return raise_negative_order(nu);
@@ -97,10 +95,11 @@ PyObject *antiderivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) 
     }
     const std::int64_t degree = std::int64_t{self->p} + nu;
     pyorvex_dview knots, cpts;
-    if (!trajectory::record_views(self, &knots, &cpts) || !trajectory::supported_degree(degree)) return nullptr;
+    if (!trajectory::record_views(self, &knots, &cpts) || !trajectory::supported_degree(degree))
+        return nullptr;
     // Sized like the derivative: from the clamped equivalent of self.
-    const kernel::CalculusSize size = kernel::antiderivative_size(span_of(knots), span_of(cpts),
-                                                                  self->p, nu);
+    const kernel::CalculusSize size =
+        kernel::antiderivative_size(span_of(knots), span_of(cpts), self->p, nu);
     if (!size.ok) return raise_kernel_refusal();
     int last;
     if (!trajectory::record_index(static_cast<long long>(size.coefs) - 1, static_cast<int>(degree),
@@ -109,9 +108,9 @@ PyObject *antiderivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) 
     trajectory::NewRecord record;
     if (!record.allocate(static_cast<Py_ssize_t>(size.knots), static_cast<Py_ssize_t>(size.coefs)))
         return nullptr;
-    module_state.kernel.asplcpts(knots, cpts, self->p, nu, record.knot_view(), record.cpts_view(), 0);
-    return record.wrap(static_cast<int>(degree), last,
-                       self->order - static_cast<unsigned int>(nu));
+    module_state.kernel.asplcpts(knots, cpts, self->p, nu, record.knot_view(), record.cpts_view(),
+                                 0);
+    return record.wrap(static_cast<int>(degree), last, self->order - static_cast<unsigned int>(nu));
 }
 
 PyObject *degelev_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
@@ -126,29 +125,33 @@ PyObject *degelev_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
     }
     const std::int64_t degree = std::int64_t{self->p} + nu;
     pyorvex_dview knots, cpts;
-    if (!trajectory::record_views(self, &knots, &cpts) || !trajectory::supported_degree(degree)) return nullptr;
+    if (!trajectory::record_views(self, &knots, &cpts) || !trajectory::supported_degree(degree))
+        return nullptr;
     // The kernel works in the new buffers, which need room for two copies of the result; they
     // are cut to the result's size afterwards.
-    const kernel::ElevationSize size = kernel::elevation_size(span_of(knots), span_of(cpts),
-                                                              self->p, nu);
+    const kernel::ElevationSize size =
+        kernel::elevation_size(span_of(knots), span_of(cpts), self->p, nu);
     if (!size.ok) return raise_kernel_refusal();
     int last;
     if (!trajectory::record_index(static_cast<long long>(size.coefs) - 1, static_cast<int>(degree),
                                   &last))
         return nullptr;
     constexpr std::size_t largest = static_cast<std::size_t>(PY_SSIZE_T_MAX);
-    if (size.work_knots > largest || size.work_coefs > largest) return trajectory::raise_memory_error();
+    if (size.work_knots > largest || size.work_coefs > largest)
+        return trajectory::raise_memory_error();
     trajectory::NewRecord record;
     if (!record.allocate(static_cast<Py_ssize_t>(size.work_knots),
                          static_cast<Py_ssize_t>(size.work_coefs)))
         return nullptr;
-    module_state.kernel.degelevc(knots, cpts, self->p, nu, record.knot_view(), record.cpts_view(), 0);
+    module_state.kernel.degelevc(knots, cpts, self->p, nu, record.knot_view(), record.cpts_view(),
+                                 0);
     if (!record.resize(static_cast<Py_ssize_t>(size.knots), static_cast<Py_ssize_t>(size.coefs)))
         return nullptr;
     return record.wrap(static_cast<int>(degree), last, self->order);
 }
 
-// --- Python-visible methods -------------------------------------------------------------------------
+// --- Python-visible methods
+// -------------------------------------------------------------------------
 
 namespace {
 
@@ -177,8 +180,7 @@ PyObject *py_derivative(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
     return call_with_nu(derivative_spec, derivative_op, self, args, nargs, kw);
 }
 
-PyObject *py_antiderivative(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
-                            PyObject *kw) {
+PyObject *py_antiderivative(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     return call_with_nu(antiderivative_spec, antiderivative_op, self, args, nargs, kw);
 }
 

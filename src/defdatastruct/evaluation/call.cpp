@@ -14,7 +14,8 @@ namespace pyorvex::dds::evaluation {
 
 namespace {
 
-// --- arguments --------------------------------------------------------------------------------------
+// --- arguments
+// --------------------------------------------------------------------------------------
 
 const char *const call_names[] = {"x", "nu"};
 const capi::ArgSpec call_spec{"__call__", call_names, 1, 2};
@@ -50,7 +51,8 @@ PyObject *evaluate_scalar(Traj *self, PyObject *x, int nu) {
     return PyFloat_FromDouble(result);
 }
 
-// --- turning the input into a fresh float64 array -----------------------------------------------------
+// --- turning the input into a fresh float64 array
+// -----------------------------------------------------
 
 PyObject *raise_not_one_dimensional() {
     PyErr_SetString(PyExc_ValueError, "'x' must be one-dimensional");
@@ -88,20 +90,20 @@ PyObject *fresh_array_direct(PyObject *x) {
     npy_intp size = PyArray_SIZE(source);
     Ref out(PyArray_SimpleNew(1, &size, NPY_DOUBLE));
     if (!out) return nullptr;
-    if (PyArray_CopyInto(reinterpret_cast<PyArrayObject *>(out.get()), source) < 0)
-        return nullptr;
+    if (PyArray_CopyInto(reinterpret_cast<PyArrayObject *>(out.get()), source) < 0) return nullptr;
     return out.release();
 }
 
-// --- the two array routes -------------------------------------------------------------------------
+// --- the two array routes
+// -------------------------------------------------------------------------
 
 // A plain, aligned, contiguous array of native doubles is read where it is: the call only reads
 // its input.
 bool readable_as_is(PyObject *x) {
     if (!PyArray_CheckExact(x)) return false;
     auto *a = reinterpret_cast<PyArrayObject *>(x);
-    return PyArray_TYPE(a) == NPY_DOUBLE && PyArray_ISNOTSWAPPED(a) &&
-           PyArray_IS_C_CONTIGUOUS(a) && PyArray_ISALIGNED(a);
+    return PyArray_TYPE(a) == NPY_DOUBLE && PyArray_ISNOTSWAPPED(a) && PyArray_IS_C_CONTIGUOUS(a) &&
+           PyArray_ISALIGNED(a);
 }
 
 PyObject *evaluate_direct(Traj *self, PyObject *x, int nu) {
@@ -129,7 +131,8 @@ PyObject *evaluate_direct(Traj *self, PyObject *x, int nu) {
     npy_intp size = m;
     Ref out(PyArray_SimpleNew(1, &size, NPY_DOUBLE));
     if (!out) return nullptr;
-    auto *result = static_cast<double *>(PyArray_DATA(reinterpret_cast<PyArrayObject *>(out.get())));
+    auto *result =
+        static_cast<double *>(PyArray_DATA(reinterpret_cast<PyArrayObject *>(out.get())));
     if (evaluate_copying(self, xs, result, m, nu > 0, nu) < 0) return nullptr;
     return out.release();
 }

@@ -30,8 +30,8 @@ void run_kernel(const Record &r, const double *xs, double *out, Py_ssize_t len, 
         std::memcpy(out, xs, static_cast<size_t>(len) * sizeof(double));
         module_state.kernel.splcev({out, len}, r.knots, r.cpts, r.self->p, 0);
     } else {
-        module_state.kernel.dsplcev({const_cast<double *>(xs), len}, r.knots, r.cpts, r.self->p, nu, nu,
-                         {out, len}, 0);
+        module_state.kernel.dsplcev({const_cast<double *>(xs), len}, r.knots, r.cpts, r.self->p, nu,
+                                    nu, {out, len}, 0);
     }
 }
 
@@ -45,7 +45,8 @@ int unordered(const Record &r, const double *xs, double *out, Py_ssize_t m, bool
     if (!snapshot.allocate(m) || !sorted.allocate(m) || !order.allocate(m)) return -1;
     std::memcpy(snapshot.data(), xs, static_cast<size_t>(m) * sizeof(double));
     if (!sort_positions(snapshot.data(), m, sorted.data(), order.data())) return -1;
-    if (sorted.data()[m - 1] != sorted.data()[m - 1]) return raise_domain_error();  // NaN sorts last
+    if (sorted.data()[m - 1] != sorted.data()[m - 1])
+        return raise_domain_error();  // NaN sorts last
     // The checks of ceval / dceval run on the sorted copy: a repeated abscissa fails the order
     // test there, the smallest and largest values the domain test.
     if (evaluate_array(r.self, {sorted.data(), m}, derivative, nu) < 0) return -1;

@@ -91,8 +91,7 @@ PyObject *antiderivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt);
 PyObject *degelev_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt);
 
 PyObject *py_derivative(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
-PyObject *py_antiderivative(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
-                            PyObject *kw);
+PyObject *py_antiderivative(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
 PyObject *py_degelev(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
 extern const char derivative_doc[], antiderivative_doc[], degelev_doc[];
 

@@ -64,7 +64,7 @@ int derivative_in_place(Traj *self, pyorvex_dview xp, pyorvex_dview knots, pyorv
         for (Py_ssize_t i = 0; i < xp.size; i += block) {
             const Py_ssize_t len = std::min(block, xp.size - i);
             module_state.kernel.dsplcev({xp.data + i, len}, knots, cpts, self->p, nu, nu,
-                             {work.data(), len}, 0);
+                                        {work.data(), len}, 0);
             std::memcpy(xp.data + i, work.data(), static_cast<size_t>(len) * sizeof(double));
         }
         return 0;
@@ -95,7 +95,8 @@ int evaluate_array(Traj *self, pyorvex_dview xp, bool derivative, int nu) {
     return derivative_in_place(self, xp, knots, cpts, nu);
 }
 
-// --- the C-level operations -----------------------------------------------------------------------
+// --- the C-level operations
+// -----------------------------------------------------------------------
 
 double peval_op(Traj *self, double x, int skip_dispatch) {
     Ref result;
@@ -131,7 +132,8 @@ double dpeval_op(Traj *self, double x, int skip_dispatch, pyorvex_opt_nu *opt) {
         if (!large.allocate(static_cast<Py_ssize_t>(top) + 1)) return -1.0;
         work = large.data();
     }
-    module_state.kernel.dsplpev(x, knots, cpts, self->p, top, {work, static_cast<Py_ssize_t>(top) + 1}, 0);
+    module_state.kernel.dsplpev(x, knots, cpts, self->p, top,
+                                {work, static_cast<Py_ssize_t>(top) + 1}, 0);
     return work[top];
 }
 
@@ -166,7 +168,8 @@ int dceval_op(Traj *self, pyorvex_dview xp, int skip_dispatch, pyorvex_opt_nu *o
     return evaluate_array(self, xp, true, nu);
 }
 
-// --- Python-visible methods -------------------------------------------------------------------------
+// --- Python-visible methods
+// -------------------------------------------------------------------------
 
 namespace {
 

@@ -9,14 +9,15 @@ int check_transformed_knots(Traj *self, bool scale, double k, bool shift, double
     if (self->_knotvector == nullptr) return 0;
     const Py_ssize_t m = trajectory::knot_count(self);
     switch (kernel::check_knot_transform(self->_knotvector, m, scale, k, shift, d)) {
-    case kernel::KnotTransformCheck::Overflow:
-        PyErr_SetString(PyExc_OverflowError, "the transformed knots would overflow a double");
-        return -1;
-    case kernel::KnotTransformCheck::Merge:
-        PyErr_SetString(PyExc_ValueError, "the transform would merge or reverse distinct knots");
-        return -1;
-    case kernel::KnotTransformCheck::Ok:
-        break;
+        case kernel::KnotTransformCheck::Overflow:
+            PyErr_SetString(PyExc_OverflowError, "the transformed knots would overflow a double");
+            return -1;
+        case kernel::KnotTransformCheck::Merge:
+            PyErr_SetString(PyExc_ValueError,
+                            "the transform would merge or reverse distinct knots");
+            return -1;
+        case kernel::KnotTransformCheck::Ok:
+            break;
     }
     return 0;
 }

@@ -27,8 +27,7 @@ PyObject *knotsrem(Traj *self, int skip_dispatch, pyorvex_opt_tol *opt);
 PyObject *knotrem_notol(Traj *self, double u, int r, int skip_dispatch);
 PyObject *py_knotrem(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
 PyObject *py_knotsrem(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
-PyObject *py_knotrem_notol(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
-                           PyObject *kw);
+PyObject *py_knotrem_notol(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
 
 // --- the subsystem's pieces of Trajectory1d (knots.cpp) ---------------------------------------
 extern PyMethodDef trajectory_methods[];

@@ -69,7 +69,8 @@ PyObject *knotrem(Traj *self, double u, int r, int skip_dispatch, pyorvex_opt_to
     if (!work.fill(kv, cv)) return nullptr;
     // The tolerance always goes explicitly, so the kernel's own default never applies.
     pyorvex_remove_opts opts{1, tol};
-    const int removed = module_state.kernel.splkrem(work.knots(), work.cpts(), self->p, u, r, 0, &opts);
+    const int removed =
+        module_state.kernel.splkrem(work.knots(), work.cpts(), self->p, u, r, 0, &opts);
     return work.finish(self, removed);
 }
 
@@ -90,8 +91,8 @@ PyObject *knotsrem(Traj *self, int skip_dispatch, pyorvex_opt_tol *opt) {
 
 PyObject *knotrem_notol(Traj *self, double u, int r, int skip_dispatch) {
     Ref result;
-    const int found = capi::dispatch(self, skip_dispatch, "knotrem_notol", py_knotrem_notol,
-                                     &result, u, r);
+    const int found =
+        capi::dispatch(self, skip_dispatch, "knotrem_notol", py_knotrem_notol, &result, u, r);
     if (found < 0) return nullptr;
     if (found > 0) return capi::expect_instance_or_none(result.release(), &trajectory::type);
     pyorvex_dview kv, cv;
@@ -100,7 +101,8 @@ PyObject *knotrem_notol(Traj *self, double u, int r, int skip_dispatch) {
     if (!trajectory::record_views(self, &kv, &cv)) return nullptr;
     WorkingCopy work;
     if (!work.fill(kv, cv)) return nullptr;
-    const int removed = module_state.kernel.splkrem_notol(work.knots(), work.cpts(), self->p, u, r, 0);
+    const int removed =
+        module_state.kernel.splkrem_notol(work.knots(), work.cpts(), self->p, u, r, 0);
     return work.finish(self, removed);
 }
 
@@ -143,8 +145,7 @@ PyObject *py_knotsrem(PyObject *self, PyObject *const *args, Py_ssize_t nargs, P
     return knotsrem(reinterpret_cast<Traj *>(self), 1, &opt);
 }
 
-PyObject *py_knotrem_notol(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
-                           PyObject *kw) {
+PyObject *py_knotrem_notol(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[2];
     if (!capi::parse_args(notol_spec, args, nargs, kw, a)) return nullptr;
     double u;

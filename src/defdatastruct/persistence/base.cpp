@@ -95,18 +95,16 @@ const char base_doc[] =
 }  // namespace
 
 PyMethodDef base_abstract_methods[] = {
-    {"loadxml", fastcall(py_loadxml),
-     METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+    {"loadxml", fastcall(py_loadxml), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
      "Method to load a PyORVEXObject object from a file in .xml format.\n\nParameters\n"
      "----------\nfname: str\n    If the file extension is not specified, the .pyorvex "
      "extension is used.\nID: str\n    Object ID.\n"},
     {"_getAttrib", py_getattrib, METH_NOARGS,
      "Returns the attributes of the object as a dictionary."},
-    {"_addPyORVEXObject", fastcall(py_add),
-     METH_FASTCALL | METH_KEYWORDS, "Appends the element of the object to the root node."},
-    {"_updatePyORVEXObject",
-     fastcall(py_update),
-     METH_FASTCALL | METH_KEYWORDS, "Updates the element of the object in place."},
+    {"_addPyORVEXObject", fastcall(py_add), METH_FASTCALL | METH_KEYWORDS,
+     "Appends the element of the object to the root node."},
+    {"_updatePyORVEXObject", fastcall(py_update), METH_FASTCALL | METH_KEYWORDS,
+     "Updates the element of the object in place."},
     {nullptr, nullptr, 0, nullptr},
 };
 

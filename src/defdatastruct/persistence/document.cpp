@@ -61,8 +61,7 @@ PyObject *updated_document(BaseObject *self, PyObject *data, PyObject *name, PyO
     if (!root) return nullptr;
     Ref tag(PyObject_GetAttrString(root.get(), "tag"));
     if (!tag) return nullptr;
-    if (!PyUnicode_Check(tag.get()) ||
-        PyUnicode_CompareWithASCIIString(tag.get(), kRootTag) != 0)
+    if (!PyUnicode_Check(tag.get()) || PyUnicode_CompareWithASCIIString(tag.get(), kRootTag) != 0)
         return corrupted("corrupt root node in the uploaded file: ", tag.get());
     Ref tag_name(type_name(reinterpret_cast<PyObject *>(self)));
     if (!tag_name) return nullptr;
@@ -97,26 +96,26 @@ int savexml_op(BaseObject *self, PyObject *fname, PyObject *ID, int skip_dispatc
     // putting the new one in place: the save then updates the document that process wrote.
     // The file and the number texts use standard strings and vectors.
     return capi::no_throw(-1, [&] {
-      for (;;) {
-        DocumentFile file;
-        const int exists = file.open(name.get());
-        if (exists < 0) return -1;
-        DeferredTexts texts;
-        Ref tree;
-        if (exists) {
-            Ref data(file.read());
-            if (!data) return -1;
-            tree = Ref(updated_document(self, data.get(), name.get(), ID, &texts));
-        } else {
-            tree = Ref(new_document(self, ID, &texts));
+        for (;;) {
+            DocumentFile file;
+            const int exists = file.open(name.get());
+            if (exists < 0) return -1;
+            DeferredTexts texts;
+            Ref tree;
+            if (exists) {
+                Ref data(file.read());
+                if (!data) return -1;
+                tree = Ref(updated_document(self, data.get(), name.get(), ID, &texts));
+            } else {
+                tree = Ref(new_document(self, ID, &texts));
+            }
+            if (!tree) return -1;
+            Ref bytes(texts.serialize(tree.get()));
+            if (!bytes) return -1;
+            const int put = file.replace(bytes.get());
+            if (put < 0) return -1;
+            if (put > 0) return 0;
         }
-        if (!tree) return -1;
-        Ref bytes(texts.serialize(tree.get()));
-        if (!bytes) return -1;
-        const int put = file.replace(bytes.get());
-        if (put < 0) return -1;
-        if (put > 0) return 0;
-      }
     });
 }
 
@@ -156,8 +155,7 @@ const char savexml_doc[] =
 }  // namespace
 
 PyMethodDef base_document_methods[] = {
-    {"savexml", fastcall(py_savexml),
-     METH_FASTCALL | METH_KEYWORDS, savexml_doc},
+    {"savexml", fastcall(py_savexml), METH_FASTCALL | METH_KEYWORDS, savexml_doc},
     {nullptr, nullptr, 0, nullptr},
 };
 

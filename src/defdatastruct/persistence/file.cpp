@@ -68,11 +68,10 @@ PyObject *read_fd(int fd, PyObject *name) {
         char *data = PyBytes_AS_STRING(owner.get());
         ssize_t got;
         int err;
-        Py_BEGIN_ALLOW_THREADS
-        got = ::pread(fd, data + size, static_cast<size_t>(cap - size), static_cast<off_t>(size));
+        Py_BEGIN_ALLOW_THREADS got =
+            ::pread(fd, data + size, static_cast<size_t>(cap - size), static_cast<off_t>(size));
         err = errno;
-        Py_END_ALLOW_THREADS
-        if (got < 0) {
+        Py_END_ALLOW_THREADS if (got < 0) {
             if (err == EINTR) {
                 if (PyErr_CheckSignals() < 0) return nullptr;
                 continue;
@@ -92,8 +91,7 @@ int write_and_sync(int fd, PyObject *data) {
     const char *p = PyBytes_AS_STRING(data);
     Py_ssize_t left = PyBytes_GET_SIZE(data);
     int err = 0;
-    Py_BEGIN_ALLOW_THREADS
-    while (left > 0) {
+    Py_BEGIN_ALLOW_THREADS while (left > 0) {
         const size_t chunk = static_cast<size_t>(left < (1 << 30) ? left : (1 << 30));
         const ssize_t put = ::write(fd, p, chunk);
         if (put < 0) {
@@ -106,14 +104,12 @@ int write_and_sync(int fd, PyObject *data) {
     }
     // A file system that cannot sync (EINVAL) has nothing to flush.
     if (err == 0 && ::fsync(fd) < 0 && errno != EINVAL) err = errno;
-    Py_END_ALLOW_THREADS
-    return err;
+    Py_END_ALLOW_THREADS return err;
 }
 
 // Makes the rename itself durable. Best effort: the new document is complete either way.
 void sync_directory(const std::string &dir) {
-    Py_BEGIN_ALLOW_THREADS
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    Py_BEGIN_ALLOW_THREADS const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
@@ -126,11 +122,9 @@ void sync_directory(const std::string &dir) {
 int lock_exclusive(int fd, PyObject *name) {
     for (;;) {
         int rc, err;
-        Py_BEGIN_ALLOW_THREADS
-        rc = ::flock(fd, LOCK_EX);
+        Py_BEGIN_ALLOW_THREADS rc = ::flock(fd, LOCK_EX);
         err = errno;
-        Py_END_ALLOW_THREADS
-        if (rc == 0) return 0;
+        Py_END_ALLOW_THREADS if (rc == 0) return 0;
         if (err != EINTR) return raise_os_error(err, name);
         if (PyErr_CheckSignals() < 0) return -1;
     }
@@ -188,11 +182,10 @@ PyObject *read_file(PyObject *name) {
     Ref path(raw);
     int fd;
     int err;
-    Py_BEGIN_ALLOW_THREADS
-    fd = ::open(PyBytes_AS_STRING(path.get()), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    Py_BEGIN_ALLOW_THREADS fd =
+        ::open(PyBytes_AS_STRING(path.get()), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     err = errno;
-    Py_END_ALLOW_THREADS
-    if (fd < 0) return raise_os_error(err, name), nullptr;
+    Py_END_ALLOW_THREADS if (fd < 0) return raise_os_error(err, name), nullptr;
     PyObject *data = read_fd(fd, name);
     ::close(fd);
     return data;
@@ -232,16 +225,14 @@ int DocumentFile::open(PyObject *name) {
         // the save fails where writing it would have failed.
         int fd, err = 0;
         bool writable = true;
-        Py_BEGIN_ALLOW_THREADS
-        fd = ::open(path, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        Py_BEGIN_ALLOW_THREADS fd = ::open(path, O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         if (fd < 0 && errno != ENOENT) {
             write_errno_ = errno;
             writable = false;
             fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         }
         err = errno;
-        Py_END_ALLOW_THREADS
-        if (fd < 0) {
+        Py_END_ALLOW_THREADS if (fd < 0) {
             if (err == ENOENT) return 0;
             return raise_os_error(err, name);
         }
@@ -260,8 +251,8 @@ int DocumentFile::open(PyObject *name) {
         for (const Held &h : held_documents()) {
             if (h.dev == st.st_dev && h.ino == st.st_ino && h.thread == me) {
                 ::close(fd);
-                PyErr_Format(PyExc_RuntimeError,
-                             "savexml is already saving to %R in this thread", name);
+                PyErr_Format(PyExc_RuntimeError, "savexml is already saving to %R in this thread",
+                             name);
                 return -1;
             }
         }

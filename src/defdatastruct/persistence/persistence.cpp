@@ -28,8 +28,7 @@ bool parse_add_args(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, 
     return capi::parse_args(add_spec, args, nargs, kwnames, a) && check_str(a[1], "ID");
 }
 
-bool parse_update_args(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-                       PyObject **a) {
+bool parse_update_args(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **a) {
     return capi::parse_args(update_spec, args, nargs, kwnames, a) && check_str(a[2], "ID");
 }
 

@@ -104,17 +104,17 @@ PyObject *loadxml_method(PyObject *const *args, Py_ssize_t nargs, PyObject *kwna
 // The ID argument check of the Python-visible _addPyORVEXObject(root, ID) and
 // _updatePyORVEXObject(tree, node, ID); fills a[].
 bool parse_add_args(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **a);
-bool parse_update_args(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-                       PyObject **a);
+bool parse_update_args(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **a);
 
 // The element of the first object of `tag` saved under ID in the document `name`; ValueError
 // "no match for ID: " + ID text when there is none.
 PyObject *load_element(PyObject *fname, PyObject *ID, const char *tag);
 
-void install_point_element(PointVtab *vt);       // point.cpp
-void install_trajectory_element(TrajVtab *vt);   // trajectory.cpp
+void install_point_element(PointVtab *vt);      // point.cpp
+void install_trajectory_element(TrajVtab *vt);  // trajectory.cpp
 
-// --- the file side of a document (file.cpp) -------------------------------------------------------
+// --- the file side of a document (file.cpp)
+// -------------------------------------------------------
 
 // The file side of a document: reading it, and the locked read-change-write of savexml that
 // replaces a document in one step.
@@ -154,8 +154,8 @@ private:
     int write_named(PyObject *data);
     void unregister();
 
-    Ref name_;    // the name as given, for error messages
-    Ref path_;    // the resolved path (bytes): symbolic links followed to the file they name
+    Ref name_;  // the name as given, for error messages
+    Ref path_;  // the resolved path (bytes): symbolic links followed to the file they name
     int fd_ = -1;
     bool exists_ = false;
     bool writable_ = false;  // fd_ was opened for writing: the document may be replaced
@@ -166,11 +166,11 @@ private:
 };
 
 // --- the subsystem's pieces of the three types (persistence.cpp) -------------------------------
-extern PyMethodDef trajectory_methods[];    // trajectory.cpp
-extern PyMethodDef point_methods[];         // point.cpp
-extern PyMethodDef base_abstract_methods[]; // base.cpp
-extern PyMethodDef base_document_methods[]; // document.cpp (savexml)
-extern PyMethodDef base_pickle_methods[];   // pickle.cpp (__reduce__, __setstate__)
+extern PyMethodDef trajectory_methods[];                  // trajectory.cpp
+extern PyMethodDef point_methods[];                       // point.cpp
+extern PyMethodDef base_abstract_methods[];               // base.cpp
+extern PyMethodDef base_document_methods[];               // document.cpp (savexml)
+extern PyMethodDef base_pickle_methods[];                 // pickle.cpp (__reduce__, __setstate__)
 void install_document(BaseVtab *base);                    // savexml
 void install_elements(PointVtab *point, TrajVtab *traj);  // loaders, element add/update
 // __pyx_unpickle_PyORVEXObject, registered by the exec step.

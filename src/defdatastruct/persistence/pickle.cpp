@@ -89,8 +89,7 @@ PyObject *raise_checksum_mismatch(long checksum) {
     if (!pickle) return nullptr;
     Ref error(PyObject_GetAttrString(pickle.get(), "PickleError"));
     if (!error) return nullptr;
-    Ref message(
-        PyUnicode_FromFormat("Incompatible checksums (%ld vs 0xd41d8cd = ())", checksum));
+    Ref message(PyUnicode_FromFormat("Incompatible checksums (%ld vs 0xd41d8cd = ())", checksum));
     if (message) PyErr_SetObject(error.get(), message.get());
     return nullptr;
 }
@@ -105,8 +104,7 @@ PyObject *py_unpickle(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
     if (!checksum_value(a[1], &checksum)) return nullptr;
     if (checksum != kChecksum) return raise_checksum_mismatch(checksum);
     // PyORVEXObject.__new__(type): refuses what is not PyORVEXObject or a subtype of it.
-    Ref result(PyObject_CallMethod(reinterpret_cast<PyObject *>(&base_type), "__new__", "O",
-                                   a[0]));
+    Ref result(PyObject_CallMethod(reinterpret_cast<PyObject *>(&base_type), "__new__", "O", a[0]));
     if (!result) return nullptr;
     PyObject *state = a[2];
     if (state != Py_None) {

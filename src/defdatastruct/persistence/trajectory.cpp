@@ -93,7 +93,8 @@ int update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID, in
     return update_element(self, tree, node, ID, nullptr);
 }
 
-// --- loading --------------------------------------------------------------------------------------
+// --- loading
+// --------------------------------------------------------------------------------------
 
 // int() of the element's attribute, as a C int that must not be negative.
 bool read_count(PyObject *element, const char *name, int *out) {
@@ -102,8 +103,8 @@ bool read_count(PyObject *element, const char *name, int *out) {
     Ref value(PyNumber_Long(text.get()));
     if (!value || !capi::to_int(value.get(), out)) return false;
     if (*out < 0) {
-        PyErr_Format(PyExc_ValueError, "'%s' of the uploaded trajectory must not be negative, got %d",
-                     name, *out);
+        PyErr_Format(PyExc_ValueError,
+                     "'%s' of the uploaded trajectory must not be negative, got %d", name, *out);
         return false;
     }
     return true;
@@ -148,8 +149,8 @@ double *read_values(PyObject *element, const char *name, Py_ssize_t needed) {
             PyErr_Format(PyExc_ValueError, "'%s' holds %zd numbers but %zd are needed", name,
                          pieces, needed);
         else
-            PyErr_Format(PyExc_ValueError, "'%s' holds %zd numbers but p and n call for %zd",
-                         name, pieces, needed);
+            PyErr_Format(PyExc_ValueError, "'%s' holds %zd numbers but p and n call for %zd", name,
+                         pieces, needed);
         return nullptr;
     }
     double *values = trajectory::alloc_doubles(needed);
@@ -167,8 +168,9 @@ bool check_knots(const double *knots, Py_ssize_t count) {
     for (Py_ssize_t i = 0; i < count; ++i) {
         if (!std::isfinite(knots[i])) {
             Ref text(capi::float_text(knots[i]));
-            if (text) PyErr_Format(PyExc_ValueError, "'knots' must be finite: knots[%zd] = %U", i,
-                                   text.get());
+            if (text)
+                PyErr_Format(PyExc_ValueError, "'knots' must be finite: knots[%zd] = %U", i,
+                             text.get());
             return false;
         }
         if (i > 0 && knots[i] < knots[i - 1]) {

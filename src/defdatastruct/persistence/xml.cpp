@@ -89,7 +89,8 @@ PyObject *first_item(PyObject *list) {
 }
 
 PyObject *sub_element(PyObject *parent, PyObject *tag, PyObject *attrib) {
-    return PyObject_CallFunctionObjArgs(module_state.etree.SubElement, parent, tag, attrib, nullptr);
+    return PyObject_CallFunctionObjArgs(module_state.etree.SubElement, parent, tag, attrib,
+                                        nullptr);
 }
 
 PyObject *sub_element(PyObject *parent, const char *tag) {

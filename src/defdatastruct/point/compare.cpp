@@ -75,8 +75,8 @@ PyObject *point_str(PyObject *self) {
 PyObject *point_repr(PyObject *self) {
     Ref text[3];
     if (!field_texts(self, text)) return nullptr;
-    return PyUnicode_FromFormat("{'t': %U, 'val': %U, 'order': %U}", text[0].get(),
-                                text[1].get(), text[2].get());
+    return PyUnicode_FromFormat("{'t': %U, 'val': %U, 'order': %U}", text[0].get(), text[1].get(),
+                                text[2].get());
 }
 
 PyObject *point_getattrib_op(BaseObject *base, int skip_dispatch) {
@@ -91,8 +91,7 @@ PyObject *point_getattrib_op(BaseObject *base, int skip_dispatch) {
     Ref d(PyDict_New());
     if (!d) return nullptr;
     for (int i = 0; i < 3; ++i)
-        if (PyDict_SetItem(d.get(), field_name(i), text[i].get()) < 0)
-            return nullptr;
+        if (PyDict_SetItem(d.get(), field_name(i), text[i].get()) < 0) return nullptr;
     return d.release();
 }
 

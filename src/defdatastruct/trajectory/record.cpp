@@ -133,7 +133,8 @@ PyObject *traj_stop(Traj *t) {
 
 namespace {
 
-// --- factories ------------------------------------------------------------------------------------
+// --- factories
+// ------------------------------------------------------------------------------------
 
 Traj *allocate_empty() {
     // Always exactly Trajectory1d, never a subclass, and without running __init__.
@@ -200,7 +201,8 @@ void c_hscale(Traj *self, double k) {
     }
 }
 
-// --- copy -----------------------------------------------------------------------------------------
+// --- copy
+// -----------------------------------------------------------------------------------------
 
 PyObject *py_copy(PyObject *self, PyObject *);
 
@@ -232,7 +234,8 @@ PyObject *py_deepcopy(PyObject *self, PyObject *) {
     return vt(t)->copy(t, 0);
 }
 
-// --- type slots -----------------------------------------------------------------------------------
+// --- type slots
+// -----------------------------------------------------------------------------------
 
 PyObject *traj_new(PyTypeObject *type, PyObject *, PyObject *) {
     // Arguments are ignored: real trajectories come from the factories and operations.
@@ -250,8 +253,12 @@ void traj_dealloc(PyObject *self) {
     Py_TYPE(self)->tp_free(self);
 }
 
-PyObject *get_p(PyObject *self, void *) { return PyLong_FromLong(reinterpret_cast<Traj *>(self)->p); }
-PyObject *get_n(PyObject *self, void *) { return PyLong_FromLong(reinterpret_cast<Traj *>(self)->n); }
+PyObject *get_p(PyObject *self, void *) {
+    return PyLong_FromLong(reinterpret_cast<Traj *>(self)->p);
+}
+PyObject *get_n(PyObject *self, void *) {
+    return PyLong_FromLong(reinterpret_cast<Traj *>(self)->n);
+}
 PyObject *get_order(PyObject *self, void *) {
     return PyLong_FromUnsignedLong(reinterpret_cast<Traj *>(self)->order);
 }

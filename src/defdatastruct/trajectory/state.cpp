@@ -33,8 +33,7 @@ PyObject *array_over(Traj *t, double *data, Py_ssize_t size) {
     t->_bookkeeping += one_view;
     npy_intp dims[1] = {static_cast<npy_intp>(size)};
     Ref arr(PyArray_New(&PyArray_Type, 1, dims, NPY_DOUBLE, nullptr, data, 0,
-                        NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_WRITEABLE,
-                        nullptr));
+                        NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_WRITEABLE, nullptr));
     if (!arr) return nullptr;
     if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject *>(arr.get()), base.release()) < 0)
         return nullptr;  // SetBaseObject consumed the reference
@@ -84,7 +83,8 @@ PyObject *py_get_xcpts(PyObject *self, PyObject *) {
     return out.release();
 }
 
-// --- state ----------------------------------------------------------------------------------------
+// --- state
+// ----------------------------------------------------------------------------------------
 
 PyObject *array_bytes(const double *data, Py_ssize_t size) {
     if (data == nullptr) return capi::none();
@@ -96,8 +96,8 @@ PyObject *py_sget_knotvector(PyObject *self, PyObject *);
 PyObject *py_sget_cpts(PyObject *self, PyObject *);
 
 PyObject *state_bytes(Traj *self, int skip_dispatch, const char *name,
-                      PyObject *(*builtin)(PyObject *, PyObject *),
-                      const double *data, Py_ssize_t size) {
+                      PyObject *(*builtin)(PyObject *, PyObject *), const double *data,
+                      Py_ssize_t size) {
     Ref result;
     const int found = capi::dispatch(self, skip_dispatch, name, builtin, &result);
     if (found < 0) return nullptr;
@@ -236,8 +236,8 @@ PyMethodDef state_methods[] = {
      "    A new array of n + 1 abscissae.\n"},
     {"_sget_knotvector", py_sget_knotvector, METH_NOARGS, "Need to pickle protocol."},
     {"_sget_cpts", py_sget_cpts, METH_NOARGS, "Need to pickle protocol."},
-    {"_dset_data", fastcall(py_dset_data),
-     METH_FASTCALL | METH_KEYWORDS, "Need to pickle protocol."},
+    {"_dset_data", fastcall(py_dset_data), METH_FASTCALL | METH_KEYWORDS,
+     "Need to pickle protocol."},
     {"__getstate__", py_getstate, METH_NOARGS, nullptr},
     {"__setstate__", py_setstate, METH_O, nullptr},
     {"__reduce_cython__", no_default_reduce, METH_NOARGS, nullptr},

@@ -7,7 +7,8 @@
 
 namespace pyorvex::dds::trajectory {
 
-// --- the record (record.cpp, domain.cpp) ----------------------------------------------------------
+// --- the record (record.cpp, domain.cpp)
+// ----------------------------------------------------------
 inline Py_ssize_t knot_count(const Traj *t) {
     return static_cast<Py_ssize_t>(t->n) + static_cast<Py_ssize_t>(t->p) + 2;
 }
@@ -85,11 +86,12 @@ PyObject *traj_stop(Traj *t);
 bool domain_start(Traj *t, double *out);
 bool domain_stop(Traj *t, double *out);
 
-// --- the units' pieces of the type, gathered by the hub (trajectory.cpp) --------------------------
-extern PyMethodDef record_methods[];   // record.cpp
-extern PyGetSetDef getset[];           // record.cpp
-extern PyMethodDef compare_methods[];  // compare.cpp
-extern PyMethodDef state_methods[];    // state.cpp
+// --- the units' pieces of the type, gathered by the hub (trajectory.cpp)
+// --------------------------
+extern PyMethodDef record_methods[];                      // record.cpp
+extern PyGetSetDef getset[];                              // record.cpp
+extern PyMethodDef compare_methods[];                     // compare.cpp
+extern PyMethodDef state_methods[];                       // state.cpp
 PyObject *richcompare(PyObject *a, PyObject *b, int op);  // compare.cpp
 PyObject *str(PyObject *self);                            // compare.cpp
 PyObject *repr(PyObject *self);                           // compare.cpp

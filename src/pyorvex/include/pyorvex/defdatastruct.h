@@ -66,15 +66,14 @@ struct pyorvex_PyORVEXObject_vtab {
     PyObject *(*_getAttrib)(struct pyorvex_PyORVEXObject *self, int skip_dispatch);
     int (*_addPyORVEXObject)(struct pyorvex_PyORVEXObject *self, PyObject *root, PyObject *ID,
                              int skip_dispatch);
-    int (*_updatePyORVEXObject)(struct pyorvex_PyORVEXObject *self, PyObject *tree,
-                                PyObject *node, PyObject *ID, int skip_dispatch);
+    int (*_updatePyORVEXObject)(struct pyorvex_PyORVEXObject *self, PyObject *tree, PyObject *node,
+                                PyObject *ID, int skip_dispatch);
     int (*savexml)(struct pyorvex_PyORVEXObject *self, PyObject *fname, PyObject *ID,
                    int skip_dispatch);
 };
 
 struct pyorvex_PyORVEXObject {
-    PyObject_HEAD
-    void *vtab; /* the type's method table; cast to the table of the object's type */
+    PyObject_HEAD void *vtab; /* the type's method table; cast to the table of the object's type */
 };
 
 struct pyorvex_Point1d {
@@ -122,8 +121,7 @@ struct pyorvex_Trajectory1d_vtab {
                       unsigned int order, int owner, int skip_dispatch);
     double (*peval)(pyorvex_traj *self, double x, int skip_dispatch);
     int (*ceval)(pyorvex_traj *self, pyorvex_dview xp, int skip_dispatch);
-    double (*dpeval)(pyorvex_traj *self, double x, int skip_dispatch,
-                     struct pyorvex_opt_nu *opt);
+    double (*dpeval)(pyorvex_traj *self, double x, int skip_dispatch, struct pyorvex_opt_nu *opt);
     int (*dceval)(pyorvex_traj *self, pyorvex_dview xp, int skip_dispatch,
                   struct pyorvex_opt_nu *opt);
     void (*c_hshift)(pyorvex_traj *self, double x);
@@ -133,8 +131,7 @@ struct pyorvex_Trajectory1d_vtab {
     int (*hscale)(pyorvex_traj *self, double k, int skip_dispatch);
     int (*adapt)(pyorvex_traj *self, double start, double stop, int skip_dispatch);
     PyObject *(*derivative)(pyorvex_traj *self, int skip_dispatch, struct pyorvex_opt_nu *opt);
-    PyObject *(*antiderivative)(pyorvex_traj *self, int skip_dispatch,
-                                struct pyorvex_opt_nu *opt);
+    PyObject *(*antiderivative)(pyorvex_traj *self, int skip_dispatch, struct pyorvex_opt_nu *opt);
     PyObject *(*knotins)(pyorvex_traj *self, double u, int r, int skip_dispatch);
     PyObject *(*knotref)(pyorvex_traj *self, pyorvex_dview X, int skip_dispatch);
     PyObject *(*knotrem)(pyorvex_traj *self, double u, int r, int skip_dispatch,
