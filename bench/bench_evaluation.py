@@ -48,8 +48,10 @@ def report(case, pairs, goal):
     theirs = statistics.median(s for s, _ in pairs)
     ours = statistics.median(o for _, o in pairs)
     ratio = statistics.median(s / o for s, o in pairs)
-    print(f"{case:<46} {duration(theirs):>12} {duration(ours):>12} {ratio:>9.1f}x   {goal}",
-          flush=True)
+    print(
+        f"{case:<46} {duration(theirs):>12} {duration(ours):>12} {ratio:>9.1f}x   {goal}",
+        flush=True,
+    )
 
 
 def compare(case, scipy_fn, ours_fn, repeats, goal, setup=None, scipy_repeats=None):
@@ -66,8 +68,9 @@ def compare(case, scipy_fn, ours_fn, repeats, goal, setup=None, scipy_repeats=No
 def compare_calls(case, scipy_stmt, ours_stmt, names, number, goal):
     scipy_timer = timeit.Timer(scipy_stmt, globals=names)
     ours_timer = timeit.Timer(ours_stmt, globals=names)
-    pairs = [(scipy_timer.timeit(number) / number, ours_timer.timeit(number) / number)
-             for _ in range(7)]
+    pairs = [
+        (scipy_timer.timeit(number) / number, ours_timer.timeit(number) / number) for _ in range(7)
+    ]
     report(case, pairs, goal)
 
 
@@ -90,8 +93,14 @@ def main():
         for n, goal in zip((1_000, 100_000), goals):
             knots, cpts = clamped(n, p, rng)
             spl, t = si.BSpline(knots, cpts, p), trajectory(knots, cpts, p)
-            compare(f"t.ceval(x) sorted, p={p}, n={n}", lambda: spl(xs), lambda: t.ceval(work),
-                    repeats, goal, setup=lambda: np.copyto(work, xs))
+            compare(
+                f"t.ceval(x) sorted, p={p}, n={n}",
+                lambda: spl(xs),
+                lambda: t.ceval(work),
+                repeats,
+                goal,
+                setup=lambda: np.copyto(work, xs),
+            )
 
     for n, goal in ((1_000, ">= 25x"), (100_000, ">= 10x")):
         knots, cpts = clamped(n, 3, rng)
@@ -101,26 +110,66 @@ def main():
     for n, goal, slow in ((1_000, ">= 1.3x", repeats), (100_000, ">= 50x", 1 if args.quick else 3)):
         knots, cpts = clamped(n, 3, rng)
         spl, t = si.BSpline(knots, cpts, 3), trajectory(knots, cpts, 3)
-        compare(f"t(x) shuffled, p=3, n={n}", lambda: spl(shuffled), lambda: t(shuffled),
-                repeats, goal, scipy_repeats=slow)
+        compare(
+            f"t(x) shuffled, p=3, n={n}",
+            lambda: spl(shuffled),
+            lambda: t(shuffled),
+            repeats,
+            goal,
+            scipy_repeats=slow,
+        )
 
     knots, cpts = clamped(1_000, 3, rng)
     spl, t = si.BSpline(knots, cpts, 3), trajectory(knots, cpts, 3)
     for nu in (1, 2):
-        compare(f"t(x, {nu}) sorted, p=3, n=1000", lambda: spl(xs, nu), lambda: t(xs, nu),
-                repeats, ">= 30x")
+        compare(
+            f"t(x, {nu}) sorted, p=3, n=1000",
+            lambda: spl(xs, nu),
+            lambda: t(xs, nu),
+            repeats,
+            ">= 30x",
+        )
 
     # scipy's FITPACK form pads the coefficients to the length of the knot vector.
-    names = {"si": si, "tck": (knots, np.r_[cpts, np.zeros(4)], 3), "t": t, "spl": spl,
-             "integrable": trajectory(knots, cpts, 3, order=1)}
-    compare_calls("t.derivative() vs splder, p=3, n=1000", "si.splder(tck)", "t.derivative()",
-                  names, 2000, ">= 10x")
-    compare_calls("t.antiderivative() vs splantider, p=3, n=1000", "si.splantider(tck)",
-                  "integrable.antiderivative()", names, 2000, ">= 15x")
-    compare_calls("t.peval(0.37) vs spl(0.37), p=3, n=1000", "spl(0.37)", "t.peval(0.37)",
-                  names, 20_000, "t.peval <= 150 ns per call")
-    compare_calls("t(0.37) vs spl(0.37), p=3, n=1000", "spl(0.37)", "t(0.37)", names, 20_000,
-                  "t(x) <= 300 ns per call")
+    names = {
+        "si": si,
+        "tck": (knots, np.r_[cpts, np.zeros(4)], 3),
+        "t": t,
+        "spl": spl,
+        "integrable": trajectory(knots, cpts, 3, order=1),
+    }
+    compare_calls(
+        "t.derivative() vs splder, p=3, n=1000",
+        "si.splder(tck)",
+        "t.derivative()",
+        names,
+        2000,
+        ">= 10x",
+    )
+    compare_calls(
+        "t.antiderivative() vs splantider, p=3, n=1000",
+        "si.splantider(tck)",
+        "integrable.antiderivative()",
+        names,
+        2000,
+        ">= 15x",
+    )
+    compare_calls(
+        "t.peval(0.37) vs spl(0.37), p=3, n=1000",
+        "spl(0.37)",
+        "t.peval(0.37)",
+        names,
+        20_000,
+        "t.peval <= 150 ns per call",
+    )
+    compare_calls(
+        "t(0.37) vs spl(0.37), p=3, n=1000",
+        "spl(0.37)",
+        "t(0.37)",
+        names,
+        20_000,
+        "t(x) <= 300 ns per call",
+    )
 
 
 if __name__ == "__main__":

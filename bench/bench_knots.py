@@ -55,8 +55,9 @@ def versus_scipy():
     for n in (1_000, 100_000):
         t, spl = cubic(n, rng)
         u = 0.123456789
-        report(f"knotins(u, 1), n = {n}", best(lambda: t.knotins(u, 1)),
-               best(lambda: insert(u, spl)))
+        report(
+            f"knotins(u, 1), n = {n}", best(lambda: t.knotins(u, 1)), best(lambda: insert(u, spl))
+        )
     t, spl = cubic(1_000, rng)
     X = np.sort(rng.uniform(0.0, 1.0, 1_000))
 
@@ -66,8 +67,11 @@ def versus_scipy():
             s = insert(x, s)
         return s
 
-    report("knotref(1,000 knots), n = 1,000 (vs 1,000 inserts)", best(lambda: t.knotref(X)),
-           best(scipy_loop, number=1))
+    report(
+        "knotref(1,000 knots), n = 1,000 (vs 1,000 inserts)",
+        best(lambda: t.knotref(X)),
+        best(scipy_loop, number=1),
+    )
 
 
 def per_knot_of_sum():
@@ -79,8 +83,10 @@ def per_knot_of_sum():
         S = T + U
         seconds = best(lambda: T + U)
         knots = S.n + S.p + 2
-        print(f"T + U, n = {n:<7} {seconds * 1e6:10.1f} us   {seconds * 1e9 / knots:6.2f} ns per "
-              f"knot of the result ({knots} knots)")
+        print(
+            f"T + U, n = {n:<7} {seconds * 1e6:10.1f} us   {seconds * 1e9 / knots:6.2f} ns per "
+            f"knot of the result ({knots} knots)"
+        )
 
 
 def growth():
@@ -119,8 +125,10 @@ def growth():
         for name, op in cases.items():
             small = best(lambda: op(*data[n]))
             large = best(lambda: op(*data[2 * n]))
-            print(f"{name:<32} n = {n:>7}: {small * 1e3:9.3f} ms   2n: {large * 1e3:9.3f} ms   "
-                  f"ratio {large / small:5.2f}")
+            print(
+                f"{name:<32} n = {n:>7}: {small * 1e3:9.3f} ms   2n: {large * 1e3:9.3f} ms   "
+                f"ratio {large / small:5.2f}"
+            )
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@ two arrays written with round-trip precision.
 
 Prints the best of several runs of each and the ratio (numpy time / pyorvex time).
 """
+
 import os
 import sys
 import tempfile

@@ -26,7 +26,9 @@ def main(document: str) -> None:
 
     offset = move + 0.25  # a new trajectory; move is unchanged
     scaled = 2.0 * move
-    print(f"at t = 1.5: move {move(1.5):.4f}, move + 0.25 {offset(1.5):.4f}, 2 move {scaled(1.5):.4f}")
+    print(
+        f"at t = 1.5: move {move(1.5):.4f}, move + 0.25 {offset(1.5):.4f}, 2 move {scaled(1.5):.4f}"
+    )
 
     via = Point1d(1.5, 1.2, 0)
     offset.setValueTr(via)  # shift the whole curve so that it passes through the via point

@@ -1,6 +1,6 @@
 """Plot a jerk-limited move with its velocity, acceleration and jerk (needs pyorvex[plot]).
 
-    python examples/plot_profile.py [OUT.png]
+python examples/plot_profile.py [OUT.png]
 """
 
 import sys

@@ -1,6 +1,6 @@
 """A trapezoidal velocity profile: integrate it to positions, check its limits, sample it.
 
-    python examples/velocity_profile.py
+python examples/velocity_profile.py
 """
 
 import numpy as np

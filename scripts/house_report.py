@@ -32,15 +32,27 @@ def longest_functions(files, count):
     if shutil.which("ctags") is None:
         return []
     out = subprocess.run(
-        ["ctags", "--output-format=json", "--fields=+ne", "--kinds-c++=f", "--kinds-python=fm",
-         "-o", "-", *map(str, files)],
-        check=True, capture_output=True, text=True).stdout
+        [
+            "ctags",
+            "--output-format=json",
+            "--fields=+ne",
+            "--kinds-c++=f",
+            "--kinds-python=fm",
+            "-o",
+            "-",
+            *map(str, files),
+        ],
+        check=True,
+        capture_output=True,
+        text=True,
+    ).stdout
     functions = []
     for line in out.splitlines():
         tag = json.loads(line)
         if "end" in tag and not tag["name"].startswith("__anon"):
-            functions.append((tag["end"] - tag["line"] + 1, f'{tag["path"]}:{tag["line"]}',
-                              tag["name"]))
+            functions.append(
+                (tag["end"] - tag["line"] + 1, f"{tag['path']}:{tag['line']}", tag["name"])
+            )
     return sorted(functions, reverse=True)[:count]
 
 

@@ -124,8 +124,9 @@ def measure(d, rng):
         "value": lambda: error(t(XS), exact),
         "d/dx": lambda: error(t(XS, 1), exact.derivative()),
         "derivative": lambda: error(bezier(above).derivative()(XS), Exact(above).derivative()),
-        "antideriv.": lambda: error(bezier(below, order=1).antiderivative()(XS),
-                                        Exact(below).antiderivative()),
+        "antideriv.": lambda: error(
+            bezier(below, order=1).antiderivative()(XS), Exact(below).antiderivative()
+        ),
         "elev d/2": lambda: error(bezier(half).degelev(d - d // 2)(XS), Exact(half)),
         "spans elev 1": lambda: against(s_below.degelev(1)(XS), s_below),
         "spans elev d/2": lambda: against(s_half.degelev(d - d // 2)(XS), s_half),
@@ -152,8 +153,9 @@ def main():
         if names is None:
             names = list(errors)
             print(f"{'degree':>7} " + " ".join(f"{n:>14}" for n in names), flush=True)
-        cells = [f"{e:14.1e}" if isinstance(e, float) else f"{'refused':>14}"
-                 for e in errors.values()]
+        cells = [
+            f"{e:14.1e}" if isinstance(e, float) else f"{'refused':>14}" for e in errors.values()
+        ]
         print(f"{d:>7} " + " ".join(cells), flush=True)
         if all(isinstance(e, float) and e < LIMIT for e in errors.values()):
             if good is None or d > good:

@@ -14,6 +14,7 @@ loop, that is, when our code made the call that failed or allocated the lost blo
 uninitialised value it follows is one the interpreter itself left (see
 interpreter_false_positive). Exits 1 when any report is ours, and prints it.
 """
+
 import json
 import os
 import re
@@ -47,15 +48,23 @@ def is_error_or_definite_leak(report):
     head = report[0]
     if "definitely lost in loss record" in head:
         return True
-    return head.startswith(("Invalid ", "Conditional jump", "Use of uninitialised",
-                            "Syscall param", "Mismatched free", "Source and destination"))
+    return head.startswith(
+        (
+            "Invalid ",
+            "Conditional jump",
+            "Use of uninitialised",
+            "Syscall param",
+            "Mismatched free",
+            "Source and destination",
+        )
+    )
 
 
 def interpreter_false_positive(report):
     """CPython 3.11 reads the never-written digit of an int zero that PyLong_FromString made (and
     multiplies it by the size, 0); memcheck follows that value into whoever uses the int."""
     origin = [i for i, line in enumerate(report) if "Uninitialised value was created" in line]
-    return bool(origin) and any("PyLong_FromString" in line for line in report[origin[0]:])
+    return bool(origin) and any("PyLong_FromString" in line for line in report[origin[0] :])
 
 
 def ours(report):
@@ -75,11 +84,23 @@ def run_family(python, family, repeats):
     with tempfile.NamedTemporaryFile("r", suffix=".log") as log:
         env = dict(os.environ, PYTHONMALLOC="malloc")
         done = subprocess.run(
-            ["valgrind", "--tool=memcheck", "--leak-check=full", "--show-leak-kinds=definite",
-             "--track-origins=yes",
-             "--num-callers=40", f"--log-file={log.name}", python,
-             os.path.join(ROOT, "tests", "leak_cycles.py"), family, str(repeats)],
-            env=env, capture_output=True, text=True)
+            [
+                "valgrind",
+                "--tool=memcheck",
+                "--leak-check=full",
+                "--show-leak-kinds=definite",
+                "--track-origins=yes",
+                "--num-callers=40",
+                f"--log-file={log.name}",
+                python,
+                os.path.join(ROOT, "tests", "leak_cycles.py"),
+                family,
+                str(repeats),
+            ],
+            env=env,
+            capture_output=True,
+            text=True,
+        )
         text = log.read()
     if done.returncode != 0:
         sys.exit(f"{family}: the cycles failed under memcheck:\n{done.stderr}")
@@ -99,9 +120,17 @@ def main(argv):
     for family in families:
         found, total, cycles = run_family(python, family, repeats)
         mine = [r for r in found if ours(r)]
-        print(json.dumps({"family": family, "memcheck_errors": total,
-                          "reports_in_pyorvex": len(mine), "others": len(found) - len(mine)}),
-              flush=True)
+        print(
+            json.dumps(
+                {
+                    "family": family,
+                    "memcheck_errors": total,
+                    "reports_in_pyorvex": len(mine),
+                    "others": len(found) - len(mine),
+                }
+            ),
+            flush=True,
+        )
         for r in mine:
             failed = True
             print("\n".join(r[:25]) + "\n")

@@ -1,7 +1,6 @@
 import os
 
 import pytest
-
 from support.native import vtable_probe  # noqa: F401  (fixture)
 
 SANITIZED = os.environ.get("PYORVEX_SANITIZED") == "1"

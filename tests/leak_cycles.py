@@ -7,10 +7,10 @@ memory and the interpreter's allocated blocks moved in successive stretches afte
 Each error path is required to raise the exception it is meant to raise, so that a cycle really
 walks the path it names.
 """
+
 import copy
 import gc
 import json
-import math
 import os
 import pickle
 import shutil
@@ -19,10 +19,10 @@ import tempfile
 from collections import namedtuple
 
 import numpy as np
+from support.trajectories import clamped_knots, f64, trajectory
 
 import pyorvex.defdatastruct as dds
 from pyorvex.defdatastruct import Point1d, PyORVEXObject, Trajectory1d
-from support.trajectories import clamped_knots, f64, trajectory
 
 BUFFER_ERRORS = (TypeError, ValueError, BufferError)
 
@@ -106,6 +106,7 @@ def has(cls, *names):
 
 # --- families ---------------------------------------------------------------------------------------
 
+
 def family_construction():
     knots = f64([0, 0, 0, 0, 0.5, 1.5, 2, 2, 2, 2]).tobytes()
     cpts = f64([1.0, -2.0, 0.25, 3.5, 1e-3, 7.0]).tobytes()
@@ -115,7 +116,7 @@ def family_construction():
     def cycle():
         t = Trajectory1d()
         t._dset_data(knots, cpts, 3, 5, 0, True)
-        t._dset_data(bk, bc, 3, LARGE - 1, 1, False)      # replaces the arrays it holds
+        t._dset_data(bk, bc, 3, LARGE - 1, 1, False)  # replaces the arrays it holds
         t._dset_data(knots=knots, cpts=cpts, p=3, n=5, order=2, owner=0)
         u = Trajectory1d(1, 2, 3)
         u.__setstate__([bk, bc, 3, LARGE - 1, 0, True])
@@ -128,13 +129,13 @@ def family_construction():
         expect(TypeError, s._dset_data, knots, cpts, "3", 5, 0, True)
         expect(TypeError, s._dset_data, knots, cpts, 3, 5.5j, 0, True)
         expect(OverflowError, s._dset_data, knots, cpts, 3, 5, -1, True)
-        expect(OverflowError, s._dset_data, knots, cpts, 2 ** 40, 5, 0, True)
+        expect(OverflowError, s._dset_data, knots, cpts, 2**40, 5, 0, True)
         expect(RuntimeError, s._dset_data, knots, cpts, 3, 5, 0, BadBool())
         expect(ValueError, s._dset_data, knots, cpts, -1, 5, 0, True)
         expect(ValueError, s._dset_data, knots, cpts, 3, -2, 0, True)
         expect(ValueError, s._dset_data, knots[:-8], cpts, 3, 5, 0, True)
         expect(ValueError, s._dset_data, knots, cpts[:-1], 3, 5, 0, True)
-        expect(ValueError, s._dset_data, knots, cpts, 3, 2 ** 31 - 1, 0, True)
+        expect(ValueError, s._dset_data, knots, cpts, 3, 2**31 - 1, 0, True)
         expect(TypeError, s._dset_data, knots, cpts, 3, 5, 0)
         expect(TypeError, s._dset_data, knots, cpts, 3, 5, 0, True, 1)
         expect(TypeError, s._dset_data, knots, cpts, 3, 5, 0, owner=True, extra=1)
@@ -147,6 +148,7 @@ def family_construction():
         del view
         expect(TypeError, t.__reduce_cython__)
         expect(TypeError, t.__setstate_cython__, None)
+
     return cycle
 
 
@@ -175,6 +177,7 @@ def family_views():
         o.__setstate__(small.__getstate__())
         expect(TypeError, o.__getstate__)
         expect(TypeError, pickle.dumps, o)
+
     return cycle
 
 
@@ -215,7 +218,7 @@ def family_evaluation():
             expect(ValueError, t.dpeval, 0.5, -1)
             expect(TypeError, t.dpeval, 0.5, "1")
             expect(TypeError, t.dpeval, 0.5, None)
-            expect(OverflowError, t.dpeval, 0.5, 2 ** 40)
+            expect(OverflowError, t.dpeval, 0.5, 2**40)
             expect(TypeError, t.dpeval, 0.5, nu=1, mu=2)
             expect(ValueError, t.ceval, np.array([]))
             expect(ValueError, t.ceval, None)
@@ -250,14 +253,20 @@ def family_evaluation():
             expect((TypeError, ValueError), t, ["x", "y"])
             expect(TypeError, t, 0.5, "1")
             expect(TypeError, t, 0.5, 1, 2)
-        for fn, args in ((empty.peval, (0.5,)), (empty.dpeval, (0.5, 1)),
-                         (empty.ceval, (np.array([0.5]),)), (empty.dceval, (np.array([0.5]), 1)),
-                         (empty, (0.5,)), (empty, ([0.5, 0.6],))):
+        for fn, args in (
+            (empty.peval, (0.5,)),
+            (empty.dpeval, (0.5, 1)),
+            (empty.ceval, (np.array([0.5]),)),
+            (empty.dceval, (np.array([0.5]), 1)),
+            (empty, (0.5,)),
+            (empty, ([0.5, 0.6],)),
+        ):
             expect(ValueError, fn, *args)
-        expect(TypeError, bad, 0.5)                 # the override's result is not a float
-        expect(RuntimeError, bad, 0.5, 1)           # the override raises
-        bad([0.5, 0.2])                             # array overrides get a copy they may keep
+        expect(TypeError, bad, 0.5)  # the override's result is not a float
+        expect(RuntimeError, bad, 0.5, 1)  # the override raises
+        bad([0.5, 0.2])  # array overrides get a copy they may keep
         expect(RuntimeError, bad, [0.5, 0.2], 1)
+
     return cycle
 
 
@@ -288,7 +297,7 @@ def family_calculus():
             expect(TypeError, acc.antiderivative, None)
             expect(ValueError, t.degelev, -1)
             expect(TypeError, t.degelev, "1")
-            expect(OverflowError, t.degelev, 2 ** 40)
+            expect(OverflowError, t.degelev, 2**40)
             if has(Trajectory1d, "rshift", "ashift", "hscale", "adapt"):
                 c = t.copy()
                 c.rshift(1.5)
@@ -315,6 +324,7 @@ def family_calculus():
             expect(TypeError, empty.adapt, 0.0, 1.0)
             empty.rshift(1.0)
             empty.hscale(2.0)
+
     return cycle
 
 
@@ -344,7 +354,7 @@ def family_knots():
             expect(ValueError, t.knotins, 0.5, 4)
             expect(TypeError, t.knotins, "u", 1)
             expect(TypeError, t.knotins, 0.5, "1")
-            expect(OverflowError, t.knotins, 0.5, 2 ** 40)
+            expect(OverflowError, t.knotins, 0.5, 2**40)
             expect(TypeError, t.knotins, 0.5)
             expect(ValueError, t.knotref, np.array([0.2, 0.2]))
             expect(ValueError, t.knotref, np.array([0.5, 0.3]))
@@ -362,6 +372,7 @@ def family_knots():
             expect(TypeError, t.knotsrem, 1.0, 2.0)
         for fn, args in ((empty.knotref, (np.array([0.5]),)), (empty.knotsrem, ())):
             expect(ValueError, fn, *args)
+
     return cycle
 
 
@@ -426,6 +437,7 @@ def family_operators():
         str(empty)
         repr(empty)
         empty._getAttrib()
+
     return cycle
 
 
@@ -473,6 +485,7 @@ def family_constraints():
         z = zero.copy()
         expect(ZeroDivisionError, z.setValueAm, (0.5, 1.0, 0))
         expect(ValueError, Trajectory1d().setValueTr, (0.5, 1.0, 0))
+
     return cycle
 
 
@@ -486,7 +499,7 @@ def family_copy_pickle():
     try:
         pickle.dumps(base)
         base_pickles = True
-    except TypeError:       # the base's pickling is not part of this build
+    except TypeError:  # the base's pickling is not part of this build
         base_pickles = False
 
     def cycle():
@@ -499,9 +512,9 @@ def family_copy_pickle():
                 assert back == t
         copy.copy(empty)
         empty.copy()
-        expect(TypeError, copy.copy, bad)           # the override returns 5
+        expect(TypeError, copy.copy, bad)  # the override returns 5
         expect(TypeError, copy.deepcopy, bad)
-        expect(TypeError, pickle.dumps, empty, 0)   # protocols below 2 need __reduce__
+        expect(TypeError, pickle.dumps, empty, 0)  # protocols below 2 need __reduce__
         if has(Point1d, "t"):
             expect(TypeError, pickle.dumps, Point1d(0.5, 1.0, 0))
         if not base_pickles:
@@ -521,6 +534,7 @@ def family_copy_pickle():
             expect(TypeError, unpickle, PyORVEXObject, 0xD41D8CD, 5)
             expect(TypeError, unpickle, PyORVEXObject, 0xD41D8CD, None, 1)
             unpickle(BaseSub, 0xD41D8CD, ({"a": 1},))
+
     return cycle
 
 
@@ -554,7 +568,7 @@ def family_point():
         expect(TypeError, Point1d, 1.0, 2.0, order=0, x=1)
         expect(TypeError, Point1d, 1.0, 2.0, 0, t=1.0)
         expect(OverflowError, Point1d, 1.0, 2.0, -1)
-        expect(OverflowError, Point1d, 1.0, 2.0, 2 ** 32)
+        expect(OverflowError, Point1d, 1.0, 2.0, 2**32)
         expect(TypeError, Point1d, 1.0, 2.0, "1")
         expect((TypeError, ValueError), Point1d, "x", 2.0, 0)
         expect(TypeError, Point1d, None, 2.0, 0)
@@ -575,6 +589,7 @@ def family_point():
         s = SubPoint(0.5, 1.0, 0)
         expect(TypeError, copy.copy, s)
         expect(TypeError, copy.deepcopy, s)
+
     return cycle
 
 
@@ -582,57 +597,106 @@ CORRUPT_DOCS = {
     # name: (bytes, Trajectory1d.loadxml error, Point1d.loadxml error) for the ID "a"
     "syntax": (b"<PyORVEXObjectList><Trajectory1d ID='a'", Exception, Exception),
     "no_id": (b"<PyORVEXObjectList/>", ValueError, ValueError),
-    "no_p": (b"<PyORVEXObjectList><Trajectory1d ID='a' n='1' order='0' owner='True'>"
-             b"<cpts>1 2</cpts><knots>0 0 1 1</knots></Trajectory1d>"
-             b"<Point1d ID='a' val='1' order='0'/></PyORVEXObjectList>", TypeError, TypeError),
-    "text_p": (b"<PyORVEXObjectList><Trajectory1d ID='a' p='one' n='1' order='0' owner='True'>"
-               b"<cpts>1 2</cpts><knots>0 0 1 1</knots></Trajectory1d>"
-               b"<Point1d ID='a' t='x' val='1' order='0'/></PyORVEXObjectList>",
-               ValueError, ValueError),
-    "huge_n": (b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='2147483647' order='0' "
-               b"owner='True'><cpts>1 2</cpts><knots>0 0 1 1</knots></Trajectory1d>"
-               b"<Point1d ID='a' t='1' val='1' order='-1'/></PyORVEXObjectList>",
-               (MemoryError, ValueError, OverflowError), OverflowError),
-    "overflow_p": (b"<PyORVEXObjectList><Trajectory1d ID='a' p='2147483648' n='1' order='0' "
-                   b"owner='True'><cpts>1 2</cpts><knots>0 0 1 1</knots></Trajectory1d>"
-                   b"<Point1d ID='a' t='1' val='1' order='4294967296'/></PyORVEXObjectList>",
-                   OverflowError, OverflowError),
-    "no_knots": (b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' owner='True'>"
-                 b"<cpts>1 2</cpts></Trajectory1d></PyORVEXObjectList>", IndexError, ValueError),
-    "empty_cpts": (b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' "
-                   b"owner='True'><cpts/><knots>0 0 1 1</knots></Trajectory1d>"
-                   b"</PyORVEXObjectList>", AttributeError, ValueError),
-    "bad_number": (b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' "
-                   b"owner='True'><cpts>1  2</cpts><knots>0 0 1 1</knots></Trajectory1d>"
-                   b"</PyORVEXObjectList>", ValueError, ValueError),
-    "short_knots": (b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' "
-                    b"owner='True'><cpts>1 2</cpts><knots>0 0 1</knots></Trajectory1d>"
-                    b"</PyORVEXObjectList>", Exception, ValueError),
-    "short_cpts": (b"<PyORVEXObjectList><Trajectory1d ID='a' p='3' n='5' order='0' "
-                   b"owner='True'><cpts>1 2</cpts><knots>0 0 0 0 1 2 3 3 3 3</knots>"
-                   b"</Trajectory1d></PyORVEXObjectList>", Exception, ValueError),
-    "negative_p": (b"<PyORVEXObjectList><Trajectory1d ID='a' p='-5' n='1' order='0' "
-                   b"owner='True'><cpts>1 2</cpts><knots>0 0 1 1</knots></Trajectory1d>"
-                   b"</PyORVEXObjectList>", Exception, ValueError),
-    "long_cpts": (b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' "
-                  b"owner='True'><cpts>1 2 3</cpts><knots>0 0 1 1</knots></Trajectory1d>"
-                  b"</PyORVEXObjectList>", ValueError, ValueError),
-    "nan_knot": (b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' "
-                 b"owner='True'><cpts>1 2</cpts><knots>0 0 nan 1</knots></Trajectory1d>"
-                 b"</PyORVEXObjectList>", ValueError, ValueError),
-    "decreasing_knots": (b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' "
-                         b"owner='True'><cpts>1 2</cpts><knots>0 1 0.5 1</knots></Trajectory1d>"
-                         b"</PyORVEXObjectList>", ValueError, ValueError),
+    "no_p": (
+        b"<PyORVEXObjectList><Trajectory1d ID='a' n='1' order='0' owner='True'>"
+        b"<cpts>1 2</cpts><knots>0 0 1 1</knots></Trajectory1d>"
+        b"<Point1d ID='a' val='1' order='0'/></PyORVEXObjectList>",
+        TypeError,
+        TypeError,
+    ),
+    "text_p": (
+        b"<PyORVEXObjectList><Trajectory1d ID='a' p='one' n='1' order='0' owner='True'>"
+        b"<cpts>1 2</cpts><knots>0 0 1 1</knots></Trajectory1d>"
+        b"<Point1d ID='a' t='x' val='1' order='0'/></PyORVEXObjectList>",
+        ValueError,
+        ValueError,
+    ),
+    "huge_n": (
+        b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='2147483647' order='0' "
+        b"owner='True'><cpts>1 2</cpts><knots>0 0 1 1</knots></Trajectory1d>"
+        b"<Point1d ID='a' t='1' val='1' order='-1'/></PyORVEXObjectList>",
+        (MemoryError, ValueError, OverflowError),
+        OverflowError,
+    ),
+    "overflow_p": (
+        b"<PyORVEXObjectList><Trajectory1d ID='a' p='2147483648' n='1' order='0' "
+        b"owner='True'><cpts>1 2</cpts><knots>0 0 1 1</knots></Trajectory1d>"
+        b"<Point1d ID='a' t='1' val='1' order='4294967296'/></PyORVEXObjectList>",
+        OverflowError,
+        OverflowError,
+    ),
+    "no_knots": (
+        b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' owner='True'>"
+        b"<cpts>1 2</cpts></Trajectory1d></PyORVEXObjectList>",
+        IndexError,
+        ValueError,
+    ),
+    "empty_cpts": (
+        b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' "
+        b"owner='True'><cpts/><knots>0 0 1 1</knots></Trajectory1d>"
+        b"</PyORVEXObjectList>",
+        AttributeError,
+        ValueError,
+    ),
+    "bad_number": (
+        b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' "
+        b"owner='True'><cpts>1  2</cpts><knots>0 0 1 1</knots></Trajectory1d>"
+        b"</PyORVEXObjectList>",
+        ValueError,
+        ValueError,
+    ),
+    "short_knots": (
+        b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' "
+        b"owner='True'><cpts>1 2</cpts><knots>0 0 1</knots></Trajectory1d>"
+        b"</PyORVEXObjectList>",
+        Exception,
+        ValueError,
+    ),
+    "short_cpts": (
+        b"<PyORVEXObjectList><Trajectory1d ID='a' p='3' n='5' order='0' "
+        b"owner='True'><cpts>1 2</cpts><knots>0 0 0 0 1 2 3 3 3 3</knots>"
+        b"</Trajectory1d></PyORVEXObjectList>",
+        Exception,
+        ValueError,
+    ),
+    "negative_p": (
+        b"<PyORVEXObjectList><Trajectory1d ID='a' p='-5' n='1' order='0' "
+        b"owner='True'><cpts>1 2</cpts><knots>0 0 1 1</knots></Trajectory1d>"
+        b"</PyORVEXObjectList>",
+        Exception,
+        ValueError,
+    ),
+    "long_cpts": (
+        b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' "
+        b"owner='True'><cpts>1 2 3</cpts><knots>0 0 1 1</knots></Trajectory1d>"
+        b"</PyORVEXObjectList>",
+        ValueError,
+        ValueError,
+    ),
+    "nan_knot": (
+        b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' "
+        b"owner='True'><cpts>1 2</cpts><knots>0 0 nan 1</knots></Trajectory1d>"
+        b"</PyORVEXObjectList>",
+        ValueError,
+        ValueError,
+    ),
+    "decreasing_knots": (
+        b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' "
+        b"owner='True'><cpts>1 2</cpts><knots>0 1 0.5 1</knots></Trajectory1d>"
+        b"</PyORVEXObjectList>",
+        ValueError,
+        ValueError,
+    ),
 }
 
 GOOD_DOCS = {
     # loads that succeed: owner missing or empty (a non-owning result), nan and inf control
     # points
     "no_owner": b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0'>"
-                b"<cpts>1 2</cpts><knots>0 0 1 1</knots></Trajectory1d></PyORVEXObjectList>",
+    b"<cpts>1 2</cpts><knots>0 0 1 1</knots></Trajectory1d></PyORVEXObjectList>",
     "empty_owner": b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' owner=''>"
-                   b"<cpts>nan inf</cpts><knots>0 0 1 1</knots></Trajectory1d>"
-                   b"</PyORVEXObjectList>",
+    b"<cpts>nan inf</cpts><knots>0 0 1 1</knots></Trajectory1d>"
+    b"</PyORVEXObjectList>",
 }
 
 
@@ -658,13 +722,17 @@ def family_xml():
         f.write(b"<Other/>")
     twice = os.path.join(work, "twice.xml")
     with open(twice, "wb") as f:
-        f.write(b"<PyORVEXObjectList><Trajectory1d ID='a'/><Trajectory1d ID='a'/>"
-                b"<Point1d ID='a'/><Point1d ID='a'/></PyORVEXObjectList>")
+        f.write(
+            b"<PyORVEXObjectList><Trajectory1d ID='a'/><Trajectory1d ID='a'/>"
+            b"<Point1d ID='a'/><Point1d ID='a'/></PyORVEXObjectList>"
+        )
     childless = os.path.join(work, "childless.xml")
     with open(childless, "wb") as f:
-        f.write(b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' owner='True'/>"
-                b"</PyORVEXObjectList>")
-    doc = os.path.join(work, "doc")              # saved as doc.pyorvex
+        f.write(
+            b"<PyORVEXObjectList><Trajectory1d ID='a' p='1' n='1' order='0' owner='True'/>"
+            b"</PyORVEXObjectList>"
+        )
+    doc = os.path.join(work, "doc")  # saved as doc.pyorvex
     folder = os.path.join(work, "folder.xml")
     os.mkdir(folder)
     empty = Trajectory1d()
@@ -679,9 +747,9 @@ def family_xml():
     def cycle():
         if os.path.exists(doc + ".pyorvex"):
             os.unlink(doc + ".pyorvex")
-        small.savexml(doc, "a")                    # a new document
-        large.savexml(doc, "b")                    # appended
-        small.savexml(fname=doc, ID="b")           # updated
+        small.savexml(doc, "a")  # a new document
+        large.savexml(doc, "b")  # appended
+        small.savexml(fname=doc, ID="b")  # updated
         large.savexml(doc, None)
         Trajectory1d.loadxml(doc, "a")
         Trajectory1d.loadxml(doc, "b")
@@ -704,7 +772,7 @@ def family_xml():
             expect(dds.CorruptedFileError, point.savexml, twice, "a")
             expect(dds.CorruptedFileError, point.savexml, wrong_root, "a")
         expect(Exception, small.savexml, files["syntax"], "a")
-        attempt(small.savexml, doc, "x'y")                   # an apostrophe in the ID
+        attempt(small.savexml, doc, "x'y")  # an apostrophe in the ID
         attempt(Trajectory1d.loadxml, doc, "x'y")
         expect(ValueError, Trajectory1d.loadxml, doc, "missing")
         expect(OSError, Trajectory1d.loadxml, os.path.join(work, "missing"), "a")
@@ -713,11 +781,12 @@ def family_xml():
         expect(TypeError, Trajectory1d.loadxml, doc)
         expect(TypeError, small.savexml, doc, 5)
         expect(TypeError, small.savexml, None, "a")
-        expect(OSError, small.savexml, folder, "a")             # a directory
+        expect(OSError, small.savexml, folder, "a")  # a directory
         expect(ValueError, empty.savexml, doc, "e")
         expect(TypeError, bad.savexml, doc, "bad")
         expect(NotImplementedError, PyORVEXObject().savexml, doc, "base")
         expect(NotImplementedError, PyORVEXObject.loadxml, doc, "a")
+
     cycle.cleanup = lambda: shutil.rmtree(work, ignore_errors=True)
     return cycle
 
@@ -727,8 +796,7 @@ FAMILIES = {
     "views": (family_views, ("get_cpts_asarray", "get_xcpts"), 3000),
     "evaluation": (family_evaluation, ("peval", "dpeval", "ceval", "dceval"), 1000),
     "calculus": (family_calculus, ("derivative", "antiderivative", "degelev"), 1000),
-    "knots": (family_knots, ("knotins", "knotref", "knotrem", "knotsrem", "knotrem_notol"),
-              1000),
+    "knots": (family_knots, ("knotins", "knotref", "knotrem", "knotsrem", "knotrem_notol"), 1000),
     "operators": (family_operators, ("c_splcsum", "__add__"), 1500),
     "constraints": (family_constraints, ("setValueTr", "setValueAm"), 2000),
     "copy_pickle": (family_copy_pickle, ("copy", "__getstate__"), 1500),
@@ -774,8 +842,12 @@ def measure(family, repeats, windows=3):
             blocks.append(sys.getallocatedblocks() - blocks0)
     finally:
         getattr(cycle, "cleanup", lambda: None)()
-    return {"family": family, "cycles_per_window": per_window, "rss_growth": rss,
-            "blocks_growth": blocks}
+    return {
+        "family": family,
+        "cycles_per_window": per_window,
+        "rss_growth": rss,
+        "blocks_growth": blocks,
+    }
 
 
 def main(argv):

@@ -5,11 +5,11 @@ from collections import namedtuple
 
 import numpy as np
 import pytest
-
-from pyorvex.defdatastruct import Point1d, Trajectory1d
 from support import method_table, oracle
 from support.points import Spy
 from support.trajectories import cpts_of, knots_of, state, trajectory
+
+from pyorvex.defdatastruct import Point1d, Trajectory1d
 
 METHODS = ["setValueTr", "setValueAm"]
 ANTI = "this method cannot be used to set a constraint on the n-th antiderivative"
@@ -33,6 +33,7 @@ def refused(traj, call, exc, message=None):
 
 # --- the dispatchers ------------------------------------------------------------------------------
 
+
 @pytest.mark.parametrize("name", METHODS)
 def test_dispatcher_is_a_method_with_two_signatures(name):
     disp = Trajectory1d.__dict__[name]
@@ -40,41 +41,73 @@ def test_dispatcher_is_a_method_with_two_signatures(name):
     assert (disp.__name__, disp.__qualname__) == (name, f"Trajectory1d.{name}")
     assert list(disp.__signatures__) == ["Point1d", "tuple"]
     assert [s.__qualname__ for s in disp.__signatures__.values()] == [
-        f"Trajectory1d.__pyx_fuse_0{name}", f"Trajectory1d.__pyx_fuse_1{name}"]
+        f"Trajectory1d.__pyx_fuse_0{name}",
+        f"Trajectory1d.__pyx_fuse_1{name}",
+    ]
     traj = trajectory(KNOTS, CPTS, 3)
     bound = getattr(traj, name)
     assert bound.__self__ is traj and bound.__signatures__ is disp.__signatures__
     assert "p: constr (fused type: Point1d or 3-elements tuple)" in disp.__doc__
-    assert {"setValueTr": "cannot be used to set a constraint on the n-th antiderivative",
-            "setValueAm": "cannot be used to set a constraint close to zero, otherwise the "
-                          "whole trajectory is set to zero."}[name] in " ".join(disp.__doc__.split())
+    assert {
+        "setValueTr": "cannot be used to set a constraint on the n-th antiderivative",
+        "setValueAm": "cannot be used to set a constraint close to zero, otherwise the "
+        "whole trajectory is set to zero.",
+    }[name] in " ".join(disp.__doc__.split())
 
 
 @pytest.mark.parametrize("name", METHODS)
-@pytest.mark.parametrize("call, exc, message", [
-    (lambda tr, m: getattr(tr, m)(), TypeError, "Expected at least 2 arguments, got 1"),
-    (lambda tr, m: getattr(tr, m)(q=(0.5, 1.0, 0)), TypeError,
-     "Expected at least 2 arguments, got 1"),
-    (lambda tr, m: getattr(Trajectory1d, m)(tr), TypeError,
-     "Expected at least 2 arguments, got 1"),
-    (lambda tr, m: getattr(Trajectory1d, m)(), TypeError, "Expected at least 2 arguments, got 0"),
-    *((lambda tr, m, a=arg: getattr(tr, m)(a), TypeError, "No matching signature found")
-      for arg in ([0.5, 1.0, 0], None, 3, 0.5, {"t": 0.5}, np.array([0.5, 1.0, 0.0]))),
-    (lambda tr, m: getattr(tr, m)(Triple(0.5, 1.0, 0)), TypeError,
-     "Argument 'p' has incorrect type (expected tuple, got Triple)"),
-    (lambda tr, m: getattr(tr, m)((0.5, 1.0, 0), 2), TypeError,
-     "{m}() takes exactly 1 positional argument (2 given)"),
-    (lambda tr, m: getattr(tr, m)((0.5, 1.0, 0), p=(0.5, 1.0, 0)), TypeError,
-     "{m}() got multiple values for keyword argument 'p'"),
-    (lambda tr, m: getattr(tr, m)((0.5, 1.0)), IndexError, None),
-    (lambda tr, m: getattr(tr, m)(p=(0.5, 1.0, -1)), OverflowError,
-     "can't convert negative value to unsigned int"),
-    (lambda tr, m: getattr(tr, m)(Point1d.__new__(Spy)), AttributeError, None),
-])
+@pytest.mark.parametrize(
+    "call, exc, message",
+    [
+        (lambda tr, m: getattr(tr, m)(), TypeError, "Expected at least 2 arguments, got 1"),
+        (
+            lambda tr, m: getattr(tr, m)(q=(0.5, 1.0, 0)),
+            TypeError,
+            "Expected at least 2 arguments, got 1",
+        ),
+        (
+            lambda tr, m: getattr(Trajectory1d, m)(tr),
+            TypeError,
+            "Expected at least 2 arguments, got 1",
+        ),
+        (
+            lambda tr, m: getattr(Trajectory1d, m)(),
+            TypeError,
+            "Expected at least 2 arguments, got 0",
+        ),
+        *(
+            (lambda tr, m, a=arg: getattr(tr, m)(a), TypeError, "No matching signature found")
+            for arg in ([0.5, 1.0, 0], None, 3, 0.5, {"t": 0.5}, np.array([0.5, 1.0, 0.0]))
+        ),
+        (
+            lambda tr, m: getattr(tr, m)(Triple(0.5, 1.0, 0)),
+            TypeError,
+            "Argument 'p' has incorrect type (expected tuple, got Triple)",
+        ),
+        (
+            lambda tr, m: getattr(tr, m)((0.5, 1.0, 0), 2),
+            TypeError,
+            "{m}() takes exactly 1 positional argument (2 given)",
+        ),
+        (
+            lambda tr, m: getattr(tr, m)((0.5, 1.0, 0), p=(0.5, 1.0, 0)),
+            TypeError,
+            "{m}() got multiple values for keyword argument 'p'",
+        ),
+        (lambda tr, m: getattr(tr, m)((0.5, 1.0)), IndexError, None),
+        (
+            lambda tr, m: getattr(tr, m)(p=(0.5, 1.0, -1)),
+            OverflowError,
+            "can't convert negative value to unsigned int",
+        ),
+        (lambda tr, m: getattr(tr, m)(Point1d.__new__(Spy)), AttributeError, None),
+    ],
+)
 def test_dispatch_errors(name, call, exc, message):
     traj = trajectory(KNOTS, CPTS, 3)
-    refused(traj, lambda: call(traj, name), exc,
-            None if message is None else message.format(m=name))
+    refused(
+        traj, lambda: call(traj, name), exc, None if message is None else message.format(m=name)
+    )
 
 
 @pytest.mark.parametrize("name", METHODS)
@@ -83,21 +116,36 @@ def test_ambiguous_signatures(name):
     signatures["(tuple)"] = signatures["tuple"]
     try:
         traj = trajectory(KNOTS, CPTS, 3)
-        refused(traj, lambda: getattr(traj, name)((0.5, 1.0, 0)), TypeError,
-                "Function call with ambiguous argument types")
+        refused(
+            traj,
+            lambda: getattr(traj, name)((0.5, 1.0, 0)),
+            TypeError,
+            "Function call with ambiguous argument types",
+        )
     finally:
         del signatures["(tuple)"]
 
 
 @pytest.mark.parametrize("name", METHODS)
-@pytest.mark.parametrize("key, arg, exc, message", [
-    ("Point1d", (0.5, 1.0, 0), TypeError,
-     "Argument 'p' has incorrect type (expected pyorvex.defdatastruct.Point1d, got tuple)"),
-    ("Point1d", None, AttributeError, NO_ORDER),
-    ("tuple", Point1d(0.5, 1.0, 0), TypeError,
-     "Argument 'p' has incorrect type (expected tuple, got pyorvex.defdatastruct.Point1d)"),
-    ("tuple", None, AttributeError, NO_ORDER),
-])
+@pytest.mark.parametrize(
+    "key, arg, exc, message",
+    [
+        (
+            "Point1d",
+            (0.5, 1.0, 0),
+            TypeError,
+            "Argument 'p' has incorrect type (expected pyorvex.defdatastruct.Point1d, got tuple)",
+        ),
+        ("Point1d", None, AttributeError, NO_ORDER),
+        (
+            "tuple",
+            Point1d(0.5, 1.0, 0),
+            TypeError,
+            "Argument 'p' has incorrect type (expected tuple, got pyorvex.defdatastruct.Point1d)",
+        ),
+        ("tuple", None, AttributeError, NO_ORDER),
+    ],
+)
 def test_specialisations_check_their_argument(name, key, arg, exc, message):
     traj = trajectory(KNOTS, CPTS, 3)
     specialisation = getattr(Trajectory1d, name).__signatures__[key]
@@ -106,8 +154,10 @@ def test_specialisations_check_their_argument(name, key, arg, exc, message):
 
 # --- refusals and the order of the checks ---------------------------------------------------------
 
-@pytest.mark.parametrize("self_order, point_order, message",
-                         [(1, 0, ANTI), (3, 1, ANTI), (0, 1, DERIV), (1, 3, DERIV)])
+
+@pytest.mark.parametrize(
+    "self_order, point_order, message", [(1, 0, ANTI), (3, 1, ANTI), (0, 1, DERIV), (1, 3, DERIV)]
+)
 def test_set_value_tr_refuses_constraints_of_another_order(self_order, point_order, message):
     # A shift changes no derivative: a constraint on one could never be met.
     traj = trajectory(KNOTS, CPTS, 3, order=self_order)
@@ -123,27 +173,40 @@ def test_constraint_value_must_be_finite(name, val):
     # every control point into NaN.
     traj = trajectory(KNOTS, CPTS, 3)
     pt = Spy(0.5, val, 0)
-    refused(traj, lambda: getattr(traj, name)(pt), ValueError, "the constraint value must be finite")
+    refused(
+        traj, lambda: getattr(traj, name)(pt), ValueError, "the constraint value must be finite"
+    )
     assert pt.log == ["order", "t", "val"]
-    refused(traj, lambda: getattr(traj, name)((1.0, val, 0)), ValueError,
-            "the constraint value must be finite")
+    refused(
+        traj,
+        lambda: getattr(traj, name)((1.0, val, 0)),
+        ValueError,
+        "the constraint value must be finite",
+    )
 
 
-@pytest.mark.parametrize("name, cpts, val", [
-    ("setValueTr", [0.0] + [1.7e308] * 6, 1e308),  # the shift overflows the largest points
-    ("setValueTr", [-1.7e308] * 7, 1.7e308),  # the shift itself is infinite
-    ("setValueAm", [1e-10] * 7, 1e300),       # the factor is infinite
-    ("setValueAm", [1.0] + [1e300] * 6, 1e10),  # the factor overflows the largest points
-])
+@pytest.mark.parametrize(
+    "name, cpts, val",
+    [
+        ("setValueTr", [0.0] + [1.7e308] * 6, 1e308),  # the shift overflows the largest points
+        ("setValueTr", [-1.7e308] * 7, 1.7e308),  # the shift itself is infinite
+        ("setValueAm", [1e-10] * 7, 1e300),  # the factor is infinite
+        ("setValueAm", [1.0] + [1e300] * 6, 1e10),  # the factor overflows the largest points
+    ],
+)
 def test_constraint_out_of_reach_is_refused(name, cpts, val):
     traj = trajectory(KNOTS, cpts, 3)
-    refused(traj, lambda: getattr(traj, name)((0.0, val, 0)), ValueError,
-            "the constraint cannot be met: a control point would overflow")
+    refused(
+        traj,
+        lambda: getattr(traj, name)((0.0, val, 0)),
+        ValueError,
+        "the constraint cannot be met: a control point would overflow",
+    )
 
 
 def test_order_difference_must_fit_a_c_int():
     class Huge(Point1d):
-        order = property(lambda self: 2 ** 40)
+        order = property(lambda self: 2**40)
 
     traj = trajectory(KNOTS, CPTS, 3)
     for name in METHODS:
@@ -151,8 +214,10 @@ def test_order_difference_must_fit_a_c_int():
 
 
 @pytest.mark.parametrize("name", METHODS)
-@pytest.mark.parametrize("point", [(5.0, 1.0, 0), (-1e-9, 1.0, 0), (float("nan"), 1.0, 0),
-                                   (5.0, 1.0, 1), (float("nan"), 1.0, 1)])
+@pytest.mark.parametrize(
+    "point",
+    [(5.0, 1.0, 0), (-1e-9, 1.0, 0), (float("nan"), 1.0, 0), (5.0, 1.0, 1), (float("nan"), 1.0, 1)],
+)
 def test_abscissa_outside_the_domain(name, point):
     traj = trajectory(KNOTS, CPTS, 3, order=1)
     if name == "setValueTr" and point[2] == 0:
@@ -161,10 +226,13 @@ def test_abscissa_outside_the_domain(name, point):
     assert str(info.value) == f"'x' out of domain: {point[0]!r}"
 
 
-@pytest.mark.parametrize("point, cpts", [
-    ((1.0, 5.0, 0), [-1.0, 0.0, 1.0]),     # the value at t is 0
-    ((0.5, 5.0, 1), [2.0, 2.0, 2.0]),      # the derivative is 0
-])
+@pytest.mark.parametrize(
+    "point, cpts",
+    [
+        ((1.0, 5.0, 0), [-1.0, 0.0, 1.0]),  # the value at t is 0
+        ((0.5, 5.0, 1), [2.0, 2.0, 2.0]),  # the derivative is 0
+    ],
+)
 def test_set_value_am_at_zero(point, cpts):
     traj = trajectory([0.0, 0.0, 1.0, 2.0, 2.0], cpts, 1)
     pt = Spy(*point)
@@ -173,6 +241,7 @@ def test_set_value_am_at_zero(point, cpts):
 
 
 # --- the constraint is met ------------------------------------------------------------------------
+
 
 def as_form(form, point):
     return point if form == "tuple" else Point1d(*point)
@@ -193,14 +262,14 @@ def test_set_value_tr_shifts_to_the_value(form, t, order):
 
 
 @pytest.mark.parametrize("form", ["tuple", "point"])
-@pytest.mark.parametrize("t, d", [(t, d) for t in (0.0, 0.45, 1.3, 2.0) for d in (0, 1, 2, -1, -2)
-                                  if t > 0.0 or d >= 0])  # antiderivatives start at 0
+@pytest.mark.parametrize(
+    "t, d", [(t, d) for t in (0.0, 0.45, 1.3, 2.0) for d in (0, 1, 2, -1, -2) if t > 0.0 or d >= 0]
+)  # antiderivatives start at 0
 def test_set_value_am_scales_to_the_value(form, t, d):
     traj = trajectory(KNOTS, CPTS, 3, order=2)
     knots, cpts = knots_of(traj), cpts_of(traj)
     spline = oracle.of(traj)
-    before = (spline.derivative(d) if d > 0 else spline.antiderivative(-d) if d < 0
-              else spline)(t)
+    before = (spline.derivative(d) if d > 0 else spline.antiderivative(-d) if d < 0 else spline)(t)
     assert abs(before) > 1e-3
     assert traj.setValueAm(as_form(form, (t, 0.75, 2 + d))) is None
     assert np.allclose(cpts_of(traj), cpts * (0.75 / before), rtol=1e-12, atol=1e-12)
@@ -222,6 +291,7 @@ def test_set_value_am_to_zero_clears_the_control_points():
 
 
 # --- overrides ------------------------------------------------------------------------------------
+
 
 class FixedEval(Trajectory1d):
     """dpeval answers 10 wherever it is asked, and remembers the questions."""
@@ -261,8 +331,12 @@ def test_antiderivative_override_and_peval_of_its_result_are_honoured():
     assert np.array_equal(cpts_of(traj), cpts * 0.5)
     assert traj.asked == [2]
     traj.answer = None
-    refused(traj, lambda: traj.setValueAm((0.5, 2.0, 1)), AttributeError,
-            "'NoneType' object has no attribute 'peval'")
+    refused(
+        traj,
+        lambda: traj.setValueAm((0.5, 2.0, 1)),
+        AttributeError,
+        "'NoneType' object has no attribute 'peval'",
+    )
 
 
 @pytest.mark.parametrize("name", METHODS)
@@ -291,5 +365,9 @@ def test_table_entries_run_the_builtin_without_an_override(name):
     entry = method_table.entry(f"{name}_tuple")
     traj = trajectory(KNOTS, CPTS, 3, cls=Plain)
     # The tuple entry itself sees the point (no detour through the dispatcher).
-    refused(traj, lambda: entry(traj, Point1d(0.5, 1.0, 0), 0), TypeError,
-            "Argument 'pnt' has incorrect type (expected tuple, got pyorvex.defdatastruct.Point1d)")
+    refused(
+        traj,
+        lambda: entry(traj, Point1d(0.5, 1.0, 0), 0),
+        TypeError,
+        "Argument 'pnt' has incorrect type (expected tuple, got pyorvex.defdatastruct.Point1d)",
+    )

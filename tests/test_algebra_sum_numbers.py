@@ -5,12 +5,19 @@ from fractions import Fraction
 
 import numpy as np
 import pytest
-
-from pyorvex.defdatastruct import Trajectory1d
 from support import oracle
 from support.method_table import entry
-from support.trajectories import (clamped_knots, cpts_of, grid, knots_of, random_traj, state,
-                                  trajectory)
+from support.trajectories import (
+    clamped_knots,
+    cpts_of,
+    grid,
+    knots_of,
+    random_traj,
+    state,
+    trajectory,
+)
+
+from pyorvex.defdatastruct import Trajectory1d
 
 TYPE_NAME = "pyorvex.defdatastruct.Trajectory1d"
 
@@ -28,13 +35,20 @@ def message(excinfo):
 
 # --- c_splcsum and c_splcmul: checks in their order ----------------------------------------------
 
-@pytest.mark.parametrize("other, text", [
-    (spline(p=2, b=5.0, order=1), "the input traiectories must have the same order"),
-    (spline(b=1.5), "the input traiectories must have the same extremes of domain"),
-    (spline(a=-0.5), "the input traiectories must have the same extremes of domain"),
-    (spline(a=-0.5, b=2.0, order=3), "the input traiectories must have the same extremes of domain"),
-    (spline(order=2), "the trajectories must have the same 'order'"),
-])
+
+@pytest.mark.parametrize(
+    "other, text",
+    [
+        (spline(p=2, b=5.0, order=1), "the input traiectories must have the same order"),
+        (spline(b=1.5), "the input traiectories must have the same extremes of domain"),
+        (spline(a=-0.5), "the input traiectories must have the same extremes of domain"),
+        (
+            spline(a=-0.5, b=2.0, order=3),
+            "the input traiectories must have the same extremes of domain",
+        ),
+        (spline(order=2), "the trajectories must have the same 'order'"),
+    ],
+)
 @pytest.mark.parametrize("call", [lambda t, u: t.c_splcsum(u), operator.add, operator.sub])
 def test_sum_refuses_mismatched_operands(other, text, call):
     t = spline()
@@ -62,12 +76,15 @@ class Regrown(Window):
         return 0.25
 
 
-@pytest.mark.parametrize("left, right, text", [
-    (Window, Trajectory1d, "the input traiectories must have the same extremes of domain"),
-    (Trajectory1d, Window, "the input traiectories must have the same extremes of domain"),
-    (Regrown, Window, "the input traiectories must have the same order"),
-    (Window, Window, None),
-])
+@pytest.mark.parametrize(
+    "left, right, text",
+    [
+        (Window, Trajectory1d, "the input traiectories must have the same extremes of domain"),
+        (Trajectory1d, Window, "the input traiectories must have the same extremes of domain"),
+        (Regrown, Window, "the input traiectories must have the same order"),
+        (Window, Window, None),
+    ],
+)
 def test_sum_compares_the_start_and_stop_properties(left, right, text):
     a, b = spline(cls=left), spline(cls=right)
     if text is None:
@@ -78,24 +95,40 @@ def test_sum_compares_the_start_and_stop_properties(left, right, text):
     assert message(e) == text
 
 
-@pytest.mark.parametrize("name, arg, error, text", [
-    ("c_splcsum", None, TypeError,
-     "Argument 'other' has incorrect type (expected %s, got NoneType)" % TYPE_NAME),
-    ("c_splcsum", 1.0, TypeError,
-     "Argument 'other' has incorrect type (expected %s, got float)" % TYPE_NAME),
-    ("c_splcmul", 1.0, TypeError,
-     "Argument 'other' has incorrect type (expected %s, got float)" % TYPE_NAME),
-    ("c_splcmul", None, NotImplementedError, ""),
-    ("c_splcmul", spline(), NotImplementedError, ""),
-])
+@pytest.mark.parametrize(
+    "name, arg, error, text",
+    [
+        (
+            "c_splcsum",
+            None,
+            TypeError,
+            "Argument 'other' has incorrect type (expected %s, got NoneType)" % TYPE_NAME,
+        ),
+        (
+            "c_splcsum",
+            1.0,
+            TypeError,
+            "Argument 'other' has incorrect type (expected %s, got float)" % TYPE_NAME,
+        ),
+        (
+            "c_splcmul",
+            1.0,
+            TypeError,
+            "Argument 'other' has incorrect type (expected %s, got float)" % TYPE_NAME,
+        ),
+        ("c_splcmul", None, NotImplementedError, ""),
+        ("c_splcmul", spline(), NotImplementedError, ""),
+    ],
+)
 def test_sum_and_product_argument(name, arg, error, text):
     with pytest.raises(error) as e:
         getattr(spline(), name)(arg)
     assert message(e) == text
 
 
-@pytest.mark.parametrize("call", [lambda t: t.c_splcsum(other=t), lambda t: t.c_splcsum(),
-                                  lambda t: t.c_splcmul(t, t)])
+@pytest.mark.parametrize(
+    "call", [lambda t: t.c_splcsum(other=t), lambda t: t.c_splcsum(), lambda t: t.c_splcmul(t, t)]
+)
 def test_sum_and_product_take_one_positional_argument(call):
     with pytest.raises(TypeError):
         call(spline())
@@ -108,14 +141,19 @@ def test_sum_of_empty_trajectories_is_refused():
 
 # --- the sum --------------------------------------------------------------------------------------
 
+
 @pytest.mark.parametrize("p", range(1, 8))
 def test_sum_is_pointwise_on_the_union_knot_vector(p):
     rng = np.random.default_rng(p)
     T = random_traj(rng, p, p + 5, start=-1.0, stop=3.0, order=2)[0]
     U = random_traj(rng, p, p + 7, start=-1.0, stop=3.0, order=2)[0]
     shared = knots_of(T)[p + 1]
-    U = trajectory(np.sort(np.append(knots_of(U), [shared] * 2)),
-                np.append(cpts_of(U), [0.5, -0.5]), p, order=2)
+    U = trajectory(
+        np.sort(np.append(knots_of(U), [shared] * 2)),
+        np.append(cpts_of(U), [0.5, -0.5]),
+        p,
+        order=2,
+    )
     before = (state(T), state(U))
     for S in (T + U, T.c_splcsum(U)):
         assert type(S) is Trajectory1d
@@ -126,8 +164,9 @@ def test_sum_is_pointwise_on_the_union_knot_vector(p):
             expected = max(np.count_nonzero(knots_of(T) == v), np.count_nonzero(knots_of(U) == v))
             assert np.count_nonzero(knots == v) == expected
         x = grid(T, 301)
-        assert np.allclose(oracle.values(S, x), oracle.values(T, x) + oracle.values(U, x),
-                           atol=1e-11)
+        assert np.allclose(
+            oracle.values(S, x), oracle.values(T, x) + oracle.values(U, x), atol=1e-11
+        )
     assert (state(T), state(U)) == before
 
 
@@ -161,18 +200,21 @@ def test_product_of_trajectories_is_not_implemented():
 C = np.linspace(-1.0, 2.0, 7) ** 2
 
 
-@pytest.mark.parametrize("op, expected", [
-    (lambda t: t + 1.5, C + 1.5),
-    (lambda t: 1.5 + t, C + 1.5),
-    (lambda t: t + Fraction(1, 2), C + 0.5),
-    (lambda t: t - 2, C - 2),
-    (lambda t: 2 - t, 2 - C),
-    (lambda t: t * 3, C * 3),
-    (lambda t: 3 * t, C * 3),
-    (lambda t: t / 4, C * 0.25),
-    (lambda t: t / 3.0, C * (3.0 ** -1.0)),
-    (lambda t: t * True, C),
-])
+@pytest.mark.parametrize(
+    "op, expected",
+    [
+        (lambda t: t + 1.5, C + 1.5),
+        (lambda t: 1.5 + t, C + 1.5),
+        (lambda t: t + Fraction(1, 2), C + 0.5),
+        (lambda t: t - 2, C - 2),
+        (lambda t: 2 - t, 2 - C),
+        (lambda t: t * 3, C * 3),
+        (lambda t: 3 * t, C * 3),
+        (lambda t: t / 4, C * 0.25),
+        (lambda t: t / 3.0, C * (3.0**-1.0)),
+        (lambda t: t * True, C),
+    ],
+)
 @pytest.mark.parametrize("order", [0, 4])
 def test_binary_operators_with_numbers(op, expected, order):
     t = spline(order=order)
@@ -184,10 +226,15 @@ def test_binary_operators_with_numbers(op, expected, order):
     assert (r._sget_knotvector(), r.p, r.n, r.order) == (before[3], 3, 6, order)
 
 
-@pytest.mark.parametrize("op, expected", [
-    (operator.iadd, C + 1.5), (operator.isub, C - 1.5),
-    (operator.imul, C * 1.5), (operator.itruediv, C * (1.5 ** -1.0)),
-])
+@pytest.mark.parametrize(
+    "op, expected",
+    [
+        (operator.iadd, C + 1.5),
+        (operator.isub, C - 1.5),
+        (operator.imul, C * 1.5),
+        (operator.itruediv, C * (1.5**-1.0)),
+    ],
+)
 def test_in_place_operators_return_self(op, expected):
     t = spline(order=2)
     knots = t._sget_knotvector()
@@ -227,21 +274,24 @@ def test_subtraction_and_division_go_through_the_number_protocol():
     assert np.array_equal(cpts_of(t), (C + 5.0) * 0.5)
 
 
-@pytest.mark.parametrize("op, error", [
-    (lambda t: operator.iadd(t, "a"), TypeError),
-    (lambda t: operator.isub(t, "a"), TypeError),
-    (lambda t: operator.imul(t, None), TypeError),
-    (lambda t: operator.itruediv(t, "a"), TypeError),
-    (lambda t: operator.itruediv(t, 0), ZeroDivisionError),
-    (lambda t: operator.itruediv(t, 0.0), ZeroDivisionError),
-    (lambda t: t / 0.0, ZeroDivisionError),
-    (lambda t: t + "a", TypeError),
-    (lambda t: "a" - t, TypeError),
-    (lambda t: None * t, TypeError),
-    (lambda t: operator.iadd(t, spline()), TypeError),
-    (lambda t: operator.imul(t, spline()), TypeError),
-    (lambda t: operator.itruediv(t, spline()), TypeError),
-])
+@pytest.mark.parametrize(
+    "op, error",
+    [
+        (lambda t: operator.iadd(t, "a"), TypeError),
+        (lambda t: operator.isub(t, "a"), TypeError),
+        (lambda t: operator.imul(t, None), TypeError),
+        (lambda t: operator.itruediv(t, "a"), TypeError),
+        (lambda t: operator.itruediv(t, 0), ZeroDivisionError),
+        (lambda t: operator.itruediv(t, 0.0), ZeroDivisionError),
+        (lambda t: t / 0.0, ZeroDivisionError),
+        (lambda t: t + "a", TypeError),
+        (lambda t: "a" - t, TypeError),
+        (lambda t: None * t, TypeError),
+        (lambda t: operator.iadd(t, spline()), TypeError),
+        (lambda t: operator.imul(t, spline()), TypeError),
+        (lambda t: operator.itruediv(t, spline()), TypeError),
+    ],
+)
 def test_failed_operators_leave_the_trajectory_unchanged(op, error):
     t = spline()
     before = state(t)
@@ -265,11 +315,14 @@ def test_in_place_subtraction_of_a_trajectory_changes_neither():
     assert (state(t), state(U)) == before
 
 
-@pytest.mark.parametrize("op, left, right", [
-    (lambda a, b: a / b, "Trajectory1d", "Trajectory1d"),
-    (lambda a, b: 2.0 / b, "float", "Trajectory1d"),
-    (lambda a, b: 2 / b, "int", "Trajectory1d"),
-])
+@pytest.mark.parametrize(
+    "op, left, right",
+    [
+        (lambda a, b: a / b, "Trajectory1d", "Trajectory1d"),
+        (lambda a, b: 2.0 / b, "float", "Trajectory1d"),
+        (lambda a, b: 2 / b, "int", "Trajectory1d"),
+    ],
+)
 def test_division_by_a_trajectory_is_unsupported(op, left, right):
     T, U = spline(), spline()
     before = (state(T), state(U))
@@ -282,12 +335,14 @@ def test_division_by_a_trajectory_is_unsupported(op, left, right):
 
 # --- subclasses -----------------------------------------------------------------------------------
 
+
 class Plain(Trajectory1d):
     pass
 
 
 class Custom(Trajectory1d):
     """Records what the operators call on it; copies are Custom too."""
+
     log = []
 
     def copy(self):
@@ -311,8 +366,16 @@ class Custom(Trajectory1d):
         return other
 
 
-@pytest.mark.parametrize("op", [lambda t: t + 1.0, lambda t: 1.0 - t, lambda t: t / 2,
-                                lambda t: t + t, lambda t: t - t.copy()])
+@pytest.mark.parametrize(
+    "op",
+    [
+        lambda t: t + 1.0,
+        lambda t: 1.0 - t,
+        lambda t: t / 2,
+        lambda t: t + t,
+        lambda t: t - t.copy(),
+    ],
+)
 def test_results_of_plain_subclasses_are_trajectories(op):
     t = spline(cls=Plain)
     assert type(op(t)) is Trajectory1d
@@ -327,8 +390,16 @@ def test_operators_use_the_subclass_methods():
     assert type(r) is Custom and np.array_equal(cpts_of(r), C)  # its __imul__ did nothing
     assert t + t is None
     assert t * 2.0 is not t and (t * t) is t
-    assert Custom.log == ["copy", ("iadd", 1.0), "copy", ("imul", 2.0), "c_splcsum",
-                          "copy", ("imul", 2.0), "c_splcmul"]
+    assert Custom.log == [
+        "copy",
+        ("iadd", 1.0),
+        "copy",
+        ("imul", 2.0),
+        "c_splcsum",
+        "copy",
+        ("imul", 2.0),
+        "c_splcmul",
+    ]
     assert np.array_equal(cpts_of(t), C)
 
 

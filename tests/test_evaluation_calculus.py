@@ -7,12 +7,12 @@ import pytest
 import scipy.interpolate as si
 from hypothesis import given, settings
 from hypothesis import strategies as st
-
-from pyorvex.curvekit import MAX_DEGREE
-from pyorvex.defdatastruct import Trajectory1d
 from support import oracle
 from support.method_table import entry, opt_nu
 from support.trajectories import abscissae, random_traj, state, trajectory
+
+from pyorvex.curvekit import MAX_DEGREE
+from pyorvex.defdatastruct import Trajectory1d
 
 KNOTS = [0.0, 0.0, 0.0, 0.0, 0.5, 1.0, 1.0, 1.0, 1.0]
 CPTS = [0.0, 1.0, -1.0, 2.0, 0.5]
@@ -65,16 +65,43 @@ def test_derivative_above_degree_is_the_zero_function(nu):
 @pytest.mark.parametrize(
     "method, args, kwargs, order, exc, message",
     [
-        ("derivative", (-1,), {}, 0, ValueError, r"^'nu' must be greater than or equal to zero: -1$"),
+        (
+            "derivative",
+            (-1,),
+            {},
+            0,
+            ValueError,
+            r"^'nu' must be greater than or equal to zero: -1$",
+        ),
         ("derivative", (1,), {}, 2**32 - 1, OverflowError, "unsigned int"),
-        ("antiderivative", (-2,), {}, 0, ValueError, r"^'nu' must be greater than or equal to zero: -2$"),
+        (
+            "antiderivative",
+            (-2,),
+            {},
+            0,
+            ValueError,
+            r"^'nu' must be greater than or equal to zero: -2$",
+        ),
         ("antiderivative", (), {}, 0, ValueError, r"^negative 'order' not allowed$"),
         ("antiderivative", (3,), {}, 2, ValueError, r"^negative 'order' not allowed$"),
         ("degelev", (-1,), {}, 0, ValueError, r"^'nu' must be non-negative number$"),
         ("derivative", ("1",), {}, 0, TypeError, r"^an integer is required$"),
-        ("antiderivative", (1, 2), {}, 1, TypeError,
-         r"^antiderivative\(\) takes at most 1 positional argument \(2 given\)$"),
-        ("degelev", (), {"n": 1}, 0, TypeError, r"^degelev\(\) got an unexpected keyword argument 'n'$"),
+        (
+            "antiderivative",
+            (1, 2),
+            {},
+            1,
+            TypeError,
+            r"^antiderivative\(\) takes at most 1 positional argument \(2 given\)$",
+        ),
+        (
+            "degelev",
+            (),
+            {"n": 1},
+            0,
+            TypeError,
+            r"^degelev\(\) got an unexpected keyword argument 'n'$",
+        ),
     ],
 )
 def test_calculus_errors(method, args, kwargs, order, exc, message):
@@ -155,7 +182,9 @@ def test_c_level_calculus_consults_overrides(name):
     t.result = other = trajectory(KNOTS, CPTS, 3)
     assert op(t, 0, opt_nu(2)) is other
     t.result = 5
-    with pytest.raises(TypeError, match=r"^Cannot convert int to pyorvex\.defdatastruct\.Trajectory1d$"):
+    with pytest.raises(
+        TypeError, match=r"^Cannot convert int to pyorvex\.defdatastruct\.Trajectory1d$"
+    ):
         op(t, 0, opt_nu())
     assert t.calls == [1, 2, 1]
     assert op(t, 1, opt_nu(1)) == getattr(Trajectory1d, name)(t, 1)  # override skipped
@@ -166,7 +195,7 @@ def cox_de_boor(knots, cpts, p, xs, nu=0):
     (below the last knot: scipy's basis elements take the right-hand limit there)."""
     total = np.zeros_like(xs)
     for i, c in enumerate(cpts):
-        b = si.BSpline.basis_element(knots[i:i + p + 2], extrapolate=False)(xs, nu)
+        b = si.BSpline.basis_element(knots[i : i + p + 2], extrapolate=False)(xs, nu)
         total += c * np.nan_to_num(b)
     return total
 
@@ -185,13 +214,16 @@ def integral_from_start(knots, cpts, p, xs):
     return np.array(out)
 
 
-@pytest.mark.parametrize("knots, p", [
-    (np.arange(10.0), 3),                        # uniform, both ends open
-    ([0, 1, 2, 3, 4, 5, 5, 5, 5], 3),            # open start
-    ([0, 0, 0, 1, 2, 3, 4], 2),                  # open end
-    ([0, 1, 2, 2, 3, 4, 4, 4, 5, 6], 3),         # repeated interior knots, open ends
-    ([0, 1, 2], 1),                              # a hat
-])
+@pytest.mark.parametrize(
+    "knots, p",
+    [
+        (np.arange(10.0), 3),  # uniform, both ends open
+        ([0, 1, 2, 3, 4, 5, 5, 5, 5], 3),  # open start
+        ([0, 0, 0, 1, 2, 3, 4], 2),  # open end
+        ([0, 1, 2, 2, 3, 4, 4, 4, 5, 6], 3),  # repeated interior knots, open ends
+        ([0, 1, 2], 1),  # a hat
+    ],
+)
 def test_calculus_on_unclamped_ends_holds_on_the_whole_domain(knots, p):
     knots = np.asarray(knots, dtype=float)
     rng = np.random.default_rng(len(knots))
@@ -202,12 +234,12 @@ def test_calculus_on_unclamped_ends_holds_on_the_whole_domain(knots, p):
     for nu in range(1, p + 1):
         d = t.derivative(nu)
         assert (d.start, d.stop) == (start, stop)
-        np.testing.assert_allclose(d(xs[:-1]), cox_de_boor(knots, cpts, p, xs[:-1], nu),
-                                   atol=1e-12)
+        np.testing.assert_allclose(d(xs[:-1]), cox_de_boor(knots, cpts, p, xs[:-1], nu), atol=1e-12)
         np.testing.assert_allclose(d(xs), t(xs, nu), atol=1e-12)
     a = t.antiderivative()
-    np.testing.assert_allclose(a(xs) - a(start), integral_from_start(knots, cpts, p, xs),
-                               atol=1e-12)
+    np.testing.assert_allclose(
+        a(xs) - a(start), integral_from_start(knots, cpts, p, xs), atol=1e-12
+    )
     np.testing.assert_allclose(t.degelev(2)(xs), t(xs), atol=1e-12)
     # The constraint on the antiderivative uses it: the whole integral is scaled to 3.
     t.setValueAm((stop, 3.0, 0))
@@ -231,31 +263,50 @@ def test_results_above_the_maximum_degree_are_refused():
     t = trajectory(KNOTS, CPTS, 3, order=2**31 - 1)
     top = t.degelev(MAX_DEGREE - 3)
     assert t.antiderivative(MAX_DEGREE - 3).p == top.p == MAX_DEGREE
-    for call, degree in [(lambda: t.degelev(MAX_DEGREE - 2), MAX_DEGREE + 1),
-                         (lambda: top.degelev(1), MAX_DEGREE + 1),
-                         (lambda: t.antiderivative(MAX_DEGREE - 2), MAX_DEGREE + 1),
-                         (lambda: t.degelev(2**31 - 1), 2**31 + 2),  # p + nu beyond int
-                         (lambda: t.antiderivative(2**31 - 1), 2**31 + 2)]:
-        with pytest.raises(ValueError, match=f"^degree {degree} exceeds the maximum supported "
-                                             f"degree {MAX_DEGREE}$"):
+    for call, degree in [
+        (lambda: t.degelev(MAX_DEGREE - 2), MAX_DEGREE + 1),
+        (lambda: top.degelev(1), MAX_DEGREE + 1),
+        (lambda: t.antiderivative(MAX_DEGREE - 2), MAX_DEGREE + 1),
+        (lambda: t.degelev(2**31 - 1), 2**31 + 2),  # p + nu beyond int
+        (lambda: t.antiderivative(2**31 - 1), 2**31 + 2),
+    ]:
+        with pytest.raises(
+            ValueError, match=f"^degree {degree} exceeds the maximum supported degree {MAX_DEGREE}$"
+        ):
             call()
 
 
-@pytest.mark.parametrize("operation", [
-    lambda t: t(0.5), lambda t: t([0.2, 0.5]), lambda t: t(0.5, 1), lambda t: t.peval(0.5),
-    lambda t: t.dpeval(0.5, 2), lambda t: t.ceval(np.array([0.5])),
-    lambda t: t.dceval(np.array([0.5]), 1), lambda t: t.derivative(),
-    lambda t: t.derivative(2000), lambda t: t.degelev(0), lambda t: t.knotins(0.5, 1),
-    lambda t: t.knotref(np.array([0.5])), lambda t: t.knotrem(0.5, 1), lambda t: t.knotsrem(),
-    lambda t: t.knotrem_notol(0.5, 1), lambda t: t + t, lambda t: t.get_xcpts(),
-    lambda t: t.setValueTr((0.5, 1.0, 0)), lambda t: t.setValueAm((0.5, 1.0, 0)),
-])
+@pytest.mark.parametrize(
+    "operation",
+    [
+        lambda t: t(0.5),
+        lambda t: t([0.2, 0.5]),
+        lambda t: t(0.5, 1),
+        lambda t: t.peval(0.5),
+        lambda t: t.dpeval(0.5, 2),
+        lambda t: t.ceval(np.array([0.5])),
+        lambda t: t.dceval(np.array([0.5]), 1),
+        lambda t: t.derivative(),
+        lambda t: t.derivative(2000),
+        lambda t: t.degelev(0),
+        lambda t: t.knotins(0.5, 1),
+        lambda t: t.knotref(np.array([0.5])),
+        lambda t: t.knotrem(0.5, 1),
+        lambda t: t.knotsrem(),
+        lambda t: t.knotrem_notol(0.5, 1),
+        lambda t: t + t,
+        lambda t: t.get_xcpts(),
+        lambda t: t.setValueTr((0.5, 1.0, 0)),
+        lambda t: t.setValueAm((0.5, 1.0, 0)),
+    ],
+)
 def test_records_above_the_maximum_degree_are_data_only(operation, tmp_path):
     p = MAX_DEGREE + 1
     t = trajectory([0.0] * (p + 1) + [1.0] * (p + 1), np.linspace(-1.0, 1.0, p + 1), p)
     before = state(t)
-    with pytest.raises(ValueError, match=f"^degree {p} exceeds the maximum supported degree "
-                                         f"{MAX_DEGREE}$"):
+    with pytest.raises(
+        ValueError, match=f"^degree {p} exceeds the maximum supported degree {MAX_DEGREE}$"
+    ):
         operation(t)
     assert state(t) == before
     # Still data: copied, compared, pickled, saved and loaded.

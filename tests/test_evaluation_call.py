@@ -1,7 +1,6 @@
 """The call operator: scalars and array-likes, ordering, errors, input safety and overrides."""
 
 import math
-import re
 import threading
 import time
 import warnings
@@ -10,9 +9,9 @@ from fractions import Fraction
 
 import numpy as np
 import pytest
+from support.trajectories import trajectory
 
 from pyorvex.defdatastruct import Trajectory1d
-from support.trajectories import trajectory
 
 KNOTS = [0.0, 0.0, 0.0, 0.0, 0.4, 1.1, 2.0, 2.0, 2.0, 2.0]
 CPTS = [0.5, 1.0, -1.0, 2.0, 0.25, -0.75]
@@ -59,24 +58,50 @@ def _inputs():
     clustered = rng.permutation(np.r_[rng.uniform(1.0, 1.0 + 1e-9, m - 2), 0.0, 2.0])
     small = rng.permutation(np.linspace(0.0, 2.0, 50))
     return {
-        "small-shuffled": small, "reversed-view": ordered[::-1], "strided-view": small[::3],
-        "list": [1.9, 0.1, 1.1, 0.4], "tuple-int": (1, 0, 2), "range": range(3),
-        "uint8": np.array([1, 0], dtype=np.uint8), "bool": np.array([True, False]),
-        "float32": small.astype(np.float32), "float16": np.array([1.5, 0.25], dtype=np.float16),
-        "longdouble": small.astype(np.longdouble), "big-endian": small.astype(">f8"),
-        "zero-dim": np.array(0.75), "object": np.array([0.5, 0.2], dtype=object),
-        "masked": np.ma.array([0.5, 0.2, 1.0]), "complex": np.array([0.5 + 0j, 0.2]),
-        "nan-middle": [0.2, math.nan, 0.1], "nan-hides-top": [0.2, math.nan, 2.5],
-        "nan-bottom": [math.nan, -0.5], "negative-nan": [0.5, -math.nan, 0.2],
-        "duplicate": [0.3, 0.1, 0.3], "signed-zeros": [0.0, -0.0], "below": [0.5, -1.0],
-        "above": [2.5, 0.5], "empty": [], "2d-list": [[0.1, 0.2]], "2d-array": np.zeros((2, 1)),
-        "2d-strings": [["a"]], "strings": ["b", "a"], "none": None, "ragged": [[0.1], [0.2, 0.3]],
-        "uniform-1023": uniform[:1023], "uniform-1024": uniform[:1024], "uniform": uniform,
-        "ordered": ordered, "ordered-nans": nans, "shuffled-nans": rng.permutation(nans),
-        "late-break": late_break, "boundary-repeat": boundary_repeat,
-        "nan-then-smaller": nan_then_smaller, "clustered": clustered,
+        "small-shuffled": small,
+        "reversed-view": ordered[::-1],
+        "strided-view": small[::3],
+        "list": [1.9, 0.1, 1.1, 0.4],
+        "tuple-int": (1, 0, 2),
+        "range": range(3),
+        "uint8": np.array([1, 0], dtype=np.uint8),
+        "bool": np.array([True, False]),
+        "float32": small.astype(np.float32),
+        "float16": np.array([1.5, 0.25], dtype=np.float16),
+        "longdouble": small.astype(np.longdouble),
+        "big-endian": small.astype(">f8"),
+        "zero-dim": np.array(0.75),
+        "object": np.array([0.5, 0.2], dtype=object),
+        "masked": np.ma.array([0.5, 0.2, 1.0]),
+        "complex": np.array([0.5 + 0j, 0.2]),
+        "nan-middle": [0.2, math.nan, 0.1],
+        "nan-hides-top": [0.2, math.nan, 2.5],
+        "nan-bottom": [math.nan, -0.5],
+        "negative-nan": [0.5, -math.nan, 0.2],
+        "duplicate": [0.3, 0.1, 0.3],
+        "signed-zeros": [0.0, -0.0],
+        "below": [0.5, -1.0],
+        "above": [2.5, 0.5],
+        "empty": [],
+        "2d-list": [[0.1, 0.2]],
+        "2d-array": np.zeros((2, 1)),
+        "2d-strings": [["a"]],
+        "strings": ["b", "a"],
+        "none": None,
+        "ragged": [[0.1], [0.2, 0.3]],
+        "uniform-1023": uniform[:1023],
+        "uniform-1024": uniform[:1024],
+        "uniform": uniform,
+        "ordered": ordered,
+        "ordered-nans": nans,
+        "shuffled-nans": rng.permutation(nans),
+        "late-break": late_break,
+        "boundary-repeat": boundary_repeat,
+        "nan-then-smaller": nan_then_smaller,
+        "clustered": clustered,
         "tiny-range": 1.0 + rng.integers(0, 3000, m) * 5e-324,
-        "two-values": rng.choice([0.5, 1.5], m), "all-nan": np.full(m, np.nan),
+        "two-values": rng.choice([0.5, 1.5], m),
+        "all-nan": np.full(m, np.nan),
         "with-infinity": np.r_[uniform[:-1], np.inf],
         "infinity-hidden-by-nan": np.r_[uniform[:-2], np.inf, np.nan],
         "ordered-above-domain": np.r_[ordered[:-1], 2.5],
@@ -107,8 +132,15 @@ def test_blockwise_evaluation_matches_one_kernel_call(traj, nu):
 
 @pytest.mark.parametrize(
     "x, value",
-    [(0.5, 0.5), (np.float64(0.5), 0.5), (np.float32(0.5), 0.5), (np.int64(1), 1.0), (True, 1.0),
-     (Fraction(1, 2), 0.5), (Decimal("0.5"), 0.5)],
+    [
+        (0.5, 0.5),
+        (np.float64(0.5), 0.5),
+        (np.float32(0.5), 0.5),
+        (np.int64(1), 1.0),
+        (True, 1.0),
+        (Fraction(1, 2), 0.5),
+        (Decimal("0.5"), 0.5),
+    ],
 )
 def test_scalars_give_floats(traj, x, value):
     assert type(traj(x)) is float and traj(x) == traj.peval(value)
@@ -124,10 +156,25 @@ def test_scalars_give_floats(traj, x, value):
         ((-1,), {"nu": 1}, ValueError, r"^'x' out of domain: -1\.0$"),
         (("abc", -1), {}, ValueError, r"^'nu' must be non-negative number$"),  # before conversion
         ((0.5,), {"nu": "a"}, TypeError, r"^an integer is required$"),
-        ((), {"nu": 1}, TypeError, r"^__call__\(\) takes at least 1 positional argument \(0 given\)$"),
-        ((0.1, 1, 2), {}, TypeError, r"^__call__\(\) takes at most 2 positional arguments \(3 given\)$"),
+        (
+            (),
+            {"nu": 1},
+            TypeError,
+            r"^__call__\(\) takes at least 1 positional argument \(0 given\)$",
+        ),
+        (
+            (0.1, 1, 2),
+            {},
+            TypeError,
+            r"^__call__\(\) takes at most 2 positional arguments \(3 given\)$",
+        ),
         ((0.1,), {"mu": 1}, TypeError, r"^__call__\(\) got an unexpected keyword argument 'mu'$"),
-        ((0.1,), {"x": 1}, TypeError, r"^__call__\(\) got multiple values for keyword argument 'x'$"),
+        (
+            (0.1,),
+            {"x": 1},
+            TypeError,
+            r"^__call__\(\) got multiple values for keyword argument 'x'$",
+        ),
         (([0.1, 0.5, 0.5],), {}, ValueError, r"^'xp' must be increasing$"),
         (([],), {}, ValueError, r"^zero size arrays are not allowed$"),
         (([[0.1, 0.2]],), {}, ValueError, r"^'x' must be one-dimensional$"),
@@ -154,7 +201,9 @@ def test_arrays_come_back_in_input_order(traj):
     ordered = np.array([0.1, 0.5, 1.9])
     traj.ceval(ordered)
     np.testing.assert_array_equal(r, ordered[[2, 0, 1]])
-    np.testing.assert_allclose(traj([0.4, 0.2], 1), [traj.dpeval(0.4), traj.dpeval(0.2)], rtol=1e-12)
+    np.testing.assert_allclose(
+        traj([0.4, 0.2], 1), [traj.dpeval(0.4), traj.dpeval(0.2)], rtol=1e-12
+    )
     r = traj(np.array(0.5))
     assert isinstance(r, np.ndarray) and r.shape == (1,) and r.dtype == np.float64
     assert traj(np.array([2, 0], dtype=np.int32)).dtype == np.float64
@@ -163,8 +212,14 @@ def test_arrays_come_back_in_input_order(traj):
 @pytest.mark.parametrize("nu", [0, 1])
 @pytest.mark.parametrize(
     "make",
-    [lambda: [0.9, 0.1, 0.5], lambda: np.array([0.9, 0.1, 0.5]), lambda: np.array([0.1, 0.5, 0.9]),
-     lambda: np.array([[0.1, 0.5]]), lambda: np.array([0.1, 0.5, 0.5]), lambda: np.array([1, 0])],
+    [
+        lambda: [0.9, 0.1, 0.5],
+        lambda: np.array([0.9, 0.1, 0.5]),
+        lambda: np.array([0.1, 0.5, 0.9]),
+        lambda: np.array([[0.1, 0.5]]),
+        lambda: np.array([0.1, 0.5, 0.5]),
+        lambda: np.array([1, 0]),
+    ],
 )
 def test_input_is_never_modified(traj, make, nu):
     x = make()
@@ -194,8 +249,13 @@ def test_input_rewritten_by_another_thread_stays_in_bounds(traj):
             x[m // 2] = np.nan
             np.copyto(x, base)
 
-    calls = [lambda: traj(x), lambda: traj(x, 1), lambda: traj.ceval(x),
-             lambda: traj.dceval(x, 2), lambda: traj.knotref(x)]
+    calls = [
+        lambda: traj(x),
+        lambda: traj(x, 1),
+        lambda: traj.ceval(x),
+        lambda: traj.dceval(x, 2),
+        lambda: traj.knotref(x),
+    ]
     writer = threading.Thread(target=scramble)
     writer.start()
     try:
@@ -242,8 +302,12 @@ def test_call_uses_python_overrides():
     with pytest.raises(RuntimeError, match="refused by the subclass"):
         t(x, 3)
     np.testing.assert_array_equal(x, [0.3, 0.1, 0.2])
-    assert t.calls == [("peval", 0.5), ("dpeval", 0.5, 2), ("ceval", [0.1, 0.3]),
-                       ("dceval", [0.1, 0.2, 0.3], 3)]
+    assert t.calls == [
+        ("peval", 0.5),
+        ("dpeval", 0.5, 2),
+        ("ceval", [0.1, 0.3]),
+        ("dceval", [0.1, 0.2, 0.3], 3),
+    ]
 
 
 @pytest.mark.parametrize("nu", [0, 1])

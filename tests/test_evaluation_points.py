@@ -5,11 +5,11 @@ import re
 
 import numpy as np
 import pytest
-
-from pyorvex.defdatastruct import Trajectory1d
 from support import oracle
 from support.method_table import dview, entry, opt_nu
 from support.trajectories import abscissae, random_traj, state, trajectory
+
+from pyorvex.defdatastruct import Trajectory1d
 
 KNOTS = [0.0, 0.0, 0.0, 0.0, 0.5, 1.0, 1.0, 1.0, 1.0]
 CPTS = [0.0, 1.0, -1.0, 2.0, 0.5]
@@ -25,10 +25,15 @@ def exact(message):
 
 
 @pytest.mark.parametrize("method", ["peval", "dpeval"])
-@pytest.mark.parametrize("x", [math.nextafter(0.0, -1.0), math.nextafter(1.0, 2.0), 5, -math.inf, 1e-05])
+@pytest.mark.parametrize(
+    "x", [math.nextafter(0.0, -1.0), math.nextafter(1.0, 2.0), 5, -math.inf, 1e-05]
+)
 def test_point_outside_domain(method, x):
-    t = (trajectory([0.5, 0.5, 1.0, 1.0], [1.0, 2.0], 1) if x == 1e-05
-         else trajectory(KNOTS, CPTS, 3))
+    t = (
+        trajectory([0.5, 0.5, 1.0, 1.0], [1.0, 2.0], 1)
+        if x == 1e-05
+        else trajectory(KNOTS, CPTS, 3)
+    )
     with pytest.raises(ValueError, match=exact(f"'x' out of domain: {float(x)!r}")):
         getattr(t, method)(x, -1) if method == "dpeval" else t.peval(x)  # domain before nu
 
@@ -56,9 +61,15 @@ def test_point_ends_nan_and_orders(traj):
         (lambda t: t.peval(x=0.5), "keyword"),
         (lambda t: t.peval("0.5"), "must be real number"),
         (lambda t: t.dpeval(), r"^dpeval\(\) takes at least 1 positional argument \(0 given\)$"),
-        (lambda t: t.dpeval(1, 2, 3), r"^dpeval\(\) takes at most 2 positional arguments \(3 given\)$"),
+        (
+            lambda t: t.dpeval(1, 2, 3),
+            r"^dpeval\(\) takes at most 2 positional arguments \(3 given\)$",
+        ),
         (lambda t: t.dpeval(0.5, y=1), r"^dpeval\(\) got an unexpected keyword argument 'y'$"),
-        (lambda t: t.dpeval(0.5, x=1), r"^dpeval\(\) got multiple values for keyword argument 'x'$"),
+        (
+            lambda t: t.dpeval(0.5, x=1),
+            r"^dpeval\(\) got multiple values for keyword argument 'x'$",
+        ),
         (lambda t: t.dpeval(0.5, None), r"^an integer is required$"),
         (lambda t: t.dpeval("a", "b"), "must be real number"),  # x converted first
         (lambda t: t.ceval(), "takes exactly one argument"),
@@ -90,7 +101,12 @@ def test_array_buffer_refused(traj, method, make):
 
 @pytest.mark.parametrize(
     "call",
-    [lambda t: t.peval(0.0), lambda t: t.dpeval(9.0, -1), lambda t: t.ceval(None), lambda t: t.dceval(np.ones(1))],
+    [
+        lambda t: t.peval(0.0),
+        lambda t: t.dpeval(9.0, -1),
+        lambda t: t.ceval(None),
+        lambda t: t.dceval(np.ones(1)),
+    ],
 )
 def test_empty_record_refused_first(call):
     with pytest.raises(ValueError, match="knot vector"):
@@ -219,8 +235,13 @@ def test_c_level_operations_consult_overrides():
     np.testing.assert_array_equal(xp, [0.5, 0.5])  # written through the memoryview
     with pytest.raises(KeyError, match="2"):
         entry("dceval")(t, dview(xp), 0, opt_nu(2))
-    assert t.calls == [("peval", 0.5), ("peval", 0.95), ("dpeval", 0.5, 1), ("dpeval", 0.5, 3),
-                       ("ceval", memoryview, "d")]
+    assert t.calls == [
+        ("peval", 0.5),
+        ("peval", 0.95),
+        ("dpeval", 0.5, 1),
+        ("dpeval", 0.5, 3),
+        ("ceval", memoryview, "d"),
+    ]
     plain = trajectory(KNOTS, CPTS, 3)
     with pytest.raises(ValueError, match=exact("'x' out of domain: 3.0")):
         entry("peval")(plain, 3.0, 0)
@@ -228,31 +249,54 @@ def test_c_level_operations_consult_overrides():
 
 DOCS = {
     "peval": ["Evaluates the trajectory."],
-    "dpeval": ["Evaluates the derivative of the trajectory.",
-               "Derivative order. Must be non-negative number. Default is 1."],
-    "ceval": ["Evaluates the trajectory in a set of data points. The array 'xp' is overwritten "
-              "with the resultes.", "The x-coordinates of the data points, must be increasing."],
-    "dceval": ["Evaluates the derivative of a set of data points. The array 'xp' is overwritten "
-               "with the resultes.", "The x-coordinates of the data points, must be increasing.",
-               "Derivative order. Must be non-negative number. Default is 1.",
-               "For a large number of points it might be more efficient to use the "
-               "'self.derivative' and 'self.ceval' functions."],
-    "__call__": ["Evaluates the trajectory or its dervative.", "x: double or array_like",
-                 "The x-coordinate(s) of the data point(s).", "nu: int",
-                 "Derivative order. Default is 0.", "out: float or ndarray",
-                 "If 'x' is a scalar number, a float type is returned. Otherwise a numpy array "
-                 "is returned."],
-    "derivative": ["Returns a Trajectory1d object representing the derivative.",
-                   "Derivative order. Default is 1."],
-    "antiderivative": ["Returns a Trajectory1d object representing the antiderivative.",
-                       "Antiderivative order. Default is 1."],
-    "degelev": ["Increases the degree of the B-Spline interpolating the trajectory.",
-                "Number of degree elevation times.",
-                "New Trajectory1d object with the same shape and degree self.p + 'nu'."],
+    "dpeval": [
+        "Evaluates the derivative of the trajectory.",
+        "Derivative order. Must be non-negative number. Default is 1.",
+    ],
+    "ceval": [
+        "Evaluates the trajectory in a set of data points. The array 'xp' is overwritten "
+        "with the resultes.",
+        "The x-coordinates of the data points, must be increasing.",
+    ],
+    "dceval": [
+        "Evaluates the derivative of a set of data points. The array 'xp' is overwritten "
+        "with the resultes.",
+        "The x-coordinates of the data points, must be increasing.",
+        "Derivative order. Must be non-negative number. Default is 1.",
+        "For a large number of points it might be more efficient to use the "
+        "'self.derivative' and 'self.ceval' functions.",
+    ],
+    "__call__": [
+        "Evaluates the trajectory or its dervative.",
+        "x: double or array_like",
+        "The x-coordinate(s) of the data point(s).",
+        "nu: int",
+        "Derivative order. Default is 0.",
+        "out: float or ndarray",
+        "If 'x' is a scalar number, a float type is returned. Otherwise a numpy array is returned.",
+    ],
+    "derivative": [
+        "Returns a Trajectory1d object representing the derivative.",
+        "Derivative order. Default is 1.",
+    ],
+    "antiderivative": [
+        "Returns a Trajectory1d object representing the antiderivative.",
+        "Antiderivative order. Default is 1.",
+    ],
+    "degelev": [
+        "Increases the degree of the B-Spline interpolating the trajectory.",
+        "Number of degree elevation times.",
+        "New Trajectory1d object with the same shape and degree self.p + 'nu'.",
+    ],
     "rshift": ["Relative translation of 'self' along x-axis.", "Translation value."],
-    "ashift": ["Translates 'self' along the x-axis so that the curve starts at the 'x' "
-               "coordinate.", "Reference x-coordinate."],
-    "hscale": ["Scales 'self' horizontally keeping the start of the domain fixed.", "Scale factor."],
+    "ashift": [
+        "Translates 'self' along the x-axis so that the curve starts at the 'x' coordinate.",
+        "Reference x-coordinate.",
+    ],
+    "hscale": [
+        "Scales 'self' horizontally keeping the start of the domain fixed.",
+        "Scale factor.",
+    ],
     "adapt": ["Adapts 'self' in a new domain.", "New domain stop. Must be greather than 'start'."],
 }
 

@@ -7,16 +7,17 @@ import numpy as np
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
-
-from pyorvex.defdatastruct import Trajectory1d
 from support.method_table import entry
 from support.trajectories import abscissae, knots_of, random_traj, state, trajectory
+
+from pyorvex.defdatastruct import Trajectory1d
 
 
 def cubic(start, stop, interior=None, order=0, cls=Trajectory1d):
     mid = (start + stop) / 2 if interior is None else interior
-    return trajectory([start] * 4 + [mid] + [stop] * 4, [0.5, 1.0, -1.0, 2.0, 0.25], 3, order,
-                      cls=cls)
+    return trajectory(
+        [start] * 4 + [mid] + [stop] * 4, [0.5, 1.0, -1.0, 2.0, 0.25], 3, order, cls=cls
+    )
 
 
 def scaled(knots, k, shift=0.0):
@@ -33,8 +34,12 @@ def scaled(knots, k, shift=0.0):
         ((2.0, 5.0), lambda t: t.ashift(10), (10.0, 13.0), lambda u: u + 8.0),
         ((1.0, 3.0), lambda t: t.hscale(2), (1.0, 5.0), lambda u: scaled(u, 2.0)),
         ((1.0, 3.0), lambda t: t.hscale(1), (1.0, 3.0), lambda u: u),
-        ((-1.7, 4.1), lambda t: t.hscale(7.25), (-1.7, scaled(np.array([-1.7] * 4 + [4.1]), 7.25)[4]),
-         lambda u: scaled(u, 7.25)),
+        (
+            (-1.7, 4.1),
+            lambda t: t.hscale(7.25),
+            (-1.7, scaled(np.array([-1.7] * 4 + [4.1]), 7.25)[4]),
+            lambda u: scaled(u, 7.25),
+        ),
         ((2.0, 6.0), lambda t: t.adapt(0, 1), (0.0, 1.0), lambda u: scaled(u, 0.25, -2.0)),
         ((2.0, 3.0), lambda t: t.adapt(stop=4, start=2), (2.0, 4.0), lambda u: scaled(u, 2.0)),
     ],
@@ -70,7 +75,11 @@ STRICT = r"^'stop' must be strictly greater than 'start'$"
         (lambda t: t.adapt(2, 1), ValueError, STRICT),
         # A NaN bound fails the same test instead of spreading NaN over the knots.
         (lambda t: t.adapt(math.nan, 1), ValueError, STRICT),
-        (lambda t: t.adapt(0, math.inf), ValueError, r"^'start' and 'stop' must be finite numbers$"),
+        (
+            lambda t: t.adapt(0, math.inf),
+            ValueError,
+            r"^'start' and 'stop' must be finite numbers$",
+        ),
         (lambda t: t.adapt(-1e308, 1e308), OverflowError, "overflow"),
         (lambda t: t.rshift(math.nan), ValueError, FINITE),
         (lambda t: t.rshift(1.7e308), OverflowError, "overflow"),
@@ -83,8 +92,16 @@ STRICT = r"^'stop' must be strictly greater than 'start'$"
         (lambda t: t.rshift("1"), TypeError, "must be real number"),
         (lambda t: t.adapt(0, "1"), TypeError, "must be real number"),
         (lambda t: t.hscale(1, 2), TypeError, "takes exactly one argument"),
-        (lambda t: t.adapt(1), TypeError, r"^adapt\(\) takes exactly 2 positional arguments \(1 given\)$"),
-        (lambda t: t.adapt(0, 1, stop=2), TypeError, r"^adapt\(\) got multiple values for keyword argument 'stop'$"),
+        (
+            lambda t: t.adapt(1),
+            TypeError,
+            r"^adapt\(\) takes exactly 2 positional arguments \(1 given\)$",
+        ),
+        (
+            lambda t: t.adapt(0, 1, stop=2),
+            TypeError,
+            r"^adapt\(\) got multiple values for keyword argument 'stop'$",
+        ),
     ],
 )
 def test_refused_transforms_change_nothing(call, exc, message):
@@ -136,9 +153,13 @@ def test_degenerate_and_empty_records():
     empty.rshift(1.0)
     empty.hscale(2.0)
     assert empty.start is None
-    with pytest.raises(TypeError, match=re.escape("unsupported operand type(s) for -: 'float' and 'NoneType'")):
+    with pytest.raises(
+        TypeError, match=re.escape("unsupported operand type(s) for -: 'float' and 'NoneType'")
+    ):
         empty.ashift(1.0)
-    with pytest.raises(TypeError, match=re.escape("unsupported operand type(s) for -: 'NoneType' and 'NoneType'")):
+    with pytest.raises(
+        TypeError, match=re.escape("unsupported operand type(s) for -: 'NoneType' and 'NoneType'")
+    ):
         empty.adapt(0.0, 1.0)
 
 
@@ -155,8 +176,14 @@ finite = st.floats(-50.0, 50.0)
 
 
 @settings(max_examples=60, deadline=None)
-@given(st.integers(0, 2**32 - 1), st.integers(0, 7), finite, st.floats(0.05, 20.0), finite,
-       st.floats(0.1, 30.0))
+@given(
+    st.integers(0, 2**32 - 1),
+    st.integers(0, 7),
+    finite,
+    st.floats(0.05, 20.0),
+    finite,
+    st.floats(0.1, 30.0),
+)
 def test_moved_trajectory_takes_old_value_at_moved_abscissa(seed, p, d, k, a, width):
     rng = np.random.default_rng(seed)
     t, knots, _ = random_traj(rng, p, start=-3.0, stop=4.0, repeat=True)

@@ -5,12 +5,19 @@ import math
 import numpy as np
 import pytest
 from scipy.interpolate import insert
-
-from pyorvex.defdatastruct import Trajectory1d
 from support import oracle
 from support.method_table import DView, dview, entry, opt_tol
-from support.trajectories import (clamped_knots, cpts_of, grid, knots_of, random_traj, state,
-                                  trajectory)
+from support.trajectories import (
+    clamped_knots,
+    cpts_of,
+    grid,
+    knots_of,
+    random_traj,
+    state,
+    trajectory,
+)
+
+from pyorvex.defdatastruct import Trajectory1d
 
 SINGLE = ["knotins", "knotrem", "knotrem_notol"]
 REMOVALS = ["knotrem", "knotrem_notol"]
@@ -28,6 +35,7 @@ def message(excinfo):
 
 
 # --- checks, their messages and their order --------------------------------------------------------
+
 
 @pytest.mark.parametrize("method", SINGLE)
 @pytest.mark.parametrize("u", [-1e-9, 2.0000000001, -math.inf, math.inf, 1e300])
@@ -97,8 +105,18 @@ def test_knotins_refuses_nan_as_outside_the_domain(cubic):
     assert message(e) == "'u' out of domain: nan"
 
 
-@pytest.mark.parametrize("X", [[0.2, 0.2], [0.5, 0.3], [0.1, 0.4, 0.4, 0.9], [0.1, 0.5, 0.3],
-                               [math.nan], [0.1, math.nan], [math.nan, 0.1]])
+@pytest.mark.parametrize(
+    "X",
+    [
+        [0.2, 0.2],
+        [0.5, 0.3],
+        [0.1, 0.4, 0.4, 0.9],
+        [0.1, 0.5, 0.3],
+        [math.nan],
+        [0.1, math.nan],
+        [math.nan, 0.1],
+    ],
+)
 def test_knotref_needs_strictly_increasing_values(cubic, X):
     before = state(cubic)
     with pytest.raises(ValueError) as e:
@@ -107,30 +125,56 @@ def test_knotref_needs_strictly_increasing_values(cubic, X):
     assert state(cubic) == before
 
 
-@pytest.mark.parametrize("call, error, text", [
-    (lambda t: t.knotins("a", 1), TypeError, None),
-    (lambda t: t.knotins(9.0, "a"), TypeError, "an integer is required"),
-    (lambda t: t.knotins(0.5), TypeError, "knotins() takes exactly 2 positional arguments (1 given)"),
-    (lambda t: t.knotins(0.5, 1, 2), TypeError,
-     "knotins() takes exactly 2 positional arguments (3 given)"),
-    (lambda t: t.knotins(0.5, r=1, s=2), TypeError,
-     "knotins() got an unexpected keyword argument 's'"),
-    (lambda t: t.knotins(0.5, 1, u=0.5), TypeError,
-     "knotins() got multiple values for keyword argument 'u'"),
-    (lambda t: t.knotrem(9.0, 1, "x"), TypeError, None),
-    (lambda t: t.knotrem(0.5), TypeError, "knotrem() takes at least 2 positional arguments (1 given)"),
-    (lambda t: t.knotrem(0.5, 1, 1e-3, 4), TypeError,
-     "knotrem() takes at most 3 positional arguments (4 given)"),
-    (lambda t: t.knotsrem(1e-13, 2), TypeError,
-     "knotsrem() takes at most 1 positional argument (2 given)"),
-    (lambda t: t.knotsrem(None), TypeError, None),
-    (lambda t: t.knotrem_notol(9.0, None), TypeError, "an integer is required"),
-    (lambda t: t.knotrem_notol(0.5, 2**40), OverflowError, None),
-    (lambda t: t.knotref(X=None), TypeError, None),
-    (lambda t: t.knotref(), TypeError, None),
-    (lambda t: t.knotref([0.5]), TypeError, None),
-    (lambda t: t.knotref(np.array([1, 2])), ValueError, None),
-])
+@pytest.mark.parametrize(
+    "call, error, text",
+    [
+        (lambda t: t.knotins("a", 1), TypeError, None),
+        (lambda t: t.knotins(9.0, "a"), TypeError, "an integer is required"),
+        (
+            lambda t: t.knotins(0.5),
+            TypeError,
+            "knotins() takes exactly 2 positional arguments (1 given)",
+        ),
+        (
+            lambda t: t.knotins(0.5, 1, 2),
+            TypeError,
+            "knotins() takes exactly 2 positional arguments (3 given)",
+        ),
+        (
+            lambda t: t.knotins(0.5, r=1, s=2),
+            TypeError,
+            "knotins() got an unexpected keyword argument 's'",
+        ),
+        (
+            lambda t: t.knotins(0.5, 1, u=0.5),
+            TypeError,
+            "knotins() got multiple values for keyword argument 'u'",
+        ),
+        (lambda t: t.knotrem(9.0, 1, "x"), TypeError, None),
+        (
+            lambda t: t.knotrem(0.5),
+            TypeError,
+            "knotrem() takes at least 2 positional arguments (1 given)",
+        ),
+        (
+            lambda t: t.knotrem(0.5, 1, 1e-3, 4),
+            TypeError,
+            "knotrem() takes at most 3 positional arguments (4 given)",
+        ),
+        (
+            lambda t: t.knotsrem(1e-13, 2),
+            TypeError,
+            "knotsrem() takes at most 1 positional argument (2 given)",
+        ),
+        (lambda t: t.knotsrem(None), TypeError, None),
+        (lambda t: t.knotrem_notol(9.0, None), TypeError, "an integer is required"),
+        (lambda t: t.knotrem_notol(0.5, 2**40), OverflowError, None),
+        (lambda t: t.knotref(X=None), TypeError, None),
+        (lambda t: t.knotref(), TypeError, None),
+        (lambda t: t.knotref([0.5]), TypeError, None),
+        (lambda t: t.knotref(np.array([1, 2])), ValueError, None),
+    ],
+)
 def test_arguments_are_converted_before_any_check(cubic, call, error, text):
     with pytest.raises(error) as e:
         call(cubic)
@@ -146,9 +190,16 @@ def test_keyword_forms_and_truncated_counts(cubic):
     assert cubic.knotrem_notol(u=1.0, r=1.7).n == cubic.n - 1
 
 
-@pytest.mark.parametrize("call", [lambda t: t.knotins(0.0, 0), lambda t: t.knotref(None),
-                                  lambda t: t.knotrem(0.0, 0), lambda t: t.knotsrem(),
-                                  lambda t: t.knotrem_notol(0.0, 0)])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda t: t.knotins(0.0, 0),
+        lambda t: t.knotref(None),
+        lambda t: t.knotrem(0.0, 0),
+        lambda t: t.knotsrem(),
+        lambda t: t.knotrem_notol(0.0, 0),
+    ],
+)
 def test_empty_trajectory_is_refused(call):
     with pytest.raises(ValueError):
         call(Trajectory1d())
@@ -156,27 +207,31 @@ def test_empty_trajectory_is_refused(call):
 
 # --- sizes, ownership and independence of the results -------------------------------------------------
 
+
 class Sub(Trajectory1d):
     pass
 
 
-@pytest.mark.parametrize("call, change", [
-    (lambda t: t.knotins(0.7, 0), 0),
-    (lambda t: t.knotins(0.7, 3), 3),
-    (lambda t: t.knotins(0.0, 2), 2),
-    (lambda t: t.knotins(1.0, 3), 3),
-    (lambda t: t.knotref(None), 0),
-    (lambda t: t.knotref(np.array([])), 0),
-    (lambda t: t.knotref(np.array([0.3])), 1),
-    (lambda t: t.knotref(np.array([-1.0, 0.0, 0.5, 1.0, 1.7, 2.0, 3.0])), 7),
-    (lambda t: t.knotrem(0.7, 2), 0),
-    (lambda t: t.knotrem(1.0, 0), 0),
-    (lambda t: t.knotrem(math.nan, 2), 0),
-    (lambda t: t.knotrem(0.5, 1, 1e-300), 0),
-    (lambda t: t.knotsrem(), 0),
-    (lambda t: t.knotrem_notol(1.0, 5), -2),
-    (lambda t: t.knotrem_notol(0.5, 1), -1),
-])
+@pytest.mark.parametrize(
+    "call, change",
+    [
+        (lambda t: t.knotins(0.7, 0), 0),
+        (lambda t: t.knotins(0.7, 3), 3),
+        (lambda t: t.knotins(0.0, 2), 2),
+        (lambda t: t.knotins(1.0, 3), 3),
+        (lambda t: t.knotref(None), 0),
+        (lambda t: t.knotref(np.array([])), 0),
+        (lambda t: t.knotref(np.array([0.3])), 1),
+        (lambda t: t.knotref(np.array([-1.0, 0.0, 0.5, 1.0, 1.7, 2.0, 3.0])), 7),
+        (lambda t: t.knotrem(0.7, 2), 0),
+        (lambda t: t.knotrem(1.0, 0), 0),
+        (lambda t: t.knotrem(math.nan, 2), 0),
+        (lambda t: t.knotrem(0.5, 1, 1e-300), 0),
+        (lambda t: t.knotsrem(), 0),
+        (lambda t: t.knotrem_notol(1.0, 5), -2),
+        (lambda t: t.knotrem_notol(0.5, 1), -1),
+    ],
+)
 @pytest.mark.parametrize("cls", [Trajectory1d, Sub])
 def test_results_are_new_sized_trajectories(cubic, call, change, cls):
     t = trajectory(knots_of(cubic), cpts_of(cubic), 3, order=1, cls=cls)
@@ -199,6 +254,7 @@ def test_zero_removals_give_an_exact_copy(cubic):
 
 
 # --- C-level entries and overrides ----------------------------------------------------------------
+
 
 class Overriding(Trajectory1d):
     def __init__(self):
@@ -239,8 +295,13 @@ def test_c_level_calls_reach_python_overrides(overriding):
     assert entry("knotsrem")(overriding, 0, None) is None
     assert entry("knotsrem")(overriding, 0, opt_tol(3.0)) is None
     assert entry("knotrem_notol")(overriding, 1.0, 1, 0) is None
-    assert overriding.calls == [("knotins", 0.25, 2), ("knotref", "d", 2), ("knotsrem", 1e-13),
-                                ("knotsrem", 3.0), ("knotrem_notol", 1.0, 1)]
+    assert overriding.calls == [
+        ("knotins", 0.25, 2),
+        ("knotref", "d", 2),
+        ("knotsrem", 1e-13),
+        ("knotsrem", 3.0),
+        ("knotrem_notol", 1.0, 1),
+    ]
     assert X[0] == 42.0  # the override saw the caller's own buffer
 
 
@@ -278,8 +339,9 @@ DEGREES = range(1, 8)
 
 def assert_same_curve(a, b, x, rtol=1e-12):
     expected = oracle.values(a, x)
-    assert np.allclose(oracle.values(b, x), expected, rtol=rtol,
-                       atol=rtol * np.max(np.abs(expected)))
+    assert np.allclose(
+        oracle.values(b, x), expected, rtol=rtol, atol=rtol * np.max(np.abs(expected))
+    )
 
 
 @pytest.mark.parametrize("p", DEGREES)
@@ -292,7 +354,7 @@ def test_knotins_agrees_with_scipy_insert(p):
         mine = t.knotins(u, r)
         theirs = spline if r == 0 else insert(u, spline, m=r)
         assert np.array_equal(knots_of(mine), theirs.t)
-        assert np.allclose(cpts_of(mine), theirs.c[:mine.n + 1], rtol=1e-12, atol=1e-12)
+        assert np.allclose(cpts_of(mine), theirs.c[: mine.n + 1], rtol=1e-12, atol=1e-12)
         assert_same_curve(t, mine, grid(t))
 
 
@@ -318,7 +380,7 @@ def test_knotref_agrees_with_repeated_insertion(p):
     for x in X:
         theirs = insert(x, theirs)
     assert np.array_equal(knots_of(mine), np.sort(np.concatenate([knots_of(t), X])))
-    assert np.allclose(cpts_of(mine), theirs.c[:mine.n + 1], rtol=1e-11, atol=1e-11)
+    assert np.allclose(cpts_of(mine), theirs.c[: mine.n + 1], rtol=1e-11, atol=1e-11)
 
 
 @pytest.mark.parametrize("p", DEGREES)
@@ -398,16 +460,25 @@ def test_knotsrem_stays_within_tolerance_on_random_splines(p):
         assert drift <= 1e-2 * (refined.n - loose.n) + 1e-12
 
 
-@pytest.mark.parametrize("name, phrase", [
-    ("knotins", "inserted 'r' times"),
-    ("knotref", "inserted once"),
-    ("knotrem", "with, if possible, the knot 'u' removed 'r' times. If the node 'u' cannot be "
-                "removed 'r' times, it is removed as many times as possible."),
-    ("knotsrem", "with as many knots removed as possible"),
-    ("knotsrem", "The knot removal tolerance is applied step by step, it is not indicative of the "
-                 "error band at the end of the iteration."),
-    ("knotrem_notol", "with knot 'u' removed 'r' times without tolerance check."),
-])
+@pytest.mark.parametrize(
+    "name, phrase",
+    [
+        ("knotins", "inserted 'r' times"),
+        ("knotref", "inserted once"),
+        (
+            "knotrem",
+            "with, if possible, the knot 'u' removed 'r' times. If the node 'u' cannot be "
+            "removed 'r' times, it is removed as many times as possible.",
+        ),
+        ("knotsrem", "with as many knots removed as possible"),
+        (
+            "knotsrem",
+            "The knot removal tolerance is applied step by step, it is not indicative of the "
+            "error band at the end of the iteration.",
+        ),
+        ("knotrem_notol", "with knot 'u' removed 'r' times without tolerance check."),
+    ],
+)
 def test_docstrings(name, phrase):
     doc = getattr(Trajectory1d, name).__doc__
     assert phrase in doc

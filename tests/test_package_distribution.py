@@ -1,25 +1,34 @@
 """Trajectories sent to worker processes (pickled) evaluate there exactly as in the parent, and
 the trajectories the workers send back are bit for bit the ones the parent computes."""
+
 import multiprocessing
 import pickle
 from concurrent.futures import ProcessPoolExecutor
 
 import numpy as np
 import pytest
+from support.trajectories import clamped_knots, trajectory
 
 from pyorvex.defdatastruct import Trajectory1d
-from support.trajectories import clamped_knots, trajectory
 
 
 def trajectories():
     rng = np.random.default_rng(20240607)
     out = []
-    for p, count, a, b in ((3, 40, 0.0, 2.0), (1, 7, -1.0, 1.0), (5, 200, 10.0, 10.5),
-                           (0, 4, 0.0, 1.0), (2, 3, 1e-3, 3e-3)):
+    for p, count, a, b in (
+        (3, 40, 0.0, 2.0),
+        (1, 7, -1.0, 1.0),
+        (5, 200, 10.0, 10.5),
+        (0, 4, 0.0, 1.0),
+        (2, 3, 1e-3, 3e-3),
+    ):
         knots = clamped_knots(rng.uniform(a, b, count - p - 1), p, a, b)
         cpts = rng.normal(size=count) * 10.0 ** rng.integers(-3, 4, size=count)
-        out.append(trajectory(knots, cpts, p, order=int(rng.integers(0, 3)),
-                              owner=bool(rng.integers(0, 2))))
+        out.append(
+            trajectory(
+                knots, cpts, p, order=int(rng.integers(0, 3)), owner=bool(rng.integers(0, 2))
+            )
+        )
     # unclamped, with a repeated interior knot
     out.append(trajectory([-3, -2, -1, 0, 0.5, 0.5, 1, 2, 3, 4], rng.normal(size=6), 3))
     return out
@@ -100,5 +109,5 @@ def test_workers_get_their_own_copies(sent):
 
 
 def negate(t):
-    -t          # in place
+    -t  # in place
     return t

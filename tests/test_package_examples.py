@@ -7,26 +7,35 @@ import sys
 from pathlib import Path
 
 import pytest
+from support.child_env import child_env
 
 import pyorvex
-
-from support.child_env import child_env
 
 ROOT = Path(__file__).resolve().parents[1]
 EXAMPLES = sorted((ROOT / "examples").glob("*.py"))
 PACKAGE_PARENT = str(Path(pyorvex.__file__).resolve().parents[1])
 
-needs_mypy = pytest.mark.skipif(importlib.util.find_spec("mypy") is None, reason="mypy is not installed")
+needs_mypy = pytest.mark.skipif(
+    importlib.util.find_spec("mypy") is None, reason="mypy is not installed"
+)
 
 
 def run(*args, cwd, **env):
-    return subprocess.run([sys.executable, *map(str, args)], cwd=cwd, env=child_env(**env),
-                          capture_output=True, text=True, timeout=600)
+    return subprocess.run(
+        [sys.executable, *map(str, args)],
+        cwd=cwd,
+        env=child_env(**env),
+        capture_output=True,
+        text=True,
+        timeout=600,
+    )
 
 
 def mypy_env():
     """MYPYPATH for a package that is importable but not installed (a development build)."""
-    installed = {str(Path(p).resolve()) for p in site.getsitepackages() + [site.getusersitepackages()]}
+    installed = {
+        str(Path(p).resolve()) for p in site.getsitepackages() + [site.getusersitepackages()]
+    }
     return {} if PACKAGE_PARENT in installed else {"MYPYPATH": PACKAGE_PARENT}
 
 
@@ -50,15 +59,33 @@ def test_example_runs(script, tmp_path):
 @pytest.mark.slow
 @needs_mypy
 def test_examples_type_check(mypy_cache):
-    proc = run("-m", "mypy", "--config-file", ROOT / "pyproject.toml", "--cache-dir", mypy_cache,
-               *EXAMPLES, cwd=ROOT, **mypy_env())
+    proc = run(
+        "-m",
+        "mypy",
+        "--config-file",
+        ROOT / "pyproject.toml",
+        "--cache-dir",
+        mypy_cache,
+        *EXAMPLES,
+        cwd=ROOT,
+        **mypy_env(),
+    )
     assert proc.returncode == 0, proc.stdout + proc.stderr
 
 
 @pytest.mark.slow
 @needs_mypy
 def test_stubs_match_the_module(tmp_path):
-    proc = run("-m", "mypy.stubtest", "pyorvex", "--mypy-config-file", ROOT / "pyproject.toml",
-               "--allowlist", ROOT / "tests" / "stubtest_allowlist.txt", "--ignore-unused-allowlist",
-               cwd=tmp_path, **mypy_env())
+    proc = run(
+        "-m",
+        "mypy.stubtest",
+        "pyorvex",
+        "--mypy-config-file",
+        ROOT / "pyproject.toml",
+        "--allowlist",
+        ROOT / "tests" / "stubtest_allowlist.txt",
+        "--ignore-unused-allowlist",
+        cwd=tmp_path,
+        **mypy_env(),
+    )
     assert proc.returncode == 0, proc.stdout + proc.stderr

@@ -5,16 +5,18 @@ the module's globals, overrides, properties) and give the trajectory new arrays 
 module must go on with the arrays the trajectory has then, never with the ones it freed. Under
 the sanitizer build such a read is reported as a use after free; elsewhere it gives values of
 the old arrays, which the tests tell apart from the right ones."""
+
 import numpy as np
+from support.trajectories import clamped_knots, trajectory
 
 import pyorvex.defdatastruct as dds
-from support.trajectories import clamped_knots, trajectory
 
 
 def clamped(count, a, b, p=3):
     interior = np.linspace(a, b, count - p + 1)[1:-1]
-    return trajectory(clamped_knots(interior, p, a, b), np.cos(np.arange(count, dtype=np.float64)),
-                      p)
+    return trajectory(
+        clamped_knots(interior, p, a, b), np.cos(np.arange(count, dtype=np.float64)), p
+    )
 
 
 class NumpyThatReplaces:

@@ -1,5 +1,6 @@
 """The module frame of pyorvex.defdatastruct: what the import publishes, the initialisation
 guards, and the binding of the kernel functions of pyorvex.curvekit."""
+
 import ctypes
 import gc
 import importlib
@@ -15,7 +16,6 @@ from pathlib import Path
 
 import pytest
 
-import pyorvex
 import pyorvex.curvekit as curvekit
 import pyorvex.defdatastruct as dds
 
@@ -23,8 +23,21 @@ ROOT = Path(__file__).resolve().parents[1]
 
 # The sixteen kernel functions, in the order they are bound.
 KERNEL_FUNCTIONS = [
-    "distintknots", "averagcpts", "splpev", "splcev", "dsplpev", "dsplcev", "splkins", "splkref",
-    "splkrem", "splksrem", "splkrem_notol", "degelevc", "asplcpts", "dsplcpts2", "knotuniondim",
+    "distintknots",
+    "averagcpts",
+    "splpev",
+    "splcev",
+    "dsplpev",
+    "dsplcev",
+    "splkins",
+    "splkref",
+    "splkrem",
+    "splksrem",
+    "splkrem_notol",
+    "degelevc",
+    "asplcpts",
+    "dsplcpts2",
+    "knotuniondim",
     "splcsum",
 ]
 
@@ -47,8 +60,8 @@ def capsule_name(capsule):
 def header_signatures():
     """name -> signature text, from the one header that exporter and importer share."""
     text = (ROOT / "src" / "curvekit" / "kernel_abi.h").read_text()
-    block = text[text.index("#define PYORVEX_KERNEL_FUNCTIONS(X)"):]
-    block = block[:block.index("\n\n")].replace("\\\n", " ")
+    block = text[text.index("#define PYORVEX_KERNEL_FUNCTIONS(X)") :]
+    block = block[: block.index("\n\n")].replace("\\\n", " ")
     found = {}
     for name, pieces in re.findall(r'X\((\w+),\s*((?:"[^"]*"\s*)+)\)', block):
         found[name] = "".join(re.findall(r'"([^"]*)"', pieces))
@@ -57,32 +70,50 @@ def header_signatures():
 
 def run_python(code):
     """Runs code in a fresh interpreter; its last stdout line is JSON and is returned."""
-    proc = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
-                          text=True, timeout=300)
+    proc = subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=300
+    )
     assert proc.returncode == 0, proc.stdout + proc.stderr
     return json.loads(proc.stdout.strip().splitlines()[-1])
 
 
 # --- what the module publishes -------------------------------------------------------------------
 
+
 def test_module_namespace():
     names = dir(dds)
-    for visible in ["np", "__all__", "PyORVEXObject", "Point1d", "Trajectory1d",
-                    "ConvergenceError", "CorruptedFileError", "__pyx_capi__",
-                    "__pyx_unpickle_PyORVEXObject", "__test__", "__builtins__"]:
+    for visible in [
+        "np",
+        "__all__",
+        "PyORVEXObject",
+        "Point1d",
+        "Trajectory1d",
+        "ConvergenceError",
+        "CorruptedFileError",
+        "__pyx_capi__",
+        "__pyx_unpickle_PyORVEXObject",
+        "__test__",
+        "__builtins__",
+    ]:
         assert visible in names
     for hidden in ["os", "etree", "re", "pyorvex", "lxml", "package"]:
         assert hidden not in names
     assert dds.np is importlib.import_module("numpy")
     assert dds.__test__ == {} and type(dds.__test__) is dict
     assert dds.__builtins__ is importlib.import_module("builtins")
-    assert dds.__doc__ == ("In this module there are the data structures necessary for the "
-                           "working of the library.")
+    assert dds.__doc__ == (
+        "In this module there are the data structures necessary for the working of the library."
+    )
 
 
 def test_all_lists_the_public_names_in_order():
-    assert dds.__all__ == ["ConvergenceError", "CorruptedFileError", "PyORVEXObject",
-                           "Trajectory1d", "Point1d"]
+    assert dds.__all__ == [
+        "ConvergenceError",
+        "CorruptedFileError",
+        "PyORVEXObject",
+        "Trajectory1d",
+        "Point1d",
+    ]
     assert type(dds.__all__) is list
     namespace = {}
     exec("from pyorvex.defdatastruct import *", namespace)
@@ -104,9 +135,14 @@ def test_module_attributes_come_from_the_spec():
     assert not hasattr(dds, "__path__")
 
 
-@pytest.mark.parametrize("name, base", [
-    ("PyORVEXObject", object), ("Point1d", "PyORVEXObject"), ("Trajectory1d", "PyORVEXObject"),
-])
+@pytest.mark.parametrize(
+    "name, base",
+    [
+        ("PyORVEXObject", object),
+        ("Point1d", "PyORVEXObject"),
+        ("Trajectory1d", "PyORVEXObject"),
+    ],
+)
 def test_types(name, base):
     tp = getattr(dds, name)
     base = getattr(dds, base) if isinstance(base, str) else base
@@ -125,10 +161,13 @@ def test_instances_are_not_gc_tracked():
     assert not gc.is_tracked(dds.PyORVEXObject())
 
 
-@pytest.mark.parametrize("name, doc", [
-    ("ConvergenceError", "\n    An error when a macro-instruction loop fails.\n    \n    "),
-    ("CorruptedFileError", "\n    An error when an uploaded file is corrupted.\n    "),
-])
+@pytest.mark.parametrize(
+    "name, doc",
+    [
+        ("ConvergenceError", "\n    An error when a macro-instruction loop fails.\n    \n    "),
+        ("CorruptedFileError", "\n    An error when an uploaded file is corrupted.\n    "),
+    ],
+)
 def test_exceptions(name, doc):
     exc = getattr(dds, name)
     assert isinstance(exc, type)
@@ -163,12 +202,15 @@ def test_method_table_capsules(name, vtable_probe):
     assert _api.PyCapsule_GetPointer(capsule, None) == vtable_probe.table_of(tp)
 
 
-@pytest.mark.parametrize("make", [
-    lambda: dds.PyORVEXObject(),
-    lambda: dds.Trajectory1d(),
-    lambda: type("Sub", (dds.Trajectory1d,), {})(),
-    lambda: type("Sub", (dds.PyORVEXObject,), {})(),
-])
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda: dds.PyORVEXObject(),
+        lambda: dds.Trajectory1d(),
+        lambda: type("Sub", (dds.Trajectory1d,), {})(),
+        lambda: type("Sub", (dds.PyORVEXObject,), {})(),
+    ],
+)
 def test_instances_carry_their_types_table(make, vtable_probe):
     obj = make()
     builtin = next(c for c in type(obj).__mro__ if c.__module__ == "pyorvex.defdatastruct")
@@ -178,8 +220,8 @@ def test_instances_carry_their_types_table(make, vtable_probe):
 def test_derived_table_starts_with_the_base_entries(vtable_probe):
     base = vtable_probe.base_entries(dds.PyORVEXObject)
     traj = vtable_probe.base_entries(dds.Trajectory1d)
-    assert traj[4] == base[4]      # savexml is the base's
-    assert traj[1] != base[1]      # _getAttrib is the trajectory's own
+    assert traj[4] == base[4]  # savexml is the base's
+    assert traj[1] != base[1]  # _getAttrib is the trajectory's own
 
 
 def test_pickling_hookup_of_trajectory():
@@ -190,7 +232,8 @@ def test_pickling_hookup_of_trajectory():
 
 def test_call_slot_docstring():
     assert dds.Trajectory1d.__dict__["__call__"].__doc__.startswith(
-        "Evaluates the trajectory or its dervative.")
+        "Evaluates the trajectory or its dervative."
+    )
 
 
 @pytest.mark.parametrize("owner", ["PyORVEXObject", "Trajectory1d", "Point1d"])
@@ -199,6 +242,7 @@ def test_loadxml_is_static(owner):
 
 
 # --- importing again --------------------------------------------------------------------------------
+
 
 def test_import_again_gives_the_same_module():
     assert importlib.import_module("pyorvex.defdatastruct") is dds
@@ -229,8 +273,9 @@ def test_exec_into_another_module_object_is_refused():
     other = types.ModuleType("pyorvex.defdatastruct")
     with pytest.raises(RuntimeError) as err:
         exec_def(other, module_def)
-    assert str(err.value) == ("Module 'defdatastruct' has already been imported. "
-                              "Re-initialisation is not supported.")
+    assert str(err.value) == (
+        "Module 'defdatastruct' has already been imported. Re-initialisation is not supported."
+    )
     assert "Trajectory1d" not in vars(other)
     assert exec_def(dds, module_def) == 0  # the executed module itself: nothing happens
 
@@ -270,11 +315,14 @@ def test_a_second_interpreter_is_refused():
     """)
     if result is None:
         pytest.skip("no subinterpreter support in this interpreter")
-    assert result == ("ImportError: Interpreter change detected - this module can only be loaded "
-                      "into one interpreter per process.")
+    assert result == (
+        "ImportError: Interpreter change detected - this module can only be loaded "
+        "into one interpreter per process."
+    )
 
 
 # --- binding the kernel -----------------------------------------------------------------------------
+
 
 def test_curvekit_exports_the_sixteen_functions():
     signatures = header_signatures()
@@ -333,7 +381,9 @@ def attempt(module):
 
 def test_missing_kernel_function():
     signatures = header_signatures()
-    result = run_python(FAKE_KERNEL + r"""
+    result = run_python(
+        FAKE_KERNEL
+        + r"""
 names = %r
 out = {name: attempt(fake(drop=[name])) for name in names}
 out["first of two"] = attempt(fake(drop=[names[10], names[3]]))
@@ -342,14 +392,20 @@ out["lxml imported"] = "lxml.etree" in sys.modules
 import pyorvex.defdatastruct as dds
 out["later import"] = [dds.Trajectory1d().p, sorted(dds.__pyx_capi__)]
 print(json.dumps(out))
-""" % KERNEL_FUNCTIONS)
+"""
+        % KERNEL_FUNCTIONS
+    )
     for name in KERNEL_FUNCTIONS:
         assert result[name] == [
-            "ImportError", f"pyorvex.curvekit does not export expected C function {name}",
-            True, False]
+            "ImportError",
+            f"pyorvex.curvekit does not export expected C function {name}",
+            True,
+            False,
+        ]
     assert result["first of two"][:2] == [
         "ImportError",
-        f"pyorvex.curvekit does not export expected C function {KERNEL_FUNCTIONS[3]}"]
+        f"pyorvex.curvekit does not export expected C function {KERNEL_FUNCTIONS[3]}",
+    ]
     kind, message, _, _ = result["no table"]
     assert kind == "AttributeError" and "__pyx_capi__" in message
     # The kernel is bound before lxml is imported, so a failed binding never got that far.
@@ -360,7 +416,9 @@ print(json.dumps(out))
 
 def test_kernel_function_with_another_signature():
     signatures = header_signatures()
-    result = run_python(FAKE_KERNEL + r"""
+    result = run_python(
+        FAKE_KERNEL
+        + r"""
 names = %r
 out = {name: attempt(fake(rename={name: "void (void)"})) for name in names}
 out["not a capsule"] = attempt(fake(replace={names[2]: 42}))
@@ -369,28 +427,39 @@ out["missing before wrong"] = attempt(fake(drop=[names[4]], rename={names[9]: "i
 import pyorvex.defdatastruct as dds
 out["later import"] = dds.Trajectory1d().n
 print(json.dumps(out))
-""" % KERNEL_FUNCTIONS)
+"""
+        % KERNEL_FUNCTIONS
+    )
     for name in KERNEL_FUNCTIONS:
         assert result[name] == [
             "TypeError",
             f"C function pyorvex.curvekit.{name} has wrong signature "
             f"(expected {signatures[name]}, got void (void))",
-            True, False]
+            True,
+            False,
+        ]
     kind, message, _, _ = result["not a capsule"]
     assert kind == "TypeError"
-    assert message.startswith(f"C function pyorvex.curvekit.{KERNEL_FUNCTIONS[2]} has wrong "
-                              f"signature (expected {signatures[KERNEL_FUNCTIONS[2]]}, got ")
+    assert message.startswith(
+        f"C function pyorvex.curvekit.{KERNEL_FUNCTIONS[2]} has wrong "
+        f"signature (expected {signatures[KERNEL_FUNCTIONS[2]]}, got "
+    )
     assert result["wrong before missing"][:2] == [
-        "TypeError", f"C function pyorvex.curvekit.{KERNEL_FUNCTIONS[4]} has wrong signature "
-                     f"(expected {signatures[KERNEL_FUNCTIONS[4]]}, got int (int))"]
+        "TypeError",
+        f"C function pyorvex.curvekit.{KERNEL_FUNCTIONS[4]} has wrong signature "
+        f"(expected {signatures[KERNEL_FUNCTIONS[4]]}, got int (int))",
+    ]
     assert result["missing before wrong"][:2] == [
-        "ImportError", f"pyorvex.curvekit does not export expected C function "
-                       f"{KERNEL_FUNCTIONS[4]}"]
+        "ImportError",
+        f"pyorvex.curvekit does not export expected C function {KERNEL_FUNCTIONS[4]}",
+    ]
     assert result["later import"] == 0
 
 
 def test_builtins_are_looked_up_at_import():
-    result = run_python(FAKE_KERNEL + r"""
+    result = run_python(
+        FAKE_KERNEL
+        + r"""
 import builtins
 saved = {name: getattr(builtins, name) for name in ["Ellipsis", "enumerate", "id"]}
 out = {}
@@ -406,17 +475,25 @@ builtins.id = saved["id"]
 import pyorvex.defdatastruct as dds
 out["later import"] = dds.Trajectory1d().order
 print(json.dumps(out))
-""")
-    for name, missing in [("enumerate", "enumerate"), ("before the kernel", "enumerate"),
-                          ("Ellipsis", "Ellipsis"), ("id", "id")]:
+"""
+    )
+    for name, missing in [
+        ("enumerate", "enumerate"),
+        ("before the kernel", "enumerate"),
+        ("Ellipsis", "Ellipsis"),
+        ("id", "id"),
+    ]:
         assert result[name] == ["NameError", f"name '{missing}' is not defined", True, False]
     assert result["later import"] == 0
 
 
 # --- NumPy at import ----------------------------------------------------------------------------
 
+
 def test_numpy_types_are_checked_before_the_kernel_is_bound():
-    result = run_python(FAKE_KERNEL + r"""
+    result = run_python(
+        FAKE_KERNEL
+        + r"""
 def fake_numpy(**not_types):
     module = types.ModuleType("numpy")
     for name in ["dtype", "flatiter", "broadcast", "ndarray", "ufunc"]:
@@ -440,9 +517,14 @@ out = {
 import pyorvex.defdatastruct as dds
 out["later import"] = dds.np.__name__
 print(json.dumps(out))
-""")
-    assert result["flatiter and ufunc"] == ["TypeError", "numpy.flatiter is not a type object",
-                                            True, False]
+"""
+    )
+    assert result["flatiter and ufunc"] == [
+        "TypeError",
+        "numpy.flatiter is not a type object",
+        True,
+        False,
+    ]
     assert result["ufunc"][:2] == ["TypeError", "numpy.ufunc is not a type object"]
     assert result["numpy before kernel"][:2] == ["TypeError", "numpy.dtype is not a type object"]
     assert result["no ndarray"][0] == "AttributeError"
@@ -450,7 +532,9 @@ print(json.dumps(out))
 
 
 def test_numpy_c_interface_failures():
-    result = run_python(FAKE_KERNEL + r"""
+    result = run_python(
+        FAKE_KERNEL
+        + r"""
 import numpy
 class Interrupt(BaseException):
     pass
@@ -483,10 +567,15 @@ out = {
 import pyorvex.defdatastruct as dds
 out["later import"] = dds.Trajectory1d().get_cpts_asarray()
 print(json.dumps(out))
-""")
+"""
+    )
     for case in ["no _ARRAY_API", "not a capsule"]:
-        assert result[case] == ["ImportError", "numpy.core.multiarray failed to import", True,
-                                False]
+        assert result[case] == [
+            "ImportError",
+            "numpy.core.multiarray failed to import",
+            True,
+            False,
+        ]
     assert result["base exception"][:2] == ["Interrupt", "not an Exception"]
     assert result["lxml imported"] is False  # os, lxml, re come after NumPy
     assert result["later import"] is None

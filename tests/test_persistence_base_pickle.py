@@ -1,12 +1,13 @@
 """Pickling of PyORVEXObject and of Python subclasses of it."""
+
 import copy
 import pickle
 
 import pytest
+from support.trajectories import trajectory
 
 import pyorvex.defdatastruct as dds
 from pyorvex.defdatastruct import PyORVEXObject, Trajectory1d
-from support.trajectories import trajectory
 
 CHECKSUM = 222419149
 unpickle = dds.__pyx_unpickle_PyORVEXObject
@@ -110,28 +111,56 @@ def test_setstate_errors(state, error, message):
 @pytest.mark.parametrize(
     "args, kwargs, error, message",
     [
-        ((PyORVEXObject, 0, None), {}, pickle.PickleError,
-         "Incompatible checksums (0 vs 0xd41d8cd = ())"),
-        ((PyORVEXObject, 2 ** 40, ()), {}, pickle.PickleError,
-         "Incompatible checksums (1099511627776 vs 0xd41d8cd = ())"),
-        ((PyORVEXObject, -5.9, ()), {}, pickle.PickleError,
-         "Incompatible checksums (-5 vs 0xd41d8cd = ())"),
+        (
+            (PyORVEXObject, 0, None),
+            {},
+            pickle.PickleError,
+            "Incompatible checksums (0 vs 0xd41d8cd = ())",
+        ),
+        (
+            (PyORVEXObject, 2**40, ()),
+            {},
+            pickle.PickleError,
+            "Incompatible checksums (1099511627776 vs 0xd41d8cd = ())",
+        ),
+        (
+            (PyORVEXObject, -5.9, ()),
+            {},
+            pickle.PickleError,
+            "Incompatible checksums (-5 vs 0xd41d8cd = ())",
+        ),
         ((int, 0, [1]), {}, pickle.PickleError, "Incompatible checksums (0 vs 0xd41d8cd = ())"),
         ((PyORVEXObject, "222419149", None), {}, TypeError, "an integer is required"),
         ((int, "x", [1]), {}, TypeError, "an integer is required"),
-        ((PyORVEXObject, 2 ** 70, None), {}, OverflowError, None),
+        ((PyORVEXObject, 2**70, None), {}, OverflowError, None),
         ((int, CHECKSUM, None), {}, TypeError, None),
         ((Trajectory1d, CHECKSUM, None), {}, TypeError, None),
-        ((int, CHECKSUM, [1]), {}, TypeError,
-         "pyorvex.defdatastruct.PyORVEXObject.__new__(int): int is not a subtype of "
-         "pyorvex.defdatastruct.PyORVEXObject"),
+        (
+            (int, CHECKSUM, [1]),
+            {},
+            TypeError,
+            "pyorvex.defdatastruct.PyORVEXObject.__new__(int): int is not a subtype of "
+            "pyorvex.defdatastruct.PyORVEXObject",
+        ),
         ((PyORVEXObject, CHECKSUM, [1]), {}, TypeError, "Expected tuple, got list"),
-        ((WithDict, CHECKSUM), {}, TypeError,
-         "__pyx_unpickle_PyORVEXObject() takes exactly 3 positional arguments (2 given)"),
-        ((WithDict, CHECKSUM, None), {"x": 1}, TypeError,
-         "__pyx_unpickle_PyORVEXObject() got an unexpected keyword argument 'x'"),
-        ((WithDict, CHECKSUM, None), {"__pyx_type": int}, TypeError,
-         "__pyx_unpickle_PyORVEXObject() got multiple values for keyword argument '__pyx_type'"),
+        (
+            (WithDict, CHECKSUM),
+            {},
+            TypeError,
+            "__pyx_unpickle_PyORVEXObject() takes exactly 3 positional arguments (2 given)",
+        ),
+        (
+            (WithDict, CHECKSUM, None),
+            {"x": 1},
+            TypeError,
+            "__pyx_unpickle_PyORVEXObject() got an unexpected keyword argument 'x'",
+        ),
+        (
+            (WithDict, CHECKSUM, None),
+            {"__pyx_type": int},
+            TypeError,
+            "__pyx_unpickle_PyORVEXObject() got multiple values for keyword argument '__pyx_type'",
+        ),
     ],
 )
 def test_unpickle_errors(args, kwargs, error, message):

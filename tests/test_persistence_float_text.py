@@ -1,15 +1,16 @@
 """The float text of documents: repr() of each double on output, float() of each piece on input."""
+
 import struct
 
 import numpy as np
 import pytest
-from hypothesis import given, settings, strategies as st
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from lxml import etree
-
-from pyorvex.defdatastruct import Trajectory1d
-
 from support.documents import same_bits, trajectory_element, write_document
 from support.trajectories import cpts_of, trajectory
+
+from pyorvex.defdatastruct import Trajectory1d
 
 
 def saved_cpts_text(tmp_path, values):
@@ -27,11 +28,40 @@ def bits(x):
 
 
 EDGE_VALUES = [
-    0.0, -0.0, 1.0, -1.0, 2.0, 0.5, 0.1, 1e-05, 0.0001, 0.001, 0.00012345, 1.5e-07,
-    1234.5, 1e15, 1e16, 9999999999999998.0, 1234567890123456.7, 1.2345678901234568e17,
-    1e22, 1e23, 1.5e20, 5e-324, 2.2250738585072014e-308, 2.225073858507201e-308,
-    1.7976931348623157e308, -1.7976931348623157e308, 4.35e-200, 123456789.0, 0.3,
-    2.0 ** 52, 2.0 ** 53 + 2, 2.0 ** -1074, float("inf"), float("-inf"),
+    0.0,
+    -0.0,
+    1.0,
+    -1.0,
+    2.0,
+    0.5,
+    0.1,
+    1e-05,
+    0.0001,
+    0.001,
+    0.00012345,
+    1.5e-07,
+    1234.5,
+    1e15,
+    1e16,
+    9999999999999998.0,
+    1234567890123456.7,
+    1.2345678901234568e17,
+    1e22,
+    1e23,
+    1.5e20,
+    5e-324,
+    2.2250738585072014e-308,
+    2.225073858507201e-308,
+    1.7976931348623157e308,
+    -1.7976931348623157e308,
+    4.35e-200,
+    123456789.0,
+    0.3,
+    2.0**52,
+    2.0**53 + 2,
+    2.0**-1074,
+    float("inf"),
+    float("-inf"),
 ]
 
 
@@ -43,8 +73,10 @@ def test_edge_values_are_written_as_repr_and_read_back_bit_for_bit(tmp_path):
 
 
 def test_nan_is_written_as_nan_whatever_its_sign_and_payload(tmp_path):
-    nans = np.array([0x7FF8000000000000, 0xFFF8000000000000, 0x7FF0000000000001,
-                     0x7FF8DEADBEEF0000], dtype=np.uint64).view(np.float64)
+    nans = np.array(
+        [0x7FF8000000000000, 0xFFF8000000000000, 0x7FF0000000000001, 0x7FF8DEADBEEF0000],
+        dtype=np.uint64,
+    ).view(np.float64)
     text, path = saved_cpts_text(tmp_path, nans)
     assert text == "nan nan nan nan"
     back = cpts_of(Trajectory1d.loadxml(str(path), "x"))
@@ -63,7 +95,7 @@ def test_random_doubles_match_repr_and_round_trip(tmp_path_factory, values):
 @pytest.mark.parametrize("seed", range(3))
 def test_random_bit_patterns_match_repr_and_round_trip(tmp_path, seed):
     # Every exponent, subnormals and the full mantissa range, many at a time.
-    raw = np.random.default_rng(seed).integers(0, 2 ** 63, 50_000, dtype=np.uint64)
+    raw = np.random.default_rng(seed).integers(0, 2**63, 50_000, dtype=np.uint64)
     raw |= np.random.default_rng(seed + 100).integers(0, 2, raw.size, dtype=np.uint64) << 63
     values = raw.view(np.float64)
     values = values[~np.isnan(values)]
@@ -94,15 +126,66 @@ def load_outcome(tmp_path, text):
 
 
 PIECES = [
-    "1", "-1", "+1.5", "1.", ".5", "-.5", "1e5", "1E5", "1e+05", "1e-5", "-0", "+0.0", "00012",
-    "1_000", "1_0.5_5", "\t1.5", "1.5\t", "\n2.5", "1e400", "-1e400", "1e-400", "-1e-400",
-    "inf", "-inf", "+inf", "Inf", "infinity", "-Infinity", "nan", "-nan", "NaN", "+nan",
-    "4.9406564584124654e-324", "2.4703282292062328e-324", "2.4703282292062327e-324",
-    "2.2250738585072011e-308", "9007199254740993", "0." + "1" * 400, "1" * 320,
-    "1.7976931348623158e308", "1.7976931348623159e308", "\u0661\u0662.5", "\uff11\uff12",
+    "1",
+    "-1",
+    "+1.5",
+    "1.",
+    ".5",
+    "-.5",
+    "1e5",
+    "1E5",
+    "1e+05",
+    "1e-5",
+    "-0",
+    "+0.0",
+    "00012",
+    "1_000",
+    "1_0.5_5",
+    "\t1.5",
+    "1.5\t",
+    "\n2.5",
+    "1e400",
+    "-1e400",
+    "1e-400",
+    "-1e-400",
+    "inf",
+    "-inf",
+    "+inf",
+    "Inf",
+    "infinity",
+    "-Infinity",
+    "nan",
+    "-nan",
+    "NaN",
+    "+nan",
+    "4.9406564584124654e-324",
+    "2.4703282292062328e-324",
+    "2.4703282292062327e-324",
+    "2.2250738585072011e-308",
+    "9007199254740993",
+    "0." + "1" * 400,
+    "1" * 320,
+    "1.7976931348623158e308",
+    "1.7976931348623159e308",
+    "\u0661\u0662.5",
+    "\uff11\uff12",
     # not numbers: float() refuses them, and so does the loader, with the same message
-    "abc", "1.5x", "e5", "1e", "1.5e+", "--1", "+-1", "1__0", "_1", "1_", "0x10",
-    "nan(1)", "in", "1,5", "1.2.3", "\u00a0",
+    "abc",
+    "1.5x",
+    "e5",
+    "1e",
+    "1.5e+",
+    "--1",
+    "+-1",
+    "1__0",
+    "_1",
+    "1_",
+    "0x10",
+    "nan(1)",
+    "in",
+    "1,5",
+    "1.2.3",
+    "\u00a0",
 ]
 
 

@@ -1,5 +1,6 @@
 """The XML document of savexml: file names, layout, creation and update in place, its errors,
 and the safety of saving (whole-file replacement, locking, lookups by value, no entities)."""
+
 import os
 import stat
 import subprocess
@@ -8,16 +9,21 @@ import textwrap
 import threading
 import time
 
-import numpy as np
 import pytest
 from lxml import etree
+from support.documents import (
+    elements,
+    entries,
+    file_bytes,
+    read_tree,
+    same_bits,
+    trajectory_element,
+    write_document,
+)
+from support.trajectories import cpts_of, knots_of, trajectory, varied
 
 import pyorvex
 from pyorvex.defdatastruct import CorruptedFileError, PyORVEXObject, Trajectory1d
-
-from support.documents import (elements, entries, file_bytes, read_tree, same_bits,
-                               trajectory_element, write_document)
-from support.trajectories import cpts_of, knots_of, trajectory, varied
 
 
 def small(seed=0, **kw):
@@ -30,14 +36,23 @@ class MyTraj(Trajectory1d):
 
 # --- file names ----------------------------------------------------------------------------------
 
+
 @pytest.mark.parametrize(
     "given, written",
-    [("traj", "traj.pyorvex"), ("traj.xml", "traj.xml"), ("a.", "a."),
-     (".hidden", ".hidden.pyorvex"), ("x.tar.gz", "x.tar.gz"), ("dir.d/traj", "dir.d/traj.pyorvex"),
-     ("dir.d/.cfg", "dir.d/.cfg.pyorvex"), ("..", "...pyorvex")],
+    [
+        ("traj", "traj.pyorvex"),
+        ("traj.xml", "traj.xml"),
+        ("a.", "a."),
+        (".hidden", ".hidden.pyorvex"),
+        ("x.tar.gz", "x.tar.gz"),
+        ("dir.d/traj", "dir.d/traj.pyorvex"),
+        ("dir.d/.cfg", "dir.d/.cfg.pyorvex"),
+        ("..", "...pyorvex"),
+    ],
 )
-def test_file_name_gets_the_default_extension_only_without_one(tmp_path, monkeypatch, given,
-                                                               written):
+def test_file_name_gets_the_default_extension_only_without_one(
+    tmp_path, monkeypatch, given, written
+):
     monkeypatch.chdir(tmp_path)
     (tmp_path / "dir.d").mkdir()
     small().savexml(given, "a")
@@ -46,6 +61,7 @@ def test_file_name_gets_the_default_extension_only_without_one(tmp_path, monkeyp
 
 
 # --- layout --------------------------------------------------------------------------------------
+
 
 def test_new_document_layout(tmp_path):
     path = tmp_path / "d.pyorvex"
@@ -74,8 +90,9 @@ class Version:
         return "formatted" + format_spec
 
 
-@pytest.mark.parametrize("version, text", [("2.1rc1", "2.1rc1"), (3, "3"), (1.5, "1.5"),
-                                           (Version(), "formatted")])
+@pytest.mark.parametrize(
+    "version, text", [("2.1rc1", "2.1rc1"), (3, "3"), (1.5, "1.5"), (Version(), "formatted")]
+)
 def test_comment_takes_the_text_of_the_package_version(tmp_path, monkeypatch, version, text):
     monkeypatch.setattr(pyorvex, "__version__", version)
     path = tmp_path / "v.pyorvex"
@@ -98,8 +115,12 @@ def test_second_id_is_appended_and_first_is_updated_in_place(tmp_path, monkeypat
     assert [e.get("ID") for e in els] == ["one", "two"]
     assert els[0].get("note") == "kept"
     assert list(els[0].attrib) == ["ID", "p", "n", "owner", "order", "start", "stop", "note"]
-    assert (els[0].get("p"), els[0].get("n"), els[0].get("order"), els[0].get("owner")) == \
-        ("3", "8", "2", "False")
+    assert (els[0].get("p"), els[0].get("n"), els[0].get("order"), els[0].get("owner")) == (
+        "3",
+        "8",
+        "2",
+        "False",
+    )
     assert [c.tag for c in els[0]] == ["cpts", "knots"]
     assert read_tree(path).getroot().getprevious().text.endswith(" 0.1.0")
     assert same_bits(cpts_of(Trajectory1d.loadxml(path, "one")), cpts_of(changed))
@@ -110,14 +131,18 @@ def test_hand_edited_layout_is_written_back_regularly(tmp_path):
     path = tmp_path / "h.pyorvex"
     path.write_text(
         "<?xml version='1.0' encoding='utf-8'?>\n<!--c-->\n\n<PyORVEXObjectList>\n\n\n"
-        "        <Trajectory1d ID=\"b\" p=\"0\" n=\"0\" owner=\"True\" order=\"0\">"
+        '        <Trajectory1d ID="b" p="0" n="0" owner="True" order="0">'
         "\n\n<cpts>1.0</cpts>   <knots>0.0 1.0</knots>\n  </Trajectory1d>\n\n"
-        "</PyORVEXObjectList>\n")
+        "</PyORVEXObjectList>\n"
+    )
     small().savexml(str(path), "a")
     lines = file_bytes(path).decode().splitlines()
-    assert lines[2:6] == ["<PyORVEXObjectList>",
-                          '  <Trajectory1d ID="b" p="0" n="0" owner="True" order="0">',
-                          "    <cpts>1.0</cpts>", "    <knots>0.0 1.0</knots>"]
+    assert lines[2:6] == [
+        "<PyORVEXObjectList>",
+        '  <Trajectory1d ID="b" p="0" n="0" owner="True" order="0">',
+        "    <cpts>1.0</cpts>",
+        "    <knots>0.0 1.0</knots>",
+    ]
     assert lines[6] == "  </Trajectory1d>" and lines[7].startswith('  <Trajectory1d ID="a"')
     assert lines[-1] == "</PyORVEXObjectList>"
 
@@ -136,12 +161,15 @@ def test_subclass_is_saved_under_its_class_name(tmp_path):
     small(1, cls=MyTraj).savexml(path, "a")
     small(2).savexml(path, "a")
     small(3, cls=MyTraj).savexml(path, "a")
-    assert [(e.tag, e.get("ID")) for e in elements(path)] == [("MyTraj", "a"),
-                                                              ("Trajectory1d", "a")]
+    assert [(e.tag, e.get("ID")) for e in elements(path)] == [
+        ("MyTraj", "a"),
+        ("Trajectory1d", "a"),
+    ]
     assert Trajectory1d.loadxml(path, "a") == small(2)
 
 
 # --- errors: the file stays as it was ------------------------------------------------------------
+
 
 def corrupt_root(path):
     # Duplicates too: the root is checked first.
@@ -196,19 +224,25 @@ def test_duplicates_only_block_their_own_id(tmp_path):
 @pytest.mark.parametrize(
     "args, kwargs, error, message",
     [
-        ((1, "a"), {}, TypeError,
-         "Argument 'fname' has incorrect type (expected str, got int)"),
+        ((1, "a"), {}, TypeError, "Argument 'fname' has incorrect type (expected str, got int)"),
         (("f", b"a"), {}, TypeError, "Argument 'ID' has incorrect type (expected str, got bytes)"),
         ((1, 2), {}, TypeError, "Argument 'fname' has incorrect type (expected str, got int)"),
         (("f",), {}, TypeError, "savexml() takes exactly 2 positional arguments (1 given)"),
         ((1,), {}, TypeError, "savexml() takes exactly 2 positional arguments (1 given)"),
-        (("f", "a", "b"), {}, TypeError,
-         "savexml() takes exactly 2 positional arguments (3 given)"),
+        (
+            ("f", "a", "b"),
+            {},
+            TypeError,
+            "savexml() takes exactly 2 positional arguments (3 given)",
+        ),
         (("f", "a"), {"x": 1}, TypeError, "savexml() got an unexpected keyword argument 'x'"),
-        (("f",), {"fname": "g", "ID": "a"}, TypeError,
-         "savexml() got multiple values for keyword argument 'fname'"),
-        ((None, "a"), {}, TypeError,
-         "expected str, bytes or os.PathLike object, not NoneType"),
+        (
+            ("f",),
+            {"fname": "g", "ID": "a"},
+            TypeError,
+            "savexml() got multiple values for keyword argument 'fname'",
+        ),
+        ((None, "a"), {}, TypeError, "expected str, bytes or os.PathLike object, not NoneType"),
     ],
 )
 def test_argument_errors(tmp_path, monkeypatch, args, kwargs, error, message):
@@ -249,8 +283,10 @@ def test_trajectory_without_arrays_is_refused_before_writing(tmp_path):
 
 # --- overrides reached through the method table --------------------------------------------------
 
+
 class Stored(PyORVEXObject):
     """A persistable object written entirely in Python."""
+
     calls = []
 
     def __init__(self, value):
@@ -274,11 +310,15 @@ def test_python_subclass_supplies_the_element_operations(tmp_path):
     Stored(1).savexml(path, "s")
     Stored(2).savexml(path, None)
     Stored(3).savexml(path, "s")
-    assert Stored.calls == [("add", "PyORVEXObjectList", "s"),
-                            ("add", "PyORVEXObjectList", None),
-                            ("update", "PyORVEXObjectList", "s", "s")]
-    assert [(e.tag, e.get("ID"), e.get("value")) for e in elements(path)] == \
-        [("Stored", "s", "3"), ("Stored", "None", "2")]
+    assert Stored.calls == [
+        ("add", "PyORVEXObjectList", "s"),
+        ("add", "PyORVEXObjectList", None),
+        ("update", "PyORVEXObjectList", "s", "s"),
+    ]
+    assert [(e.tag, e.get("ID"), e.get("value")) for e in elements(path)] == [
+        ("Stored", "s", "3"),
+        ("Stored", "None", "2"),
+    ]
 
 
 class Extra(Trajectory1d):
@@ -297,8 +337,16 @@ class Reader(Trajectory1d):
 def test_getattrib_override_sets_the_attributes_after_id(tmp_path):
     path = str(tmp_path / "x.pyorvex")
     small(cls=Extra).savexml(path, "a")
-    assert list(elements(path)[0].attrib) == ["ID", "kind", "p", "n", "owner", "order", "start",
-                                              "stop"]
+    assert list(elements(path)[0].attrib) == [
+        "ID",
+        "kind",
+        "p",
+        "n",
+        "owner",
+        "order",
+        "start",
+        "stop",
+    ]
 
 
 def test_override_calling_the_builtin_sees_the_numbers(tmp_path):
@@ -325,6 +373,7 @@ def test_builtin_element_operations_work_on_any_tree():
 
 
 # --- replacing the whole file ---------------------------------------------------------------------
+
 
 class Failing(Trajectory1d):
     def _getAttrib(self):
@@ -387,8 +436,12 @@ def test_directory_in_place_of_the_document(tmp_path):
 
 
 def run_python(code, *args, **kw):
-    return subprocess.run([sys.executable, "-c", textwrap.dedent(code), *map(str, args)],
-                          capture_output=True, text=True, **kw)
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code), *map(str, args)],
+        capture_output=True,
+        text=True,
+        **kw,
+    )
 
 
 def test_full_disk_leaves_the_old_document(tmp_path):
@@ -426,8 +479,12 @@ SAVER = """
 def test_concurrent_savers_keep_every_id(tmp_path):
     path = tmp_path / "c.pyorvex"
     here = os.path.dirname(__file__)
-    procs = [subprocess.Popen([sys.executable, "-c", textwrap.dedent(SAVER), str(path), f"w{k}",
-                               here, "15", "200"]) for k in range(6)]
+    procs = [
+        subprocess.Popen(
+            [sys.executable, "-c", textwrap.dedent(SAVER), str(path), f"w{k}", here, "15", "200"]
+        )
+        for k in range(6)
+    ]
     assert [p.wait() for p in procs] == [0] * 6
     ids = [e.get("ID") for e in elements(path)]
     assert sorted(ids) == sorted(f"w{k}-{i}" for k in range(6) for i in range(15))
@@ -445,8 +502,9 @@ def test_killed_saver_never_leaves_a_torn_document(tmp_path):
     rng = random.Random(1)
     saved = {"w-0"}
     for round_ in range(25):
-        proc = subprocess.Popen([sys.executable, "-c", textwrap.dedent(SAVER), str(path), "w",
-                                 here, "1000", "20000"])
+        proc = subprocess.Popen(
+            [sys.executable, "-c", textwrap.dedent(SAVER), str(path), "w", here, "1000", "20000"]
+        )
         time.sleep(rng.uniform(0.3, 1.2))
         proc.send_signal(signal.SIGKILL)
         proc.wait()
@@ -462,8 +520,22 @@ def test_killed_saver_never_leaves_a_torn_document(tmp_path):
 
 # --- the ID is data ------------------------------------------------------------------------------
 
-AWKWARD_IDS = ["x'y", 'a"b', "a\"b'c", "]", "x' or '1'='1", "' or ''='", "*", "a]/..//*[@ID",
-               "$id", "  ", "", "ü€𝄞", "<&>", "a\nb"]
+AWKWARD_IDS = [
+    "x'y",
+    'a"b',
+    "a\"b'c",
+    "]",
+    "x' or '1'='1",
+    "' or ''='",
+    "*",
+    "a]/..//*[@ID",
+    "$id",
+    "  ",
+    "",
+    "ü€𝄞",
+    "<&>",
+    "a\nb",
+]
 
 
 def test_any_id_text_names_exactly_its_own_object(tmp_path):
@@ -484,6 +556,7 @@ def test_any_id_text_names_exactly_its_own_object(tmp_path):
 
 # --- entities and size ---------------------------------------------------------------------------
 
+
 def test_entities_are_never_resolved(tmp_path):
     secret = tmp_path / "secret.txt"
     secret.write_text("123456.75")
@@ -497,7 +570,8 @@ def test_entities_are_never_resolved(tmp_path):
         "<cpts>&xxe;</cpts><knots>0.0 1.0</knots></Trajectory1d>"
         '<Trajectory1d ID="b" p="0" n="0" owner="True" order="0">'
         "<cpts>2.0&one;</cpts><knots>0.0 1.0</knots></Trajectory1d>"
-        "</PyORVEXObjectList>\n")
+        "</PyORVEXObjectList>\n"
+    )
     # The reference stays a reference: the text before it is all the element has.
     with pytest.raises(AttributeError, match="'NoneType' object has no attribute 'split'"):
         Trajectory1d.loadxml(str(path), "a")
@@ -519,6 +593,7 @@ def test_large_document_round_trips(tmp_path):
 
 
 # --- threads -------------------------------------------------------------------------------------
+
 
 class SavesAgain(Trajectory1d):
     path = None

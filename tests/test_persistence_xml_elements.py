@@ -1,15 +1,20 @@
 """The element forms of points and trajectories in the document, and their loaders."""
+
 import tracemalloc
 
-import numpy as np
 import pytest
+from support import method_table
+from support.documents import (
+    elements,
+    entries,
+    file_bytes,
+    same_bits,
+    trajectory_element,
+    write_document,
+)
+from support.trajectories import cpts_of, knots_of, trajectory, varied
 
 from pyorvex.defdatastruct import Point1d, PyORVEXObject, Trajectory1d
-
-from support import method_table
-from support.documents import (elements, entries, file_bytes, same_bits, trajectory_element,
-                               write_document)
-from support.trajectories import cpts_of, knots_of, trajectory, varied
 
 
 class MyTraj(Trajectory1d):
@@ -26,14 +31,22 @@ def loaded(path, ID="a"):
 
 # --- trajectory element --------------------------------------------------------------------------
 
+
 def test_trajectory_element_form(tmp_path):
     path = tmp_path / "t.pyorvex"
     t = varied(7, p=3, seed=1, order=2)
     t.savexml(str(path), "a")
     (el,) = elements(path)
     assert el.tag == "Trajectory1d" and el.text.strip() == ""
-    assert list(el.attrib.items()) == [("ID", "a"), ("p", "3"), ("n", "6"), ("owner", "True"),
-                                       ("order", "2"), ("start", "0.0"), ("stop", "10.0")]
+    assert list(el.attrib.items()) == [
+        ("ID", "a"),
+        ("p", "3"),
+        ("n", "6"),
+        ("owner", "True"),
+        ("order", "2"),
+        ("start", "0.0"),
+        ("stop", "10.0"),
+    ]
     assert [(c.tag, dict(c.attrib), len(c)) for c in el] == [("cpts", {}, 0), ("knots", {}, 0)]
     cpts_text, knots_text = el[0].text, el[1].text
     assert len(cpts_text.split(" ")) == 7 and len(knots_text.split(" ")) == 11
@@ -43,7 +56,7 @@ def test_trajectory_element_form(tmp_path):
 
 def test_knot_texts_and_bit_exact_round_trip(tmp_path):
     knots = [0.0, 0.0, 1e-05, 2.0, 1e16, 1e16, 1e16, 1e16, 1e16, 1e16]
-    cpts = [-0.0, 5e-324, 1e-05, 1e+16, -2.5e-07, 3.0, float("inf"), float("-inf"), float("nan")]
+    cpts = [-0.0, 5e-324, 1e-05, 1e16, -2.5e-07, 3.0, float("inf"), float("-inf"), float("nan")]
     t = trajectory(knots + [1e16] * 4, cpts, 4)
     path = tmp_path / "k.pyorvex"
     t.savexml(str(path), "a")
@@ -56,8 +69,9 @@ def test_knot_texts_and_bit_exact_round_trip(tmp_path):
     assert type(back) is Trajectory1d
 
 
-@pytest.mark.parametrize("saved, written, loaded_owner", [(True, "True", "True"),
-                                                          (False, "False", "True")])
+@pytest.mark.parametrize(
+    "saved, written, loaded_owner", [(True, "True", "True"), (False, "False", "True")]
+)
 def test_owner_flag(tmp_path, saved, written, loaded_owner):
     path = tmp_path / "o.pyorvex"
     varied(5, p=2, owner=saved).savexml(str(path), "a")
@@ -70,9 +84,12 @@ def test_owner_flag(tmp_path, saved, written, loaded_owner):
 def test_empty_or_missing_owner_loads_non_owning_yet_frees_its_buffers(tmp_path, owner):
     path = tmp_path / "f.pyorvex"
     n = 20_000
-    write_document(path, trajectory_element(n=str(n - 1), owner=owner,
-                                            cpts=" ".join(["1.5"] * n),
-                                            knots=" ".join(["0.5"] * (n + 1))))
+    write_document(
+        path,
+        trajectory_element(
+            n=str(n - 1), owner=owner, cpts=" ".join(["1.5"] * n), knots=" ".join(["0.5"] * (n + 1))
+        ),
+    )
     assert loaded(path)._getAttrib()["owner"] == "False"
     tracemalloc.start()
     try:
@@ -90,15 +107,23 @@ def test_update_rewrites_the_element_in_place(tmp_path):
     path = tmp_path / "u.pyorvex"
     varied(5, p=2, seed=1).savexml(str(path), "a")
     varied(4, p=1, seed=2).savexml(str(path), "b")
-    tree_text = file_bytes(path).decode().replace('<Trajectory1d ID="a"',
-                                                  '<Trajectory1d mine="yes" ID="a"')
+    tree_text = (
+        file_bytes(path).decode().replace('<Trajectory1d ID="a"', '<Trajectory1d mine="yes" ID="a"')
+    )
     path.write_text(tree_text)
     changed = trajectory([-1, -1, -1, -1, 0.25, 4, 4, 4, 4], [5, 6, 7, 8, 9], 3, order=3)
     changed.savexml(str(path), "a")
     first, second = elements(path)
-    assert list(first.attrib.items()) == [("mine", "yes"), ("ID", "a"), ("p", "3"), ("n", "4"),
-                                          ("owner", "True"), ("order", "3"), ("start", "-1.0"),
-                                          ("stop", "4.0")]
+    assert list(first.attrib.items()) == [
+        ("mine", "yes"),
+        ("ID", "a"),
+        ("p", "3"),
+        ("n", "4"),
+        ("owner", "True"),
+        ("order", "3"),
+        ("start", "-1.0"),
+        ("stop", "4.0"),
+    ]
     assert first[0].text == "5.0 6.0 7.0 8.0 9.0"
     assert first[1].text == "-1.0 -1.0 -1.0 -1.0 0.25 4.0 4.0 4.0 4.0"
     assert second.get("ID") == "b" and loaded(path, "b") == varied(4, p=1, seed=2)
@@ -116,8 +141,11 @@ def test_subclass_element_is_not_found_by_the_loader(tmp_path):
 
 def test_first_of_several_matches_is_loaded_nan_control_points_included(tmp_path):
     path = tmp_path / "m.pyorvex"
-    write_document(path, trajectory_element("a", n="1", cpts="nan 2.0", knots="0 0 1")
-                   + trajectory_element("a", cpts="7.0"))
+    write_document(
+        path,
+        trajectory_element("a", n="1", cpts="nan 2.0", knots="0 0 1")
+        + trajectory_element("a", cpts="7.0"),
+    )
     t = loaded(path)
     assert same_bits(cpts_of(t), [float("nan"), 2.0]) and list(knots_of(t)) == [0.0, 0.0, 1.0]
 
@@ -125,8 +153,9 @@ def test_first_of_several_matches_is_loaded_nan_control_points_included(tmp_path
 def test_children_come_from_the_first_match_itself(tmp_path):
     # A first match without children must not borrow the numbers of a later element.
     path = tmp_path / "c.pyorvex"
-    write_document(path, trajectory_element("a", cpts=None, knots=None)
-                   + trajectory_element("a", cpts="7.0"))
+    write_document(
+        path, trajectory_element("a", cpts=None, knots=None) + trajectory_element("a", cpts="7.0")
+    )
     with pytest.raises(IndexError):
         loaded(path)
 
@@ -148,10 +177,13 @@ LOADXML_ARGUMENT_ERRORS = [
     ((1, "a"), {}, TypeError, "Argument 'fname' has incorrect type (expected str, got int)"),
     (("a", 1.5), {}, TypeError, "Argument 'ID' has incorrect type (expected str, got float)"),
     (("a",), {}, TypeError, "loadxml() takes exactly 2 positional arguments (1 given)"),
-    ((), {"fname": "a", "ID": "b", "x": 1}, TypeError,
-     "loadxml() got an unexpected keyword argument 'x'"),
-    (("a", "b"), {"ID": "c"}, TypeError,
-     "loadxml() got multiple values for keyword argument 'ID'"),
+    (
+        (),
+        {"fname": "a", "ID": "b", "x": 1},
+        TypeError,
+        "loadxml() got an unexpected keyword argument 'x'",
+    ),
+    (("a", "b"), {"ID": "c"}, TypeError, "loadxml() got multiple values for keyword argument 'ID'"),
     ((None, "a"), {}, TypeError, "expected str, bytes or os.PathLike object, not NoneType"),
 ]
 
@@ -173,15 +205,19 @@ def test_loader_file_name_rule_and_missing_file(tmp_path, monkeypatch, cls):
     (tmp_path / "bad.pyorvex").write_text("<PyORVEXObjectList>")
     with pytest.raises(SyntaxError):
         cls.loadxml("bad", "a")
-    (tmp_path / "other.pyorvex").write_text("<Other><Trajectory1d ID='a'/><Point1d ID='a'/>"
-                                            "</Other>")
+    (tmp_path / "other.pyorvex").write_text(
+        "<Other><Trajectory1d ID='a'/><Point1d ID='a'/></Other>"
+    )
     with pytest.raises(ValueError, match="^no match for ID: a$"):
         cls.loadxml("other", "a")
 
 
 LOAD_ERRORS = [
-    (dict(p=None), TypeError,
-     "int() argument must be a string, a bytes-like object or a real number, not 'NoneType'"),
+    (
+        dict(p=None),
+        TypeError,
+        "int() argument must be a string, a bytes-like object or a real number, not 'NoneType'",
+    ),
     (dict(p="x", n="y"), ValueError, "invalid literal for int() with base 10: 'x'"),
     (dict(p="1.5"), ValueError, "invalid literal for int() with base 10: '1.5'"),
     (dict(p="99999999999"), OverflowError, None),
@@ -199,19 +235,31 @@ LOAD_ERRORS = [
     (dict(knots="0.0  1.0"), ValueError, "could not convert string to float: ''"),
     (dict(knots="0.0"), ValueError, "'knots' holds 1 numbers but 2 are needed"),
     (dict(knots="0.0 y"), ValueError, "could not convert string to float: 'y'"),
-    (dict(n="2", cpts="1 2", knots="0 0 1 1"), ValueError,
-     "'cpts' holds 2 numbers but 3 are needed"),
-    (dict(n="2", p="3", cpts="1 2 3", knots="0 0 1 1"), ValueError,
-     "'knots' holds 4 numbers but 7 are needed"),
+    (
+        dict(n="2", cpts="1 2", knots="0 0 1 1"),
+        ValueError,
+        "'cpts' holds 2 numbers but 3 are needed",
+    ),
+    (
+        dict(n="2", p="3", cpts="1 2 3", knots="0 0 1 1"),
+        ValueError,
+        "'knots' holds 4 numbers but 7 are needed",
+    ),
     # More numbers than p and n call for, knots that are not finite or that decrease: the
     # element does not describe one usable trajectory.
-    (dict(n="1", cpts="1 2 3 4", knots="0 0 1"), ValueError,
-     "'cpts' holds 4 numbers but p and n call for 2"),
+    (
+        dict(n="1", cpts="1 2 3 4", knots="0 0 1"),
+        ValueError,
+        "'cpts' holds 4 numbers but p and n call for 2",
+    ),
     (dict(knots="0 1 1"), ValueError, "'knots' holds 3 numbers but p and n call for 2"),
     (dict(knots="0.0 nan"), ValueError, "'knots' must be finite: knots[1] = nan"),
     (dict(knots="-inf 1", cpts="nan"), ValueError, "'knots' must be finite: knots[0] = -inf"),
-    (dict(p="1", n="1", cpts="1 2", knots="0 1 0.5 2"), ValueError,
-     "'knots' must be non-decreasing: knots[2] = 0.5 < knots[1] = 1.0"),
+    (
+        dict(p="1", n="1", cpts="1 2", knots="0 1 0.5 2"),
+        ValueError,
+        "'knots' must be non-decreasing: knots[2] = 0.5 < knots[1] = 1.0",
+    ),
 ]
 
 
@@ -237,20 +285,21 @@ def test_negative_counts_are_named(tmp_path):
 
 # --- point element -------------------------------------------------------------------------------
 
+
 def test_point_element_form_and_round_trip(tmp_path):
     path = tmp_path / "p.pyorvex"
     Point1d(1.5, -2.0, 1).savexml(str(path), "pt")
     (el,) = elements(path)
     assert el.tag == "Point1d" and len(el) == 0 and el.text is None and el.tail.strip() == ""
-    assert list(el.attrib.items()) == [("ID", "pt"), ("t", "1.5"), ("val", "-2.0"),
-                                       ("order", "1")]
+    assert list(el.attrib.items()) == [("ID", "pt"), ("t", "1.5"), ("val", "-2.0"), ("order", "1")]
     back = Point1d.loadxml(str(path), "pt")
     assert type(back) is Point1d and (back.t, back.val, back.order) == (1.5, -2.0, 1)
 
 
-@pytest.mark.parametrize("t, val, t_text, val_text", [(1e-05, 3, "1e-05", "3.0"),
-                                                      (-0.0, 5e-324, "-0.0", "5e-324"),
-                                                      (1e16, 0.1, "1e+16", "0.1")])
+@pytest.mark.parametrize(
+    "t, val, t_text, val_text",
+    [(1e-05, 3, "1e-05", "3.0"), (-0.0, 5e-324, "-0.0", "5e-324"), (1e16, 0.1, "1e+16", "0.1")],
+)
 def test_point_float_texts(tmp_path, t, val, t_text, val_text):
     path = tmp_path / "p.pyorvex"
     Point1d(t, val, 0).savexml(str(path), "a")
@@ -276,8 +325,10 @@ def test_point_and_trajectory_share_an_id(tmp_path):
     Point1d(1.0, 2.0, 0).savexml(str(path), "same")
     varied(5).savexml(str(path), "same")
     Point1d(3.0, 4.0, 1).savexml(str(path), "same")
-    assert [(e.tag, e.get("ID")) for e in elements(path)] == [("Point1d", "same"),
-                                                              ("Trajectory1d", "same")]
+    assert [(e.tag, e.get("ID")) for e in elements(path)] == [
+        ("Point1d", "same"),
+        ("Trajectory1d", "same"),
+    ]
     assert Point1d.loadxml(str(path), "same").t == 3.0
     assert loaded(path, "same") == varied(5)
 
@@ -290,8 +341,9 @@ def test_point_subclass_none_id_and_duplicates(tmp_path):
         Point1d.loadxml(str(path), "a")
     Point1d(2.0, 2.0, 0).savexml(str(path), None)
     assert Point1d.loadxml(str(path), "None").t == 2.0
-    write_document(path, '<Point1d ID="d" t="1" val="1" order="0"/>'
-                         '<Point1d ID="d" t="2" val="2" order="0"/>')
+    write_document(
+        path, '<Point1d ID="d" t="1" val="1" order="0"/><Point1d ID="d" t="2" val="2" order="0"/>'
+    )
     assert Point1d.loadxml(str(path), "d").t == 1.0
     before = file_bytes(path)
     with pytest.raises(Exception, match="^multiple matches in the uploaded file: d$"):
@@ -301,13 +353,19 @@ def test_point_subclass_none_id_and_duplicates(tmp_path):
 
 POINT_LOAD_ERRORS = [
     ('t="1" val="2" order="-1"', OverflowError, "can't convert negative value to unsigned int"),
-    ('val="2" order="1"', TypeError,
-     "float() argument must be a string or a real number, not 'NoneType'"),
+    (
+        'val="2" order="1"',
+        TypeError,
+        "float() argument must be a string or a real number, not 'NoneType'",
+    ),
     ('t="x" val="y" order="z"', ValueError, "could not convert string to float: 'x'"),
     ('t="1" val="y" order="z"', ValueError, "could not convert string to float: 'y'"),
     ('t="1" val="2" order="1.0"', ValueError, "invalid literal for int() with base 10: '1.0'"),
-    ('t="1" val="2"', TypeError,
-     "int() argument must be a string, a bytes-like object or a real number, not 'NoneType'"),
+    (
+        't="1" val="2"',
+        TypeError,
+        "int() argument must be a string, a bytes-like object or a real number, not 'NoneType'",
+    ),
 ]
 
 
@@ -340,10 +398,16 @@ def make(cls):
 @pytest.mark.parametrize(
     "result, new_error, update_error",
     [
-        (None, (TypeError, "'NoneType' object is not a mapping"),
-         (AttributeError, "'NoneType' object has no attribute 'keys'")),
-        ([("p", "1")], (TypeError, "Expected dict, got list"),
-         (TypeError, "Expected dict, got list")),
+        (
+            None,
+            (TypeError, "'NoneType' object is not a mapping"),
+            (AttributeError, "'NoneType' object has no attribute 'keys'"),
+        ),
+        (
+            [("p", "1")],
+            (TypeError, "Expected dict, got list"),
+            (TypeError, "Expected dict, got list"),
+        ),
         ({2: "x"}, None, (TypeError, "Expected unicode, got int")),
         ({"t": 1.5}, None, (TypeError, None)),
     ],
@@ -366,6 +430,7 @@ def test_getattrib_override_errors(tmp_path, base, result, new_error, update_err
 
 
 # --- C-level entries, called as a native module would --------------------------------------------
+
 
 @pytest.mark.parametrize("cls", [Trajectory1d, Point1d])
 def test_c_level_loaders(tmp_path, cls):

@@ -9,17 +9,18 @@ from collections import namedtuple
 
 import numpy as np
 import pytest
-
-from pyorvex import defdatastruct
-from pyorvex.defdatastruct import Point1d
 from support import method_table
 from support.points import Spy
 from support.trajectories import cubic
 
+from pyorvex import defdatastruct
+from pyorvex.defdatastruct import Point1d
+
 NEGATIVE = "can't convert negative value to unsigned int"
 NOT_INTEGER = "an integer is required"
-PICKLING = ("Pickling of struct members such as self.p must be explicitly requested with "
-            "@auto_pickle(True)")
+PICKLING = (
+    "Pickling of struct members such as self.p must be explicitly requested with @auto_pickle(True)"
+)
 Triple = namedtuple("Triple", "t val order")
 
 
@@ -37,32 +38,39 @@ class Doubled(Point1d):
 
 # --- construction and conversions ----------------------------------------------------------------
 
-@pytest.mark.parametrize("args, expected", [
-    ((1.5, 2.0, 1), (1.5, 2.0, 1)),
-    ((1, 1, 0), (1.0, 1.0, 0)),                      # ints become floats
-    ((np.float32(0.5), np.int64(3), np.uint8(4)), (0.5, 3.0, 4)),
-    ((0.0, -2.5, 1.7), (0.0, -2.5, 1)),              # a float order is truncated
-    ((0.0, 0.0, 2.9), (0.0, 0.0, 2)),
-    ((0.0, 0.0, -0.5), (0.0, 0.0, 0)),               # truncated toward zero, so not negative
-    ((0.0, 0.0, True), (0.0, 0.0, 1)),
-    ((0.0, 0.0, 4294967295), (0.0, 0.0, 4294967295)),
-])
+
+@pytest.mark.parametrize(
+    "args, expected",
+    [
+        ((1.5, 2.0, 1), (1.5, 2.0, 1)),
+        ((1, 1, 0), (1.0, 1.0, 0)),  # ints become floats
+        ((np.float32(0.5), np.int64(3), np.uint8(4)), (0.5, 3.0, 4)),
+        ((0.0, -2.5, 1.7), (0.0, -2.5, 1)),  # a float order is truncated
+        ((0.0, 0.0, 2.9), (0.0, 0.0, 2)),
+        ((0.0, 0.0, -0.5), (0.0, 0.0, 0)),  # truncated toward zero, so not negative
+        ((0.0, 0.0, True), (0.0, 0.0, 1)),
+        ((0.0, 0.0, 4294967295), (0.0, 0.0, 4294967295)),
+    ],
+)
 def test_constructor_converts(args, expected):
     pt = Point1d(*args)
     assert fields(pt) == expected
     assert type(pt.t) is float and type(pt.val) is float and type(pt.order) is int
 
 
-@pytest.mark.parametrize("args, exc, message", [
-    ((0.0, 0.0, -1), OverflowError, NEGATIVE),
-    ((0.0, 0.0, -2.0), OverflowError, NEGATIVE),
-    ((0.0, 0.0, 4294967296), OverflowError, None),
-    ((0.0, 0.0, 2 ** 70), OverflowError, None),
-    ((0.0, 0.0, "3"), TypeError, NOT_INTEGER),
-    ((0.0, 0.0, None), TypeError, NOT_INTEGER),
-    (("1.0", 0.0, 0), TypeError, None),
-    ((0.0, None, 0), TypeError, None),
-])
+@pytest.mark.parametrize(
+    "args, exc, message",
+    [
+        ((0.0, 0.0, -1), OverflowError, NEGATIVE),
+        ((0.0, 0.0, -2.0), OverflowError, NEGATIVE),
+        ((0.0, 0.0, 4294967296), OverflowError, None),
+        ((0.0, 0.0, 2**70), OverflowError, None),
+        ((0.0, 0.0, "3"), TypeError, NOT_INTEGER),
+        ((0.0, 0.0, None), TypeError, NOT_INTEGER),
+        (("1.0", 0.0, 0), TypeError, None),
+        ((0.0, None, 0), TypeError, None),
+    ],
+)
 def test_constructor_refuses_and_keeps_values(args, exc, message):
     with pytest.raises(exc) as info:
         Point1d(*args)
@@ -74,14 +82,17 @@ def test_constructor_refuses_and_keeps_values(args, exc, message):
     assert fields(pt) == (7.0, 8.0, 9)
 
 
-@pytest.mark.parametrize("args, kwargs, message", [
-    ((), {}, "__init__() takes exactly 3 positional arguments (0 given)"),
-    ((1.0, 2.0), {}, "__init__() takes exactly 3 positional arguments (2 given)"),
-    ((1.0, 2.0, 3, 4), {}, "__init__() takes exactly 3 positional arguments (4 given)"),
-    ((1.0,), {"val": 2.0}, "__init__() takes exactly 3 positional arguments (1 given)"),
-    ((1.0, 2.0, 3), {"t": 1.0}, "__init__() got multiple values for keyword argument 't'"),
-    ((1.0, 2.0), {"ordre": 3}, "__init__() got an unexpected keyword argument 'ordre'"),
-])
+@pytest.mark.parametrize(
+    "args, kwargs, message",
+    [
+        ((), {}, "__init__() takes exactly 3 positional arguments (0 given)"),
+        ((1.0, 2.0), {}, "__init__() takes exactly 3 positional arguments (2 given)"),
+        ((1.0, 2.0, 3, 4), {}, "__init__() takes exactly 3 positional arguments (4 given)"),
+        ((1.0,), {"val": 2.0}, "__init__() takes exactly 3 positional arguments (1 given)"),
+        ((1.0, 2.0, 3), {"t": 1.0}, "__init__() got multiple values for keyword argument 't'"),
+        ((1.0, 2.0), {"ordre": 3}, "__init__() got an unexpected keyword argument 'ordre'"),
+    ],
+)
 def test_constructor_argument_errors(args, kwargs, message):
     with pytest.raises(TypeError) as info:
         Point1d(*args, **kwargs)
@@ -101,20 +112,32 @@ def test_keywords_and_allocation_without_constructor():
 
 # --- properties -----------------------------------------------------------------------------------
 
-@pytest.mark.parametrize("name, value, expected", [
-    ("t", 3, 3.0), ("val", np.float32(0.5), 0.5), ("order", 6.99, 6),
-])
+
+@pytest.mark.parametrize(
+    "name, value, expected",
+    [
+        ("t", 3, 3.0),
+        ("val", np.float32(0.5), 0.5),
+        ("order", 6.99, 6),
+    ],
+)
 def test_property_assignment_converts(name, value, expected):
     pt = Point1d(1.0, 2.0, 3)
     setattr(pt, name, value)
     assert getattr(pt, name) == expected and type(getattr(pt, name)) is type(expected)
 
 
-@pytest.mark.parametrize("name, value, exc, message", [
-    ("t", "x", TypeError, None), ("val", None, TypeError, None),
-    ("order", -1, OverflowError, NEGATIVE), ("order", 4294967296, OverflowError, None),
-    ("order", "1", TypeError, NOT_INTEGER), ("order", [], TypeError, NOT_INTEGER),
-])
+@pytest.mark.parametrize(
+    "name, value, exc, message",
+    [
+        ("t", "x", TypeError, None),
+        ("val", None, TypeError, None),
+        ("order", -1, OverflowError, NEGATIVE),
+        ("order", 4294967296, OverflowError, None),
+        ("order", "1", TypeError, NOT_INTEGER),
+        ("order", [], TypeError, NOT_INTEGER),
+    ],
+)
 def test_property_errors_keep_old_values(name, value, exc, message):
     pt = Point1d(1.0, 2.0, 3)
     with pytest.raises(exc) as info:
@@ -134,6 +157,7 @@ def test_property_deletion_refused(name):
 
 # --- from_tuple -----------------------------------------------------------------------------------
 
+
 def test_from_tuple_builds_plain_points():
     assert isinstance(Point1d.__dict__["from_tuple"], staticmethod)
     assert Point1d.from_tuple((1.0, 2.0, 3)) == Point1d(1.0, 2.0, 3)
@@ -142,19 +166,24 @@ def test_from_tuple_builds_plain_points():
     assert type(made) is Point1d and made.t == 1.0
 
 
-@pytest.mark.parametrize("pnt, exc, message", [
-    (None, TypeError, "'NoneType' object is not subscriptable"),
-    ([1.0, 2.0, 3], TypeError,
-     "Argument 'pnt' has incorrect type (expected tuple, got list)"),
-    (Triple(1.0, 2.0, 3), TypeError,
-     "Argument 'pnt' has incorrect type (expected tuple, got Triple)"),
-    ((), IndexError, None),
-    ((1.0, 2.0), IndexError, None),
-    ((object(),), TypeError, None),          # item 0 is converted before item 1 is looked for
-    ((1.0, 2.0, -1), OverflowError, NEGATIVE),
-    ((1.0, 2.0, "3"), TypeError, NOT_INTEGER),
-    (("a", 2.0, 3), TypeError, None),
-])
+@pytest.mark.parametrize(
+    "pnt, exc, message",
+    [
+        (None, TypeError, "'NoneType' object is not subscriptable"),
+        ([1.0, 2.0, 3], TypeError, "Argument 'pnt' has incorrect type (expected tuple, got list)"),
+        (
+            Triple(1.0, 2.0, 3),
+            TypeError,
+            "Argument 'pnt' has incorrect type (expected tuple, got Triple)",
+        ),
+        ((), IndexError, None),
+        ((1.0, 2.0), IndexError, None),
+        ((object(),), TypeError, None),  # item 0 is converted before item 1 is looked for
+        ((1.0, 2.0, -1), OverflowError, NEGATIVE),
+        ((1.0, 2.0, "3"), TypeError, NOT_INTEGER),
+        (("a", 2.0, 3), TypeError, None),
+    ],
+)
 def test_from_tuple_refusals(pnt, exc, message):
     with pytest.raises(exc) as info:
         Point1d.from_tuple(pnt)
@@ -164,9 +193,16 @@ def test_from_tuple_refusals(pnt, exc, message):
 
 # --- copies ---------------------------------------------------------------------------------------
 
-@pytest.mark.parametrize("make_copy", [
-    lambda pt: pt.copy(), copy.copy, copy.deepcopy, lambda pt: pt.__deepcopy__(memo={}),
-])
+
+@pytest.mark.parametrize(
+    "make_copy",
+    [
+        lambda pt: pt.copy(),
+        copy.copy,
+        copy.deepcopy,
+        lambda pt: pt.__deepcopy__(memo={}),
+    ],
+)
 def test_copies_are_equal_and_distinct(make_copy):
     pt = Point1d(1.5, float("inf"), 4294967295)
     dup = make_copy(pt)
@@ -210,17 +246,21 @@ def test_copy_override_result_is_checked(result, exc):
 
 # --- equality, hashing, ordering ------------------------------------------------------------------
 
-@pytest.mark.parametrize("a, b, equal", [
-    (Point1d(1.0, 2.0, 3), Point1d(1.0, 2.0, 3), True),
-    (Point1d(0.0, -0.0, 0), Point1d(-0.0, 0.0, 0), True),
-    (Point1d(1.0, 2.0, 3), Point1d(1.0 + 2 ** -52, 2.0, 3), False),
-    (Point1d(1.0, 2.0, 3), Point1d(1.0, 2.0 - 2 ** -52, 3), False),
-    (Point1d(1.0, 2.0, 3), Point1d(1.0, 2.0, 4), False),
-    (Point1d(float("nan"), 2.0, 3), Point1d(float("nan"), 2.0, 3), False),
-    (Point1d(1.0, 2.0, 3), (1.0, 2.0, 3), False),
-    (Point1d(1.0, 2.0, 3), None, False),
-    (Point1d(0.0, 1.0, 0), cubic(), False),
-])
+
+@pytest.mark.parametrize(
+    "a, b, equal",
+    [
+        (Point1d(1.0, 2.0, 3), Point1d(1.0, 2.0, 3), True),
+        (Point1d(0.0, -0.0, 0), Point1d(-0.0, 0.0, 0), True),
+        (Point1d(1.0, 2.0, 3), Point1d(1.0 + 2**-52, 2.0, 3), False),
+        (Point1d(1.0, 2.0, 3), Point1d(1.0, 2.0 - 2**-52, 3), False),
+        (Point1d(1.0, 2.0, 3), Point1d(1.0, 2.0, 4), False),
+        (Point1d(float("nan"), 2.0, 3), Point1d(float("nan"), 2.0, 3), False),
+        (Point1d(1.0, 2.0, 3), (1.0, 2.0, 3), False),
+        (Point1d(1.0, 2.0, 3), None, False),
+        (Point1d(0.0, 1.0, 0), cubic(), False),
+    ],
+)
 def test_equality(a, b, equal):
     assert (a == b) is equal and (a != b) is (not equal)
 
@@ -232,8 +272,8 @@ def test_nan_point_differs_from_itself():
 
 def test_equality_follows_the_class_of_self():
     base, sub = Point1d(1.0, 2.0, 3), Spy(1.0, 2.0, 3)
-    assert base.__eq__(sub) is True            # a Spy is a Point1d
-    assert sub.__eq__(base) is False           # a Point1d is not a Spy
+    assert base.__eq__(sub) is True  # a Spy is a Point1d
+    assert sub.__eq__(base) is False  # a Point1d is not a Spy
     assert sub == Spy(1.0, 2.0, 3)
 
 
@@ -273,26 +313,40 @@ def test_unhashable_and_unordered():
 
 # --- text forms and the attribute dictionary ------------------------------------------------------
 
-@pytest.mark.parametrize("pt, text, attrs", [
-    (Point1d(1.5, 2.0, 1), "t = 1.5, val = 2.0, order = 1", ("1.5", "2.0", "1")),
-    (Point1d(1e-05, -float("inf"), 4294967295), "t = 1e-05, val = -inf, order = 4294967295",
-     ("1e-05", "-inf", "4294967295")),
-    (Point1d(0.1, float("nan"), 0), "t = 0.1, val = nan, order = 0", ("0.1", "nan", "0")),
-    (Doubled(0.75, 3, 2), "t = 1.5, val = 3.0, order = 2", ("1.5", "3.0", "2")),
-])
+
+@pytest.mark.parametrize(
+    "pt, text, attrs",
+    [
+        (Point1d(1.5, 2.0, 1), "t = 1.5, val = 2.0, order = 1", ("1.5", "2.0", "1")),
+        (
+            Point1d(1e-05, -float("inf"), 4294967295),
+            "t = 1e-05, val = -inf, order = 4294967295",
+            ("1e-05", "-inf", "4294967295"),
+        ),
+        (Point1d(0.1, float("nan"), 0), "t = 0.1, val = nan, order = 0", ("0.1", "nan", "0")),
+        (Doubled(0.75, 3, 2), "t = 1.5, val = 3.0, order = 2", ("1.5", "3.0", "2")),
+    ],
+)
 def test_text_forms(pt, text, attrs):
     assert str(pt) == f"Point1d({text})"
-    assert repr(pt) == "{" + ", ".join(f"'{k}': {v}" for k, v in zip(("t", "val", "order"),
-                                                                       attrs)) + "}"
+    assert (
+        repr(pt)
+        == "{" + ", ".join(f"'{k}': {v}" for k, v in zip(("t", "val", "order"), attrs)) + "}"
+    )
     got = pt._getAttrib()
     assert list(got.items()) == list(zip(("t", "val", "order"), attrs))
     assert float(got["t"]) == pt.t or math.isnan(pt.t)
 
 
-@pytest.mark.parametrize("result, outcome", [
-    ({"x": "1"}, {"x": "1"}), (None, None),
-    ([1], "Expected dict, got list"), ("t", "Expected dict, got str"),
-])
+@pytest.mark.parametrize(
+    "result, outcome",
+    [
+        ({"x": "1"}, {"x": "1"}),
+        (None, None),
+        ([1], "Expected dict, got list"),
+        ("t", "Expected dict, got str"),
+    ],
+)
 def test_getattrib_table_entry_honours_overrides(result, outcome):
     class Own(Point1d):
         def _getAttrib(self):
@@ -312,14 +366,20 @@ def test_getattrib_table_entry_honours_overrides(result, outcome):
 
 # --- pickling -------------------------------------------------------------------------------------
 
-@pytest.mark.parametrize("attempt", [
-    *(lambda pt, proto=proto: pickle.dumps(pt, protocol=proto)
-      for proto in range(pickle.HIGHEST_PROTOCOL + 1)),
-    lambda pt: pt.__reduce__(),
-    lambda pt: pt.__reduce_ex__(2),
-    lambda pt: pt.__setstate__((1.0, 2.0, 3)),
-    lambda pt: pickle.dumps(Spy(1.0, 2.0, 3)),
-])
+
+@pytest.mark.parametrize(
+    "attempt",
+    [
+        *(
+            lambda pt, proto=proto: pickle.dumps(pt, protocol=proto)
+            for proto in range(pickle.HIGHEST_PROTOCOL + 1)
+        ),
+        lambda pt: pt.__reduce__(),
+        lambda pt: pt.__reduce_ex__(2),
+        lambda pt: pt.__setstate__((1.0, 2.0, 3)),
+        lambda pt: pickle.dumps(Spy(1.0, 2.0, 3)),
+    ],
+)
 def test_pickling_refused(attempt):
     with pytest.raises(TypeError) as info:
         attempt(Point1d(1.0, 2.0, 3))
@@ -329,17 +389,24 @@ def test_pickling_refused(attempt):
 
 # --- make_point -----------------------------------------------------------------------------------
 
+
 class CPoint(ctypes.Structure):
     _fields_ = [("t", ctypes.c_double), ("val", ctypes.c_double), ("order", ctypes.c_uint)]
 
 
-@pytest.mark.parametrize("t, val, order", [
-    (1.5, -2.0, 1), (0.0, float("inf"), 4294967295), (-1e-300, 3.25, 0),
-])
+@pytest.mark.parametrize(
+    "t, val, order",
+    [
+        (1.5, -2.0, 1),
+        (0.0, float("inf"), 4294967295),
+        (-1e-300, 3.25, 0),
+    ],
+)
 def test_make_point_through_its_capsule(t, val, order):
     capsule = defdatastruct.__pyx_capi__["make_point"]
     name = b"__pyx_t_7pyorvex_13defdatastruct_c_point1d (double, double, unsigned int)"
     make_point = ctypes.CFUNCTYPE(CPoint, ctypes.c_double, ctypes.c_double, ctypes.c_uint)(
-        method_table.capsule_pointer(capsule, name))
+        method_table.capsule_pointer(capsule, name)
+    )
     got = make_point(t, val, order)
     assert (got.t, got.val, got.order) == (t, val, order)

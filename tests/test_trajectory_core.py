@@ -1,14 +1,15 @@
 """The Trajectory1d record: construction, properties, copying, the C-level factories and in-place
 operations, equality within tolerance, the text forms and _getAttrib."""
+
 import copy
 import decimal
 import math
 
 import numpy as np
 import pytest
+from support.trajectories import arrays, cubic, f64, trajectory
 
 from pyorvex.defdatastruct import Point1d, PyORVEXObject, Trajectory1d
-from support.trajectories import arrays, cubic, f64, trajectory
 
 INF, NAN = math.inf, math.nan
 
@@ -27,9 +28,15 @@ def linear(c0=1.0, c1=2.0, knots=(0.0, 0.0, 1.0, 1.0), **kw):
 
 # --- construction and properties -------------------------------------------------------------------
 
-@pytest.mark.parametrize("args, kwargs", [
-    ((), {}), ((1, 2, 3), {}), (("x", None), {"p": 3, "knots": b""}),
-])
+
+@pytest.mark.parametrize(
+    "args, kwargs",
+    [
+        ((), {}),
+        ((1, 2, 3), {}),
+        (("x", None), {"p": 3, "knots": b""}),
+    ],
+)
 def test_type_call_gives_an_empty_trajectory(args, kwargs):
     t = Trajectory1d(*args, **kwargs)
     assert type(t) is Trajectory1d
@@ -57,11 +64,14 @@ def test_no_python_view_of_the_record_fields():
         assert not hasattr(t, name)
 
 
-@pytest.mark.parametrize("knots, cpts, p, order", [
-    ([0, 0, 0, 0, 0.5, 1.5, 2, 2, 2, 2], [1, 2, 3, 4, 5, 6], 3, 0),
-    ([-1.5, 4.25], [7.0], 0, 2),                  # degree 0, one control point
-    ([1e-05, 1e-05, 3, 3], [0, 1], 1, 2**32 - 1),
-])
+@pytest.mark.parametrize(
+    "knots, cpts, p, order",
+    [
+        ([0, 0, 0, 0, 0.5, 1.5, 2, 2, 2, 2], [1, 2, 3, 4, 5, 6], 3, 0),
+        ([-1.5, 4.25], [7.0], 0, 2),  # degree 0, one control point
+        ([1e-05, 1e-05, 3, 3], [0, 1], 1, 2**32 - 1),
+    ],
+)
 def test_properties(knots, cpts, p, order):
     t = trajectory(knots, cpts, p, order)
     assert (t.p, t.n, t.order) == (p, len(cpts) - 1, order)
@@ -77,7 +87,8 @@ def test_docstrings():
     assert Trajectory1d.stop.__doc__ == " Right end of the curve domain. "
     assert Trajectory1d.copy.__doc__.startswith("Return a copy of the object.")
     assert Trajectory1d._getAttrib.__doc__.startswith(
-        "Returns the attributes of the object as a dictionary.")
+        "Returns the attributes of the object as a dictionary."
+    )
 
 
 # --- copying --------------------------------------------------------------------------------------
@@ -172,17 +183,23 @@ def test_copy_override_may_return_none_or_a_trajectory(result):
     assert copy.deepcopy(src) is src.result
 
 
-@pytest.mark.parametrize("value, type_name", [
-    (5, "int"), ("x", "str"), (PyORVEXObject(), "pyorvex.defdatastruct.PyORVEXObject"),
-])
+@pytest.mark.parametrize(
+    "value, type_name",
+    [
+        (5, "int"),
+        ("x", "str"),
+        (PyORVEXObject(), "pyorvex.defdatastruct.PyORVEXObject"),
+    ],
+)
 def test_copy_override_with_another_result_is_refused(value, type_name):
     src = cubic(cls=CopyOverride)
     src.result = value
     for how in [copy.copy, copy.deepcopy]:
         with pytest.raises(TypeError) as err:
             how(src)
-        assert str(err.value) == (f"Cannot convert {type_name} to "
-                                  "pyorvex.defdatastruct.Trajectory1d")
+        assert str(err.value) == (
+            f"Cannot convert {type_name} to pyorvex.defdatastruct.Trajectory1d"
+        )
 
 
 def test_copy_override_error_propagates():
@@ -208,8 +225,9 @@ def test_copy_through_the_table(vtable_probe):
     assert type(dup) is Trajectory1d and src.calls == 1
     assert all(np.array_equal(a, b) for a, b in zip(arrays(dup), arrays(src)))
     src.result = 3.5
-    with pytest.raises(TypeError, match="^Cannot convert float to "
-                                        "pyorvex.defdatastruct.Trajectory1d$"):
+    with pytest.raises(
+        TypeError, match="^Cannot convert float to pyorvex.defdatastruct.Trajectory1d$"
+    ):
         vtable_probe.copy(src, 0)
     empty = vtable_probe.copy(Trajectory1d(), 0)
     assert type(empty) is Trajectory1d and empty.start is None
@@ -217,19 +235,20 @@ def test_copy_through_the_table(vtable_probe):
 
 # --- C-level factories and in-place operations ---------------------------------------------------
 
+
 def test_from_ptrs_lends_memory(vtable_probe):
     knots, cpts = f64([0, 0, 1, 2, 2]), f64([5, 6, 7])
-    t = vtable_probe.from_ptrs(knots, cpts, 1, 2, 3)       # owner not given: false
+    t = vtable_probe.from_ptrs(knots, cpts, 1, 2, 3)  # owner not given: false
     assert type(t) is Trajectory1d
     assert (t.p, t.n, t.order, t.start, t.stop) == (1, 2, 3, 0.0, 2.0)
     assert t._getAttrib()["owner"] == "False" and t.__getstate__()[5] is False
-    cpts[1] = 60.0        # the record shows the caller's memory
+    cpts[1] = 60.0  # the record shows the caller's memory
     assert t.get_cpts_asarray()[1] == 60.0
     t.get_knotvector_asarray()[2] = 1.5
     assert knots[2] == 1.5
     u = vtable_probe.from_ptrs(knots, cpts, 1, 2, 3, False)
     assert u == t
-    del t, u              # the lent memory is not freed by the records
+    del t, u  # the lent memory is not freed by the records
     assert knots.tolist() == [0, 0, 1.5, 2, 2] and cpts.tolist() == [5, 60, 7]
 
 
@@ -283,11 +302,17 @@ def test_new_struct_refuses_sizes_without_elements(p, n, vtable_probe):
         vtable_probe.new_struct(p, n, 0)
 
 
-@pytest.mark.parametrize("op, x, on", [
-    ("c_vshift", 2.5, "cpts"), ("c_vshift", -1e300, "cpts"),
-    ("c_vscale", -1.0, "cpts"), ("c_vscale", 0.1, "cpts"),
-    ("c_hshift", 0.3, "knots"), ("c_hshift", -7.0, "knots"),
-])
+@pytest.mark.parametrize(
+    "op, x, on",
+    [
+        ("c_vshift", 2.5, "cpts"),
+        ("c_vshift", -1e300, "cpts"),
+        ("c_vscale", -1.0, "cpts"),
+        ("c_vscale", 0.1, "cpts"),
+        ("c_hshift", 0.3, "knots"),
+        ("c_hshift", -7.0, "knots"),
+    ],
+)
 def test_vertical_and_horizontal_shift_and_scale(op, x, on, vtable_probe):
     for cls in [Trajectory1d, Sub]:
         t = cubic(cls=cls)
@@ -328,6 +353,7 @@ def test_hscale_by_one_and_two(k, vtable_probe):
 
 # --- equality -------------------------------------------------------------------------------------
 
+
 def with_change(where, index, value):
     """The cubic with one knot or control point replaced."""
     knots, cpts = arrays(cubic())
@@ -343,14 +369,27 @@ def test_equal_to_its_copy():
 
 # (a, b, close): the relative tolerance is 1e-9 of the larger magnitude, the absolute floor 1e-13.
 CLOSENESS = [
-    (0.0, 1e-13, True), (0.0, 2e-13, False), (0.0, -1e-13, True), (0.0, -2e-13, False),
-    (1.0, 1.0 + 5e-10, True), (1.0, 1.0 + 2e-9, False),
-    (1e6, 1e6 + 5e-4, True), (1e6, 1e6 + 2e-3, False),
-    (-1e-3, -1e-3 * (1 + 5e-10), True), (-1e-3, -1e-3 * (1 + 3e-9), False),
-    (1e300, 1e300 * (1 + 5e-10), True), (5e-324, 0.0, True),
-    (NAN, NAN, False), (NAN, 1.0, False), (1.0, NAN, False),
-    (INF, INF, False), (-INF, -INF, False), (INF, -INF, False),
-    (INF, 1.0, False), (-INF, 1e308, False), (0.0, INF, False),
+    (0.0, 1e-13, True),
+    (0.0, 2e-13, False),
+    (0.0, -1e-13, True),
+    (0.0, -2e-13, False),
+    (1.0, 1.0 + 5e-10, True),
+    (1.0, 1.0 + 2e-9, False),
+    (1e6, 1e6 + 5e-4, True),
+    (1e6, 1e6 + 2e-3, False),
+    (-1e-3, -1e-3 * (1 + 5e-10), True),
+    (-1e-3, -1e-3 * (1 + 3e-9), False),
+    (1e300, 1e300 * (1 + 5e-10), True),
+    (5e-324, 0.0, True),
+    (NAN, NAN, False),
+    (NAN, 1.0, False),
+    (1.0, NAN, False),
+    (INF, INF, False),
+    (-INF, -INF, False),
+    (INF, -INF, False),
+    (INF, 1.0, False),
+    (-INF, 1e308, False),
+    (0.0, INF, False),
 ]
 
 
@@ -369,12 +408,15 @@ def test_nan_trajectory_is_not_equal_to_itself(where):
     assert not t == t and t != t
 
 
-@pytest.mark.parametrize("other", [
-    lambda: cubic(order=1),
-    lambda: trajectory([0, 0, 0, 0.5, 1.5, 2, 2, 2], [1.0, -2.0, 0.25, 3.5, 1e-3], 2),
-    lambda: trajectory([0, 0, 0, 0, 0, 0.5, 1.5, 2, 2, 2], [1.0, -2.0, 0.25, 3.5, 1e-3], 4),
-    lambda: cubic(owner=False),
-])
+@pytest.mark.parametrize(
+    "other",
+    [
+        lambda: cubic(order=1),
+        lambda: trajectory([0, 0, 0, 0.5, 1.5, 2, 2, 2], [1.0, -2.0, 0.25, 3.5, 1e-3], 2),
+        lambda: trajectory([0, 0, 0, 0, 0, 0.5, 1.5, 2, 2, 2], [1.0, -2.0, 0.25, 3.5, 1e-3], 4),
+        lambda: cubic(owner=False),
+    ],
+)
 def test_different_numbers_or_owner_are_unequal(other, vtable_probe):
     t, u = cubic(), other()
     assert not t == u and not u == t and t != u
@@ -388,10 +430,19 @@ def test_same_bytes_with_other_split_are_unequal():
     assert t != cubic()
 
 
-@pytest.mark.parametrize("other", [
-    lambda: 5, lambda: None, lambda: "cubic", lambda: 2.0, object, PyORVEXObject,
-    lambda: Point1d(0.0, 1.0, 0), lambda: cubic().get_cpts_asarray().tolist(),
-])
+@pytest.mark.parametrize(
+    "other",
+    [
+        lambda: 5,
+        lambda: None,
+        lambda: "cubic",
+        lambda: 2.0,
+        object,
+        PyORVEXObject,
+        lambda: Point1d(0.0, 1.0, 0),
+        lambda: cubic().get_cpts_asarray().tolist(),
+    ],
+)
 def test_equality_with_other_kinds(other):
     other = other()
     t = cubic()
@@ -456,8 +507,7 @@ def test_missing_arrays_fail_only_after_the_numbers_matched(vtable_probe):
         one == Trajectory1d()
     with pytest.raises(ValueError):
         Trajectory1d() == one
-    assert (Trajectory1d() == trajectory([0.0, 1.0], [3.0], 0, order=1, owner=False)) \
-        is False
+    assert (Trajectory1d() == trajectory([0.0, 1.0], [3.0], 0, order=1, owner=False)) is False
     assert (Trajectory1d() == cubic()) is False
     assert vtable_probe.c_eq(Trajectory1d(), cubic()) is False
 
@@ -482,6 +532,7 @@ def test_not_hashable(cls):
 
 # --- text forms ------------------------------------------------------------------------------------
 
+
 def test_text_forms_of_the_cubic():
     t = cubic()
     assert str(t) == "Trajectory1d(start = 0.0, stop = 2.0, p = 3, n = 5, order = 0)"
@@ -493,23 +544,34 @@ def test_text_forms_of_an_empty_trajectory():
     assert repr(Trajectory1d()) == "{'start': None, 'stop': None, 'p': 0, 'n': 0, 'order': 0}"
 
 
-@pytest.mark.parametrize("start, stop, order", [
-    (1e-05, 0.5, 0), (0.1 + 0.2, 1e16, 7), (-0.0, 2.5e-07, 2**32 - 1), (-3.0, 1e22, 1),
-])
+@pytest.mark.parametrize(
+    "start, stop, order",
+    [
+        (1e-05, 0.5, 0),
+        (0.1 + 0.2, 1e16, 7),
+        (-0.0, 2.5e-07, 2**32 - 1),
+        (-3.0, 1e22, 1),
+    ],
+)
 def test_text_of_floats_and_integers(start, stop, order):
     t = trajectory([start, start, stop, stop], [0.0, 1.0], 1, order)
-    assert str(t) == (f"Trajectory1d(start = {start!r}, stop = {stop!r}, p = 1, n = 1, "
-                      f"order = {order})")
-    assert repr(t) == (f"{{'start': {start!r}, 'stop': {stop!r}, 'p': 1, 'n': 1, "
-                       f"'order': {order}}}")
+    assert str(t) == (
+        f"Trajectory1d(start = {start!r}, stop = {stop!r}, p = 1, n = 1, order = {order})"
+    )
+    assert repr(t) == (
+        f"{{'start': {start!r}, 'stop': {stop!r}, 'p': 1, 'n': 1, 'order': {order}}}"
+    )
     attrib = t._getAttrib()
-    assert (attrib["start"], attrib["stop"], attrib["order"]) == (repr(start), repr(stop),
-                                                                  str(order))
+    assert (attrib["start"], attrib["stop"], attrib["order"]) == (
+        repr(start),
+        repr(stop),
+        str(order),
+    )
 
 
 def test_negative_numbers_in_text(vtable_probe):
     knots, cpts = f64([4.0, 9.0, 9.0]), f64([1.0, 2.0])
-    t = vtable_probe.from_ptrs(knots, cpts, -1, 1, 0)   # knot count n + p + 2 = 2
+    t = vtable_probe.from_ptrs(knots, cpts, -1, 1, 0)  # knot count n + p + 2 = 2
     assert str(t) == "Trajectory1d(start = 4.0, stop = 9.0, p = -1, n = 1, order = 0)"
     assert repr(t) == "{'start': 4.0, 'stop': 9.0, 'p': -1, 'n': 1, 'order': 0}"
     assert t._getAttrib()["p"] == "-1"
@@ -518,6 +580,7 @@ def test_negative_numbers_in_text(vtable_probe):
 
 class Reframed(Trajectory1d):
     """start and stop as Python properties of a subclass."""
+
     start_value = 1e-05
     stop_value = "late"
 
@@ -532,17 +595,21 @@ class Reframed(Trajectory1d):
         return self.stop_value
 
 
-@pytest.mark.parametrize("start, stop, start_text, stop_text", [
-    (1e-05, "late", "1e-05", "late"),
-    (3, decimal.Decimal("1.50"), "3", "1.50"),
-    (None, np.float64(0.25), "None", "0.25"),
-    (True, 2.5, "True", "2.5"),
-])
+@pytest.mark.parametrize(
+    "start, stop, start_text, stop_text",
+    [
+        (1e-05, "late", "1e-05", "late"),
+        (3, decimal.Decimal("1.50"), "3", "1.50"),
+        (None, np.float64(0.25), "None", "0.25"),
+        (True, 2.5, "True", "2.5"),
+    ],
+)
 def test_text_forms_read_start_and_stop_as_attributes(start, stop, start_text, stop_text):
     t = cubic(cls=Reframed)
     t.start_value, t.stop_value = start, stop
-    assert str(t) == (f"Trajectory1d(start = {start_text}, stop = {stop_text}, p = 3, n = 5, "
-                      "order = 0)")
+    assert str(t) == (
+        f"Trajectory1d(start = {start_text}, stop = {stop_text}, p = 3, n = 5, order = 0)"
+    )
     assert repr(t) == f"{{'start': {start_text}, 'stop': {stop_text}, 'p': 3, 'n': 5, 'order': 0}}"
     attrib = t._getAttrib()
     assert (attrib["start"], attrib["stop"]) == (start_text, stop_text)
@@ -553,9 +620,13 @@ class Unformattable:
         raise ZeroDivisionError("no text")
 
 
-@pytest.mark.parametrize("start, message", [
-    (ZeroDivisionError("no start"), "no start"), (Unformattable(), "no text"),
-])
+@pytest.mark.parametrize(
+    "start, message",
+    [
+        (ZeroDivisionError("no start"), "no start"),
+        (Unformattable(), "no text"),
+    ],
+)
 def test_errors_of_start_propagate(start, message):
     t = cubic(cls=Reframed)
     t.start_value = start
@@ -566,15 +637,25 @@ def test_errors_of_start_propagate(start, message):
 
 # --- _getAttrib -------------------------------------------------------------------------------------
 
-@pytest.mark.parametrize("make, expected", [
-    (cubic, {"p": "3", "n": "5", "owner": "True", "order": "0", "start": "0.0", "stop": "2.0"}),
-    (lambda: cubic(order=4, owner=False),
-     {"p": "3", "n": "5", "owner": "False", "order": "4", "start": "0.0", "stop": "2.0"}),
-    (Trajectory1d,
-     {"p": "0", "n": "0", "owner": "False", "order": "0", "start": "None", "stop": "None"}),
-    (lambda: cubic().copy(),
-     {"p": "3", "n": "5", "owner": "True", "order": "0", "start": "0.0", "stop": "2.0"}),
-])
+
+@pytest.mark.parametrize(
+    "make, expected",
+    [
+        (cubic, {"p": "3", "n": "5", "owner": "True", "order": "0", "start": "0.0", "stop": "2.0"}),
+        (
+            lambda: cubic(order=4, owner=False),
+            {"p": "3", "n": "5", "owner": "False", "order": "4", "start": "0.0", "stop": "2.0"},
+        ),
+        (
+            Trajectory1d,
+            {"p": "0", "n": "0", "owner": "False", "order": "0", "start": "None", "stop": "None"},
+        ),
+        (
+            lambda: cubic().copy(),
+            {"p": "3", "n": "5", "owner": "True", "order": "0", "start": "0.0", "stop": "2.0"},
+        ),
+    ],
+)
 def test_getattrib(make, expected):
     got = make()._getAttrib()
     assert type(got) is dict
@@ -599,10 +680,15 @@ def test_getattrib_override_through_the_table(result, vtable_probe):
     assert builtin == cubic()._getAttrib()
 
 
-@pytest.mark.parametrize("result, type_name", [
-    (5, "int"), ([("p", "3")], "list"), ("p", "str"),
-    (cubic(), "pyorvex.defdatastruct.Trajectory1d"),
-])
+@pytest.mark.parametrize(
+    "result, type_name",
+    [
+        (5, "int"),
+        ([("p", "3")], "list"),
+        ("p", "str"),
+        (cubic(), "pyorvex.defdatastruct.Trajectory1d"),
+    ],
+)
 def test_getattrib_override_must_give_a_dict(result, type_name, vtable_probe):
     t = cubic(cls=AttribOverride)
     t.result = result

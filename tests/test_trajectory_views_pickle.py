@@ -1,5 +1,6 @@
 """NumPy views of a trajectory's arrays, the abscissae of its control points, and its pickle
 state: _sget_knotvector, _sget_cpts, _dset_data, __getstate__ / __setstate__ and pickle."""
+
 import copy
 import copyreg
 import gc
@@ -10,11 +11,11 @@ import types
 
 import numpy as np
 import pytest
+from support import oracle
+from support.trajectories import arrays, cubic, f64, trajectory
 
 import pyorvex.defdatastruct as dds
 from pyorvex.defdatastruct import Trajectory1d
-from support import oracle
-from support.trajectories import arrays, cubic, f64, trajectory
 
 
 class Sub(Trajectory1d):
@@ -23,6 +24,7 @@ class Sub(Trajectory1d):
 
 class RecordingState(Trajectory1d):
     """Overrides of the three state operations that record their calls."""
+
     knot_result = "builtin"
     cpts_result = "builtin"
 
@@ -51,6 +53,7 @@ def snapshot(t):
 
 # --- array views ------------------------------------------------------------------------------------
 
+
 @pytest.mark.parametrize("which, size", [("get_knotvector_asarray", 10), ("get_cpts_asarray", 6)])
 def test_views_are_writeable_float64_arrays_over_the_record(which, size):
     t = cubic()
@@ -63,19 +66,28 @@ def test_views_are_writeable_float64_arrays_over_the_record(which, size):
     assert np.array_equal(view, knots if "knot" in which else cpts)
     again = getattr(t, which)()
     assert again is not view and np.shares_memory(again, view)
-    view[:] = np.arange(size) * 0.5 - 1.0   # writes go to the trajectory
+    view[:] = np.arange(size) * 0.5 - 1.0  # writes go to the trajectory
     knots, cpts = arrays(t)
     assert np.array_equal(knots if "knot" in which else cpts, np.arange(size) * 0.5 - 1.0)
     assert np.array_equal(again, view)
 
 
-@pytest.mark.parametrize("name, doc", [
-    ("get_cpts_asarray", "Creates an array wrapper around '_cpts' pointer. If the new array is "
-                         "deallocated the memory is not freed."),
-    ("get_knotvector_asarray", "Creates an array wrapper around '_knotvector' pointer. If the new "
-                               "array is deallocated the memory is not freed."),
-    ("get_xcpts", "Returns the x-coordinates of the control points."),
-])
+@pytest.mark.parametrize(
+    "name, doc",
+    [
+        (
+            "get_cpts_asarray",
+            "Creates an array wrapper around '_cpts' pointer. If the new array is "
+            "deallocated the memory is not freed.",
+        ),
+        (
+            "get_knotvector_asarray",
+            "Creates an array wrapper around '_knotvector' pointer. If the new "
+            "array is deallocated the memory is not freed.",
+        ),
+        ("get_xcpts", "Returns the x-coordinates of the control points."),
+    ],
+)
 def test_docstrings(name, doc):
     assert getattr(Trajectory1d, name).__doc__.startswith(doc)
 
@@ -104,14 +116,14 @@ def test_views_keep_their_trajectory_alive(which):
     expected = arrays(t)[0 if "knot" in which else 1]
     refs = sys.getrefcount(t)
     view = getattr(t, which)()
-    assert sys.getrefcount(t) == refs + 1   # the view's base holds the trajectory
+    assert sys.getrefcount(t) == refs + 1  # the view's base holds the trajectory
     part = view[1:4]
     del t
     gc.collect()
     assert np.array_equal(view, expected)
-    view[0] = 123.0                           # still the trajectory's memory, still alive
+    view[0] = 123.0  # still the trajectory's memory, still alive
     assert view[0] == 123.0 and np.array_equal(part, expected[1:4])
-    orphan = getattr(cubic(), which)()       # made from a temporary
+    orphan = getattr(cubic(), which)()  # made from a temporary
     gc.collect()
     assert np.array_equal(orphan, expected)
 
@@ -146,8 +158,9 @@ def test_arrays_are_not_replaced_under_live_views(holder, how):
             t._dset_data(*state)
         else:
             t.__setstate__(state)
-    assert str(err.value) == ("the arrays of the trajectory cannot be replaced while array "
-                              "views of them exist")
+    assert str(err.value) == (
+        "the arrays of the trajectory cannot be replaced while array views of them exist"
+    )
     assert snapshot(t) == before
     assert np.array_equal(np.array(held), copy_before)
     del held
@@ -158,17 +171,21 @@ def test_arrays_are_not_replaced_under_live_views(holder, how):
 
 # --- abscissae of the control points ---------------------------------------------------------------
 
+
 def greville(knots, p, n):
-    return np.array([np.mean(knots[i + 1:i + p + 1]) for i in range(n + 1)])
+    return np.array([np.mean(knots[i + 1 : i + p + 1]) for i in range(n + 1)])
 
 
-@pytest.mark.parametrize("knots, p", [
-    ([0, 0, 0, 0, 0.5, 1.5, 2, 2, 2, 2], 3),
-    ([0, 0, 1, 1], 1),
-    ([-2, -1, 0, 0.5, 1, 1, 4, 4.5], 2),                      # not clamped
-    ([0, 0, 0, 1, 1, 1, 2, 2, 2], 2),                          # interior knot of multiplicity p + 1
-    (np.r_[[3.0] * 5, np.linspace(3, 9, 25)[1:-1], [9.0] * 5], 4),
-])
+@pytest.mark.parametrize(
+    "knots, p",
+    [
+        ([0, 0, 0, 0, 0.5, 1.5, 2, 2, 2, 2], 3),
+        ([0, 0, 1, 1], 1),
+        ([-2, -1, 0, 0.5, 1, 1, 4, 4.5], 2),  # not clamped
+        ([0, 0, 0, 1, 1, 1, 2, 2, 2], 2),  # interior knot of multiplicity p + 1
+        (np.r_[[3.0] * 5, np.linspace(3, 9, 25)[1:-1], [9.0] * 5], 4),
+    ],
+)
 def test_xcpts_are_the_greville_abscissae(knots, p):
     knots = f64(knots)
     n = len(knots) - p - 2
@@ -209,13 +226,16 @@ def test_xcpts_looks_up_np_at_each_call(monkeypatch):
         t.get_xcpts()
 
 
-@pytest.mark.parametrize("give", [
-    lambda size, dtype: np.empty(size - 1),
-    lambda size, dtype: np.empty(size + 3),
-    lambda size, dtype: np.empty(size, dtype=np.float32),
-    lambda size, dtype: np.empty((size, 1)),
-    lambda size, dtype: np.empty(2 * size)[::2],
-])
+@pytest.mark.parametrize(
+    "give",
+    [
+        lambda size, dtype: np.empty(size - 1),
+        lambda size, dtype: np.empty(size + 3),
+        lambda size, dtype: np.empty(size, dtype=np.float32),
+        lambda size, dtype: np.empty((size, 1)),
+        lambda size, dtype: np.empty(2 * size)[::2],
+    ],
+)
 def test_xcpts_refuses_an_unfit_result_array(give, monkeypatch):
     monkeypatch.setattr(dds, "np", types.SimpleNamespace(empty=give, float64=np.float64))
     with pytest.raises((ValueError, BufferError)):
@@ -288,12 +308,15 @@ def test_setstate_refuses_what_is_not_a_sequence():
 
 
 @pytest.mark.parametrize("protocol", range(2, pickle.HIGHEST_PROTOCOL + 1))
-@pytest.mark.parametrize("make", [
-    lambda: cubic(order=2),
-    lambda: cubic(owner=False),
-    lambda: trajectory([-1e-05, 3.0], [np.pi], 0),
-    lambda: cubic(cls=Sub),
-])
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda: cubic(order=2),
+        lambda: cubic(owner=False),
+        lambda: trajectory([-1e-05, 3.0], [np.pi], 0),
+        lambda: cubic(cls=Sub),
+    ],
+)
 def test_pickle_round_trip(protocol, make):
     t = make()
     back = pickle.loads(pickle.dumps(t, protocol=protocol))
@@ -311,11 +334,14 @@ def test_pickling_goes_through_the_standard_protocol(cls):
     assert reduced[3:] == (None, None)
 
 
-@pytest.mark.parametrize("call", [
-    lambda t: t.__reduce_cython__(),
-    lambda t: t.__setstate_cython__(t.__getstate__()),
-    lambda t: t.__setstate_cython__(None),
-])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda t: t.__reduce_cython__(),
+        lambda t: t.__setstate_cython__(t.__getstate__()),
+        lambda t: t.__setstate_cython__(None),
+    ],
+)
 def test_inherited_pickle_helpers_refuse(call):
     with pytest.raises(TypeError) as err:
         call(cubic())
@@ -328,47 +354,110 @@ KNOTS = f64([0, 0, 1, 1]).tobytes()
 CPTS = f64([2, 3]).tobytes()
 
 
-@pytest.mark.parametrize("args, kwargs, exc, message", [
-    ((KNOTS, CPTS, 1, 1, 0), {}, TypeError,
-     "_dset_data() takes exactly 6 positional arguments (5 given)"),
-    ((KNOTS, CPTS, 1, 1, 0, True, 7), {}, TypeError,
-     "_dset_data() takes exactly 6 positional arguments (7 given)"),
-    ((), {}, TypeError, "_dset_data() takes exactly 6 positional arguments (0 given)"),
-    ((KNOTS,), {"cpts": CPTS, "p": 1, "n": 1, "order": 0}, TypeError,
-     "_dset_data() takes exactly 6 positional arguments (1 given)"),
-    ((KNOTS, CPTS, 1, 1, 0, True), {"bogus": 1}, TypeError,
-     "_dset_data() got an unexpected keyword argument 'bogus'"),
-    ((KNOTS, CPTS, 1, 1, 0), {"knots": KNOTS}, TypeError,
-     "_dset_data() got multiple values for keyword argument 'knots'"),
-    ((KNOTS, CPTS, 1, 1, 0, True), {"owner": True}, TypeError,
-     "_dset_data() got multiple values for keyword argument 'owner'"),
-    # an unknown keyword is reported before a missing argument
-    ((KNOTS,), {"Knots": KNOTS}, TypeError,
-     "_dset_data() got an unexpected keyword argument 'Knots'"),
-    (("x", CPTS, 1, 1, 0, True), {}, TypeError,
-     "Argument 'knots' has incorrect type (expected bytes, got str)"),
-    ((KNOTS, bytearray(CPTS), 1, 1, 0, True), {}, TypeError,
-     "Argument 'cpts' has incorrect type (expected bytes, got bytearray)"),
-    ((memoryview(KNOTS), CPTS, 1, 1, 0, True), {}, TypeError,
-     "Argument 'knots' has incorrect type (expected bytes, got memoryview)"),
-    ((KNOTS, CPTS, "1", 1, 0, True), {}, TypeError, "an integer is required"),
-    ((KNOTS, CPTS, 1, None, 0, True), {}, TypeError, "an integer is required"),
-    ((KNOTS, CPTS, 1, 1, [0], True), {}, TypeError, "an integer is required"),
-    ((KNOTS, CPTS, 1, 1, -1, True), {}, OverflowError,
-     "can't convert negative value to unsigned int"),
-    ((KNOTS, CPTS, 1, 1, -2**70, True), {}, OverflowError,
-     "can't convert negative value to unsigned int"),
-    # conversions run in the order p, n, order, owner, then the types of knots and cpts
-    (("x", CPTS, "p", 1, 0, True), {}, TypeError, "an integer is required"),
-    ((KNOTS, CPTS, 1, "n", -1, True), {}, TypeError, "an integer is required"),
-    ((KNOTS, 5, 1, 1, -1, True), {}, OverflowError,
-     "can't convert negative value to unsigned int"),
-    ((KNOTS, CPTS, 1, 1, -1, np.ones(2)), {}, OverflowError,
-     "can't convert negative value to unsigned int"),
-    (("x", CPTS, 1, 1, 0, np.ones(2)), {}, ValueError, "The truth value of an array"),
-    ((5, "x", 1, 1, 0, True), {}, TypeError,
-     "Argument 'knots' has incorrect type (expected bytes, got int)"),
-])
+@pytest.mark.parametrize(
+    "args, kwargs, exc, message",
+    [
+        (
+            (KNOTS, CPTS, 1, 1, 0),
+            {},
+            TypeError,
+            "_dset_data() takes exactly 6 positional arguments (5 given)",
+        ),
+        (
+            (KNOTS, CPTS, 1, 1, 0, True, 7),
+            {},
+            TypeError,
+            "_dset_data() takes exactly 6 positional arguments (7 given)",
+        ),
+        ((), {}, TypeError, "_dset_data() takes exactly 6 positional arguments (0 given)"),
+        (
+            (KNOTS,),
+            {"cpts": CPTS, "p": 1, "n": 1, "order": 0},
+            TypeError,
+            "_dset_data() takes exactly 6 positional arguments (1 given)",
+        ),
+        (
+            (KNOTS, CPTS, 1, 1, 0, True),
+            {"bogus": 1},
+            TypeError,
+            "_dset_data() got an unexpected keyword argument 'bogus'",
+        ),
+        (
+            (KNOTS, CPTS, 1, 1, 0),
+            {"knots": KNOTS},
+            TypeError,
+            "_dset_data() got multiple values for keyword argument 'knots'",
+        ),
+        (
+            (KNOTS, CPTS, 1, 1, 0, True),
+            {"owner": True},
+            TypeError,
+            "_dset_data() got multiple values for keyword argument 'owner'",
+        ),
+        # an unknown keyword is reported before a missing argument
+        (
+            (KNOTS,),
+            {"Knots": KNOTS},
+            TypeError,
+            "_dset_data() got an unexpected keyword argument 'Knots'",
+        ),
+        (
+            ("x", CPTS, 1, 1, 0, True),
+            {},
+            TypeError,
+            "Argument 'knots' has incorrect type (expected bytes, got str)",
+        ),
+        (
+            (KNOTS, bytearray(CPTS), 1, 1, 0, True),
+            {},
+            TypeError,
+            "Argument 'cpts' has incorrect type (expected bytes, got bytearray)",
+        ),
+        (
+            (memoryview(KNOTS), CPTS, 1, 1, 0, True),
+            {},
+            TypeError,
+            "Argument 'knots' has incorrect type (expected bytes, got memoryview)",
+        ),
+        ((KNOTS, CPTS, "1", 1, 0, True), {}, TypeError, "an integer is required"),
+        ((KNOTS, CPTS, 1, None, 0, True), {}, TypeError, "an integer is required"),
+        ((KNOTS, CPTS, 1, 1, [0], True), {}, TypeError, "an integer is required"),
+        (
+            (KNOTS, CPTS, 1, 1, -1, True),
+            {},
+            OverflowError,
+            "can't convert negative value to unsigned int",
+        ),
+        (
+            (KNOTS, CPTS, 1, 1, -(2**70), True),
+            {},
+            OverflowError,
+            "can't convert negative value to unsigned int",
+        ),
+        # conversions run in the order p, n, order, owner, then the types of knots and cpts
+        (("x", CPTS, "p", 1, 0, True), {}, TypeError, "an integer is required"),
+        ((KNOTS, CPTS, 1, "n", -1, True), {}, TypeError, "an integer is required"),
+        (
+            (KNOTS, 5, 1, 1, -1, True),
+            {},
+            OverflowError,
+            "can't convert negative value to unsigned int",
+        ),
+        (
+            (KNOTS, CPTS, 1, 1, -1, np.ones(2)),
+            {},
+            OverflowError,
+            "can't convert negative value to unsigned int",
+        ),
+        (("x", CPTS, 1, 1, 0, np.ones(2)), {}, ValueError, "The truth value of an array"),
+        (
+            (5, "x", 1, 1, 0, True),
+            {},
+            TypeError,
+            "Argument 'knots' has incorrect type (expected bytes, got int)",
+        ),
+    ],
+)
 def test_dset_data_argument_errors(args, kwargs, exc, message):
     t = cubic()
     before = snapshot(t)
@@ -409,23 +498,26 @@ def test_dset_data_reads_only_what_the_sizes_need():
 
 
 # The arguments that the record refuses, whatever it held before, and before changing anything.
-@pytest.mark.parametrize("args, exc, message", [
-    ((None, CPTS, 1, 1, 0, True), TypeError, "expected bytes, NoneType found"),
-    ((KNOTS, None, 1, 1, 0, True), TypeError, "expected bytes, NoneType found"),
-    ((None, None, 0, 0, 0, False), TypeError, "expected bytes, NoneType found"),
-    ((KNOTS[:-1], CPTS, 1, 1, 0, True), ValueError, None),
-    ((KNOTS, CPTS[:-8], 1, 1, 0, True), ValueError, None),
-    ((b"", b"", 0, 0, 0, True), ValueError, None),
-    ((KNOTS, CPTS, 1, 2, 0, True), ValueError, None),            # sizes for n = 2 are larger
-    ((KNOTS, CPTS, 2**31 - 1, 2**31 - 1, 0, True), ValueError, None),
-    ((KNOTS, CPTS, -1, 1, 0, True), ValueError, None),
-    ((KNOTS, CPTS, 1, -1, 0, True), ValueError, None),
-    ((KNOTS, CPTS, -2, -2, 0, True), ValueError, None),
-    # knots are checked before cpts, the signs of p and n before both
-    ((None, CPTS[:-8], 1, 1, 0, True), TypeError, "expected bytes, NoneType found"),
-    ((KNOTS[:-8], None, 1, 1, 0, True), ValueError, None),
-    ((None, None, -1, 0, 0, True), ValueError, None),
-])
+@pytest.mark.parametrize(
+    "args, exc, message",
+    [
+        ((None, CPTS, 1, 1, 0, True), TypeError, "expected bytes, NoneType found"),
+        ((KNOTS, None, 1, 1, 0, True), TypeError, "expected bytes, NoneType found"),
+        ((None, None, 0, 0, 0, False), TypeError, "expected bytes, NoneType found"),
+        ((KNOTS[:-1], CPTS, 1, 1, 0, True), ValueError, None),
+        ((KNOTS, CPTS[:-8], 1, 1, 0, True), ValueError, None),
+        ((b"", b"", 0, 0, 0, True), ValueError, None),
+        ((KNOTS, CPTS, 1, 2, 0, True), ValueError, None),  # sizes for n = 2 are larger
+        ((KNOTS, CPTS, 2**31 - 1, 2**31 - 1, 0, True), ValueError, None),
+        ((KNOTS, CPTS, -1, 1, 0, True), ValueError, None),
+        ((KNOTS, CPTS, 1, -1, 0, True), ValueError, None),
+        ((KNOTS, CPTS, -2, -2, 0, True), ValueError, None),
+        # knots are checked before cpts, the signs of p and n before both
+        ((None, CPTS[:-8], 1, 1, 0, True), TypeError, "expected bytes, NoneType found"),
+        ((KNOTS[:-8], None, 1, 1, 0, True), ValueError, None),
+        ((None, None, -1, 0, 0, True), ValueError, None),
+    ],
+)
 @pytest.mark.parametrize("target", ["cubic", "empty", "non-owner"])
 def test_dset_data_refusals_change_nothing(args, exc, message, target):
     t = {"cubic": cubic, "empty": Trajectory1d, "non-owner": lambda: cubic(owner=False)}[target]()
@@ -482,32 +574,48 @@ def traced_growth(action, repeat=25):
         tracemalloc.stop()
 
 
-BIG_N = 20000        # 25 repetitions of a leak of both arrays would be 8 MB
-BIG = trajectory(np.r_[[0.0] * 3, np.linspace(0, 1, BIG_N - 1)[1:-1], [1.0] * 3],
-                      np.linspace(-1, 1, BIG_N), 2)
+BIG_N = 20000  # 25 repetitions of a leak of both arrays would be 8 MB
+BIG = trajectory(
+    np.r_[[0.0] * 3, np.linspace(0, 1, BIG_N - 1)[1:-1], [1.0] * 3], np.linspace(-1, 1, BIG_N), 2
+)
 BIG_STATE = BIG.__getstate__()
 BIG_FREE_STATE = BIG_STATE[:5] + (False,)
 kept = Trajectory1d()
 
 
-@pytest.mark.parametrize("action", [
-    lambda: Trajectory1d()._dset_data(*BIG_FREE_STATE),
-    lambda: Trajectory1d()._dset_data(*BIG_STATE),
-    lambda: Trajectory1d().__setstate__(BIG_FREE_STATE),
-    lambda: kept._dset_data(*BIG_FREE_STATE),     # replaces its own arrays each time
-    lambda: kept._dset_data(*BIG_STATE),
-    lambda: pickle.loads(pickle.dumps(BIG)),
-    lambda: BIG.copy(),
-    lambda: BIG.get_cpts_asarray(),
-    lambda: pytest.raises(ValueError, Trajectory1d()._dset_data, BIG_STATE[0], BIG_STATE[1][:-1],
-                          *BIG_STATE[2:]),
-], ids=["non-owner", "owner", "setstate non-owner", "replace non-owner", "replace owner",
-        "pickle", "copy", "view", "refused"])
+@pytest.mark.parametrize(
+    "action",
+    [
+        lambda: Trajectory1d()._dset_data(*BIG_FREE_STATE),
+        lambda: Trajectory1d()._dset_data(*BIG_STATE),
+        lambda: Trajectory1d().__setstate__(BIG_FREE_STATE),
+        lambda: kept._dset_data(*BIG_FREE_STATE),  # replaces its own arrays each time
+        lambda: kept._dset_data(*BIG_STATE),
+        lambda: pickle.loads(pickle.dumps(BIG)),
+        lambda: BIG.copy(),
+        lambda: BIG.get_cpts_asarray(),
+        lambda: pytest.raises(
+            ValueError, Trajectory1d()._dset_data, BIG_STATE[0], BIG_STATE[1][:-1], *BIG_STATE[2:]
+        ),
+    ],
+    ids=[
+        "non-owner",
+        "owner",
+        "setstate non-owner",
+        "replace non-owner",
+        "replace owner",
+        "pickle",
+        "copy",
+        "view",
+        "refused",
+    ],
+)
 def test_records_free_what_the_module_allocated(action):
     assert traced_growth(action) < 1_000_000
 
 
 # --- overrides of the state operations ---------------------------------------------------------
+
 
 def test_setstate_calls_a_dset_data_override():
     t = cubic(order=2)
@@ -546,14 +654,16 @@ def test_getstate_calls_the_overrides_in_order():
     assert r.log == ["knots", "cpts"]
 
 
-@pytest.mark.parametrize("knot_result, cpts_result, message", [
-    (5, "builtin", "Expected bytes, got int"),
-    ("builtin", "text", "Expected bytes, got str"),
-    (bytearray(b"k"), 5.0, "Expected bytes, got bytearray"),     # the knots are asked first
-    ("builtin", [b"c"], "Expected bytes, got list"),
-])
-def test_getstate_checks_what_the_overrides_give(knot_result, cpts_result, message,
-                                                 vtable_probe):
+@pytest.mark.parametrize(
+    "knot_result, cpts_result, message",
+    [
+        (5, "builtin", "Expected bytes, got int"),
+        ("builtin", "text", "Expected bytes, got str"),
+        (bytearray(b"k"), 5.0, "Expected bytes, got bytearray"),  # the knots are asked first
+        ("builtin", [b"c"], "Expected bytes, got list"),
+    ],
+)
+def test_getstate_checks_what_the_overrides_give(knot_result, cpts_result, message, vtable_probe):
     r = cubic(cls=RecordingState)
     r.knot_result, r.cpts_result = knot_result, cpts_result
     with pytest.raises(TypeError) as err:

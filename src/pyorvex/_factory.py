@@ -16,7 +16,9 @@ if TYPE_CHECKING:
 _UINT_MAX = 2**32 - 1
 
 
-def make_trajectory(knots: npt.ArrayLike, cpts: npt.ArrayLike, p: int, order: int = 0) -> Trajectory1d:
+def make_trajectory(
+    knots: npt.ArrayLike, cpts: npt.ArrayLike, p: int, order: int = 0
+) -> Trajectory1d:
     """Build a trajectory from its knot vector and control points.
 
     Parameters

@@ -36,6 +36,7 @@ def document_path(name: str) -> str:
 
 # --- show ----------------------------------------------------------------------------------------
 
+
 def _check_document_file(name: str, path: str) -> None:
     """Refuses, before anything opens it, a document path that is not a regular file. A name
     without an extension that is itself something else (`.`, a directory, a FIFO) is named as
@@ -49,8 +50,10 @@ def _check_document_file(name: str, path: str) -> None:
         raise CommandError(f"{shown} is a directory, not a document")
     if not os.path.isfile(shown):
         raise CommandError(f"{shown} is not a regular file")
-    raise CommandError(f"no such file: {path} (a name without an extension stands for "
-                       f"NAME{DEFAULT_EXTENSION}; give the file an extension)")
+    raise CommandError(
+        f"no such file: {path} (a name without an extension stands for "
+        f"NAME{DEFAULT_EXTENSION}; give the file an extension)"
+    )
 
 
 def parse_document(name: str) -> Tuple[str, etree._Element]:
@@ -63,12 +66,16 @@ def parse_document(name: str) -> Tuple[str, etree._Element]:
     try:
         root = etree.parse(path, parser).getroot()
     except etree.XMLSyntaxError as exc:
-        raise CommandError(f"{path} is not a pyorvex document: it is not well-formed XML ({exc})") from None
+        raise CommandError(
+            f"{path} is not a pyorvex document: it is not well-formed XML ({exc})"
+        ) from None
     except OSError as exc:
         raise CommandError(f"cannot read {path}: {exc.strerror or exc}") from None
     if root.tag != "PyORVEXObjectList":
-        raise CommandError(f"{path} is not a pyorvex document: its root element is <{root.tag}>, "
-                           "not <PyORVEXObjectList>")
+        raise CommandError(
+            f"{path} is not a pyorvex document: its root element is <{root.tag}>, "
+            "not <PyORVEXObjectList>"
+        )
     return path, root
 
 
@@ -80,7 +87,9 @@ def object_elements(root: etree._Element) -> List[etree._Element]:
 def is_trajectory_element(elem: etree._Element) -> bool:
     """Whether an element stands for a trajectory: one of the tag Trajectory1d, or one of any tag
     that holds knots and control points (a subclass of Trajectory1d is saved under its own name)."""
-    return elem.tag == TRAJECTORY_TAG or (elem.find("knots") is not None and elem.find("cpts") is not None)
+    return elem.tag == TRAJECTORY_TAG or (
+        elem.find("knots") is not None and elem.find("cpts") is not None
+    )
 
 
 def _number_text(piece: str) -> str:
@@ -107,7 +116,16 @@ def read_document(name: str) -> Tuple[str, List[Row]]:
     for elem in object_elements(root):
         get = elem.get
         if elem.find("knots") is not None:
-            rows.append((elem.tag, get("ID", ""), get("p", "?"), get("n", "?"), get("order", "?"), knots_domain(elem)))
+            rows.append(
+                (
+                    elem.tag,
+                    get("ID", ""),
+                    get("p", "?"),
+                    get("n", "?"),
+                    get("order", "?"),
+                    knots_domain(elem),
+                )
+            )
         elif get("t") is not None:
             rows.append((elem.tag, get("ID", ""), "-", "-", get("order", "?"), f"t = {get('t')}"))
         else:
@@ -139,6 +157,7 @@ def cmd_show(args: argparse.Namespace) -> int:
 
 # --- plot ----------------------------------------------------------------------------------------
 
+
 def load_trajectory(name: str, ident: str) -> Trajectory1d:
     """The trajectory saved under `ident` in a document, with errors a user can act on. An element
     of the tag Trajectory1d is the one loadxml finds; failing that, the first element under that ID
@@ -151,19 +170,33 @@ def load_trajectory(name: str, ident: str) -> Trajectory1d:
     elements = object_elements(root)
     found = [e for e in elements if e.get("ID") == ident and is_trajectory_element(e)]
     if not found:
-        listing = ", ".join(repr(e.get("ID", "")) for e in elements if is_trajectory_element(e)) or "none"
+        listing = (
+            ", ".join(repr(e.get("ID", "")) for e in elements if is_trajectory_element(e)) or "none"
+        )
         others = sorted({e.tag for e in elements if e.get("ID") == ident})
         what = f" (an object of type {', '.join(others)} has that ID)" if others else ""
-        raise CommandError(f"no trajectory with ID {ident!r} in {path}{what}; trajectories: {listing}")
+        raise CommandError(
+            f"no trajectory with ID {ident!r} in {path}{what}; trajectories: {listing}"
+        )
     try:
         if any(e.tag == TRAJECTORY_TAG for e in found):
             return Trajectory1d.loadxml(path, ident)
         return _load_as_trajectory(found[0])
-    except (ValueError, TypeError, IndexError, AttributeError, OverflowError, MemoryError,
-            CorruptedFileError, etree.LxmlError) as exc:
+    except (
+        ValueError,
+        TypeError,
+        IndexError,
+        AttributeError,
+        OverflowError,
+        MemoryError,
+        CorruptedFileError,
+        etree.LxmlError,
+    ) as exc:
         raise CommandError(f"cannot load trajectory {ident!r} from {path}: {exc}") from None
     except OSError as exc:
-        raise CommandError(f"cannot load trajectory {ident!r} from {path}: {exc.strerror or exc}") from None
+        raise CommandError(
+            f"cannot load trajectory {ident!r} from {path}: {exc.strerror or exc}"
+        ) from None
 
 
 def _load_as_trajectory(elem: etree._Element) -> Trajectory1d:
@@ -202,8 +235,12 @@ def cmd_plot(args: argparse.Namespace) -> int:
     traj = load_trajectory(args.file, args.id)
     out = args.output or default_plot_path(args.file, args.id)
     try:
-        written = plot_trajectory(traj, out, derivatives=args.derivatives,
-                                  title=f"{args.id} ({os.path.basename(args.file)})")
+        written = plot_trajectory(
+            traj,
+            out,
+            derivatives=args.derivatives,
+            title=f"{args.id} ({os.path.basename(args.file)})",
+        )
     except MatplotlibMissing as exc:
         raise CommandError(str(exc)) from None
     except UnsupportedImageFormat as exc:
@@ -220,17 +257,21 @@ def cmd_plot(args: argparse.Namespace) -> int:
 
 # --- demo ----------------------------------------------------------------------------------------
 
+
 def cmd_demo(args: argparse.Namespace) -> int:
     from .demo import run_demo
 
     try:
         run_demo(args.out)
     except OSError as exc:
-        raise CommandError(f"cannot write the demo's files to {args.out}: {exc.strerror or exc}") from None
+        raise CommandError(
+            f"cannot write the demo's files to {args.out}: {exc.strerror or exc}"
+        ) from None
     return EXIT_OK
 
 
 # --- entry point ---------------------------------------------------------------------------------
+
 
 def _count(text: str) -> int:
     try:
@@ -262,8 +303,12 @@ def build_parser() -> argparse.ArgumentParser:
         "the move with its velocity, acceleration and jerk (the plot needs matplotlib: "
         "pip install 'pyorvex[plot]').",
     )
-    demo.add_argument("--out", default="pyorvex-demo", metavar="DIR",
-                      help="directory for demo.pyorvex and demo.png (default: %(default)s)")
+    demo.add_argument(
+        "--out",
+        default="pyorvex-demo",
+        metavar="DIR",
+        help="directory for demo.pyorvex and demo.png (default: %(default)s)",
+    )
     demo.set_defaults(func=cmd_demo)
 
     show = sub.add_parser(
@@ -287,11 +332,21 @@ def build_parser() -> argparse.ArgumentParser:
     )
     plot.add_argument("file", metavar="FILE", help="the document")
     plot.add_argument("id", metavar="ID", help="the ID the trajectory was saved under")
-    plot.add_argument("-k", "--derivatives", type=_count, default=2, metavar="K",
-                      help="number of derivatives to plot below the trajectory (default: %(default)s)")
-    plot.add_argument("-o", "--output", metavar="OUT.png",
-                      help="image to write, in the format its extension names (PNG without one; "
-                      "default: FILE-ID.png beside the document)")
+    plot.add_argument(
+        "-k",
+        "--derivatives",
+        type=_count,
+        default=2,
+        metavar="K",
+        help="number of derivatives to plot below the trajectory (default: %(default)s)",
+    )
+    plot.add_argument(
+        "-o",
+        "--output",
+        metavar="OUT.png",
+        help="image to write, in the format its extension names (PNG without one; "
+        "default: FILE-ID.png beside the document)",
+    )
     plot.set_defaults(func=cmd_plot)
     return parser
 

@@ -58,8 +58,10 @@ def run_demo(out_dir: str) -> Tuple[str, Optional[str]]:
     refined = move.knotref(np.linspace(0.0, 2.0, 11)[1:-1])
     thinned = refined.knotsrem()
     x = np.linspace(0.0, 2.0, 401)
-    say(f"refined      n = {move.n} -> {refined.n}, thinned back to n = {thinned.n}; "
-        f"largest change of the curve {np.max(np.abs(thinned(x) - move(x))):.1e} rad")
+    say(
+        f"refined      n = {move.n} -> {refined.n}, thinned back to n = {thinned.n}; "
+        f"largest change of the curve {np.max(np.abs(thinned(x) - move(x))):.1e} rad"
+    )
 
     # 3. The move must pass through a via point. A local bump around t = 1 s, built on the
     #    refined knots, is scaled by the constraint so that move + bump meets the point; its
@@ -67,30 +69,44 @@ def run_demo(out_dir: str) -> Tuple[str, Optional[str]]:
     via = Point1d(1.0, 0.55, 0)
     bump = refined.copy()
     xc = bump.get_xcpts()
-    bump.get_cpts_asarray()[:] = np.where(np.abs(xc - via.t) < 0.5, np.cos(np.pi * (xc - via.t)) ** 2, 0.0)
+    bump.get_cpts_asarray()[:] = np.where(
+        np.abs(xc - via.t) < 0.5, np.cos(np.pi * (xc - via.t)) ** 2, 0.0
+    )
     bump.setValueAm(Point1d(via.t, via.val - refined(via.t), 0))
     corrected = refined + bump
-    say(f"via point    {via}: the move now gives {corrected(via.t):.6f} there "
-        f"(was {refined(via.t):.6f})")
-    say(f"             ends unchanged: {corrected(0.0):.6f} -> {corrected(2.0):.6f} rad, "
-        f"velocity {corrected(0.0, 1):.1e} and {corrected(2.0, 1):.1e} rad/s")
+    say(
+        f"via point    {via}: the move now gives {corrected(via.t):.6f} there "
+        f"(was {refined(via.t):.6f})"
+    )
+    say(
+        f"             ends unchanged: {corrected(0.0):.6f} -> {corrected(2.0):.6f} rad, "
+        f"velocity {corrected(0.0, 1):.1e} and {corrected(2.0, 1):.1e} rad/s"
+    )
 
     # 4. Save the move and its via point into one document and load both back.
     corrected.savexml(doc, "move")
     via.savexml(doc, "via")
     back = Trajectory1d.loadxml(doc, "move")
     point = Point1d.loadxml(doc, "via")
-    say(f"saved        {doc}: move and via point load back equal: {back == corrected and point == via}")
+    say(
+        f"saved        {doc}: move and via point load back equal: {back == corrected and point == via}"
+    )
     t_a, a_max = _peak(back, 2)
     t_j, j_max = _peak(back, 3)
-    say(f"             peak acceleration {a_max:.3f} rad/s^2 at t = {t_a:.2f} s, "
-        f"peak jerk {j_max:.2f} rad/s^3 at t = {t_j:.2f} s")
+    say(
+        f"             peak acceleration {a_max:.3f} rad/s^2 at t = {t_a:.2f} s, "
+        f"peak jerk {j_max:.2f} rad/s^3 at t = {t_j:.2f} s"
+    )
 
     # 5. Position, velocity, acceleration and jerk on one time axis.
     png: Optional[str]
     try:
-        png = plot_trajectory(back, os.path.join(out_dir, "demo.png"), derivatives=3,
-                              title="demo: minimum-jerk move through a via point")
+        png = plot_trajectory(
+            back,
+            os.path.join(out_dir, "demo.png"),
+            derivatives=3,
+            title="demo: minimum-jerk move through a via point",
+        )
         say(f"plot         {png}")
     except MatplotlibMissing as exc:
         png = None

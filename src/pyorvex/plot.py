@@ -40,7 +40,10 @@ def quantity(order: int) -> str:
 
 
 def trajectory_figure(
-    traj: Trajectory1d, derivatives: int = 2, title: Optional[str] = None, samples: Optional[int] = None
+    traj: Trajectory1d,
+    derivatives: int = 2,
+    title: Optional[str] = None,
+    samples: Optional[int] = None,
 ) -> Figure:
     """A figure with the trajectory and its first `derivatives` derivatives, one panel each.
 
@@ -63,9 +66,13 @@ def trajectory_figure(
     fig = Figure(figsize=(8.0, 1.2 + 2.0 * panels), layout="constrained")
     axes = fig.subplots(panels, 1, sharex=True, squeeze=False)[:, 0]
     for k, ax in enumerate(axes):
-        ax.vlines(knots, 0.0, 1.0, transform=ax.get_xaxis_transform(), colors="0.85", lw=0.6, zorder=0)
+        ax.vlines(
+            knots, 0.0, 1.0, transform=ax.get_xaxis_transform(), colors="0.85", lw=0.6, zorder=0
+        )
         ax.plot(x, traj(x, k), lw=1.6, color="tab:blue")
-        ax.plot(knots, traj(knots, k), "o", ms=3, color="tab:red", label="knots" if k == 0 else None)
+        ax.plot(
+            knots, traj(knots, k), "o", ms=3, color="tab:red", label="knots" if k == 0 else None
+        )
         ax.set_ylabel(quantity(traj.order + k))
         ax.grid(alpha=0.3)
     axes[0].legend(loc="best")

@@ -21,6 +21,7 @@ and libFuzzer stops with the input that caused it.
 
 Families whose methods the module does not have yet are skipped.
 """
+
 import copy
 import gc
 import inspect
@@ -37,6 +38,7 @@ import atheris
 
 with atheris.instrument_imports(include=["pyorvex"]):
     import numpy as np
+
     import pyorvex.defdatastruct as dds
 
 from pyorvex.defdatastruct import Point1d, PyORVEXObject, Trajectory1d
@@ -49,13 +51,75 @@ except ImportError:  # pragma: no cover - lxml is a dependency of the package
 INF = math.inf
 NAN = math.nan
 
-SPECIAL_FLOATS = [0.0, -0.0, 1.0, -1.0, 0.5, 2.0, 1e-300, 5e-324, -5e-324, 1e308, -1e308,
-                  1.7976931348623157e308, INF, -INF, NAN, 2.0 ** 53, 1e-13, 1e16, 3.0, -2.5]
-SPECIAL_INTS = [0, 1, 2, 3, 4, -1, -2, 7, 2 ** 31 - 1, -2 ** 31, 2 ** 31, 2 ** 32 - 1, 2 ** 32,
-                2 ** 63, -2 ** 63 - 1, 10 ** 6, 2 ** 30]
-NUMBER_TEXTS = ["2147483647", "2147483648", "-2147483648", "-1", "0", "1", "3", "nan", "inf",
-                "-inf", "1e400", "", " ", "  3 ", "0x10", "1_0", "\u0663", "9" * 40, "1.5",
-                "True", "False", "-0", "+2", "NaN", "Infinity", "\x00"]
+SPECIAL_FLOATS = [
+    0.0,
+    -0.0,
+    1.0,
+    -1.0,
+    0.5,
+    2.0,
+    1e-300,
+    5e-324,
+    -5e-324,
+    1e308,
+    -1e308,
+    1.7976931348623157e308,
+    INF,
+    -INF,
+    NAN,
+    2.0**53,
+    1e-13,
+    1e16,
+    3.0,
+    -2.5,
+]
+SPECIAL_INTS = [
+    0,
+    1,
+    2,
+    3,
+    4,
+    -1,
+    -2,
+    7,
+    2**31 - 1,
+    -(2**31),
+    2**31,
+    2**32 - 1,
+    2**32,
+    2**63,
+    -(2**63) - 1,
+    10**6,
+    2**30,
+]
+NUMBER_TEXTS = [
+    "2147483647",
+    "2147483648",
+    "-2147483648",
+    "-1",
+    "0",
+    "1",
+    "3",
+    "nan",
+    "inf",
+    "-inf",
+    "1e400",
+    "",
+    " ",
+    "  3 ",
+    "0x10",
+    "1_0",
+    "\u0663",
+    "9" * 40,
+    "1.5",
+    "True",
+    "False",
+    "-0",
+    "+2",
+    "NaN",
+    "Infinity",
+    "\x00",
+]
 
 
 def has(cls, *names):
@@ -70,6 +134,7 @@ class Finding(Exception):
 
 
 # --- arbitrary values ----------------------------------------------------------------------------
+
 
 class BadNumber:
     """A number whose conversions fail or answer strangely."""
@@ -87,7 +152,7 @@ class BadNumber:
     def __index__(self):
         if self.mode == 2:
             raise RuntimeError("no index")
-        return 2 ** 40 if self.mode == 3 else 1
+        return 2**40 if self.mode == 3 else 1
 
     def __neg__(self):
         raise RuntimeError("no negation")
@@ -183,25 +248,38 @@ class Fuzz:
             arr.setflags(write=False)
             return arr
         if kind == 8:
-            return np.arange(count).astype(self.pick([np.float32, np.int64, np.complex128,
-                                                      np.float16]))
+            return np.arange(count).astype(
+                self.pick([np.float32, np.int64, np.complex128, np.float16])
+            )
         if kind == 9:
             return np.array(self.sorted_in_domain(t, 2 * count), dtype=np.float64)[::2]
         if kind == 10:
             return np.zeros((count, 2))
         if kind == 11:
             return self.sorted_in_domain(t, count)
-        return self.pick([bytearray(8 * count), memoryview(bytes(8 * count)), "abc", 3.0,
-                          np.float64(0.5), np.array(0.5)])
+        return self.pick(
+            [
+                bytearray(8 * count),
+                memoryview(bytes(8 * count)),
+                "abc",
+                3.0,
+                np.float64(0.5),
+                np.array(0.5),
+            ]
+        )
 
     def bytes_of(self, size):
         if size <= 0:
             return b""
-        return self.fdp.ConsumeBytes(min(size, 4096)).ljust(size, b"\0") if size <= 4096 \
+        return (
+            self.fdp.ConsumeBytes(min(size, 4096)).ljust(size, b"\0")
+            if size <= 4096
             else self.fdp.ConsumeBytes(64)
+        )
 
 
 # --- records --------------------------------------------------------------------------------------
+
 
 def f64bytes(values):
     return np.ascontiguousarray(values, dtype=np.float64).tobytes()
@@ -219,22 +297,25 @@ def well_formed(fz, cls=Trajectory1d):
     # repeated interior knots
     if inner and fz.bool():
         inner = sorted(inner + [inner[0]] * fz.int_in(1, p + 2))
-    if kind == 0:       # clamped
+    if kind == 0:  # clamped
         knots = [a] * (p + 1) + inner + [b] * (p + 1)
-    elif kind == 1:     # unclamped
-        knots = sorted([a - 1.0 - i for i in range(p)] + [a] + inner + [b]
-                       + [b + 1.0 + i for i in range(p)])
-    elif kind == 2:     # end knots repeated beyond p + 1
+    elif kind == 1:  # unclamped
+        knots = sorted(
+            [a - 1.0 - i for i in range(p)] + [a] + inner + [b] + [b + 1.0 + i for i in range(p)]
+        )
+    elif kind == 2:  # end knots repeated beyond p + 1
         extra = fz.int_in(1, 3)
         knots = [a] * (p + 1 + extra) + inner + [b] * (p + 1 + fz.int_in(0, 3))
-    else:               # everything in one value, or anything sorted
+    else:  # everything in one value, or anything sorted
         knots = sorted(fz.values(p + 2 + interior))
     n = len(knots) - p - 2
     if n < 0:
         knots = knots + [knots[-1] if knots else 0.0] * (-n)
         n = 0
-    cpts = [fz.real() if fz.int_in(0, 7) == 0 else fz.fdp.ConsumeProbability() * 4 - 2
-            for _ in range(n + 1)]
+    cpts = [
+        fz.real() if fz.int_in(0, 7) == 0 else fz.fdp.ConsumeProbability() * 4 - 2
+        for _ in range(n + 1)
+    ]
     t = cls()
     t._dset_data(f64bytes(knots), f64bytes(cpts), p, n, fz.int_in(0, 4), fz.int_in(0, 5) != 0)
     return t
@@ -254,10 +335,16 @@ def raw_record(fz, cls=Trajectory1d):
     t = cls()
     how = fz.int_in(0, 4)
     if how == 0:
-        state = [fz.pick([knots, None, bytearray(knots), "s"]), fz.pick([cpts, None, cpts]),
-                 p, n, order, owner]
+        state = [
+            fz.pick([knots, None, bytearray(knots), "s"]),
+            fz.pick([cpts, None, cpts]),
+            p,
+            n,
+            order,
+            owner,
+        ]
         if fz.bool():
-            del state[fz.int_in(0, 5):]
+            del state[fz.int_in(0, 5) :]
         if fz.bool():
             state.append(fz.pick([1, None]))
         call(t.__setstate__, fz.pick([tuple(state), state, iter(state), None, 5]))
@@ -275,6 +362,7 @@ class BadBool:
 
 class Wild(Trajectory1d):
     """A subclass whose overridable operations answer with values chosen by the input."""
+
     answers = {}
 
     def _answer(self, name, *args):
@@ -295,11 +383,36 @@ class Wild(Trajectory1d):
             return {1: 2} if name == "_getAttrib" else b"\0" * 24
         return self
 
-    for _name in ["peval", "dpeval", "ceval", "dceval", "copy", "derivative", "antiderivative",
-                  "degelev", "knotins", "knotref", "knotrem", "knotsrem", "knotrem_notol",
-                  "c_splcsum", "c_splcmul", "_sget_knotvector", "_sget_cpts", "_dset_data",
-                  "_getAttrib", "_addPyORVEXObject", "_updatePyORVEXObject", "rshift",
-                  "ashift", "hscale", "adapt", "setValueTr", "setValueAm", "savexml"]:
+    for _name in [
+        "peval",
+        "dpeval",
+        "ceval",
+        "dceval",
+        "copy",
+        "derivative",
+        "antiderivative",
+        "degelev",
+        "knotins",
+        "knotref",
+        "knotrem",
+        "knotsrem",
+        "knotrem_notol",
+        "c_splcsum",
+        "c_splcmul",
+        "_sget_knotvector",
+        "_sget_cpts",
+        "_dset_data",
+        "_getAttrib",
+        "_addPyORVEXObject",
+        "_updatePyORVEXObject",
+        "rshift",
+        "ashift",
+        "hscale",
+        "adapt",
+        "setValueTr",
+        "setValueAm",
+        "savexml",
+    ]:
         if hasattr(Trajectory1d, _name):
             exec(f"def {_name}(self, *args):\n    return self._answer({_name!r}, *args)")
     del _name
@@ -314,11 +427,17 @@ class WildPoint(Point1d if hasattr(Point1d, "copy") else object):
 
     def _getAttrib(self):
         kind = WildPoint.answers.get("_getAttrib", 0)
-        return [lambda: Point1d._getAttrib(self), lambda: None, lambda: 5,
-                lambda: {1: "x"}, lambda: {"t": 5}][kind]()
+        return [
+            lambda: Point1d._getAttrib(self),
+            lambda: None,
+            lambda: 5,
+            lambda: {1: "x"},
+            lambda: {"t": 5},
+        ][kind]()
 
 
 # --- calling -------------------------------------------------------------------------------------
+
 
 def call(fn, *args, **kwargs):
     """Calls fn; an ordinary exception is an answer, a SystemError is a finding."""
@@ -381,6 +500,7 @@ def op(*needs):
         if has(Trajectory1d, *needs):
             TRAJ_OPS.append(fn)
         return fn
+
     return register
 
 
@@ -396,8 +516,11 @@ def op_dpeval(fz, t, pool):
     nu = fz.small_int() if fz.int_in(0, 3) == 0 else fz.int_in(-1, 8)
     if fz.bool():
         return guarded(t.dpeval, "dpeval", [t], x, nu)
-    return guarded(t.dpeval, "dpeval", [t], x=x, nu=nu) if fz.bool() else guarded(
-        t.dpeval, "dpeval", [t], x)
+    return (
+        guarded(t.dpeval, "dpeval", [t], x=x, nu=nu)
+        if fz.bool()
+        else guarded(t.dpeval, "dpeval", [t], x)
+    )
 
 
 @op("ceval")
@@ -410,8 +533,10 @@ def op_ceval(fz, t, pool):
         raise
     except Exception as exc:
         if before is not None and before.tobytes() != xp.tobytes():
-            raise Finding(f"ceval failed with {exc!r} after overwriting its array: "
-                          f"{before!r} -> {xp!r} on {t.__getstate__()!r}")
+            raise Finding(
+                f"ceval failed with {exc!r} after overwriting its array: "
+                f"{before!r} -> {xp!r} on {t.__getstate__()!r}"
+            )
 
 
 @op("dceval")
@@ -425,8 +550,10 @@ def op_dceval(fz, t, pool):
         raise
     except Exception as exc:
         if before is not None and before.tobytes() != xp.tobytes():
-            raise Finding(f"dceval failed with {exc!r} after overwriting its array: "
-                          f"{before!r} -> {xp!r} on {t.__getstate__()!r}")
+            raise Finding(
+                f"dceval failed with {exc!r} after overwriting its array: "
+                f"{before!r} -> {xp!r} on {t.__getstate__()!r}"
+            )
 
 
 @op("__call__")
@@ -457,7 +584,7 @@ def op_calculus(fz, t, pool):
     name = fz.pick(["derivative", "antiderivative", "degelev"])
     nu = fz.int_in(-2, 8) if fz.int_in(0, 4) else fz.number_like()
     if name == "degelev" and isinstance(nu, int) and nu > 64:
-        nu = 64 + nu % 64          # the result grows with nu; keep it bounded
+        nu = 64 + nu % 64  # the result grows with nu; keep it bounded
     if name == "antiderivative" and isinstance(nu, int) and nu > 64:
         nu = 64 + nu % 64
     fn = getattr(t, name)
@@ -469,8 +596,11 @@ def op_transform(fz, t, pool):
     name = fz.pick(["rshift", "ashift", "hscale", "adapt"])
     if name == "adapt":
         a, b = fz.real(t), fz.real(t)
-        return guarded(t.adapt, "adapt", [t], a, b) if fz.bool() else guarded(
-            t.adapt, "adapt", [t], start=a, stop=fz.number_like(t))
+        return (
+            guarded(t.adapt, "adapt", [t], a, b)
+            if fz.bool()
+            else guarded(t.adapt, "adapt", [t], start=a, stop=fz.number_like(t))
+        )
     x = fz.real(t) if fz.int_in(0, 4) else fz.number_like(t)
     return guarded(getattr(t, name), name, [t], x)
 
@@ -480,8 +610,11 @@ def op_insert(fz, t, pool):
     if fz.bool():
         u = fz.real(t) if fz.int_in(0, 4) else fz.number_like(t)
         r = fz.int_in(-1, 6) if fz.int_in(0, 4) else fz.number_like()
-        return guarded(t.knotins, "knotins", [t], u, r) if fz.bool() else guarded(
-            t.knotins, "knotins", [t], u=u, r=r)
+        return (
+            guarded(t.knotins, "knotins", [t], u, r)
+            if fz.bool()
+            else guarded(t.knotins, "knotins", [t], u=u, r=r)
+        )
     X = fz.array(t)
     return guarded(t.knotref, "knotref", [t], X)
 
@@ -489,11 +622,17 @@ def op_insert(fz, t, pool):
 @op("knotrem", "knotsrem", "knotrem_notol")
 def op_remove(fz, t, pool):
     which = fz.int_in(0, 2)
-    tol = fz.pick([1e-13, 0.0, -1.0, 1e300, INF, NAN, 1e-3, 1.0]) if fz.int_in(0, 5) else \
-        fz.number_like()
+    tol = (
+        fz.pick([1e-13, 0.0, -1.0, 1e300, INF, NAN, 1e-3, 1.0])
+        if fz.int_in(0, 5)
+        else fz.number_like()
+    )
     if which == 2:
-        return guarded(t.knotsrem, "knotsrem", [t], tol) if fz.bool() else guarded(
-            t.knotsrem, "knotsrem", [t])
+        return (
+            guarded(t.knotsrem, "knotsrem", [t], tol)
+            if fz.bool()
+            else guarded(t.knotsrem, "knotsrem", [t])
+        )
     knots = Trajectory1d._sget_knotvector(t)
     if knots and fz.bool():
         vals = np.frombuffer(knots, dtype=np.float64)
@@ -502,8 +641,11 @@ def op_remove(fz, t, pool):
         u = fz.real(t)
     r = fz.int_in(-1, 8) if fz.int_in(0, 4) else fz.small_int()
     if which == 0:
-        return guarded(t.knotrem, "knotrem", [t], u, r, tol) if fz.bool() else guarded(
-            t.knotrem, "knotrem", [t], u, r)
+        return (
+            guarded(t.knotrem, "knotrem", [t], u, r, tol)
+            if fz.bool()
+            else guarded(t.knotrem, "knotrem", [t], u, r)
+        )
     return guarded(t.knotrem_notol, "knotrem_notol", [t], u, r)
 
 
@@ -519,34 +661,69 @@ def op_sum(fz, t, pool):
 
 def same_domain(fz, t):
     p = t.p
-    interior = sorted(t.start + (t.stop - t.start) * fz.fdp.ConsumeProbability()
-                      for _ in range(fz.int_in(0, 6)))
+    interior = sorted(
+        t.start + (t.stop - t.start) * fz.fdp.ConsumeProbability() for _ in range(fz.int_in(0, 6))
+    )
     knots = [t.start] * (p + 1) + interior + [t.stop] * (p + 1)
     n = len(knots) - p - 2
     o = Trajectory1d()
-    o._dset_data(f64bytes(knots), f64bytes([fz.real() for _ in range(n + 1)]), p, n,
-                 t.order, True)
+    o._dset_data(f64bytes(knots), f64bytes([fz.real() for _ in range(n + 1)]), p, n, t.order, True)
     return o
 
 
 @op("__add__")
 def op_number(fz, t, pool):
     other = fz.pick(pool) if fz.int_in(0, 3) == 0 else fz.number_like(t)
-    name = fz.pick(["add", "radd", "sub", "rsub", "mul", "rmul", "truediv", "rtruediv",
-                    "iadd", "isub", "imul", "itruediv", "neg", "pos", "abs", "pow", "floordiv",
-                    "mod", "matmul", "invert", "lshift"])
+    name = fz.pick(
+        [
+            "add",
+            "radd",
+            "sub",
+            "rsub",
+            "mul",
+            "rmul",
+            "truediv",
+            "rtruediv",
+            "iadd",
+            "isub",
+            "imul",
+            "itruediv",
+            "neg",
+            "pos",
+            "abs",
+            "pow",
+            "floordiv",
+            "mod",
+            "matmul",
+            "invert",
+            "lshift",
+        ]
+    )
     operands = [t] + ([other] if isinstance(other, Trajectory1d) else [])
     if name == "isub" and isinstance(other, Trajectory1d):
-        operands = [t]      # t -= U negates U before the conversion refuses it
+        operands = [t]  # t -= U negates U before the conversion refuses it
     fns = {
-        "add": lambda: t + other, "radd": lambda: other + t, "sub": lambda: t - other,
-        "rsub": lambda: other - t, "mul": lambda: t * other, "rmul": lambda: other * t,
-        "truediv": lambda: t / other, "rtruediv": lambda: other / t,
-        "iadd": lambda: operator.iadd(t, other), "isub": lambda: operator.isub(t, other),
-        "imul": lambda: operator.imul(t, other), "itruediv": lambda: operator.itruediv(t, other),
-        "neg": lambda: -t, "pos": lambda: +t, "abs": lambda: abs(t), "pow": lambda: t ** other,
-        "floordiv": lambda: t // other, "mod": lambda: t % other, "matmul": lambda: t @ other,
-        "invert": lambda: ~t, "lshift": lambda: t << other,
+        "add": lambda: t + other,
+        "radd": lambda: other + t,
+        "sub": lambda: t - other,
+        "rsub": lambda: other - t,
+        "mul": lambda: t * other,
+        "rmul": lambda: other * t,
+        "truediv": lambda: t / other,
+        "rtruediv": lambda: other / t,
+        "iadd": lambda: operator.iadd(t, other),
+        "isub": lambda: operator.isub(t, other),
+        "imul": lambda: operator.imul(t, other),
+        "itruediv": lambda: operator.itruediv(t, other),
+        "neg": lambda: -t,
+        "pos": lambda: +t,
+        "abs": lambda: abs(t),
+        "pow": lambda: t**other,
+        "floordiv": lambda: t // other,
+        "mod": lambda: t % other,
+        "matmul": lambda: t @ other,
+        "invert": lambda: ~t,
+        "lshift": lambda: t << other,
     }
     return guarded(fns[name], name, operands)
 
@@ -562,8 +739,19 @@ def op_constraint(fz, t, pool):
     elif kind == 1:
         pt = (tt, val, order)
     elif kind == 2:
-        pt = fz.pick([(tt, val), (tt,), (), (tt, val, order, 1), [tt, val, order], None,
-                      (tt, "x", order), (BadNumber(0), val, order), (tt, val, -1)])
+        pt = fz.pick(
+            [
+                (tt, val),
+                (tt,),
+                (),
+                (tt, val, order, 1),
+                [tt, val, order],
+                None,
+                (tt, "x", order),
+                (BadNumber(0), val, order),
+                (tt, val, -1),
+            ]
+        )
     elif kind == 3:
         pt = NamedPoint(tt, val, order)
     elif kind == 4 and has(Point1d, "t"):
@@ -650,12 +838,21 @@ def op_reset(fz, t, pool):
     state = call(src.__getstate__)
     if state is not None and fz.bool():
         return guarded(t.__setstate__, "__setstate__", [t], state)
-    return guarded(t._dset_data, "_dset_data", [t], fz.bytes_of(8 * fz.int_in(0, 12)),
-                   fz.bytes_of(8 * fz.int_in(0, 8)), fz.small_int(), fz.small_int(),
-                   fz.small_int(), fz.bool())
+    return guarded(
+        t._dset_data,
+        "_dset_data",
+        [t],
+        fz.bytes_of(8 * fz.int_in(0, 12)),
+        fz.bytes_of(8 * fz.int_in(0, 8)),
+        fz.small_int(),
+        fz.small_int(),
+        fz.small_int(),
+        fz.bool(),
+    )
 
 
 # --- points and the base ----------------------------------------------------------------------------
+
 
 def point_ops(fz, pool):
     if not has(Point1d, "t", "val", "order"):
@@ -663,10 +860,12 @@ def point_ops(fz, pool):
     kind = fz.int_in(0, 9)
     args = [fz.number_like(), fz.number_like(), fz.number_like()]
     if kind == 0:
-        pt = call(Point1d, *args[:fz.int_in(0, 4)])
+        pt = call(Point1d, *args[: fz.int_in(0, 4)])
     elif kind == 1:
-        pt = call(Point1d.from_tuple, fz.pick([tuple(args), tuple(args[:2]), (), None, args,
-                                                tuple(args) + (1,)]))
+        pt = call(
+            Point1d.from_tuple,
+            fz.pick([tuple(args), tuple(args[:2]), (), None, args, tuple(args) + (1,)]),
+        )
     else:
         pt = call(Point1d, fz.real(), fz.real(), fz.int_in(0, 5))
     if not isinstance(pt, Point1d):
@@ -715,9 +914,12 @@ def base_ops(fz, pool):
     elif kind == 2:
         unpickle = getattr(dds, "__pyx_unpickle_PyORVEXObject", None)
         if unpickle is not None:
-            call(unpickle, fz.pick([PyORVEXObject, Trajectory1d, Point1d, int, 5, None]),
-                 fz.pick([0xD41D8CD, 0, -1, 2 ** 70, "x", None]),
-                 fz.pick([None, (), ({},), ({"a": 1},), 5, [], ({1: 2},)]))
+            call(
+                unpickle,
+                fz.pick([PyORVEXObject, Trajectory1d, Point1d, int, 5, None]),
+                fz.pick([0xD41D8CD, 0, -1, 2**70, "x", None]),
+                fz.pick([None, (), ({},), ({"a": 1},), 5, [], ({1: 2},)]),
+            )
     elif kind == 3:
         call(b._getAttrib)
         call(b._addPyORVEXObject, None, None)
@@ -727,8 +929,10 @@ def base_ops(fz, pool):
         call(copy.copy, b)
         call(copy.deepcopy, b)
     else:
+
         class Sub(PyORVEXObject):
             pass
+
         s = Sub()
         s.a = fz.real()
         data = call(pickle.dumps, s)
@@ -737,6 +941,7 @@ def base_ops(fz, pool):
 
 
 # --- XML documents ----------------------------------------------------------------------------------
+
 
 class Documents:
     def __init__(self):
@@ -763,8 +968,10 @@ def mutate_element(fz, root, el):
     if kind == 0 and el.attrib:
         del el.attrib[fz.pick(list(el.attrib))]
     elif kind == 1:
-        el.set(fz.pick(["p", "n", "order", "owner", "t", "val", "ID", "start", "stop"]),
-               fz.pick(NUMBER_TEXTS))
+        el.set(
+            fz.pick(["p", "n", "order", "owner", "t", "val", "ID", "start", "stop"]),
+            fz.pick(NUMBER_TEXTS),
+        )
     elif kind == 2 and len(el):
         el.remove(fz.pick(list(el)))
     elif kind == 3 and len(el):
@@ -773,7 +980,7 @@ def mutate_element(fz, root, el):
         words = (el.text or "").split(" ")
         choice = fz.int_in(0, 6)
         if choice == 0:
-            words = words[:fz.int_in(0, len(words))]
+            words = words[: fz.int_in(0, len(words))]
         elif choice == 1:
             words = words + words
         elif choice == 2 and words:
@@ -790,8 +997,7 @@ def mutate_element(fz, root, el):
     elif kind == 5 and el is not root:
         el.getparent().append(copy.deepcopy(el))
     elif kind == 6:
-        el.tag = fz.pick(["Trajectory1d", "Point1d", "cpts", "knots", "PyORVEXObjectList",
-                          "Other"])
+        el.tag = fz.pick(["Trajectory1d", "Point1d", "cpts", "knots", "PyORVEXObjectList", "Other"])
     elif kind == 7:
         el.append(etree.Comment("c"))
     elif kind == 8 and el is not root:
@@ -818,7 +1024,7 @@ def mutate_tree(fz, data):
         try:
             mutate_element(fz, root, el)
         except (ValueError, TypeError, AttributeError):
-            pass   # lxml refuses some edits (texts, comment tags); byte mutations remain
+            pass  # lxml refuses some edits (texts, comment tags); byte mutations remain
     return etree.tostring(root, xml_declaration=fz.bool(), encoding="utf-8")
 
 
@@ -853,10 +1059,12 @@ def xml_ops(fz, pool):
             guarded(obj.savexml, "savexml", [obj], fname, ID)
     if not os.path.isfile(fname):
         with open(fname, "wb") as f:
-            f.write(b"<?xml version='1.0' encoding='utf-8'?>\n<PyORVEXObjectList>"
-                    b"<Trajectory1d ID=\"a\" p=\"1\" n=\"1\" owner=\"True\" order=\"0\">"
-                    b"<cpts>1.0 2.0</cpts><knots>0.0 0.0 1.0 1.0</knots></Trajectory1d>"
-                    b"<Point1d ID=\"a\" t=\"0.5\" val=\"1.0\" order=\"0\"/></PyORVEXObjectList>\n")
+            f.write(
+                b"<?xml version='1.0' encoding='utf-8'?>\n<PyORVEXObjectList>"
+                b'<Trajectory1d ID="a" p="1" n="1" owner="True" order="0">'
+                b"<cpts>1.0 2.0</cpts><knots>0.0 0.0 1.0 1.0</knots></Trajectory1d>"
+                b'<Point1d ID="a" t="0.5" val="1.0" order="0"/></PyORVEXObjectList>\n'
+            )
     data = read_file(fname)
     kind = fz.int_in(0, 3)
     if kind in (0, 1):
@@ -889,8 +1097,11 @@ def xml_ops(fz, pool):
                     if read_file(fname) != before:
                         raise Finding("a refused save changed the file")
         elif which == 5:
-            call(Trajectory1d.loadxml, fz.pick([None, DOCS.path("missing"), DOCS.dir,
-                                                DOCS.path("doc"), 5, b"x"]), ID)
+            call(
+                Trajectory1d.loadxml,
+                fz.pick([None, DOCS.path("missing"), DOCS.dir, DOCS.path("doc"), 5, b"x"]),
+                ID,
+            )
         elif etree is not None:
             obj = fz.pick(pool)
             tree = call(etree.parse, fname)
@@ -898,14 +1109,19 @@ def xml_ops(fz, pool):
             if isinstance(obj, (Trajectory1d, Point1d)):
                 call(obj._addPyORVEXObject, fz.pick([root, None, 5, etree.Element("x")]), ID)
                 node = root[0] if root is not None and len(root) else None
-                call(obj._updatePyORVEXObject, fz.pick([tree, None, root]),
-                     fz.pick([node, None, 5]), ID)
+                call(
+                    obj._updatePyORVEXObject,
+                    fz.pick([tree, None, root]),
+                    fz.pick([node, None, 5]),
+                    ID,
+                )
 
 
 # --- re-entrant changes -----------------------------------------------------------------------------
 # Python code that the module runs while it works (overrides, properties, numpy looked up in the
 # module's globals, number conversions, garbage-collector callbacks) gives the trajectory being
 # worked on new arrays. The module must not go on using the arrays it had before.
+
 
 class Mutation:
     def __init__(self, fz, target):
@@ -921,8 +1137,7 @@ class Mutation:
         b = a + fz.pick([1.0, 2.0, 1e-3])
         knots = sorted(a + (b - a) * fz.fdp.ConsumeProbability() for _ in range(n + p + 2))
         knots[0], knots[-1] = a, b
-        self.state = (f64bytes(knots), f64bytes(fz.values(n + 1)), p, n,
-                      target.order, fz.bool())
+        self.state = (f64bytes(knots), f64bytes(fz.values(n + 1)), p, n, target.order, fz.bool())
 
     def __call__(self, *args):
         if self.left > 0:
@@ -960,11 +1175,12 @@ class MutatingNumber:
 
     def __pow__(self, other):
         self.hook()
-        return self.value ** other if self.value else 1.0
+        return self.value**other if self.value else 1.0
 
 
 class Reentrant(Trajectory1d):
     """Every overridable operation, and start and stop, first runs the hook."""
+
     hook = staticmethod(lambda *args: None)
 
     start = property(lambda self: (Reentrant.hook(), Trajectory1d.start.__get__(self))[1])
@@ -975,15 +1191,40 @@ class Reentrant(Trajectory1d):
         Reentrant.hook()
         return Reentrant
 
-    for _name in ["peval", "dpeval", "ceval", "dceval", "copy", "derivative", "antiderivative",
-                  "degelev", "knotins", "knotref", "knotrem", "knotsrem", "knotrem_notol",
-                  "c_splcsum", "c_splcmul", "_sget_knotvector", "_sget_cpts", "_getAttrib",
-                  "rshift", "ashift", "hscale", "adapt", "__iadd__", "__isub__", "__imul__",
-                  "__itruediv__"]:
+    for _name in [
+        "peval",
+        "dpeval",
+        "ceval",
+        "dceval",
+        "copy",
+        "derivative",
+        "antiderivative",
+        "degelev",
+        "knotins",
+        "knotref",
+        "knotrem",
+        "knotsrem",
+        "knotrem_notol",
+        "c_splcsum",
+        "c_splcmul",
+        "_sget_knotvector",
+        "_sget_cpts",
+        "_getAttrib",
+        "rshift",
+        "ashift",
+        "hscale",
+        "adapt",
+        "__iadd__",
+        "__isub__",
+        "__imul__",
+        "__itruediv__",
+    ]:
         if hasattr(Trajectory1d, _name):
-            exec(f"def {_name}(self, *args):\n"
-                 f"    Reentrant.hook()\n"
-                 f"    return Trajectory1d.{_name}(self, *args)")
+            exec(
+                f"def {_name}(self, *args):\n"
+                f"    Reentrant.hook()\n"
+                f"    return Trajectory1d.{_name}(self, *args)"
+            )
     del _name
 
 
@@ -1005,8 +1246,16 @@ def reentrant_ops(fz, pool):
     target = Trajectory1d() if plain else Reentrant()
     knots, cpts = Trajectory1d._sget_knotvector(source), Trajectory1d._sget_cpts(source)
     if knots is not None:
-        call(Trajectory1d._dset_data, target, knots, cpts, source.p, source.n, source.order,
-             fz.bool())
+        call(
+            Trajectory1d._dset_data,
+            target,
+            knots,
+            cpts,
+            source.p,
+            source.n,
+            source.order,
+            fz.bool(),
+        )
     hook = Mutation(fz, target)
     route = fz.int_in(0, 3)
     saved_np, thresholds = dds.np, gc.get_threshold()
@@ -1023,17 +1272,41 @@ def reentrant_ops(fz, pool):
             res = fz.pick(TRAJ_OPS)(fz, target, pool)
         elif kind == 4:
             x = MutatingNumber(hook, fz.real(target))
-            name = fz.pick(["peval", "dpeval", "knotins", "knotrem", "rshift", "ashift",
-                            "hscale", "__iadd__", "__isub__", "__imul__", "__itruediv__",
-                            "derivative", "degelev"])
-            res = call(getattr(target, name), *([x, MutatingNumber(hook, 1.0)][:fz.int_in(1, 2)]))
+            name = fz.pick(
+                [
+                    "peval",
+                    "dpeval",
+                    "knotins",
+                    "knotrem",
+                    "rshift",
+                    "ashift",
+                    "hscale",
+                    "__iadd__",
+                    "__isub__",
+                    "__imul__",
+                    "__itruediv__",
+                    "derivative",
+                    "degelev",
+                ]
+            )
+            res = call(getattr(target, name), *([x, MutatingNumber(hook, 1.0)][: fz.int_in(1, 2)]))
         elif kind == 5 and ReentrantPoint is not object:
             pt = call(ReentrantPoint, fz.real(target), fz.real(), fz.int_in(0, 3))
             res = call(getattr(target, fz.pick(["setValueTr", "setValueAm"])), pt)
         else:
-            res = call(fz.pick([target.get_xcpts, target.copy, lambda: target == source,
-                                lambda: str(target), target.__getstate__,
-                                lambda: target + source, lambda: target - 1.0]))
+            res = call(
+                fz.pick(
+                    [
+                        target.get_xcpts,
+                        target.copy,
+                        lambda: target == source,
+                        lambda: str(target),
+                        target.__getstate__,
+                        lambda: target + source,
+                        lambda: target - 1.0,
+                    ]
+                )
+            )
         if isinstance(res, Trajectory1d):
             check_record(res)
     finally:
@@ -1046,6 +1319,7 @@ def reentrant_ops(fz, pool):
 
 
 # --- one input --------------------------------------------------------------------------------------
+
 
 def make_pool(fz):
     pool = [Trajectory1d()]
@@ -1067,9 +1341,14 @@ def test_one_input(data):
     Wild.answers = {}
     pool = make_pool(fz)
     for name in list(vars(Wild)):
-        if not name.startswith("_") or name in ("_sget_knotvector", "_sget_cpts", "_dset_data",
-                                                "_getAttrib", "_addPyORVEXObject",
-                                                "_updatePyORVEXObject"):
+        if not name.startswith("_") or name in (
+            "_sget_knotvector",
+            "_sget_cpts",
+            "_dset_data",
+            "_getAttrib",
+            "_addPyORVEXObject",
+            "_updatePyORVEXObject",
+        ):
             if fz.int_in(0, 3) == 0:
                 Wild.answers[name] = fz.int_in(0, 7)
     steps = 0

@@ -1,4 +1,5 @@
 """XML documents for the persistence tests: writing them by hand and reading them back."""
+
 import os
 
 import numpy as np
@@ -40,8 +41,17 @@ def write_document(path, body, comment="hand made"):
         f.write(text)
 
 
-def trajectory_element(ID="a", p="0", n="0", owner="True", order="0", cpts="1.0",
-                       knots="0.0 1.0", tag="Trajectory1d", extra=""):
+def trajectory_element(
+    ID="a",
+    p="0",
+    n="0",
+    owner="True",
+    order="0",
+    cpts="1.0",
+    knots="0.0 1.0",
+    tag="Trajectory1d",
+    extra="",
+):
     """XML text of a trajectory element; None leaves an attribute or child out."""
     attrs = [("ID", ID), ("p", p), ("n", n), ("owner", owner), ("order", order)]
     el = etree.Element(tag, {k: v for k, v in attrs if v is not None})

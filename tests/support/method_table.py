@@ -1,6 +1,7 @@
 """The C-level method tables of the types, called through ctypes as another native module calls
 them (pyorvex/defdatastruct.h). Entries are named as the header's fields; a derived table starts
 with the base's entries, named "base.<field>"."""
+
 import ctypes
 
 from pyorvex.defdatastruct import Point1d, PyORVEXObject, Trajectory1d
@@ -10,12 +11,43 @@ _DERIVED = ["base." + name for name in _BASE]
 ENTRIES = {
     PyORVEXObject: _BASE,
     Point1d: _DERIVED + ["c_loadxml", "copy"],
-    Trajectory1d: _DERIVED + [
-        "from_ptrs", "new_struct", "c_loadxml", "c_eq", "c_vshift", "c_vscale", "c_splcsum",
-        "c_splcmul", "_sget_knotvector", "_sget_cpts", "_dset_data", "peval", "ceval", "dpeval",
-        "dceval", "c_hshift", "rshift", "ashift", "c_hscale", "hscale", "adapt", "derivative",
-        "antiderivative", "knotins", "knotref", "knotrem", "knotsrem", "knotrem_notol", "copy",
-        "degelev", "setValueTr_point", "setValueTr_tuple", "setValueAm_point", "setValueAm_tuple"],
+    Trajectory1d: _DERIVED
+    + [
+        "from_ptrs",
+        "new_struct",
+        "c_loadxml",
+        "c_eq",
+        "c_vshift",
+        "c_vscale",
+        "c_splcsum",
+        "c_splcmul",
+        "_sget_knotvector",
+        "_sget_cpts",
+        "_dset_data",
+        "peval",
+        "ceval",
+        "dpeval",
+        "dceval",
+        "c_hshift",
+        "rshift",
+        "ashift",
+        "c_hscale",
+        "hscale",
+        "adapt",
+        "derivative",
+        "antiderivative",
+        "knotins",
+        "knotref",
+        "knotrem",
+        "knotsrem",
+        "knotrem_notol",
+        "copy",
+        "degelev",
+        "setValueTr_point",
+        "setValueTr_tuple",
+        "setValueAm_point",
+        "setValueAm_tuple",
+    ],
 }
 
 
@@ -57,8 +89,11 @@ _SIGNATURES = {
     "knotrem": (_o, _o, _d, _i, _i, _tol),
     "knotsrem": (_o, _o, _i, _tol),
     "knotrem_notol": (_o, _o, _d, _i, _i),
-    **{f"setValue{kind}_{form}": (_i, _o, _o, _i) for kind in ("Tr", "Am")
-       for form in ("point", "tuple")},
+    **{
+        f"setValue{kind}_{form}": (_i, _o, _o, _i)
+        for kind in ("Tr", "Am")
+        for form in ("point", "tuple")
+    },
 }
 
 _get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
@@ -75,7 +110,8 @@ def entry(name, cls=Trajectory1d):
     held, and a Python exception it sets is raised."""
     names = ENTRIES[cls]
     table = (ctypes.c_void_p * len(names)).from_address(
-        capsule_pointer(cls.__dict__["__pyx_vtable__"]))
+        capsule_pointer(cls.__dict__["__pyx_vtable__"])
+    )
     address = table[names.index(name)]
     assert address, f"entry {name} of the method table of {cls.__name__} is empty"
     return ctypes.PYFUNCTYPE(*_SIGNATURES[name.rpartition(".")[2]])(address)

@@ -1,5 +1,6 @@
 """Test-only native extensions (tests/support/*.c), compiled against the installed pyorvex
 headers. Their fixtures are registered in conftest.py."""
+
 import importlib.util
 import shlex
 import shutil
@@ -21,10 +22,19 @@ def build_extension(name, out_dir):
 
     target = Path(out_dir) / (name + sysconfig.get_config_var("EXT_SUFFIX"))
     cmd = [
-        *cc, "-shared", "-fPIC", "-O1", "-Wall", "-Werror",
-        "-I", sysconfig.get_paths()["include"],
-        "-I", pyorvex.get_include(),
-        str(EXT_DIR / f"{name}.c"), "-o", str(target),
+        *cc,
+        "-shared",
+        "-fPIC",
+        "-O1",
+        "-Wall",
+        "-Werror",
+        "-I",
+        sysconfig.get_paths()["include"],
+        "-I",
+        pyorvex.get_include(),
+        str(EXT_DIR / f"{name}.c"),
+        "-o",
+        str(target),
     ]
     proc = subprocess.run(cmd, capture_output=True, text=True)
     if proc.returncode != 0:

@@ -1,4 +1,5 @@
 """The independent evaluator: scipy's B-splines over the same knots and control points."""
+
 import numpy as np
 from scipy.interpolate import BSpline
 

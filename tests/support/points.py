@@ -1,4 +1,5 @@
 """Points for the point and constraint tests."""
+
 from pyorvex.defdatastruct import Point1d
 
 
@@ -13,6 +14,7 @@ class Spy(Point1d):
         def get(self):
             self.log.append(name)
             return getattr(Point1d, name).__get__(self)
+
         return property(get)
 
     t, val, order = _read("t"), _read("val"), _read("order")

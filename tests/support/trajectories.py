@@ -1,5 +1,6 @@
 """Trajectories for the tests, built through the pickle-state loader (no kernel involved), random
 clamped splines, and read-backs of what a trajectory holds."""
+
 import numpy as np
 
 from pyorvex.defdatastruct import Trajectory1d
@@ -19,8 +20,9 @@ def trajectory(knots, cpts, p, order=0, owner=True, cls=Trajectory1d):
 
 def cubic(order=0, owner=True, cls=Trajectory1d):
     """A cubic on [0, 2] with six control points."""
-    return trajectory([0, 0, 0, 0, 0.5, 1.5, 2, 2, 2, 2], [1.0, -2.0, 0.25, 3.5, 1e-3, 7.0], 3,
-                      order, owner, cls)
+    return trajectory(
+        [0, 0, 0, 0, 0.5, 1.5, 2, 2, 2, 2], [1.0, -2.0, 0.25, 3.5, 1e-3, 7.0], 3, order, owner, cls
+    )
 
 
 def clamped_knots(interior, p, a=0.0, b=1.0):
