@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Runs every test of pyorvex on a fresh machine, installing what the tests need:
+#   0. the style checks: C++ against .clang-format, Python against ruff's settings;
 #   1. the kernel's C++ unit tests (GoogleTest via CTest), built with ASan + UBSan;
 #   2. the pytest suite against the package installed with pip into .venv;
 #   3. the pytest suite once more against a sanitizer build of the extension modules;
@@ -32,6 +33,13 @@ py="$root/.venv/bin/python"
 # Warnings are errors in every CI build (-DPYORVEX_WERROR=ON).
 "$py" -m pip install --quiet --config-settings=cmake.define.PYORVEX_WERROR=ON ".[test]" atheris
 export PATH="$root/.venv/bin:$PATH"
+
+echo "== style (clang-format, ruff) =="
+# Pinned: another formatter version may lay the same code out differently.
+"$py" -m pip install --quiet clang-format==23.1.5 ruff==0.17.6
+git ls-files '*.cpp' '*.hpp' '*.h' '*.c' | xargs "$root/.venv/bin/clang-format" --dry-run -Werror
+"$root/.venv/bin/ruff" format --check --quiet .
+"$root/.venv/bin/ruff" check --quiet .
 
 echo "== kernel unit tests (ASan + UBSan) =="
 cmake -S . -B build/kernel-tests -G Ninja -DPYORVEX_PYTHON=OFF -DPYORVEX_KERNEL_TESTS=ON \
