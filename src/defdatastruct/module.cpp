@@ -54,8 +54,7 @@ std::vector<PyMethodDef> &point_method_table() {
 
 std::vector<PyMethodDef> &trajectory_method_table() {
     static std::vector<PyMethodDef> table =
-        concat({trajectory::record_methods, trajectory::compare_methods, trajectory::state_methods,
-                evaluation::trajectory_methods, knots::trajectory_methods,
+        concat({trajectory::methods, evaluation::trajectory_methods, knots::trajectory_methods,
                 algebra::trajectory_methods, persistence::trajectory_methods});
     return table;
 }

@@ -17,6 +17,8 @@ bool close(double a, double b) {
     return diff <= tol && std::isfinite(diff);
 }
 
+}  // namespace
+
 int c_eq(Traj *self, Traj *other) {
     if (self->p != other->p || self->n != other->n || self->order != other->order ||
         self->ptrs_owner != other->ptrs_owner)
@@ -29,6 +31,8 @@ int c_eq(Traj *self, Traj *other) {
         if (!close(c1.data[i], c2.data[i])) return 0;
     return 1;
 }
+
+namespace {
 
 PyObject *equal(PyObject *self, PyObject *other) {
     Ref cls(PyObject_GetAttr(self, module_state.class_name));
@@ -73,7 +77,7 @@ PyObject *attr_text(PyObject *self, const char *name) {
     return capi::value_text(value.get());
 }
 
-PyObject *py_getattrib(PyObject *self, PyObject *);
+}  // namespace
 
 PyObject *getattrib_op(BaseObject *base, int skip_dispatch) {
     auto *self = reinterpret_cast<PyObject *>(base);
@@ -107,8 +111,6 @@ PyObject *py_getattrib(PyObject *self, PyObject *) {
     return getattrib_op(reinterpret_cast<BaseObject *>(self), 1);
 }
 
-}  // namespace
-
 PyObject *richcompare(PyObject *a, PyObject *b, int op) {
     if (op == Py_EQ) return equal(a, b);
     if (op == Py_NE) return not_equal(a, b);
@@ -127,18 +129,6 @@ PyObject *repr(PyObject *self) {
     return join({PyUnicode_FromString("{'start': "), attr_text(self, "start"),
                  PyUnicode_FromString(", 'stop': "), attr_text(self, "stop"),
                  PyUnicode_FromFormat(", 'p': %d, 'n': %d, 'order': %u}", t->p, t->n, t->order)});
-}
-
-PyMethodDef compare_methods[] = {
-    {"_getAttrib", py_getattrib, METH_NOARGS,
-     "Returns the attributes of the object as a dictionary.\n\nReturns\n-------\nout: dict\n"
-     "    The texts of p, n, owner, order, start and stop.\n"},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-void install_compare(TrajVtab *v) {
-    v->c_eq = c_eq;
-    v->base._getAttrib = getattrib_op;
 }
 
 }  // namespace pyorvex::dds::trajectory

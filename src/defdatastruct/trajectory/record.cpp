@@ -133,9 +133,6 @@ PyObject *traj_stop(Traj *t) {
 
 namespace {
 
-// --- factories
-// ------------------------------------------------------------------------------------
-
 Traj *allocate_empty() {
     // Always exactly Trajectory1d, never a subclass, and without running __init__.
     PyObject *obj = type.tp_alloc(&type, 0);
@@ -144,6 +141,10 @@ Traj *allocate_empty() {
     t->base.vtab = &vtab;
     return t;
 }
+
+}  // namespace
+
+// --- factories -----------------------------------------------------------------------------------
 
 PyObject *from_ptrs(double *knots, double *cpts, int p, int n, unsigned int order,
                     pyorvex_opt_owner *opt) {
@@ -201,10 +202,7 @@ void c_hscale(Traj *self, double k) {
     }
 }
 
-// --- copy
-// -----------------------------------------------------------------------------------------
-
-PyObject *py_copy(PyObject *self, PyObject *);
+// --- copy --------------------------------------------------------------------------------------
 
 PyObject *copy_op(Traj *self, int skip_dispatch) {
     Ref result;
@@ -234,8 +232,23 @@ PyObject *py_deepcopy(PyObject *self, PyObject *) {
     return vt(t)->copy(t, 0);
 }
 
-// --- type slots
-// -----------------------------------------------------------------------------------
+// --- properties ----------------------------------------------------------------------------------
+
+PyObject *get_p(PyObject *self, void *) {
+    return PyLong_FromLong(reinterpret_cast<Traj *>(self)->p);
+}
+PyObject *get_n(PyObject *self, void *) {
+    return PyLong_FromLong(reinterpret_cast<Traj *>(self)->n);
+}
+PyObject *get_order(PyObject *self, void *) {
+    return PyLong_FromUnsignedLong(reinterpret_cast<Traj *>(self)->order);
+}
+PyObject *get_start(PyObject *self, void *) { return traj_start(reinterpret_cast<Traj *>(self)); }
+PyObject *get_stop(PyObject *self, void *) { return traj_stop(reinterpret_cast<Traj *>(self)); }
+
+// --- type slots ----------------------------------------------------------------------------------
+
+namespace {
 
 PyObject *traj_new(PyTypeObject *type, PyObject *, PyObject *) {
     // Arguments are ignored: real trajectories come from the factories and operations.
@@ -252,18 +265,6 @@ void traj_dealloc(PyObject *self) {
     }
     Py_TYPE(self)->tp_free(self);
 }
-
-PyObject *get_p(PyObject *self, void *) {
-    return PyLong_FromLong(reinterpret_cast<Traj *>(self)->p);
-}
-PyObject *get_n(PyObject *self, void *) {
-    return PyLong_FromLong(reinterpret_cast<Traj *>(self)->n);
-}
-PyObject *get_order(PyObject *self, void *) {
-    return PyLong_FromUnsignedLong(reinterpret_cast<Traj *>(self)->order);
-}
-PyObject *get_start(PyObject *self, void *) { return traj_start(reinterpret_cast<Traj *>(self)); }
-PyObject *get_stop(PyObject *self, void *) { return traj_stop(reinterpret_cast<Traj *>(self)); }
 
 const char trajectory_doc[] =
     "One-dimensional trajectory parameterised by a univariate B-spline.\n"
@@ -333,34 +334,6 @@ bool NewRecord::resize(Py_ssize_t nk, Py_ssize_t nc) {
 PyObject *NewRecord::wrap(int p, int n, unsigned int order) {
     nk_ = nc_ = 0;
     return wrap_owned(std::exchange(knots_, nullptr), std::exchange(cpts_, nullptr), p, n, order);
-}
-
-PyMethodDef record_methods[] = {
-    {"copy", py_copy, METH_NOARGS,
-     "Return a copy of the object.\n\nReturns\n-------\nout: Trajectory1d\n    A new, independent "
-     "trajectory with equal attributes and arrays.\n"},
-    {"__copy__", py_dunder_copy, METH_NOARGS, nullptr},
-    {"__deepcopy__", py_deepcopy, METH_O, nullptr},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-PyGetSetDef getset[] = {
-    {"p", get_p, nullptr, nullptr, nullptr},
-    {"n", get_n, nullptr, nullptr, nullptr},
-    {"order", get_order, nullptr, nullptr, nullptr},
-    {"start", get_start, nullptr, " Left end of the curve domain. ", nullptr},
-    {"stop", get_stop, nullptr, " Right end of the curve domain. ", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-
-void install_record(TrajVtab *v) {
-    v->from_ptrs = from_ptrs;
-    v->new_struct = new_struct;
-    v->c_vshift = c_vshift;
-    v->c_vscale = c_vscale;
-    v->c_hshift = c_hshift;
-    v->c_hscale = c_hscale;
-    v->copy = copy_op;
 }
 
 PyTypeObject type = [] {

@@ -40,6 +40,8 @@ PyObject *array_over(Traj *t, double *data, Py_ssize_t size) {
     return arr.release();
 }
 
+}  // namespace
+
 PyObject *py_get_cpts_asarray(PyObject *self, PyObject *) {
     auto *t = reinterpret_cast<Traj *>(self);
     return array_over(t, t->_cpts, cpts_count(t));
@@ -83,17 +85,15 @@ PyObject *py_get_xcpts(PyObject *self, PyObject *) {
     return out.release();
 }
 
-// --- state
-// ----------------------------------------------------------------------------------------
+// --- state ---------------------------------------------------------------------------------------
+
+namespace {
 
 PyObject *array_bytes(const double *data, Py_ssize_t size) {
     if (data == nullptr) return capi::none();
     return PyBytes_FromStringAndSize(reinterpret_cast<const char *>(data),
                                      size * static_cast<Py_ssize_t>(sizeof(double)));
 }
-
-PyObject *py_sget_knotvector(PyObject *self, PyObject *);
-PyObject *py_sget_cpts(PyObject *self, PyObject *);
 
 PyObject *state_bytes(Traj *self, int skip_dispatch, const char *name,
                       PyObject *(*builtin)(PyObject *, PyObject *), const double *data,
@@ -104,6 +104,8 @@ PyObject *state_bytes(Traj *self, int skip_dispatch, const char *name,
     if (found > 0) return capi::expect_exact_or_none(result.release(), &PyBytes_Type, "bytes");
     return array_bytes(data, size);
 }
+
+}  // namespace
 
 PyObject *sget_knotvector(Traj *self, int skip_dispatch) {
     return state_bytes(self, skip_dispatch, "_sget_knotvector", py_sget_knotvector,
@@ -123,6 +125,8 @@ PyObject *py_sget_cpts(PyObject *self, PyObject *) {
     return sget_cpts(reinterpret_cast<Traj *>(self), 1);
 }
 
+namespace {
+
 bool check_state_bytes(PyObject *data, const char *name, Py_ssize_t count) {
     if (!PyBytes_Check(data)) {
         PyErr_Format(PyExc_TypeError, "expected bytes, %.200s found", Py_TYPE(data)->tp_name);
@@ -137,7 +141,7 @@ bool check_state_bytes(PyObject *data, const char *name, Py_ssize_t count) {
     return true;
 }
 
-PyObject *py_dset_data(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
+}  // namespace
 
 int dset_data(Traj *self, PyObject *knots, PyObject *cpts, int p, int n, unsigned int order,
               int owner, int skip_dispatch) {
@@ -175,8 +179,12 @@ int dset_data(Traj *self, PyObject *knots, PyObject *cpts, int p, int n, unsigne
     return 0;
 }
 
+namespace {
+
 const char *const dset_names[] = {"knots", "cpts", "p", "n", "order", "owner"};
 const capi::ArgSpec dset_spec{"_dset_data", dset_names, 6, 6};
+
+}  // namespace
 
 PyObject *py_dset_data(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[6];
@@ -218,37 +226,6 @@ PyObject *py_setstate(PyObject *self, PyObject *state) {
 PyObject *no_default_reduce(PyObject *, PyObject *) {
     PyErr_SetString(PyExc_TypeError, "no default __reduce__ due to non-trivial __cinit__");
     return nullptr;
-}
-
-}  // namespace
-
-PyMethodDef state_methods[] = {
-    {"get_cpts_asarray", py_get_cpts_asarray, METH_NOARGS,
-     "Creates an array wrapper around '_cpts' pointer. If the new array is deallocated the "
-     "memory is not freed.\n\nReturns\n-------\nout: numpy.ndarray or None\n    The n + 1 "
-     "control points, sharing the trajectory's memory.\n"},
-    {"get_knotvector_asarray", py_get_knotvector_asarray, METH_NOARGS,
-     "Creates an array wrapper around '_knotvector' pointer. If the new array is deallocated the "
-     "memory is not freed.\n\nReturns\n-------\nout: numpy.ndarray or None\n    The n + p + 2 "
-     "knots, sharing the trajectory's memory.\n"},
-    {"get_xcpts", py_get_xcpts, METH_NOARGS,
-     "Returns the x-coordinates of the control points.\n\nReturns\n-------\nout: numpy.ndarray\n"
-     "    A new array of n + 1 abscissae.\n"},
-    {"_sget_knotvector", py_sget_knotvector, METH_NOARGS, "Need to pickle protocol."},
-    {"_sget_cpts", py_sget_cpts, METH_NOARGS, "Need to pickle protocol."},
-    {"_dset_data", fastcall(py_dset_data), METH_FASTCALL | METH_KEYWORDS,
-     "Need to pickle protocol."},
-    {"__getstate__", py_getstate, METH_NOARGS, nullptr},
-    {"__setstate__", py_setstate, METH_O, nullptr},
-    {"__reduce_cython__", no_default_reduce, METH_NOARGS, nullptr},
-    {"__setstate_cython__", no_default_reduce, METH_O, nullptr},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-void install_state(TrajVtab *v) {
-    v->_sget_knotvector = sget_knotvector;
-    v->_sget_cpts = sget_cpts;
-    v->_dset_data = dset_data;
 }
 
 }  // namespace pyorvex::dds::trajectory

@@ -86,19 +86,50 @@ PyObject *traj_stop(Traj *t);
 bool domain_start(Traj *t, double *out);
 bool domain_stop(Traj *t, double *out);
 
-// --- the units' pieces of the type, gathered by the hub (trajectory.cpp)
-// --------------------------
-extern PyMethodDef record_methods[];                      // record.cpp
-extern PyGetSetDef getset[];                              // record.cpp
-extern PyMethodDef compare_methods[];                     // compare.cpp
-extern PyMethodDef state_methods[];                       // state.cpp
-PyObject *richcompare(PyObject *a, PyObject *b, int op);  // compare.cpp
-PyObject *str(PyObject *self);                            // compare.cpp
-PyObject *repr(PyObject *self);                           // compare.cpp
-void install_record(TrajVtab *vt);   // from_ptrs, new_struct, c_vshift, ..., copy
-void install_compare(TrajVtab *vt);  // c_eq, _getAttrib
-void install_state(TrajVtab *vt);    // _sget_knotvector, _sget_cpts, _dset_data
+// --- the operations of the units, gathered by the hub (trajectory.cpp) ---------------------------
+// record.cpp: the factories, the in-place shifts and scalings, copying, the properties.
+PyObject *from_ptrs(double *knots, double *cpts, int p, int n, unsigned int order,
+                    pyorvex_opt_owner *opt);
+PyObject *new_struct(int p, int n, unsigned int order);
+void c_vshift(Traj *self, double x);
+void c_vscale(Traj *self, double x);
+void c_hshift(Traj *self, double x);
+void c_hscale(Traj *self, double k);
+PyObject *copy_op(Traj *self, int skip_dispatch);
+PyObject *py_copy(PyObject *self, PyObject *);
+PyObject *py_dunder_copy(PyObject *self, PyObject *);
+PyObject *py_deepcopy(PyObject *self, PyObject *);
+PyObject *get_p(PyObject *self, void *);
+PyObject *get_n(PyObject *self, void *);
+PyObject *get_order(PyObject *self, void *);
+PyObject *get_start(PyObject *self, void *);
+PyObject *get_stop(PyObject *self, void *);
+// compare.cpp: equality within tolerance, the text forms, the attribute dictionary.
+int c_eq(Traj *self, Traj *other);
+PyObject *getattrib_op(BaseObject *base, int skip_dispatch);
+PyObject *py_getattrib(PyObject *self, PyObject *);
+PyObject *richcompare(PyObject *a, PyObject *b, int op);
+PyObject *str(PyObject *self);
+PyObject *repr(PyObject *self);
+// state.cpp: NumPy views, the abscissae of the control points, the pickle state.
+PyObject *py_get_cpts_asarray(PyObject *self, PyObject *);
+PyObject *py_get_knotvector_asarray(PyObject *self, PyObject *);
+PyObject *py_get_xcpts(PyObject *self, PyObject *);
+PyObject *sget_knotvector(Traj *self, int skip_dispatch);
+PyObject *sget_cpts(Traj *self, int skip_dispatch);
+PyObject *py_sget_knotvector(PyObject *self, PyObject *);
+PyObject *py_sget_cpts(PyObject *self, PyObject *);
+int dset_data(Traj *self, PyObject *knots, PyObject *cpts, int p, int n, unsigned int order,
+              int owner, int skip_dispatch);
+PyObject *py_dset_data(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
+PyObject *py_getstate(PyObject *self, PyObject *);
+PyObject *py_setstate(PyObject *self, PyObject *state);
+PyObject *no_default_reduce(PyObject *, PyObject *);
 
+// --- the hub (trajectory.cpp)
+// ---------------------------------------------------------------------
+extern PyMethodDef methods[];
+extern PyGetSetDef getset[];
 // The trajectory subsystem's entries of the method table.
 void install(TrajVtab *vt);
 
