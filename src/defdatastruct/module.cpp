@@ -29,8 +29,7 @@ const char module_doc[] =
 
 const char module_name[] = "pyorvex.defdatastruct";
 
-// --- assembling the types
-// ---------------------------------------------------------------------------
+// --- assembling the types ------------------------------------------------------------------------
 
 std::vector<PyMethodDef> concat(std::initializer_list<const PyMethodDef *> parts) {
     std::vector<PyMethodDef> all;
@@ -123,8 +122,7 @@ int ready_types(PyObject *module) {
     return ready_type(module, &trajectory::type, "Trajectory1d", &trajectory::vtab);
 }
 
-// --- imported types
-// -------------------------------------------------------------------------------
+// --- imported types ------------------------------------------------------------------------------
 
 // An imported type the module relies on must be a type object, and not smaller than the layout
 // the module was built against (size 0: not compared). warn_larger: a larger one only warns.
@@ -166,8 +164,7 @@ int check_imported_types() {
     return 0;
 }
 
-// --- kernel binding
-// -----------------------------------------------------------------------------------
+// --- kernel binding ------------------------------------------------------------------------------
 
 int bind_kernel() {
     Ref curvekit(PyImport_ImportModule("pyorvex.curvekit"));
@@ -204,8 +201,7 @@ int bind_kernel() {
     return 0;
 }
 
-// --- imports
-// ----------------------------------------------------------------------------------------
+// --- imports -------------------------------------------------------------------------------------
 
 int import_numpy_api() {
     if (_import_array() >= 0) return 0;
@@ -389,8 +385,7 @@ int run_exec_steps(PyObject *module) {
     return 0;
 }
 
-// --- multi-phase initialisation
-// ---------------------------------------------------------------------
+// --- multi-phase initialisation ------------------------------------------------------------------
 
 PyObject *created_module = nullptr;
 PyObject *executed_module = nullptr;

@@ -55,8 +55,7 @@ const char set_value_am_doc[] =
 
 enum class Form { point, tuple };
 
-// --- the common start
-// -----------------------------------------------------------------------------
+// --- the common start ----------------------------------------------------------------------------
 
 // The attribute setValueTr / setValueAm of an instance is its type's own, not a subclass's
 // override, when it is this module's dispatcher.
@@ -127,8 +126,7 @@ bool check_reachable(Traj *self, Apply apply) {
     return true;
 }
 
-// --- setValueTr
-// -----------------------------------------------------------------------------------
+// --- setValueTr ----------------------------------------------------------------------------------
 
 extern const FusedInfo tr_info;
 extern const FusedInfo am_info;
@@ -168,8 +166,7 @@ int set_value_tr(Traj *self, PyObject *p, Form form, int skip_dispatch) {
     return 0;
 }
 
-// --- setValueAm
-// -----------------------------------------------------------------------------------
+// --- setValueAm ----------------------------------------------------------------------------------
 
 // The quantity the constraint is on, at its abscissa: the d-th derivative of self, or for d < 0
 // its (-d)-th antiderivative.
@@ -218,16 +215,14 @@ int set_value_am(Traj *self, PyObject *p, Form form, int skip_dispatch) {
     return 0;
 }
 
-// --- the method-table entries
-// ---------------------------------------------------------------------
+// --- the method-table entries --------------------------------------------------------------------
 
 int tr_point(Traj *self, PyObject *p, int skip) { return set_value_tr(self, p, Form::point, skip); }
 int tr_tuple(Traj *self, PyObject *p, int skip) { return set_value_tr(self, p, Form::tuple, skip); }
 int am_point(Traj *self, PyObject *p, int skip) { return set_value_am(self, p, Form::point, skip); }
 int am_tuple(Traj *self, PyObject *p, int skip) { return set_value_am(self, p, Form::tuple, skip); }
 
-// --- the Python-visible specialisations
-// -----------------------------------------------------------
+// --- the Python-visible specialisations ----------------------------------------------------------
 
 PyObject *run(int (*op)(Traj *, PyObject *, int), Traj *self, PyObject *p) {
     if (op(self, p, 1) < 0) return nullptr;

@@ -38,8 +38,7 @@ PyObject *alloc_fused(const FusedInfo *info, PyObject *signatures, PyObject *bou
     return reinterpret_cast<PyObject *>(f);
 }
 
-// --- calls
-// ----------------------------------------------------------------------------------------
+// --- calls ---------------------------------------------------------------------------------------
 
 const char *const param_names[] = {"p"};
 
@@ -150,8 +149,7 @@ PyObject *fused_vectorcall(PyObject *callable, PyObject *const *args, size_t nar
     return result;
 }
 
-// --- protocol
-// -------------------------------------------------------------------------------------
+// --- protocol ------------------------------------------------------------------------------------
 
 PyObject *fused_descr_get(PyObject *self, PyObject *obj, PyObject *) {
     Fused *f = as_fused(self);

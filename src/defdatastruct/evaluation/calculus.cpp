@@ -150,8 +150,7 @@ PyObject *degelev_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
     return record.wrap(static_cast<int>(degree), last, self->order);
 }
 
-// --- Python-visible methods
-// -------------------------------------------------------------------------
+// --- Python-visible methods ----------------------------------------------------------------------
 
 namespace {
 

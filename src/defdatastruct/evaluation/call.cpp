@@ -14,8 +14,7 @@ namespace pyorvex::dds::evaluation {
 
 namespace {
 
-// --- arguments
-// --------------------------------------------------------------------------------------
+// --- arguments -----------------------------------------------------------------------------------
 
 const char *const call_names[] = {"x", "nu"};
 const capi::ArgSpec call_spec{"__call__", call_names, 1, 2};
@@ -51,8 +50,7 @@ PyObject *evaluate_scalar(Traj *self, PyObject *x, int nu) {
     return PyFloat_FromDouble(result);
 }
 
-// --- turning the input into a fresh float64 array
-// -----------------------------------------------------
+// --- turning the input into a fresh float64 array ------------------------------------------------
 
 PyObject *raise_not_one_dimensional() {
     PyErr_SetString(PyExc_ValueError, "'x' must be one-dimensional");
@@ -94,8 +92,7 @@ PyObject *fresh_array_direct(PyObject *x) {
     return out.release();
 }
 
-// --- the two array routes
-// -------------------------------------------------------------------------
+// --- the two array routes ------------------------------------------------------------------------
 
 // A plain, aligned, contiguous array of native doubles is read where it is: the call only reads
 // its input.

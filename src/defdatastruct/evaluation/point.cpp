@@ -95,8 +95,7 @@ int evaluate_array(Traj *self, pyorvex_dview xp, bool derivative, int nu) {
     return derivative_in_place(self, xp, knots, cpts, nu);
 }
 
-// --- the C-level operations
-// -----------------------------------------------------------------------
+// --- the C-level operations ----------------------------------------------------------------------
 
 double peval_op(Traj *self, double x, int skip_dispatch) {
     Ref result;
@@ -168,8 +167,7 @@ int dceval_op(Traj *self, pyorvex_dview xp, int skip_dispatch, pyorvex_opt_nu *o
     return evaluate_array(self, xp, true, nu);
 }
 
-// --- Python-visible methods
-// -------------------------------------------------------------------------
+// --- Python-visible methods ----------------------------------------------------------------------
 
 namespace {
 

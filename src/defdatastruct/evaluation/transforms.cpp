@@ -117,8 +117,7 @@ int adapt_op(Traj *self, double start, double stop, int skip_dispatch) {
     return 0;
 }
 
-// --- Python-visible methods
-// -------------------------------------------------------------------------
+// --- Python-visible methods ----------------------------------------------------------------------
 
 namespace {
 

@@ -113,8 +113,7 @@ PyObject *load_element(PyObject *fname, PyObject *ID, const char *tag);
 void install_point_element(PointVtab *vt);      // point.cpp
 void install_trajectory_element(TrajVtab *vt);  // trajectory.cpp
 
-// --- the file side of a document (file.cpp)
-// -------------------------------------------------------
+// --- the file side of a document (file.cpp) ------------------------------------------------------
 
 // The file side of a document: reading it, and the locked read-change-write of savexml that
 // replaces a document in one step.

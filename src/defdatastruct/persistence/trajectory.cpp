@@ -93,8 +93,7 @@ int update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID, in
     return update_element(self, tree, node, ID, nullptr);
 }
 
-// --- loading
-// --------------------------------------------------------------------------------------
+// --- loading -------------------------------------------------------------------------------------
 
 // int() of the element's attribute, as a C int that must not be negative.
 bool read_count(PyObject *element, const char *name, int *out) {

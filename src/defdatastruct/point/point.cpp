@@ -52,8 +52,7 @@ namespace {
 
 Point *as_point(PyObject *self) { return reinterpret_cast<Point *>(self); }
 
-// --- construction
-// ---------------------------------------------------------------------------------
+// --- construction --------------------------------------------------------------------------------
 
 PyObject *point_new(PyTypeObject *type, PyObject *, PyObject *) {
     // Arguments belong to __init__; a point allocated here holds t = 0.0, val = 0.0, order = 0.
@@ -78,8 +77,7 @@ int point_init(PyObject *self, PyObject *args, PyObject *kwargs) {
     return 0;
 }
 
-// --- properties
-// -----------------------------------------------------------------------------------
+// --- properties ----------------------------------------------------------------------------------
 
 int refuse_delete() {
     PyErr_SetString(PyExc_NotImplementedError, "__del__");
@@ -116,8 +114,7 @@ int set_order(PyObject *self, PyObject *value, void *) {
     return 0;
 }
 
-// --- from_tuple
-// -----------------------------------------------------------------------------------
+// --- from_tuple ----------------------------------------------------------------------------------
 
 const char *const from_tuple_names[] = {"pnt"};
 const capi::ArgSpec from_tuple_spec{"from_tuple", from_tuple_names, 1, 1};
@@ -128,8 +125,7 @@ PyObject *py_from_tuple(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyO
     return from_tuple(a[0]);
 }
 
-// --- copy
-// -----------------------------------------------------------------------------------------
+// --- copy ----------------------------------------------------------------------------------------
 
 PyObject *py_copy(PyObject *self, PyObject *);
 
@@ -172,8 +168,7 @@ PyObject *py_deepcopy(PyObject *self, PyObject *const *args, Py_ssize_t nargs, P
     return vt(pt)->copy(pt, 0);
 }
 
-// --- type
-// -----------------------------------------------------------------------------------------
+// --- type ----------------------------------------------------------------------------------------
 
 PyGetSetDef point_getset[] = {
     {"t", get_t, set_t, "Time coordinate.", nullptr},

@@ -7,8 +7,7 @@
 
 namespace pyorvex::dds::trajectory {
 
-// --- the record (record.cpp, domain.cpp)
-// ----------------------------------------------------------
+// --- the record (record.cpp, domain.cpp) ---------------------------------------------------------
 inline Py_ssize_t knot_count(const Traj *t) {
     return static_cast<Py_ssize_t>(t->n) + static_cast<Py_ssize_t>(t->p) + 2;
 }
@@ -126,8 +125,7 @@ PyObject *py_getstate(PyObject *self, PyObject *);
 PyObject *py_setstate(PyObject *self, PyObject *state);
 PyObject *no_default_reduce(PyObject *, PyObject *);
 
-// --- the hub (trajectory.cpp)
-// ---------------------------------------------------------------------
+// --- the hub (trajectory.cpp) --------------------------------------------------------------------
 extern PyMethodDef methods[];
 extern PyGetSetDef getset[];
 // The trajectory subsystem's entries of the method table.
