@@ -39,13 +39,6 @@ std::vector<PyMethodDef> concat(std::initializer_list<const PyMethodDef *> parts
     return all;
 }
 
-std::vector<PyMethodDef> &base_method_table() {
-    static std::vector<PyMethodDef> table =
-        concat({persistence::base_abstract_methods, persistence::base_document_methods,
-                persistence::base_pickle_methods});
-    return table;
-}
-
 std::vector<PyMethodDef> &point_method_table() {
     static std::vector<PyMethodDef> table = concat({point::methods, persistence::point_methods});
     return table;
@@ -59,14 +52,9 @@ std::vector<PyMethodDef> &trajectory_method_table() {
 }
 
 void fill_method_tables() {
-    persistence::install_document(&persistence::base_vtab);
-    // A derived table starts as a copy of the base's five entries; its own operations replace
-    // the first four, and savexml stays the base's.
     PointVtab point{};
-    point.base = persistence::base_vtab;
     TrajVtab traj{};
-    traj.base = persistence::base_vtab;
-    persistence::install_elements(&point, &traj);
+    persistence::install(&persistence::base_vtab, &point, &traj);
     point::install(&point);
     trajectory::install(&traj);
     evaluation::install(&traj);
@@ -102,7 +90,7 @@ int ready_type(PyObject *module, PyTypeObject *type, const char *name, void *vta
 
 int ready_types(PyObject *module) {
     fill_method_tables();
-    persistence::base_type.tp_methods = base_method_table().data();
+    persistence::base_type.tp_methods = persistence::base_methods;
     point::type.tp_methods = point_method_table().data();
     trajectory::type.tp_methods = trajectory_method_table().data();
     // The slots of Trajectory1d that belong to subsystems above the record.

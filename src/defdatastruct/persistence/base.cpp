@@ -11,41 +11,39 @@ PyObject *abstract_method() {
     return nullptr;
 }
 
-bool check_str(PyObject *obj, const char *name) {
-    return capi::check_arg_type(obj, &PyUnicode_Type, true, name, true);
-}
-
 const char *const loadxml_names[] = {"fname", "ID"};
 const capi::ArgSpec loadxml_spec{"loadxml", loadxml_names, 2, 2};
+const char *const add_names[] = {"root", "ID"};
+const capi::ArgSpec add_spec{"_addPyORVEXObject", add_names, 2, 2};
+const char *const update_names[] = {"tree", "node", "ID"};
+const capi::ArgSpec update_spec{"_updatePyORVEXObject", update_names, 3, 3};
 
-PyObject *py_loadxml(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+}  // namespace
+
+PyObject *py_abstract_loadxml(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[2];
     if (!capi::parse_args(loadxml_spec, args, nargs, kw, a)) return nullptr;
     if (!check_str(a[0], "fname") || !check_str(a[1], "ID")) return nullptr;
     return abstract_method();
 }
 
-PyObject *py_getattrib(PyObject *, PyObject *) { return abstract_method(); }
+PyObject *py_abstract_getattrib(PyObject *, PyObject *) { return abstract_method(); }
 
-const char *const add_names[] = {"root", "ID"};
-const capi::ArgSpec add_spec{"_addPyORVEXObject", add_names, 2, 2};
-
-PyObject *py_add(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+PyObject *py_abstract_add(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[2];
     if (!capi::parse_args(add_spec, args, nargs, kw, a)) return nullptr;
     if (!check_str(a[1], "ID")) return nullptr;
     return abstract_method();
 }
 
-const char *const update_names[] = {"tree", "node", "ID"};
-const capi::ArgSpec update_spec{"_updatePyORVEXObject", update_names, 3, 3};
-
-PyObject *py_update(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+PyObject *py_abstract_update(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[3];
     if (!capi::parse_args(update_spec, args, nargs, kw, a)) return nullptr;
     if (!check_str(a[2], "ID")) return nullptr;
     return abstract_method();
 }
+
+namespace {
 
 // --- C-level table of the base ----------------------------------------------------------------
 
@@ -55,7 +53,8 @@ PyObject *c_loadxml(PyObject *, PyObject *) { return capi::none(); }
 // overrides skipped) the operation is abstract.
 PyObject *getattrib_op(BaseObject *self, int skip_dispatch) {
     Ref result;
-    const int found = capi::dispatch(self, skip_dispatch, "_getAttrib", py_getattrib, &result);
+    const int found =
+        capi::dispatch(self, skip_dispatch, "_getAttrib", py_abstract_getattrib, &result);
     if (found < 0) return nullptr;
     if (found == 0) return abstract_method();
     return capi::expect_exact_or_none(result.release(), &PyDict_Type, "dict");
@@ -63,16 +62,16 @@ PyObject *getattrib_op(BaseObject *self, int skip_dispatch) {
 
 int add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch) {
     Ref result;
-    const int found =
-        capi::dispatch(self, skip_dispatch, "_addPyORVEXObject", py_add, &result, root, ID);
+    const int found = capi::dispatch(self, skip_dispatch, "_addPyORVEXObject", py_abstract_add,
+                                     &result, root, ID);
     if (found == 0) abstract_method();
     return found > 0 ? 0 : -1;
 }
 
 int update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID, int skip_dispatch) {
     Ref result;
-    const int found = capi::dispatch(self, skip_dispatch, "_updatePyORVEXObject", py_update,
-                                     &result, tree, node, ID);
+    const int found = capi::dispatch(self, skip_dispatch, "_updatePyORVEXObject",
+                                     py_abstract_update, &result, tree, node, ID);
     if (found == 0) abstract_method();
     return found > 0 ? 0 : -1;
 }
@@ -93,20 +92,6 @@ const char base_doc[] =
     "(default extension .pyorvex) through savexml and loadxml.\n";
 
 }  // namespace
-
-PyMethodDef base_abstract_methods[] = {
-    {"loadxml", fastcall(py_loadxml), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-     "Method to load a PyORVEXObject object from a file in .xml format.\n\nParameters\n"
-     "----------\nfname: str\n    If the file extension is not specified, the .pyorvex "
-     "extension is used.\nID: str\n    Object ID.\n"},
-    {"_getAttrib", py_getattrib, METH_NOARGS,
-     "Returns the attributes of the object as a dictionary."},
-    {"_addPyORVEXObject", fastcall(py_add), METH_FASTCALL | METH_KEYWORDS,
-     "Appends the element of the object to the root node."},
-    {"_updatePyORVEXObject", fastcall(py_update), METH_FASTCALL | METH_KEYWORDS,
-     "Updates the element of the object in place."},
-    {nullptr, nullptr, 0, nullptr},
-};
 
 BaseVtab base_vtab = [] {
     BaseVtab v{};

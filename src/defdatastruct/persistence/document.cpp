@@ -82,7 +82,7 @@ PyObject *updated_document(BaseObject *self, PyObject *data, PyObject *name, PyO
     return tree.release();
 }
 
-PyObject *py_savexml(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
+}  // namespace
 
 int savexml_op(BaseObject *self, PyObject *fname, PyObject *ID, int skip_dispatch) {
     Ref result;
@@ -119,8 +119,12 @@ int savexml_op(BaseObject *self, PyObject *fname, PyObject *ID, int skip_dispatc
     });
 }
 
+namespace {
+
 const char *const savexml_names[] = {"fname", "ID"};
 const capi::ArgSpec savexml_spec{"savexml", savexml_names, 2, 2};
+
+}  // namespace
 
 PyObject *py_savexml(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[2];
@@ -151,14 +155,5 @@ const char savexml_doc[] =
     "saving an ID again updates its element in place. The whole document is written to a\n"
     "new file beside it and then put in its place, so a failed save leaves the document as\n"
     "it was; processes saving into one document at once wait for each other.\n";
-
-}  // namespace
-
-PyMethodDef base_document_methods[] = {
-    {"savexml", fastcall(py_savexml), METH_FASTCALL | METH_KEYWORDS, savexml_doc},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-void install_document(BaseVtab *base) { base->savexml = savexml_op; }
 
 }  // namespace pyorvex::dds::persistence

@@ -110,9 +110,6 @@ bool parse_update_args(PyObject *const *args, Py_ssize_t nargs, PyObject *kwname
 // "no match for ID: " + ID text when there is none.
 PyObject *load_element(PyObject *fname, PyObject *ID, const char *tag);
 
-void install_point_element(PointVtab *vt);      // point.cpp
-void install_trajectory_element(TrajVtab *vt);  // trajectory.cpp
-
 // --- the file side of a document (file.cpp) ------------------------------------------------------
 
 // The file side of a document: reading it, and the locked read-change-write of savexml that
@@ -164,14 +161,49 @@ private:
     bool registered_ = false;
 };
 
+// --- base.cpp: the abstract operations of PyORVEXObject -------------------------------------
+PyObject *py_abstract_loadxml(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                              PyObject *kw);
+PyObject *py_abstract_getattrib(PyObject *self, PyObject *unused);
+PyObject *py_abstract_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
+PyObject *py_abstract_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
+
+// --- document.cpp: savexml -------------------------------------------------------------------
+int savexml_op(BaseObject *self, PyObject *fname, PyObject *ID, int skip_dispatch);
+PyObject *py_savexml(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
+extern const char savexml_doc[];
+
+// --- pickle.cpp: __reduce__ and __setstate__ of PyORVEXObject --------------------------------
+PyObject *py_base_reduce(PyObject *self, PyObject *unused);
+PyObject *py_base_setstate(PyObject *self, PyObject *state);
+
+// --- point.cpp: the element form of Point1d ---------------------------------------------------
+PyObject *point_c_loadxml(PyObject *fname, PyObject *ID);
+int point_add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch);
+int point_update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
+                    int skip_dispatch);
+PyObject *py_point_loadxml(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
+PyObject *py_point_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
+PyObject *py_point_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
+
+// --- trajectory.cpp: the element form of Trajectory1d -----------------------------------------
+PyObject *trajectory_c_loadxml(PyObject *fname, PyObject *ID);
+int trajectory_add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch);
+int trajectory_update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
+                         int skip_dispatch);
+PyObject *py_trajectory_loadxml(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                                PyObject *kw);
+PyObject *py_trajectory_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
+PyObject *py_trajectory_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                               PyObject *kw);
+
 // --- the subsystem's pieces of the three types (persistence.cpp) -------------------------------
-extern PyMethodDef trajectory_methods[];                  // trajectory.cpp
-extern PyMethodDef point_methods[];                       // point.cpp
-extern PyMethodDef base_abstract_methods[];               // base.cpp
-extern PyMethodDef base_document_methods[];               // document.cpp (savexml)
-extern PyMethodDef base_pickle_methods[];                 // pickle.cpp (__reduce__, __setstate__)
-void install_document(BaseVtab *base);                    // savexml
-void install_elements(PointVtab *point, TrajVtab *traj);  // loaders, element add/update
+extern PyMethodDef base_methods[];        // PyORVEXObject: abstract operations, savexml, pickling
+extern PyMethodDef point_methods[];       // Point1d: loadxml, element add/update
+extern PyMethodDef trajectory_methods[];  // Trajectory1d: loadxml, element add/update
+// Puts savexml into the base table, then starts each derived table as a copy of the base's and
+// puts in it the type's loaders and element add/update.
+void install(BaseVtab *base, PointVtab *point, TrajVtab *traj);
 // __pyx_unpickle_PyORVEXObject, registered by the exec step.
 PyObject *make_unpickle_function(PyObject *module);
 

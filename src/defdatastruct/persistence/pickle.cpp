@@ -20,7 +20,9 @@ PyObject *unpickle_function() {
     return fn;
 }
 
-PyObject *py_reduce(PyObject *self, PyObject *) {
+}  // namespace
+
+PyObject *py_base_reduce(PyObject *self, PyObject *) {
     Ref dict(PyObject_GetAttrString(self, "__dict__"));
     if (!dict) {
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
@@ -33,6 +35,8 @@ PyObject *py_reduce(PyObject *self, PyObject *) {
         return Py_BuildValue("(O(OlO)(O))", fn.get(), type, kChecksum, Py_None, dict.get());
     return Py_BuildValue("(O(Ol()))", fn.get(), type, kChecksum);
 }
+
+namespace {
 
 // Shared by __setstate__ and the unpickle function: the state's first item, when there is one,
 // goes into the instance dict, when there is one.
@@ -56,10 +60,14 @@ bool check_state(PyObject *state) {
     return false;
 }
 
-PyObject *py_setstate(PyObject *self, PyObject *state) {
+}  // namespace
+
+PyObject *py_base_setstate(PyObject *self, PyObject *state) {
     if (!check_state(state) || set_state(self, state) < 0) return nullptr;
     return capi::none();
 }
+
+namespace {
 
 // The checksum as a C long: an int as it is, another number through its __int__ or __index__.
 bool checksum_value(PyObject *obj, long *out) {
@@ -121,12 +129,6 @@ PyMethodDef unpickle_def = {
 };
 
 }  // namespace
-
-PyMethodDef base_pickle_methods[] = {
-    {"__reduce__", py_reduce, METH_NOARGS, nullptr},
-    {"__setstate__", py_setstate, METH_O, nullptr},
-    {nullptr, nullptr, 0, nullptr},
-};
 
 PyObject *make_unpickle_function(PyObject *module) {
     Ref name(PyObject_GetAttrString(module, "__name__"));

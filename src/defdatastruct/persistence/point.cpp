@@ -7,15 +7,10 @@
 
 namespace pyorvex::dds::persistence {
 
-namespace {
-
-PyObject *py_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
-PyObject *py_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
-
-int add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch) {
+int point_add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch) {
     Ref result;
     const int found =
-        capi::dispatch(self, skip_dispatch, "_addPyORVEXObject", py_add, &result, root, ID);
+        capi::dispatch(self, skip_dispatch, "_addPyORVEXObject", py_point_add, &result, root, ID);
     if (found != 0) return found < 0 ? -1 : 0;
     Ref text(id_text(ID));
     if (!text) return -1;
@@ -28,13 +23,16 @@ int add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch) {
 }
 
 // tree and ID are not needed: a point's element is all attributes.
-int update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID, int skip_dispatch) {
+int point_update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
+                    int skip_dispatch) {
     Ref result;
-    const int found = capi::dispatch(self, skip_dispatch, "_updatePyORVEXObject", py_update,
+    const int found = capi::dispatch(self, skip_dispatch, "_updatePyORVEXObject", py_point_update,
                                      &result, tree, node, ID);
     if (found != 0) return found < 0 ? -1 : 0;
     return update_attributes(self, node);
 }
+
+namespace {
 
 // Sets the new point's attribute from the element's attribute of that name, converted as
 // float() or int() would.
@@ -47,7 +45,9 @@ int copy_attribute(PyObject *point, PyObject *element, const char *name,
     return PyObject_SetAttrString(point, name, value.get());
 }
 
-PyObject *c_loadxml(PyObject *fname, PyObject *ID) {
+}  // namespace
+
+PyObject *point_c_loadxml(PyObject *fname, PyObject *ID) {
     // A bare Point1d (t = 0.0, val = 0.0, order = 0), without running __init__.
     Ref no_args(PyTuple_New(0));
     if (!no_args) return nullptr;
@@ -62,49 +62,23 @@ PyObject *c_loadxml(PyObject *fname, PyObject *ID) {
     return point.release();
 }
 
-PyObject *py_loadxml(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
-    return loadxml_method(args, nargs, kw, c_loadxml);
+PyObject *py_point_loadxml(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+    return loadxml_method(args, nargs, kw, point_c_loadxml);
 }
 
-PyObject *py_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+PyObject *py_point_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[2];
     if (!parse_add_args(args, nargs, kw, a)) return nullptr;
-    if (add_op(reinterpret_cast<BaseObject *>(self), a[0], a[1], 1) < 0) return nullptr;
+    if (point_add_op(reinterpret_cast<BaseObject *>(self), a[0], a[1], 1) < 0) return nullptr;
     return capi::none();
 }
 
-PyObject *py_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+PyObject *py_point_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[3];
     if (!parse_update_args(args, nargs, kw, a)) return nullptr;
-    if (update_op(reinterpret_cast<BaseObject *>(self), a[0], a[1], a[2], 1) < 0) return nullptr;
+    if (point_update_op(reinterpret_cast<BaseObject *>(self), a[0], a[1], a[2], 1) < 0)
+        return nullptr;
     return capi::none();
 }
-
-}  // namespace
-
-void install_point_element(PointVtab *v) {
-    // The table's first entry and the point's own c_loadxml are one function: both return the
-    // new Point1d as a plain object.
-    v->base.c_loadxml = c_loadxml;
-    v->c_loadxml = c_loadxml;
-    v->base._addPyORVEXObject = add_op;
-    v->base._updatePyORVEXObject = update_op;
-}
-
-PyMethodDef point_methods[] = {
-    {"loadxml", fastcall(py_loadxml), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-     "Method to load a Point1d object from a file in .xml format.\n\nParameters\n----------\n"
-     "fname: str\n    If the file extension is not specified, the .pyorvex extension is used.\n"
-     "ID: str\n    Object ID.\n\nReturns\n-------\nout: Point1d\n    A new point with the t, val "
-     "and order of the first element Point1d saved under ID.\n"},
-    {"_addPyORVEXObject", fastcall(py_add), METH_FASTCALL | METH_KEYWORDS,
-     "Appends the element of the point to the root node.\n\nParameters\n----------\nroot: "
-     "lxml.etree._Element\n    Root node of the document.\nID: str\n    Object ID.\n"},
-    {"_updatePyORVEXObject", fastcall(py_update), METH_FASTCALL | METH_KEYWORDS,
-     "Rewrites the attributes of the point's element.\n\nParameters\n----------\ntree: "
-     "lxml.etree._ElementTree\n    The parsed document.\nnode: lxml.etree._Element\n    The "
-     "element of the point.\nID: str\n    Object ID.\n"},
-    {nullptr, nullptr, 0, nullptr},
-};
 
 }  // namespace pyorvex::dds::persistence

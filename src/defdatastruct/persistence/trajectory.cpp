@@ -35,9 +35,6 @@ int set_texts(Traj *t, PyObject *cpts_element, PyObject *knots_element, Deferred
     return set_text(knots_element, knots.data, knots.size);
 }
 
-PyObject *py_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
-PyObject *py_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
-
 int add_element(BaseObject *self, PyObject *root, PyObject *ID, DeferredTexts *deferred) {
     // A trajectory without arrays has no element form; refused before the tree changes.
     pyorvex_dview knots, cpts;
@@ -77,21 +74,26 @@ int update_element(BaseObject *self, PyObject *tree, PyObject *node, PyObject *I
     return set_texts(as_traj(self), cpts_element.get(), knots_element.get(), deferred);
 }
 
-int add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch) {
+}  // namespace
+
+int trajectory_add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch) {
     Ref result;
-    const int found =
-        capi::dispatch(self, skip_dispatch, "_addPyORVEXObject", py_add, &result, root, ID);
+    const int found = capi::dispatch(self, skip_dispatch, "_addPyORVEXObject", py_trajectory_add,
+                                     &result, root, ID);
     if (found != 0) return found < 0 ? -1 : 0;
     return add_element(self, root, ID, nullptr);
 }
 
-int update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID, int skip_dispatch) {
+int trajectory_update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
+                         int skip_dispatch) {
     Ref result;
-    const int found = capi::dispatch(self, skip_dispatch, "_updatePyORVEXObject", py_update,
-                                     &result, tree, node, ID);
+    const int found = capi::dispatch(self, skip_dispatch, "_updatePyORVEXObject",
+                                     py_trajectory_update, &result, tree, node, ID);
     if (found != 0) return found < 0 ? -1 : 0;
     return update_element(self, tree, node, ID, nullptr);
 }
+
+namespace {
 
 // --- loading -------------------------------------------------------------------------------------
 
@@ -185,7 +187,9 @@ bool check_knots(const double *knots, Py_ssize_t count) {
     return true;
 }
 
-PyObject *c_loadxml(PyObject *fname, PyObject *ID) {
+}  // namespace
+
+PyObject *trajectory_c_loadxml(PyObject *fname, PyObject *ID) {
     Ref element(load_element(fname, ID, "Trajectory1d"));
     if (!element) return nullptr;
     int p, n;
@@ -226,70 +230,44 @@ PyObject *c_loadxml(PyObject *fname, PyObject *ID) {
     return t;
 }
 
-PyObject *py_loadxml(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
-    return loadxml_method(args, nargs, kw, c_loadxml);
+PyObject *py_trajectory_loadxml(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+    return loadxml_method(args, nargs, kw, trajectory_c_loadxml);
 }
 
-PyObject *py_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+PyObject *py_trajectory_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[2];
     if (!parse_add_args(args, nargs, kw, a)) return nullptr;
-    if (add_op(reinterpret_cast<BaseObject *>(self), a[0], a[1], 1) < 0) return nullptr;
+    if (trajectory_add_op(reinterpret_cast<BaseObject *>(self), a[0], a[1], 1) < 0) return nullptr;
     return capi::none();
 }
 
-PyObject *py_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+PyObject *py_trajectory_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
+                               PyObject *kw) {
     PyObject *a[3];
     if (!parse_update_args(args, nargs, kw, a)) return nullptr;
-    if (update_op(reinterpret_cast<BaseObject *>(self), a[0], a[1], a[2], 1) < 0) return nullptr;
+    if (trajectory_update_op(reinterpret_cast<BaseObject *>(self), a[0], a[1], a[2], 1) < 0)
+        return nullptr;
     return capi::none();
 }
 
-}  // namespace
-
 int add_trajectory_deferred(BaseObject *self, PyObject *root, PyObject *ID, DeferredTexts *texts) {
-    if (static_cast<BaseVtab *>(self->vtab)->_addPyORVEXObject != add_op) return 0;
+    if (static_cast<BaseVtab *>(self->vtab)->_addPyORVEXObject != trajectory_add_op) return 0;
     Ref method;
     const int found = capi::find_override(reinterpret_cast<PyObject *>(self), "_addPyORVEXObject",
-                                          reinterpret_cast<void *>(&py_add), &method);
+                                          reinterpret_cast<void *>(&py_trajectory_add), &method);
     if (found != 0) return found < 0 ? -1 : 0;
     return add_element(self, root, ID, texts) < 0 ? -1 : 1;
 }
 
 int update_trajectory_deferred(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
                                DeferredTexts *texts) {
-    if (static_cast<BaseVtab *>(self->vtab)->_updatePyORVEXObject != update_op) return 0;
+    if (static_cast<BaseVtab *>(self->vtab)->_updatePyORVEXObject != trajectory_update_op) return 0;
     Ref method;
     const int found =
         capi::find_override(reinterpret_cast<PyObject *>(self), "_updatePyORVEXObject",
-                            reinterpret_cast<void *>(&py_update), &method);
+                            reinterpret_cast<void *>(&py_trajectory_update), &method);
     if (found != 0) return found < 0 ? -1 : 0;
     return update_element(self, tree, node, ID, texts) < 0 ? -1 : 1;
 }
-
-void install_trajectory_element(TrajVtab *v) {
-    v->base.c_loadxml = c_loadxml;
-    v->c_loadxml = c_loadxml;
-    v->base._addPyORVEXObject = add_op;
-    v->base._updatePyORVEXObject = update_op;
-}
-
-PyMethodDef trajectory_methods[] = {
-    {"loadxml", fastcall(py_loadxml), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
-     "Method to load a Trajectory1d object from a file in .xml format.\n\nParameters\n"
-     "----------\nfname: str\n    If the file extension is not specified, the .pyorvex "
-     "extension is used.\nID: str\n    Object ID.\n\nReturns\n-------\nout: Trajectory1d\n    A "
-     "new trajectory read from the first element Trajectory1d saved under ID.\n\nNotes\n-----\n"
-     "The knots and the control points read back bit for bit as they were saved. An element whose\n"
-     "'knots' or 'cpts' hold another number of values than p and n call for, or whose knots are\n"
-     "not finite or decrease, is refused with ValueError.\n"},
-    {"_addPyORVEXObject", fastcall(py_add), METH_FASTCALL | METH_KEYWORDS,
-     "Appends the element of the trajectory to the root node.\n\nParameters\n----------\nroot: "
-     "lxml.etree._Element\n    Root node of the document.\nID: str\n    Object ID.\n"},
-    {"_updatePyORVEXObject", fastcall(py_update), METH_FASTCALL | METH_KEYWORDS,
-     "Rewrites the element of the trajectory in place.\n\nParameters\n----------\ntree: "
-     "lxml.etree._ElementTree\n    The parsed document.\nnode: lxml.etree._Element\n    The "
-     "element of the trajectory.\nID: str\n    Object ID.\n"},
-    {nullptr, nullptr, 0, nullptr},
-};
 
 }  // namespace pyorvex::dds::persistence
