@@ -84,6 +84,14 @@ int dispatch(S *self, int skip_dispatch, const char *name, B builtin, Ref *resul
     return *result ? 1 : -1;
 }
 
+// dispatch for an operation that returns a status and drops its override's result: 1 when the
+// override ran, 0 when the built-in operation is to run, -1 when the lookup or the call failed.
+template <class S, class B, class... A>
+int dispatch_status(S *self, int skip_dispatch, const char *name, B builtin, A... args) {
+    Ref ignored;
+    return dispatch(self, skip_dispatch, name, builtin, &ignored, args...);
+}
+
 // An override's result through the interpreter's float conversion: -1.0 with an exception set
 // when it has none.
 double double_result(PyObject *result);

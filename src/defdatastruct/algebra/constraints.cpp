@@ -132,10 +132,9 @@ extern const FusedInfo tr_info;
 extern const FusedInfo am_info;
 
 int set_value_tr(Traj *self, PyObject *p, Form form, int skip_dispatch) {
-    Ref result;
-    const int found = capi::dispatch(self, skip_dispatch, tr_info.name,
-                                     capi::Builtin{is_dispatcher, &tr_info}, &result, p);
-    if (found != 0) return found < 0 ? -1 : 0;
+    if (const int ran = capi::dispatch_status(self, skip_dispatch, tr_info.name,
+                                              capi::Builtin{is_dispatcher, &tr_info}, p))
+        return ran < 0 ? -1 : 0;
     Ref point = constraint_point(p, form);
     if (!point) return -1;
     int d;
@@ -192,10 +191,9 @@ bool constrained_value(Traj *self, PyObject *point, int d, double *v) {
 }
 
 int set_value_am(Traj *self, PyObject *p, Form form, int skip_dispatch) {
-    Ref result;
-    const int found = capi::dispatch(self, skip_dispatch, am_info.name,
-                                     capi::Builtin{is_dispatcher, &am_info}, &result, p);
-    if (found != 0) return found < 0 ? -1 : 0;
+    if (const int ran = capi::dispatch_status(self, skip_dispatch, am_info.name,
+                                              capi::Builtin{is_dispatcher, &am_info}, p))
+        return ran < 0 ? -1 : 0;
     Ref point = constraint_point(p, form);
     if (!point) return -1;
     int d;

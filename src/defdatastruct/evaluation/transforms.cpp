@@ -59,10 +59,8 @@ int require_finite(double x, const char *message) {
 }  // namespace
 
 int rshift_op(Traj *self, double x, int skip_dispatch) {
-    Ref result;
-    const int found = capi::dispatch(self, skip_dispatch, "rshift", py_rshift, &result, x);
-    if (found < 0) return -1;
-    if (found > 0) return 0;
+    if (const int ran = capi::dispatch_status(self, skip_dispatch, "rshift", py_rshift, x))
+        return ran < 0 ? -1 : 0;
     if (require_finite(x, "'x' must be a finite number") < 0) return -1;
     if (check_transformed_knots(self, false, 1.0, true, x) < 0) return -1;
     vt(self)->c_hshift(self, x);
@@ -70,10 +68,8 @@ int rshift_op(Traj *self, double x, int skip_dispatch) {
 }
 
 int ashift_op(Traj *self, double x, int skip_dispatch) {
-    Ref result;
-    const int found = capi::dispatch(self, skip_dispatch, "ashift", py_ashift, &result, x);
-    if (found < 0) return -1;
-    if (found > 0) return 0;
+    if (const int ran = capi::dispatch_status(self, skip_dispatch, "ashift", py_ashift, x))
+        return ran < 0 ? -1 : 0;
     double d;
     if (!offset_from_start(self, x, &d)) return -1;
     if (require_finite(x, "'x' must be a finite number") < 0) return -1;
@@ -83,10 +79,8 @@ int ashift_op(Traj *self, double x, int skip_dispatch) {
 }
 
 int hscale_op(Traj *self, double k, int skip_dispatch) {
-    Ref result;
-    const int found = capi::dispatch(self, skip_dispatch, "hscale", py_hscale, &result, k);
-    if (found < 0) return -1;
-    if (found > 0) return 0;
+    if (const int ran = capi::dispatch_status(self, skip_dispatch, "hscale", py_hscale, k))
+        return ran < 0 ? -1 : 0;
     // Zero would collapse the knots onto the first and a negative factor reverse them.
     if (!(k > 0.0) || !std::isfinite(k))
         return raise_value_error("'k' must be a finite number greater than zero");
@@ -96,10 +90,8 @@ int hscale_op(Traj *self, double k, int skip_dispatch) {
 }
 
 int adapt_op(Traj *self, double start, double stop, int skip_dispatch) {
-    Ref result;
-    const int found = capi::dispatch(self, skip_dispatch, "adapt", py_adapt, &result, start, stop);
-    if (found < 0) return -1;
-    if (found > 0) return 0;
+    if (const int ran = capi::dispatch_status(self, skip_dispatch, "adapt", py_adapt, start, stop))
+        return ran < 0 ? -1 : 0;
     // Written so that a NaN bound is refused too.
     if (!(start < stop)) return raise_value_error("'stop' must be strictly greater than 'start'");
     if (!std::isfinite(start) || !std::isfinite(stop))

@@ -11,13 +11,6 @@ PyObject *abstract_method() {
     return nullptr;
 }
 
-const char *const loadxml_names[] = {"fname", "ID"};
-const capi::ArgSpec loadxml_spec{"loadxml", loadxml_names, 2, 2};
-const char *const add_names[] = {"root", "ID"};
-const capi::ArgSpec add_spec{"_addPyORVEXObject", add_names, 2, 2};
-const char *const update_names[] = {"tree", "node", "ID"};
-const capi::ArgSpec update_spec{"_updatePyORVEXObject", update_names, 3, 3};
-
 }  // namespace
 
 PyObject *py_abstract_loadxml(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {

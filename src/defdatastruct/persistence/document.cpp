@@ -85,11 +85,9 @@ PyObject *updated_document(BaseObject *self, PyObject *data, PyObject *name, PyO
 }  // namespace
 
 int savexml_op(BaseObject *self, PyObject *fname, PyObject *ID, int skip_dispatch) {
-    Ref result;
-    const int found =
-        capi::dispatch(self, skip_dispatch, "savexml", py_savexml, &result, fname, ID);
-    if (found < 0) return -1;
-    if (found > 0) return 0;
+    if (const int ran =
+            capi::dispatch_status(self, skip_dispatch, "savexml", py_savexml, fname, ID))
+        return ran < 0 ? -1 : 0;
     Ref name(document_name(fname));
     if (!name) return -1;
     // Starts over only when another process created the document between finding none and

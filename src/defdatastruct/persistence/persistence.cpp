@@ -9,13 +9,14 @@ namespace pyorvex::dds::persistence {
 namespace {
 
 const char *const loadxml_names[] = {"fname", "ID"};
-const capi::ArgSpec loadxml_spec{"loadxml", loadxml_names, 2, 2};
 const char *const add_names[] = {"root", "ID"};
-const capi::ArgSpec add_spec{"_addPyORVEXObject", add_names, 2, 2};
 const char *const update_names[] = {"tree", "node", "ID"};
-const capi::ArgSpec update_spec{"_updatePyORVEXObject", update_names, 3, 3};
 
 }  // namespace
+
+const capi::ArgSpec loadxml_spec{"loadxml", loadxml_names, 2, 2};
+const capi::ArgSpec add_spec{"_addPyORVEXObject", add_names, 2, 2};
+const capi::ArgSpec update_spec{"_updatePyORVEXObject", update_names, 3, 3};
 
 PyObject *loadxml_method(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
                          PyObject *(*loader)(PyObject *fname, PyObject *ID)) {

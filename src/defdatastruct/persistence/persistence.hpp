@@ -52,6 +52,10 @@ PyObject *element_attributes(BaseObject *self, PyObject *ID_text);
 // Sets, in its order, each attribute that self._getAttrib() (through the method table) names.
 int update_attributes(BaseObject *self, PyObject *node);
 
+// The argument lists of loadxml(fname, ID), _addPyORVEXObject(root, ID) and
+// _updatePyORVEXObject(tree, node, ID), shared by the three types.
+extern const capi::ArgSpec loadxml_spec, add_spec, update_spec;
+
 // The argument check of the persistence methods: str or None.
 bool check_str(PyObject *obj, const char *name);
 

@@ -8,10 +8,9 @@
 namespace pyorvex::dds::persistence {
 
 int point_add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch) {
-    Ref result;
-    const int found =
-        capi::dispatch(self, skip_dispatch, "_addPyORVEXObject", py_point_add, &result, root, ID);
-    if (found != 0) return found < 0 ? -1 : 0;
+    if (const int ran =
+            capi::dispatch_status(self, skip_dispatch, "_addPyORVEXObject", py_point_add, root, ID))
+        return ran < 0 ? -1 : 0;
     Ref text(id_text(ID));
     if (!text) return -1;
     Ref attrib(element_attributes(self, text.get()));
@@ -25,10 +24,9 @@ int point_add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispat
 // tree and ID are not needed: a point's element is all attributes.
 int point_update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
                     int skip_dispatch) {
-    Ref result;
-    const int found = capi::dispatch(self, skip_dispatch, "_updatePyORVEXObject", py_point_update,
-                                     &result, tree, node, ID);
-    if (found != 0) return found < 0 ? -1 : 0;
+    if (const int ran = capi::dispatch_status(self, skip_dispatch, "_updatePyORVEXObject",
+                                              py_point_update, tree, node, ID))
+        return ran < 0 ? -1 : 0;
     return update_attributes(self, node);
 }
 

@@ -77,19 +77,17 @@ int update_element(BaseObject *self, PyObject *tree, PyObject *node, PyObject *I
 }  // namespace
 
 int trajectory_add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch) {
-    Ref result;
-    const int found = capi::dispatch(self, skip_dispatch, "_addPyORVEXObject", py_trajectory_add,
-                                     &result, root, ID);
-    if (found != 0) return found < 0 ? -1 : 0;
+    if (const int ran = capi::dispatch_status(self, skip_dispatch, "_addPyORVEXObject",
+                                              py_trajectory_add, root, ID))
+        return ran < 0 ? -1 : 0;
     return add_element(self, root, ID, nullptr);
 }
 
 int trajectory_update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
                          int skip_dispatch) {
-    Ref result;
-    const int found = capi::dispatch(self, skip_dispatch, "_updatePyORVEXObject",
-                                     py_trajectory_update, &result, tree, node, ID);
-    if (found != 0) return found < 0 ? -1 : 0;
+    if (const int ran = capi::dispatch_status(self, skip_dispatch, "_updatePyORVEXObject",
+                                              py_trajectory_update, tree, node, ID))
+        return ran < 0 ? -1 : 0;
     return update_element(self, tree, node, ID, nullptr);
 }
 

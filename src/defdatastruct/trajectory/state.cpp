@@ -145,11 +145,9 @@ bool check_state_bytes(PyObject *data, const char *name, Py_ssize_t count) {
 
 int dset_data(Traj *self, PyObject *knots, PyObject *cpts, int p, int n, unsigned int order,
               int owner, int skip_dispatch) {
-    Ref result;
-    const int found = capi::dispatch(self, skip_dispatch, "_dset_data", py_dset_data, &result,
-                                     knots, cpts, p, n, order, owner != 0);
-    if (found < 0) return -1;
-    if (found > 0) return 0;
+    if (const int ran = capi::dispatch_status(self, skip_dispatch, "_dset_data", py_dset_data,
+                                              knots, cpts, p, n, order, owner != 0))
+        return ran < 0 ? -1 : 0;
     // Everything is checked before the record changes, so a refused state leaves the
     // trajectory as it was (and never reads past the bytes given).
     const Py_ssize_t nk = static_cast<Py_ssize_t>(n) + p + 2;
