@@ -26,12 +26,22 @@ PyObject *loadxml_method(PyObject *const *args, Py_ssize_t nargs, PyObject *kwna
     return loader(a[0], a[1]);
 }
 
-bool parse_add_args(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **a) {
-    return capi::parse_args(add_spec, args, nargs, kwnames, a) && check_str(a[1], "ID");
+PyObject *add_method(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                     AddOp op) {
+    PyObject *a[2];
+    if (!capi::parse_args(add_spec, args, nargs, kwnames, a) || !check_str(a[1], "ID"))
+        return nullptr;
+    if (op(reinterpret_cast<BaseObject *>(self), a[0], a[1], 1) < 0) return nullptr;
+    return capi::none();
 }
 
-bool parse_update_args(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **a) {
-    return capi::parse_args(update_spec, args, nargs, kwnames, a) && check_str(a[2], "ID");
+PyObject *update_method(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                        UpdateOp op) {
+    PyObject *a[3];
+    if (!capi::parse_args(update_spec, args, nargs, kwnames, a) || !check_str(a[2], "ID"))
+        return nullptr;
+    if (op(reinterpret_cast<BaseObject *>(self), a[0], a[1], a[2], 1) < 0) return nullptr;
+    return capi::none();
 }
 
 PyObject *load_element(PyObject *fname, PyObject *ID, const char *tag) {

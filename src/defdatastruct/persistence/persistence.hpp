@@ -105,10 +105,15 @@ int update_trajectory_deferred(BaseObject *self, PyObject *tree, PyObject *node,
 PyObject *loadxml_method(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
                          PyObject *(*loader)(PyObject *fname, PyObject *ID));
 
-// The ID argument check of the Python-visible _addPyORVEXObject(root, ID) and
-// _updatePyORVEXObject(tree, node, ID); fills a[].
-bool parse_add_args(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **a);
-bool parse_update_args(PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames, PyObject **a);
+// Python-visible _addPyORVEXObject(root, ID) and _updatePyORVEXObject(tree, node, ID) over a
+// C-level element operation, run with overrides skipped: the arguments checked, None returned.
+using AddOp = int (*)(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch);
+using UpdateOp = int (*)(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
+                         int skip_dispatch);
+PyObject *add_method(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                     AddOp op);
+PyObject *update_method(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
+                        UpdateOp op);
 
 // The element of the first object of `tag` saved under ID in the document `name`; ValueError
 // "no match for ID: " + ID text when there is none.

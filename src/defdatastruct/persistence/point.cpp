@@ -65,18 +65,11 @@ PyObject *py_point_loadxml(PyObject *, PyObject *const *args, Py_ssize_t nargs, 
 }
 
 PyObject *py_point_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
-    PyObject *a[2];
-    if (!parse_add_args(args, nargs, kw, a)) return nullptr;
-    if (point_add_op(reinterpret_cast<BaseObject *>(self), a[0], a[1], 1) < 0) return nullptr;
-    return capi::none();
+    return add_method(self, args, nargs, kw, point_add_op);
 }
 
 PyObject *py_point_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
-    PyObject *a[3];
-    if (!parse_update_args(args, nargs, kw, a)) return nullptr;
-    if (point_update_op(reinterpret_cast<BaseObject *>(self), a[0], a[1], a[2], 1) < 0)
-        return nullptr;
-    return capi::none();
+    return update_method(self, args, nargs, kw, point_update_op);
 }
 
 }  // namespace pyorvex::dds::persistence

@@ -233,19 +233,12 @@ PyObject *py_trajectory_loadxml(PyObject *, PyObject *const *args, Py_ssize_t na
 }
 
 PyObject *py_trajectory_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
-    PyObject *a[2];
-    if (!parse_add_args(args, nargs, kw, a)) return nullptr;
-    if (trajectory_add_op(reinterpret_cast<BaseObject *>(self), a[0], a[1], 1) < 0) return nullptr;
-    return capi::none();
+    return add_method(self, args, nargs, kw, trajectory_add_op);
 }
 
 PyObject *py_trajectory_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs,
                                PyObject *kw) {
-    PyObject *a[3];
-    if (!parse_update_args(args, nargs, kw, a)) return nullptr;
-    if (trajectory_update_op(reinterpret_cast<BaseObject *>(self), a[0], a[1], a[2], 1) < 0)
-        return nullptr;
-    return capi::none();
+    return update_method(self, args, nargs, kw, trajectory_update_op);
 }
 
 int add_trajectory_deferred(BaseObject *self, PyObject *root, PyObject *ID, DeferredTexts *texts) {
