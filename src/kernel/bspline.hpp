@@ -62,6 +62,11 @@ void derivatives_at(double x, cspan t, cspan c, int p, int nu, vspan out);
 // be increasing; any other order is handled as in values_sorted (every entry of work is written).
 void derivatives_sorted(cspan xs, cspan t, cspan c, int p, int first, int last, vspan work);
 
+// Derivatives of orders first..last at each xs[i] in any order, written as derivatives_sorted
+// writes them (same sizes, same rows, every entry written). An increasing xs takes the forward
+// walk of derivatives_sorted; any other order searches the span of each point.
+void derivatives_any(cspan xs, cspan t, cspan c, int p, int first, int last, vspan work);
+
 // Boehm insertion of u, r times. nt.size() == t.size() + r, nc.size() == c.size() + r. The
 // result describes the same curve; r beyond what the multiplicity allows, or u at a domain end,
 // still fills both arrays completely with a representation of the same curve.
@@ -213,5 +218,91 @@ SumSize sum_size(cspan t1, cspan t2, int p);
 
 // The sum on the union knot vector: nt.size() == m + 1, nc.size() == n + 1 of sum_size.
 void sum(cspan t1, cspan c1, cspan t2, cspan c2, int p, vspan nt, vspan nc);
+
+// --- interpolation through waypoints ------------------------------------------------------------
+
+// Outcome of interpolate. Every code but ok leaves knots and coefs as they were.
+enum class InterpolationStatus : int {
+    ok = 0,
+    bad_degree,      // p < 1 or p > kMaxDegree
+    bad_lengths,     // times and values differ in length
+    too_few_points,  // fewer than 2 waypoints
+    bad_conditions,  // start.size() + stop.size() != p - 1
+    bad_buffers,     // knots, coefs or work not of the sizes of interpolation_size
+    bad_times,       // a time that is not finite, or times not strictly increasing
+    bad_values,      // a value or an end derivative that is not finite
+    unsolvable,      // the system hit a zero pivot or a result that is not finite in floating point
+};
+
+// Sizes for interpolate with m waypoints, degree p and the given counts of end derivatives: the
+// result (knots m + 2p, coefs m + p - 1) and the work memory (the band of the collocation system
+// with room for the fill-in of row exchanges, its right-hand side, a copy of the knots, and the
+// basis-function table). ok is false exactly when interpolate would refuse these counts.
+struct InterpolationSize {
+    std::size_t knots = 0;
+    std::size_t coefs = 0;
+    std::size_t work = 0;
+    bool ok = false;
+};
+
+inline InterpolationSize interpolation_size(std::size_t m, int p, std::size_t n_start,
+                                            std::size_t n_stop) {
+    InterpolationSize s;
+    if (p < 1 || p > kMaxDegree || m < 2 || n_start > static_cast<std::size_t>(p) ||
+        n_stop > static_cast<std::size_t>(p) || n_start + n_stop != static_cast<std::size_t>(p - 1))
+        return s;
+    const std::size_t up = static_cast<std::size_t>(p);
+    const std::size_t below = n_start > n_stop ? n_start : n_stop, above = up - n_start;
+    // Below 2^50 waypoints and degree kMaxDegree nothing here overflows; the work memory is
+    // then below 2^62 doubles, and any larger request is refused anyway.
+    if (m >= (std::size_t{1} << 50)) return s;
+    const std::size_t coefs = m + up - 1, knots = coefs + up + 1;
+    const std::size_t band = coefs * (2 * below + above + 1);
+    const std::size_t work = band + coefs + knots + 2 * (up + 1) * (up + 1) + 4 * (up + 1);
+    s.knots = knots;
+    s.coefs = coefs;
+    s.work = work;
+    s.ok = true;
+    return s;
+}
+
+// The spline of degree p through (times[i], values[i]) with knots times[0] p + 1 times, each
+// interior time once and times.back() p + 1 times, whose derivatives of orders 1..start.size()
+// at times[0] are start and of orders 1..stop.size() at times.back() are stop. Solves the banded
+// collocation system by elimination with row exchanges inside the band: O(m p^2) time.
+InterpolationStatus interpolate(cspan times, cspan values, int p, cspan start, cspan stop,
+                                vspan knots, vspan coefs, vspan work);
+
+// --- extrema of a derivative
+// ----------------------------------------------------------------------
+
+// Least and greatest value of a derivative over the whole domain, with the abscissae where they
+// are taken (the smallest such abscissa on ties).
+struct Extrema {
+    double tmin = 0.0;
+    double vmin = 0.0;
+    double tmax = 0.0;
+    double vmax = 0.0;
+};
+
+// Depth to which a span is halved while isolating the critical points of its polynomial: far
+// below the resolution of a double within the span.
+inline constexpr int kExtremaDepth = 60;
+
+// Work memory of extrema for degree p (0 when p is outside 0..kMaxDegree): the span's window and
+// its knots, the stack of halved pieces, and one row for evaluations.
+inline std::size_t extrema_work_size(int p) {
+    if (p < 0 || p > kMaxDegree) return 0;
+    const std::size_t row = static_cast<std::size_t>(p) + 1;
+    return row * (kExtremaDepth + 4) + 2 * static_cast<std::size_t>(p);
+}
+
+// Extrema of the derivative of order nu over [t.front(), t.back()], exact to rounding: on each
+// non-empty span, the polynomial piece in Bernstein form, its values at both span ends (so both
+// sides of every knot) and at every root of its derivative inside the span. Returns false and
+// writes nothing when the sizes disagree, nu < 0 or work.size() != extrema_work_size(p). A
+// NaN value makes both extrema NaN (at the first abscissa giving one); orders above p, and a knot
+// vector without a non-empty span, give 0 at t.front(), as the evaluators do.
+bool extrema(cspan t, cspan c, int p, int nu, vspan work, Extrema &out);
 
 }  // namespace pyorvex::kernel

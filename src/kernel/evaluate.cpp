@@ -240,4 +240,32 @@ void derivatives_sorted(cspan xs, cspan t, cspan c, int p, int first, int last, 
     batch_base::derivatives_switch(v, x, m, first, top, w);
 }
 
+void derivatives_any(cspan xs, cspan t, cspan c, int p, int first, int last, vspan work) {
+    View v;
+    if (!make_view(t, c, p, v) || first < 0 || last < first) return;
+    const std::size_t m = xs.size();
+    std::uint64_t need = 0;
+    if (__builtin_mul_overflow(static_cast<std::uint64_t>(last) - first + 1,
+                               static_cast<std::uint64_t>(m), &need) ||
+        need != work.size())
+        return;
+    const double *x = xs.data();
+    bool increasing = true;
+    for (std::size_t i = 1; i < m && increasing; ++i) increasing = x[i - 1] <= x[i];
+    if (increasing) return derivatives_sorted(xs, t, c, p, first, last, work);
+    // Each point on its own: a span search and the derivatives up to the highest order that does
+    // not vanish; the rows above p are 0 (NaN at a NaN abscissa), as in the walk.
+    const int top = last < p ? last : p;
+    double d[kMaxDegree + 1];
+    double *w = work.data();
+    for (std::size_t i = 0; i < m; ++i) {
+        const double xi = x[i];
+        if (first <= top)
+            derivatives_at(xi, t, c, p, top, vspan(d, static_cast<std::size_t>(top) + 1));
+        for (std::int64_t q = first; q <= last; ++q)
+            w[static_cast<std::size_t>(q - first) * m + i] =
+                q <= top ? d[q] : (xi == xi ? 0.0 : kNaN);
+    }
+}
+
 }  // namespace pyorvex::kernel

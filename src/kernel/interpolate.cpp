@@ -1,0 +1,196 @@
+// The spline through waypoints with given end derivatives: the collocation system of the clamped
+// knot vector on the waypoint times, solved as a band matrix.
+//
+// Rows, in this order: the value and the derivatives at the first time, the values at the
+// interior times, the value and the derivatives at the last time. Each row's non-zero columns
+// then lie within kl = max(k, l) below and ku = p - k above the diagonal (k, l the counts of end
+// derivatives), so the system is a band of width kl + ku + 1. Derivative rows make it lose the
+// total positivity that makes elimination without row exchanges safe for plain collocation, so
+// the elimination exchanges rows within the band (partial pivoting); the upper factor then grows
+// to kl + ku above the diagonal, which the band storage leaves room for.
+#include <cmath>
+#include <cstddef>
+
+#include "bspline.hpp"
+
+namespace pyorvex::kernel {
+
+namespace {
+
+using index = std::ptrdiff_t;
+
+// The column-major band of an order-N matrix with kl sub- and ku super-diagonals plus kl rows of
+// fill-in: A(i, j) is ab[(kv + i - j) + j * ld], kv = kl + ku, ld = 2 kl + ku + 1.
+struct Band {
+    double *ab;
+    index n, kl, ku, kv, ld;
+    double &at(index i, index j) const { return ab[(kv + i - j) + j * ld]; }
+    bool holds(index i, index j) const { return j >= i - kl && j <= i + ku && j >= 0 && j < n; }
+};
+
+// Values and derivatives of orders 0..nd of the p + 1 basis functions that do not vanish on span
+// s at x, as the classic table algorithm computes them: ders[d * (p + 1) + r] is the derivative of
+// order d of B_{s-p+r}. scratch holds (p + 1)^2 + 4 (p + 1) doubles.
+void basis_derivatives(const double *t, index s, int p, double x, int nd, double *scratch,
+                       double *ders) {
+    const index w = p + 1;
+    double *ndu = scratch, *left = ndu + w * w, *right = left + w, *a = right + w;  // a: 2 rows
+    ndu[0] = 1.0;
+    for (int j = 1; j <= p; ++j) {
+        left[j] = x - t[s + 1 - j];
+        right[j] = t[s + j] - x;
+        double saved = 0.0;
+        for (int r = 0; r < j; ++r) {
+            ndu[j * w + r] = right[r + 1] + left[j - r];  // lower triangle: knot differences
+            const double temp = ndu[r * w + j - 1] / ndu[j * w + r];
+            ndu[r * w + j] = saved + right[r + 1] * temp;  // upper triangle: basis functions
+            saved = left[j - r] * temp;
+        }
+        ndu[j * w + j] = saved;
+    }
+    for (int r = 0; r <= p; ++r) ders[r] = ndu[r * w + p];
+    for (int r = 0; r <= p; ++r) {
+        double *a0 = a, *a1 = a + w;
+        a0[0] = 1.0;
+        for (int k = 1; k <= nd; ++k) {
+            double d = 0.0;
+            const int rk = r - k, pk = p - k;
+            if (r >= k) {
+                a1[0] = a0[0] / ndu[(pk + 1) * w + rk];
+                d = a1[0] * ndu[rk * w + pk];
+            }
+            const int j1 = rk >= -1 ? 1 : -rk, j2 = (r - 1 <= pk) ? k - 1 : p - r;
+            for (int j = j1; j <= j2; ++j) {
+                a1[j] = (a0[j] - a0[j - 1]) / ndu[(pk + 1) * w + rk + j];
+                d += a1[j] * ndu[(rk + j) * w + pk];
+            }
+            if (r <= pk) {
+                a1[k] = -a0[k - 1] / ndu[(pk + 1) * w + r];
+                d += a1[k] * ndu[r * w + pk];
+            }
+            ders[k * w + r] = d;
+            double *tmp = a0;
+            a0 = a1;
+            a1 = tmp;
+        }
+    }
+    double f = p;
+    for (int k = 1; k <= nd; ++k) {
+        for (int r = 0; r <= p; ++r) ders[k * w + r] *= f;
+        f *= p - k;
+    }
+}
+
+// Puts the condition "derivative of order d at x = rhs" into row `row`: the span s holds x.
+// Entries outside the band are the basis functions that vanish at x to that order at a clamped
+// end (exact zeros of the table), so they are left out.
+void put_row(const Band &A, double *b, index row, const double *t, index s, int p, double x, int d,
+             double rhs, double *scratch, double *ders) {
+    basis_derivatives(t, s, p, x, d, scratch, ders);
+    for (int r = 0; r <= p; ++r) {
+        const index col = s - p + r;
+        if (A.holds(row, col)) A.at(row, col) = ders[d * (p + 1) + r];
+    }
+    b[row] = rhs;
+}
+
+// Gaussian elimination with row exchanges inside the band, the right-hand side carried along,
+// then back substitution; the solution overwrites b. False on a zero or non-finite pivot.
+bool solve_band(const Band &A, double *b) {
+    const index n = A.n;
+    index ju = 0;  // last column touched by the row exchanges so far
+    for (index j = 0; j < n; ++j) {
+        const index km = A.kl < n - 1 - j ? A.kl : n - 1 - j;
+        index jp = 0;
+        double best = std::fabs(A.at(j, j));
+        for (index i = 1; i <= km; ++i)
+            if (std::fabs(A.at(j + i, j)) > best) {
+                best = std::fabs(A.at(j + i, j));
+                jp = i;
+            }
+        if (!(best > 0.0) || !std::isfinite(best)) return false;
+        const index reach = j + A.ku + jp;
+        if (reach > ju) ju = reach < n - 1 ? reach : n - 1;
+        if (jp != 0) {
+            for (index c = j; c <= ju; ++c) {
+                const double tmp = A.at(j, c);
+                A.at(j, c) = A.at(j + jp, c);
+                A.at(j + jp, c) = tmp;
+            }
+            const double tmp = b[j];
+            b[j] = b[j + jp];
+            b[j + jp] = tmp;
+        }
+        if (km == 0) continue;
+        const double inv = 1.0 / A.at(j, j);
+        for (index i = 1; i <= km; ++i) A.at(j + i, j) *= inv;
+        for (index c = j + 1; c <= ju; ++c) {
+            const double f = A.at(j, c);
+            if (f == 0.0) continue;
+            for (index i = 1; i <= km; ++i) A.at(j + i, c) -= A.at(j + i, j) * f;
+        }
+        for (index i = 1; i <= km; ++i) b[j + i] -= A.at(j + i, j) * b[j];
+    }
+    for (index j = n - 1; j >= 0; --j) {
+        b[j] /= A.at(j, j);
+        const index top = j - A.kv > 0 ? j - A.kv : 0;
+        for (index i = top; i < j; ++i) b[i] -= A.at(i, j) * b[j];
+    }
+    for (index j = 0; j < n; ++j)
+        if (!std::isfinite(b[j])) return false;
+    return true;
+}
+
+bool all_finite(cspan v) {
+    for (double x : v)
+        if (!std::isfinite(x)) return false;
+    return true;
+}
+
+}  // namespace
+
+InterpolationStatus interpolate(cspan times, cspan values, int p, cspan start, cspan stop,
+                                vspan knots, vspan coefs, vspan work) {
+    using S = InterpolationStatus;
+    if (p < 1 || p > kMaxDegree) return S::bad_degree;
+    if (times.size() != values.size()) return S::bad_lengths;
+    if (times.size() < 2) return S::too_few_points;
+    if (start.size() + stop.size() != static_cast<std::size_t>(p - 1)) return S::bad_conditions;
+    const InterpolationSize size = interpolation_size(times.size(), p, start.size(), stop.size());
+    if (!size.ok || knots.size() != size.knots || coefs.size() != size.coefs ||
+        work.size() != size.work)
+        return S::bad_buffers;
+    for (std::size_t i = 0; i < times.size(); ++i)
+        if (!std::isfinite(times[i]) || (i > 0 && !(times[i - 1] < times[i]))) return S::bad_times;
+    if (!all_finite(values) || !all_finite(start) || !all_finite(stop)) return S::bad_values;
+
+    const index m = static_cast<index>(times.size()), n = static_cast<index>(size.coefs);
+    const index k = static_cast<index>(start.size()), l = static_cast<index>(stop.size());
+    const index kl = k > l ? k : l, ku = p - k;
+    const Band A{work.data(), n, kl, ku, kl + ku, 2 * kl + ku + 1};
+    double *b = work.data() + n * A.ld, *t = b + n, *scratch = t + size.knots;
+    double *ders = scratch + (p + 1) * (p + 1) + 4 * (p + 1);
+    // The knots are built in work from one read of each time (the caller's array may change
+    // meanwhile) and reach the caller only with a solution.
+    for (index i = 0; i < static_cast<index>(size.knots); ++i) {
+        const index j = i - p;
+        t[i] = times[j < 0 ? 0 : (j >= m ? m - 1 : j)];
+    }
+    for (index i = 0; i < n * A.ld; ++i) A.ab[i] = 0.0;
+
+    const double first = t[0], last = t[size.knots - 1];
+    put_row(A, b, 0, t, p, p, first, 0, values[0], scratch, ders);
+    for (index d = 1; d <= k; ++d) put_row(A, b, d, t, p, p, first, d, start[d - 1], scratch, ders);
+    for (index i = 1; i + 1 < m; ++i)
+        put_row(A, b, k + i, t, p + i, p, t[p + i], 0, values[i], scratch, ders);
+    put_row(A, b, k + m - 1, t, n - 1, p, last, 0, values[m - 1], scratch, ders);
+    for (index d = 1; d <= l; ++d)
+        put_row(A, b, k + m - 1 + d, t, n - 1, p, last, d, stop[d - 1], scratch, ders);
+
+    if (!solve_band(A, b)) return S::unsolvable;
+    for (index i = 0; i < static_cast<index>(size.knots); ++i) knots[i] = t[i];
+    for (index i = 0; i < n; ++i) coefs[i] = b[i];
+    return S::ok;
+}
+
+}  // namespace pyorvex::kernel
