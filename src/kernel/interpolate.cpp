@@ -160,21 +160,23 @@ InterpolationStatus interpolate(cspan times, cspan values, int p, cspan start, c
     if (!size.ok || knots.size() != size.knots || coefs.size() != size.coefs ||
         work.size() != size.work)
         return S::bad_buffers;
-    for (std::size_t i = 0; i < times.size(); ++i)
-        if (!std::isfinite(times[i]) || (i > 0 && !(times[i - 1] < times[i]))) return S::bad_times;
-    if (!all_finite(values) || !all_finite(start) || !all_finite(stop)) return S::bad_values;
-
     const index m = static_cast<index>(times.size()), n = static_cast<index>(size.coefs);
     const index k = static_cast<index>(start.size()), l = static_cast<index>(stop.size());
     const index kl = k > l ? k : l, ku = p - k;
     const Band A{work.data(), n, kl, ku, kl + ku, 2 * kl + ku + 1};
     double *b = work.data() + n * A.ld, *t = b + n, *scratch = t + size.knots;
     double *ders = scratch + (p + 1) * (p + 1) + 4 * (p + 1);
-    // The knots are built in work from one read of each time (the caller's array may change
-    // meanwhile) and reach the caller only with a solution.
-    for (index i = 0; i < static_cast<index>(size.knots); ++i) {
-        const index j = i - p;
-        t[i] = times[j < 0 ? 0 : (j >= m ? m - 1 : j)];
+    // The knots are built in work from one read of each time and checked there, so that the
+    // checks hold for the knots used even if the caller's array changes meanwhile; they reach the
+    // caller only with a solution.
+    for (index i = 0; i < m; ++i) t[p + i] = times[i];
+    for (index i = p + 1; i < m + p; ++i)
+        if (!(t[i - 1] < t[i])) return S::bad_times;
+    if (!std::isfinite(t[p]) || !std::isfinite(t[p + m - 1])) return S::bad_times;
+    if (!all_finite(values) || !all_finite(start) || !all_finite(stop)) return S::bad_values;
+    for (index i = 0; i < p; ++i) {
+        t[i] = t[p];
+        t[p + m + i] = t[p + m - 1];
     }
     for (index i = 0; i < n * A.ld; ++i) A.ab[i] = 0.0;
 

@@ -152,6 +152,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const std::size_t rows = last >= first ? static_cast<std::size_t>(last - first + 1) : 0;
         std::vector<double> work(maybe_off(in, rows * xs.size()));
         k::derivatives_sorted(xs, t, c, p, first, last, work);
+        k::derivatives_any(xs, t, c, p, first, last, work);
+    }
+
+    // Extrema of a derivative: the abscissae found lie in the domain.
+    {
+        const std::size_t right = k::extrema_work_size(p);
+        std::vector<double> work(maybe_off(in, right));
+        k::Extrema e{kSentinel, kSentinel, kSentinel, kSentinel};
+        const bool done = k::extrema(t, c, p, nu, work, e);
+        check(done == (valid && nu >= 0 && work.size() == right));
+        if (!done) check(e.tmin == kSentinel && e.vmax == kSentinel);
+        if (done && !std::isnan(e.vmin) && t.front() < t.back())
+            check(e.tmin >= t.front() && e.tmin <= t.back() && e.tmax >= t.front() &&
+                  e.tmax <= t.back() && !(e.vmin > e.vmax));
+    }
+
+    // Interpolation through the abscissae (in any order, NaN and infinities included) with the
+    // coefficients as values: written completely on success, untouched otherwise.
+    if (p >= 1 && xs.size() == c.size()) {
+        const std::size_t n_start = in.ConsumeIntegralInRange<std::size_t>(0, p - 1);
+        std::vector<double> start = values(in, n_start, false);
+        std::vector<double> stop = values(in, p - 1 - n_start, false);
+        if (in.ConsumeIntegralInRange<int>(0, 20) == 0) stop.push_back(0.0);
+        const k::InterpolationSize size =
+            k::interpolation_size(xs.size(), p, start.size(), stop.size());
+        std::vector<double> nt(maybe_off(in, size.knots), kSentinel),
+            nc(maybe_off(in, size.coefs), kSentinel), work(maybe_off(in, size.work));
+        const k::InterpolationStatus status = k::interpolate(xs, c, p, start, stop, nt, nc, work);
+        if (status != k::InterpolationStatus::ok) check(untouched(nt) && untouched(nc));
+        if (status == k::InterpolationStatus::ok)
+            check(size.ok && std::is_sorted(nt.begin(), nt.end()) &&
+                  std::all_of(nc.begin(), nc.end(), [](double x) { return std::isfinite(x); }));
     }
 
     // Insertion and refinement: exact sizes fill everything.

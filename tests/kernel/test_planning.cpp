@@ -291,7 +291,7 @@ TEST_P(Extremum, IsTakenWhereReportedAndBoundsTheSampledPeaks) {
 
 INSTANTIATE_TEST_SUITE_P(Degrees, Extremum, ::testing::Values(0, 1, 2, 3, 4, 5, 6, 7, 9, 12));
 
-TEST(ExtremumEdges, OrdersAboveTheDegreeNaNAndBadSizes) {
+TEST(ExtremumEdges, OrdersAboveTheDegreeNaNAndRefusals) {
     std::mt19937 rng(1798);
     Spline s = reference::random_clamped(rng, 4, 9);
     std::vector<double> work(k::extrema_work_size(4));
@@ -310,6 +310,9 @@ TEST(ExtremumEdges, OrdersAboveTheDegreeNaNAndBadSizes) {
     EXPECT_FALSE(k::extrema(s.t, s.c, 4, 1, short_work, e));
     EXPECT_FALSE(k::extrema(s.t, s.c, 3, 1, work, e));
     EXPECT_FALSE(k::extrema(s.t, s.c, 4, -1, work, e));
+    const int above = k::kMaxDegree + 1;  // refused like every operation above the limit
+    const std::vector<double> t_above(above + 2, 0.0), c_above(1, 1.0);
+    EXPECT_FALSE(k::extrema(t_above, c_above, above, 0, {}, e));
     EXPECT_EQ(e.vmax, untouched.vmax);
     EXPECT_EQ(e.tmin, untouched.tmin);
 }
