@@ -219,7 +219,7 @@ SumSize sum_size(cspan t1, cspan t2, int p);
 // The sum on the union knot vector: nt.size() == m + 1, nc.size() == n + 1 of sum_size.
 void sum(cspan t1, cspan c1, cspan t2, cspan c2, int p, vspan nt, vspan nc);
 
-// --- interpolation through waypoints ------------------------------------------------------------
+// --- interpolation through waypoints -------------------------------------------------------------
 
 // Outcome of interpolate. Every code but ok leaves knots and coefs as they were.
 enum class InterpolationStatus : int {
@@ -269,12 +269,12 @@ inline InterpolationSize interpolation_size(std::size_t m, int p, std::size_t n_
 // The spline of degree p through (times[i], values[i]) with knots times[0] p + 1 times, each
 // interior time once and times.back() p + 1 times, whose derivatives of orders 1..start.size()
 // at times[0] are start and of orders 1..stop.size() at times.back() are stop. Solves the banded
-// collocation system by elimination with row exchanges inside the band: O(m p^2) time.
+// collocation system by elimination with row exchanges inside the band: O(m p^2) time, plus
+// O(p^3) for the basis derivatives at the two ends.
 InterpolationStatus interpolate(cspan times, cspan values, int p, cspan start, cspan stop,
                                 vspan knots, vspan coefs, vspan work);
 
-// --- extrema of a derivative
-// ----------------------------------------------------------------------
+// --- extrema of a derivative ---------------------------------------------------------------------
 
 // Least and greatest value of a derivative over the whole domain, with the abscissae where they
 // are taken (the smallest such abscissa on ties).
@@ -290,7 +290,7 @@ struct Extrema {
 inline constexpr int kExtremaDepth = 60;
 
 // Work memory of extrema for degree p (0 when p is outside 0..kMaxDegree): the span's window and
-// its knots, the stack of halved pieces, and one row for evaluations.
+// its knots, the stack of halved pieces, and two rows for evaluations.
 inline std::size_t extrema_work_size(int p) {
     if (p < 0 || p > kMaxDegree) return 0;
     const std::size_t row = static_cast<std::size_t>(p) + 1;
@@ -300,9 +300,10 @@ inline std::size_t extrema_work_size(int p) {
 // Extrema of the derivative of order nu over [t.front(), t.back()], exact to rounding: on each
 // non-empty span, the polynomial piece in Bernstein form, its values at both span ends (so both
 // sides of every knot) and at every root of its derivative inside the span. Returns false and
-// writes nothing when the sizes disagree, nu < 0 or work.size() != extrema_work_size(p). A
-// NaN value makes both extrema NaN (at the first abscissa giving one); orders above p, and a knot
-// vector without a non-empty span, give 0 at t.front(), as the evaluators do.
+// writes nothing when the sizes disagree, p is above kMaxDegree, nu < 0 or work.size() !=
+// extrema_work_size(p). Costs O(p^2) per span and O(p^2) per critical point. A NaN value makes
+// both extrema NaN (at the first abscissa giving one); orders above p, and a knot vector without
+// a non-empty span, give 0 at t.front(), as the evaluators do.
 bool extrema(cspan t, cspan c, int p, int nu, vspan work, Extrema &out);
 
 }  // namespace pyorvex::kernel

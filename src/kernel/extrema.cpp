@@ -285,7 +285,8 @@ bool extrema(cspan t, cspan c, int p, int nu, vspan work, Extrema &out) {
         if (finite && q >= 2) piece.critical_points(track);
         track.add(piece.b, d[q]);
     }
-    out = track.e;
+    // No span to look at (NaN knots inside) counts as no non-empty span.
+    out = track.any || track.nan ? track.e : Extrema{start, 0.0, start, 0.0};
     return true;
 }
 
