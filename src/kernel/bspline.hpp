@@ -301,9 +301,9 @@ inline std::size_t extrema_work_size(int p) {
 // non-empty span, the polynomial piece in Bernstein form, its values at both span ends (so both
 // sides of every knot) and at every root of its derivative inside the span. Returns false and
 // writes nothing when the sizes disagree, p is above kMaxDegree, nu < 0 or work.size() !=
-// extrema_work_size(p). Costs O(p^2) per span and O(p^2) per critical point. A NaN value makes
-// both extrema NaN (at the first abscissa giving one); orders above p, and a knot vector without
-// a non-empty span, give 0 at t.front(), as the evaluators do.
+// extrema_work_size(p), and also when the domain is empty, or a value met is NaN (NaN knots
+// or coefficients): there is then no extremum to report. Orders above p give 0 at t.front().
+// Costs O(p^2) per span and O(p^2) per critical point.
 bool extrema(cspan t, cspan c, int p, int nu, vspan work, Extrema &out);
 
 }  // namespace pyorvex::kernel

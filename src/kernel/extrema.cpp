@@ -263,10 +263,10 @@ bool extrema(cspan t, cspan c, int p, int nu, vspan work, Extrema &out) {
     View v;
     if (!detail::make_view(t, c, p, v) || nu < 0 || work.size() != extrema_work_size(p))
         return false;
+    if (!detail::has_span(v)) return false;
     const double start = t.front();
-    if (nu > p || !detail::has_span(v)) {
+    if (nu > p) {
         out = {start, 0.0, start, 0.0};
-        if (start != start) out.vmin = out.vmax = start;
         return true;
     }
     const std::size_t row = static_cast<std::size_t>(p) + 1;
@@ -285,8 +285,10 @@ bool extrema(cspan t, cspan c, int p, int nu, vspan work, Extrema &out) {
         if (finite && q >= 2) piece.critical_points(track);
         track.add(piece.b, d[q]);
     }
-    // No span to look at (NaN knots inside) counts as no non-empty span.
-    out = track.any || track.nan ? track.e : Extrema{start, 0.0, start, 0.0};
+    // A NaN value has no place in an order, and NaN knots inside leave no span to look at:
+    // either way there is no extremum to report.
+    if (track.nan || !track.any) return false;
+    out = track.e;
     return true;
 }
 

@@ -301,11 +301,16 @@ TEST(ExtremumEdges, OrdersAboveTheDegreeNaNAndRefusals) {
     EXPECT_EQ(e.tmax, s.t.front());
     EXPECT_EQ(e.vmin, 0.0);
     EXPECT_EQ(e.vmax, 0.0);
-    s.c[6] = kNaN;
-    ASSERT_TRUE(k::extrema(s.t, s.c, 4, 1, work, e));
-    EXPECT_TRUE(std::isnan(e.vmin) && std::isnan(e.vmax));
     const k::Extrema untouched{1.0, 2.0, 3.0, 4.0};
     e = untouched;
+    s.c[6] = kNaN;  // no order among NaN values: refused
+    EXPECT_FALSE(k::extrema(s.t, s.c, 4, 1, work, e));
+    s.c[6] = 0.5;
+    const std::vector<double> empty_domain(s.t.size(), 2.0);  // every span empty
+    EXPECT_FALSE(k::extrema(empty_domain, s.c, 4, 1, work, e));
+    std::vector<double> nan_inside = s.t;  // no span left to look at
+    for (std::size_t i = 1; i + 1 < nan_inside.size(); ++i) nan_inside[i] = kNaN;
+    EXPECT_FALSE(k::extrema(nan_inside, s.c, 4, 1, work, e));
     std::vector<double> short_work(work.size() - 1);
     EXPECT_FALSE(k::extrema(s.t, s.c, 4, 1, short_work, e));
     EXPECT_FALSE(k::extrema(s.t, s.c, 3, 1, work, e));
