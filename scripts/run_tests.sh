@@ -2,7 +2,8 @@
 # Runs every test of pyorvex on a fresh machine, installing what the tests need:
 #   0. the style checks: C++ against .clang-format, Python against ruff's settings;
 #   1. the kernel's C++ unit tests (GoogleTest via CTest), built with ASan + UBSan;
-#   2. the pytest suite against the package installed with pip into .venv;
+#   2. the pytest suite against the package installed into .venv, once more in .venv-numpy1 with
+#      NumPy 1.26, then the check of the sdist and the wheel (scripts/check_dist.py);
 #   3. the pytest suite once more against a sanitizer build of the extension modules;
 #   4. a bounded run of the atheris harness over the object surface
 #      (tests/fuzz/fuzz_objects.py), then its corpus replayed against the sanitizer build;
@@ -29,9 +30,17 @@ if [ ! -x .venv/bin/python ]; then
 fi
 py="$root/.venv/bin/python"
 "$py" -m pip install --quiet --upgrade pip
-"$py" -m pip install --quiet cmake ninja
-# Warnings are errors in every CI build (-DPYORVEX_WERROR=ON).
-"$py" -m pip install --quiet --config-settings=cmake.define.PYORVEX_WERROR=ON ".[test]" atheris
+"$py" -m pip install --quiet cmake ninja build
+# The package is built once: `python -m build` makes the sdist, then the wheel from that sdist,
+# and every environment below installs that wheel. Warnings are errors in every CI build
+# (-DPYORVEX_WERROR=ON).
+rm -rf build/dist && mkdir -p build
+"$py" -m build --outdir build/dist -C cmake.define.PYORVEX_WERROR=ON . >build/dist.log 2>&1 ||
+    { cat build/dist.log; exit 1; }
+wheel=$(echo "$root"/build/dist/pyorvex-*.whl)
+"$py" -m pip install --quiet "$wheel[test]" atheris
+# The same version may be installed already, from an earlier run: replace it.
+"$py" -m pip install --quiet --no-deps --force-reinstall "$wheel"
 export PATH="$root/.venv/bin:$PATH"
 
 echo "== style (clang-format, ruff) =="
@@ -49,6 +58,17 @@ ctest --test-dir build/kernel-tests --output-on-failure
 
 echo "== pytest (installed package) =="
 "$py" -m pytest -q tests
+
+echo "== pytest (NumPy 1.26, the same wheel) =="
+# NumPy 1 (the package declares numpy>=1.25) under the wheel built against NumPy 2's headers.
+[ -x .venv-numpy1/bin/python ] || python3 -m venv .venv-numpy1
+np1="$root/.venv-numpy1/bin/python"
+"$np1" -m pip install --quiet "numpy==1.26.*" "$wheel[test]"
+"$np1" -m pip install --quiet --no-deps --force-reinstall "$wheel"
+"$np1" -m pytest -q -p no:cacheprovider tests
+
+echo "== package: the sdist and the wheel, installed into a fresh environment =="
+"$py" scripts/check_dist.py build/dist
 
 echo "== pytest (ASan + UBSan build) =="
 PYTHON="$py" scripts/dev_build.sh "$root/build/asan" -DPYORVEX_SANITIZE=ON \

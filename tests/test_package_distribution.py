@@ -1,12 +1,15 @@
 """Trajectories sent to worker processes (pickled) evaluate there exactly as in the parent, and
 the trajectories the workers send back are bit for bit the ones the parent computes."""
 
+import importlib
 import multiprocessing
 import pickle
 from concurrent.futures import ProcessPoolExecutor
+from pathlib import Path
 
 import numpy as np
 import pytest
+from support.child_env import child_env
 from support.trajectories import clamped_knots, trajectory
 
 from pyorvex.defdatastruct import Trajectory1d
@@ -111,3 +114,21 @@ def test_workers_get_their_own_copies(sent):
 def negate(t):
     -t  # in place
     return t
+
+
+def test_dask_cluster_gathers_what_serial_work_gives(monkeypatch):
+    """The fleet example on two Dask worker processes, against the same work done here."""
+    pytest.importorskip("distributed")
+    examples = Path(__file__).resolve().parents[1] / "examples"
+    # The workers unpickle the example's task function by its module name.
+    monkeypatch.setenv("PYTHONPATH", child_env(examples)["PYTHONPATH"])
+    monkeypatch.syspath_prepend(str(examples))
+    fleet = importlib.import_module("fleet")
+
+    gathered = fleet.main(workers=2, size=300)
+    serial = [r for batch in fleet.batches(fleet.fleet(300)) for r in fleet.work(batch)]
+
+    def flat(results):
+        return [(values.tobytes(), states(ts)) for values, *ts in results]
+
+    assert len(gathered) == 300 and flat(gathered) == flat(serial)

@@ -15,6 +15,10 @@ ROOT = Path(__file__).resolve().parents[1]
 EXAMPLES = sorted((ROOT / "examples").glob("*.py"))
 PACKAGE_PARENT = str(Path(pyorvex.__file__).resolve().parents[1])
 
+# A short run of the examples that take sizes, and what an example needs beyond the package.
+ARGS = {"fleet.py": ["2", "200"]}
+NEEDS = {"fleet.py": "distributed"}
+
 needs_mypy = pytest.mark.skipif(
     importlib.util.find_spec("mypy") is None, reason="mypy is not installed"
 )
@@ -51,7 +55,9 @@ def test_there_are_examples():
 
 @pytest.mark.parametrize("script", EXAMPLES, ids=lambda p: p.name)
 def test_example_runs(script, tmp_path):
-    proc = run(script, cwd=tmp_path)
+    if script.name in NEEDS:
+        pytest.importorskip(NEEDS[script.name])
+    proc = run(script, *ARGS.get(script.name, []), cwd=tmp_path)
     assert proc.returncode == 0, proc.stderr
     assert proc.stdout and "Traceback" not in proc.stderr
 

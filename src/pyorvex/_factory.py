@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import numbers
 import operator
-from typing import TYPE_CHECKING
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
@@ -99,13 +99,13 @@ def _integer(value: object, name: str) -> int:
         raise TypeError(f"'{name}' must be an integer, got {type(value).__name__}") from None
 
 
-def _require_finite(values: np.ndarray, name: str) -> None:
+def _require_finite(values: npt.NDArray[Any], name: str) -> None:
     if not np.all(np.isfinite(values)):
         bad = int(np.flatnonzero(~np.isfinite(values))[0])
         raise ValueError(f"'{name}' must be finite: {name}[{bad}] = {values[bad]}")
 
 
-def _vector(values: npt.ArrayLike, name: str) -> np.ndarray:
+def _vector(values: npt.ArrayLike, name: str) -> npt.NDArray[Any]:
     arr = np.asarray(values)
     if arr.dtype.kind == "O":  # Python numbers of other kinds (Fraction, Decimal, ...); not None
         flat = arr.ravel()

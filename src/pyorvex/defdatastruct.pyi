@@ -4,7 +4,7 @@
 # trajectory made by make_trajectory, by an operation, by loadxml or by unpickling. Only an empty
 # `Trajectory1d()` (the constructor ignores its arguments) answers None for them.
 
-from typing import Any, ClassVar, Dict, Optional, Tuple, Union, overload
+from typing import Any, ClassVar, Dict, Optional, Sequence, SupportsFloat, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -52,6 +52,10 @@ class Point1d(PyORVEXObject):
     def _getAttrib(self) -> Optional[Dict[str, str]]: ...
     __hash__: ClassVar[None]  # type: ignore[assignment]
 
+# What evaluates to one float, and what evaluates to an array of them.
+_Number = Union[float, np.floating[Any], np.integer[Any]]
+_Abscissae = Union[npt.NDArray[Any], Sequence[SupportsFloat]]
+
 # A constraint point: a Point1d or a tuple (t, val, order).
 _Constraint = Union[Point1d, Tuple[float, float, int]]
 
@@ -71,10 +75,14 @@ class Trajectory1d(PyORVEXObject):
     def __init__(self) -> None: ...  # an empty trajectory; see make_trajectory
 
     # evaluation
+    # A number in, a float out; an array or a sequence of numbers in, an array out. The last
+    # form is for callers that hold either kind under one type.
     @overload
-    def __call__(self, x: float, nu: int = ...) -> float: ...
+    def __call__(self, x: _Number, nu: int = ...) -> float: ...
     @overload
-    def __call__(self, x: npt.ArrayLike, nu: int = ...) -> _Float64Array: ...
+    def __call__(self, x: _Abscissae, nu: int = ...) -> _Float64Array: ...
+    @overload
+    def __call__(self, x: npt.ArrayLike, nu: int = ...) -> Union[float, _Float64Array]: ...
     def peval(self, x: float) -> float: ...
     def dpeval(self, x: float, nu: int = ...) -> float: ...
     def ceval(self, xp: _DoubleArray) -> None: ...
