@@ -14,11 +14,11 @@ bool is_double_format(const char *fmt) {
 
 }  // namespace
 
-bool DoubleBuffer::acquire(PyObject *obj) {
+bool DoubleBuffer::acquire(PyObject *obj, bool writable) {
     release();
     if (obj == Py_None) return true;
-    if (PyObject_GetBuffer(obj, &view_, PyBUF_WRITABLE | PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) < 0)
-        return false;
+    const int flags = (writable ? PyBUF_WRITABLE : 0) | PyBUF_FORMAT | PyBUF_C_CONTIGUOUS;
+    if (PyObject_GetBuffer(obj, &view_, flags) < 0) return false;
     held_ = true;
     if (view_.ndim != 1) {
         PyErr_Format(PyExc_ValueError, "Buffer has wrong number of dimensions (expected 1, got %d)",

@@ -1,5 +1,5 @@
-// Double arrays: one-dimensional, C-contiguous, writable buffers of 64-bit floats, held for the
-// duration of a call. None stands for an empty array.
+// Double arrays: one-dimensional, C-contiguous buffers of 64-bit floats (writable unless asked
+// otherwise), held for the duration of a call. None stands for an empty array.
 #pragma once
 
 #include <Python.h>
@@ -15,8 +15,8 @@ public:
     ~DoubleBuffer() { release(); }
 
     // Takes the buffer of obj; ValueError or TypeError (the buffer protocol's) when obj is not a
-    // writable 1-D C-contiguous double buffer.
-    bool acquire(PyObject *obj);
+    // 1-D C-contiguous double buffer, or not a writable one when writable is asked.
+    bool acquire(PyObject *obj, bool writable = true);
     void release();
 
     double *data() const { return held_ ? static_cast<double *>(view_.buf) : nullptr; }
