@@ -5,8 +5,32 @@ import os as _os
 __version__ = "0.1.0"
 
 from ._factory import make_trajectory  # noqa: E402
+from .planning import (  # noqa: E402
+    derivatives,
+    extrema,
+    from_scipy,
+    interpolate,
+    peak,
+    retime,
+    sample,
+    time_scale,
+    to_scipy,
+)
 
-__all__ = ["make_trajectory", "get_include", "__version__"]
+__all__ = [
+    "make_trajectory",
+    "get_include",
+    "__version__",
+    "derivatives",
+    "extrema",
+    "from_scipy",
+    "interpolate",
+    "peak",
+    "retime",
+    "sample",
+    "time_scale",
+    "to_scipy",
+]
 
 
 def get_include() -> str:

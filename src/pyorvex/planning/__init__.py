@@ -1,0 +1,35 @@
+"""The planning toolkit: profiles through waypoints, exact peaks, retiming to limits, sampling.
+
+Every function takes and returns :class:`~pyorvex.defdatastruct.Trajectory1d` objects as they
+are; the numerics run in the package's B-spline kernel. Each one gives the exact answer or
+raises ValueError (TypeError for an argument of the wrong kind) and changes none of its inputs.
+
+- :func:`interpolate` -- the spline of degree p through waypoints, with end derivatives.
+- :func:`from_scipy`, :func:`to_scipy` -- to and from ``scipy.interpolate.BSpline``.
+- :func:`extrema`, :func:`peak` -- least, greatest and largest absolute value of a derivative
+  over the whole domain, with where they are taken.
+- :func:`retime` -- the axes of a motion stretched in time by one factor so that velocity,
+  acceleration and jerk limits hold, the binding one with equality.
+- :func:`sample`, :func:`derivatives` -- values and derivatives on a control-rate grid or at
+  any abscissae, in one pass.
+"""
+
+from .peaks import Extrema, Peak, extrema, peak
+from .retiming import retime, time_scale
+from .sampling import derivatives, sample
+from .scipy_bridge import from_scipy, to_scipy
+from .waypoints import interpolate
+
+__all__ = [
+    "Extrema",
+    "Peak",
+    "derivatives",
+    "extrema",
+    "from_scipy",
+    "interpolate",
+    "peak",
+    "retime",
+    "sample",
+    "time_scale",
+    "to_scipy",
+]

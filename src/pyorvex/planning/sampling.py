@@ -1,0 +1,99 @@
+"""Values and derivatives at many abscissae in one pass over the spans."""
+
+from __future__ import annotations
+
+import math
+from typing import List, Sequence, Tuple, Union, overload
+
+import numpy as np
+import numpy.typing as npt
+
+from .. import _planning
+from .._factory import _vector
+from ..defdatastruct import Trajectory1d
+from ._arguments import Spline, finite_positive, order_of, spline_of
+
+# A control-rate grid ends exactly at the stop when the stop is this close to a tick (in ticks):
+# 0.7 s at 1 kHz is 700 ticks, though 0.7 / 0.001 is 699.9999999999999.
+TICK_TOLERANCE = 1e-3
+
+
+def _rows(s: Spline, x: npt.NDArray[np.float64], first: int, last: int) -> npt.NDArray[np.float64]:
+    out = np.empty((last - first + 1, x.size), dtype=np.float64)
+    _planning.derivatives(s.knots, s.cpts, s.p, x, first, last, out.reshape(-1))
+    return out
+
+
+def derivatives(traj: Trajectory1d, x: npt.ArrayLike, nu_max: int) -> npt.NDArray[np.float64]:
+    """The value and the first `nu_max` derivatives of `traj` at the abscissae `x` (any order),
+    in one pass: an array of shape ``(nu_max + 1, len(x))`` whose row nu holds the derivative of
+    order nu.
+
+    Raises TypeError for a `traj` that is not a Trajectory1d, an `x` of non-real values or a
+    `nu_max` that is not an integer; ValueError for an `x` that is not one-dimensional, an
+    abscissa outside the domain (or NaN), a negative `nu_max`, or a trajectory that is empty,
+    not finite or of a degree above the kernel's maximum.
+    """
+    nu_max = order_of(nu_max, "nu_max")
+    xs = _vector(x, "x")
+    return _rows(spline_of(traj), xs, 0, nu_max)
+
+
+def grid(start: float, stop: float, dt: float) -> npt.NDArray[np.float64]:
+    """start + i * dt up to stop; the last tick is stop itself when stop lies within
+    TICK_TOLERANCE ticks of it (rounding in start + i * dt never passes the stop otherwise)."""
+    ticks = (stop - start) / dt
+    if not ticks < 2.0**53:
+        raise ValueError(f"'dt' = {dt} is too small for the domain [{start}, {stop}]")
+    nearest = round(ticks)
+    on_tick = abs(ticks - nearest) <= TICK_TOLERANCE
+    times = start + np.arange((nearest if on_tick else math.floor(ticks)) + 1) * dt
+    if on_tick:
+        times[-1] = stop
+    return times
+
+
+def orders_of(nu: object) -> Tuple[List[int], bool]:
+    """The derivative orders asked for, and whether one integer asked for them."""
+    if (
+        isinstance(nu, (str, bytes))
+        or not isinstance(nu, (Sequence, np.ndarray))
+        or np.ndim(nu) == 0
+    ):
+        return [order_of(nu, "nu")], True
+    orders = [order_of(q, f"nu[{i}]") for i, q in enumerate(nu)]
+    if not orders:
+        raise ValueError("'nu' holds no derivative order")
+    return orders, False
+
+
+@overload
+def sample(
+    traj: Trajectory1d, dt: float, nu: int = ...
+) -> Tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]: ...
+@overload
+def sample(
+    traj: Trajectory1d, dt: float, nu: Sequence[int]
+) -> Tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]: ...
+def sample(
+    traj: Trajectory1d, dt: float, nu: Union[int, Sequence[int]] = 0
+) -> Tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]:
+    """`(times, values)` of `traj` on a control-rate grid: times ``start + i * dt`` up to the
+    stop, the last one exactly `stop` when the stop lies within dt / 1000 of a tick.
+
+    `nu` an integer gives the derivative of that order as a 1-D array; a sequence of orders gives
+    one row per order (in the order given), all computed in one pass over the spans.
+
+    Raises ValueError for a `dt` that is not positive and finite, a negative order, an empty
+    sequence of orders, or a trajectory that is empty, not finite or of a degree above the
+    kernel's maximum; TypeError for arguments of the wrong kind.
+    """
+    step = finite_positive(dt, "dt")
+    orders, single = orders_of(nu)
+    s = spline_of(traj)
+    times = grid(float(s.knots[0]), float(s.knots[-1]), step)
+    first, last = min(orders), max(orders)
+    rows = _rows(s, times, first, last)
+    if single:
+        return times, rows[0]
+    return times, rows[[q - first for q in orders]]

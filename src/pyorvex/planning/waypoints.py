@@ -1,0 +1,70 @@
+"""The spline of degree p through waypoints, with given end derivatives."""
+
+from __future__ import annotations
+
+from typing import Sequence
+
+import numpy as np
+import numpy.typing as npt
+
+from .. import _planning
+from .._factory import _integer, _require_finite, _vector, make_trajectory
+from ..defdatastruct import Trajectory1d
+from ._arguments import check_degree
+
+
+def interpolate(
+    times: npt.ArrayLike,
+    values: npt.ArrayLike,
+    p: int = 5,
+    start: Sequence[float] = (0.0, 0.0),
+    stop: Sequence[float] = (0.0, 0.0),
+    order: int = 0,
+) -> Trajectory1d:
+    """A new trajectory of degree `p` through every waypoint ``(times[i], values[i])``.
+
+    `start` and `stop` are the derivatives of orders 1, 2, ... at the first and at the last time
+    (the defaults, with p = 5, give a rest-to-rest profile: velocity and acceleration zero at
+    both ends); together they number p - 1. The knots are the first time p + 1 times, each
+    interior time once and the last time p + 1 times. The banded collocation system is solved in
+    the kernel in O(m p^2) for m waypoints. `order` is the derivative order the result describes.
+
+    Raises ValueError for p < 1 (or above the kernel's maximum degree), `times` and `values` of
+    different lengths, fewer than 2 waypoints, times that are not finite or not strictly
+    increasing, values or end derivatives that are not finite, a number of end conditions other
+    than p - 1, and waypoints the system cannot be solved for in floating point; TypeError for
+    arguments of the wrong kind.
+    """
+    p = _integer(p, "p")
+    if p < 1:
+        raise ValueError(f"the degree 'p' must be at least 1, got {p}")
+    check_degree(p)
+    t = _vector(times, "times")
+    v = _vector(values, "values")
+    if t.size != v.size:
+        raise ValueError(
+            f"'times' and 'values' must have the same length, got {t.size} and {v.size}"
+        )
+    if t.size < 2:
+        raise ValueError(f"at least 2 waypoints are needed, got {t.size}")
+    _require_finite(t, "times")
+    steps = np.flatnonzero(np.diff(t) <= 0)
+    if steps.size:
+        i = int(steps[0]) + 1
+        raise ValueError(
+            f"'times' must be strictly increasing: times[{i}] = {t[i]} <= times[{i - 1}] = {t[i - 1]}"
+        )
+    _require_finite(v, "values")
+    head = _vector(start, "start")
+    tail = _vector(stop, "stop")
+    if head.size + tail.size != p - 1:
+        raise ValueError(
+            f"a degree-{p} interpolant needs p - 1 = {p - 1} end conditions, got "
+            f"{head.size} in 'start' and {tail.size} in 'stop'"
+        )
+    _require_finite(head, "start")
+    _require_finite(tail, "stop")
+    knots = np.empty(t.size + 2 * p)
+    coefs = np.empty(t.size + p - 1)
+    _planning.interpolate(t, v, p, head, tail, knots, coefs)
+    return make_trajectory(knots, coefs, p, order)
