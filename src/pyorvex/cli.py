@@ -1,4 +1,4 @@
-"""The pyorvex command line: ``pyorvex demo|show|plot`` (or ``python -m pyorvex ...``)."""
+"""The pyorvex command line: ``pyorvex demo|show|plot|limits`` (or ``python -m pyorvex ...``)."""
 
 from __future__ import annotations
 
@@ -17,6 +17,7 @@ if TYPE_CHECKING:
 
 EXIT_OK = 0
 EXIT_FAILURE = 1  # a failure reported in one line on stderr; argparse uses 2 for usage errors
+EXIT_LIMIT_EXCEEDED = 3  # `limits`: the report is printed, and a limit given does not hold
 
 DEFAULT_EXTENSION = ".pyorvex"
 TRAJECTORY_TAG = "Trajectory1d"
@@ -255,6 +256,65 @@ def cmd_plot(args: argparse.Namespace) -> int:
     return EXIT_OK
 
 
+# --- limits --------------------------------------------------------------------------------------
+
+
+def limits_report(traj: Trajectory1d, limits: Sequence[Tuple[str, int, float]]) -> Tuple[str, bool]:
+    """The peaks of velocity, acceleration and jerk (those at or above the trajectory's order)
+    with their times, each limit given and whether it holds, and the factor k that retime would
+    stretch time by; and whether every limit holds."""
+    from .planning._arguments import spline_of
+    from .planning.peaks import spline_peak
+    from .planning.retiming import LIMITED, check_applies, scale_of
+    from .plot import quantity
+
+    s = spline_of(traj)
+    for name, q, _ in limits:
+        check_applies(s, "the trajectory", name, q)
+    shown = [(name, q) for name, q in LIMITED if q >= s.order]
+    if not shown:
+        raise ValueError(
+            f"it describes the {quantity(s.order)} (order {s.order}): "
+            "it has no velocity, acceleration or jerk"
+        )
+    asked = {q: limit for _, q, limit in limits}
+    rows = [("quantity", "peak", "time", "limit", "holds")]
+    holds = True
+    for name, q in shown:
+        time, value = spline_peak(s, q - s.order)
+        limit = asked.get(q)
+        ok = limit is None or abs(value) <= limit
+        holds = holds and ok
+        verdict = "-" if limit is None else "yes" if ok else "NO"
+        rows.append((name, repr(value), repr(time), "-" if limit is None else repr(limit), verdict))
+    widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]))]
+    lines = ["  ".join(c.ljust(w) for c, w in zip(r, widths)).rstrip() for r in rows]
+    if limits:
+        k = scale_of([s], limits, True)
+        lines.append(f"k = {k!r} (retime stretches time by this factor; every limit then holds)")
+    return "\n".join(lines), holds
+
+
+def cmd_limits(args: argparse.Namespace) -> int:
+    from .planning.retiming import limits_given
+
+    traj = load_trajectory(args.file, args.id)
+    try:
+        given = (
+            limits_given(args.velocity, args.acceleration, args.jerk)
+            if (args.velocity, args.acceleration, args.jerk) != (None, None, None)
+            else []
+        )
+    except ValueError as exc:
+        raise CommandError(f"invalid limit: {exc}") from None
+    try:
+        report, holds = limits_report(traj, given)
+    except ValueError as exc:
+        raise CommandError(f"cannot check trajectory {args.id!r}: {exc}") from None
+    print(report)
+    return EXIT_OK if holds else EXIT_LIMIT_EXCEEDED
+
+
 # --- demo ----------------------------------------------------------------------------------------
 
 
@@ -348,6 +408,24 @@ def build_parser() -> argparse.ArgumentParser:
         "default: FILE-ID.png beside the document)",
     )
     plot.set_defaults(func=cmd_plot)
+
+    limits = sub.add_parser(
+        "limits",
+        help="peak velocity, acceleration and jerk of a saved trajectory, checked against limits",
+        description="Prints the peaks (largest absolute value, signed) of the velocity, "
+        "acceleration and jerk of the trajectory saved under ID, with the times they occur, "
+        "exact: no sampling. With limits, also whether each holds and the factor k by which "
+        "retiming stretches time so that all hold (the binding one with equality); the exit "
+        f"status is then {EXIT_LIMIT_EXCEEDED} when a limit does not hold. "
+        f"A FILE without an extension stands for FILE{DEFAULT_EXTENSION}.",
+    )
+    limits.add_argument("file", metavar="FILE", help="the document")
+    limits.add_argument("id", metavar="ID", help="the ID the trajectory was saved under")
+    for name, unit in (("velocity", "V"), ("acceleration", "A"), ("jerk", "J")):
+        limits.add_argument(
+            f"--{name}", type=float, metavar=unit, help=f"limit on the absolute {name}"
+        )
+    limits.set_defaults(func=cmd_limits)
     return parser
 
 

@@ -7,7 +7,7 @@ from typing import NamedTuple
 
 from .. import _planning
 from ..defdatastruct import Trajectory1d
-from ._arguments import order_of, spline_of
+from ._arguments import Spline, order_of, spline_of
 
 
 class Extrema(NamedTuple):
@@ -27,6 +27,18 @@ class Peak(NamedTuple):
     value: float
 
 
+def spline_extrema(s: Spline, nu: int) -> Extrema:
+    return Extrema(*_planning.extrema(s.knots, s.cpts, s.p, nu))
+
+
+def spline_peak(s: Spline, nu: int) -> Peak:
+    """On a tie between a least and a greatest value of the same size, the earlier time."""
+    e = spline_extrema(s, nu)
+    if abs(e.vmax) > abs(e.vmin) or (abs(e.vmax) == abs(e.vmin) and e.tmax <= e.tmin):
+        return Peak(e.tmax, e.vmax)
+    return Peak(e.tmin, e.vmin)
+
+
 def extrema(traj: Trajectory1d, nu: int = 0) -> Extrema:
     """Least and greatest value of the derivative of order `nu` of `traj` over its whole domain.
 
@@ -39,15 +51,12 @@ def extrema(traj: Trajectory1d, nu: int = 0) -> Extrema:
     finite, or a degree above the maximum the kernel supports.
     """
     nu = order_of(nu, "nu")
-    s = spline_of(traj)
-    return Extrema(*_planning.extrema(s.knots, s.cpts, s.p, nu))
+    return spline_extrema(spline_of(traj), nu)
 
 
 def peak(traj: Trajectory1d, nu: int = 1) -> Peak:
     """Where the derivative of order `nu` (default: 1) of `traj` is largest in absolute value,
     and that value, signed. On a tie between a least and a greatest value of the same size, the
     earlier time. Errors as for :func:`extrema`."""
-    e = extrema(traj, nu)
-    if abs(e.vmax) > abs(e.vmin) or (abs(e.vmax) == abs(e.vmin) and e.tmax <= e.tmin):
-        return Peak(e.tmax, e.vmax)
-    return Peak(e.tmin, e.vmin)
+    nu = order_of(nu, "nu")
+    return spline_peak(spline_of(traj), nu)

@@ -8,11 +8,11 @@ from typing import List, Optional, Sequence, Tuple, Union, overload
 
 import numpy as np
 
-from .. import _planning
 from .._factory import make_trajectory
 from ..defdatastruct import Trajectory1d
 from ..plot import quantity
 from ._arguments import Spline, positive, spline_of
+from .peaks import spline_peak
 
 # The quantities a limit can be put on, by the order of the derivative of the path they are.
 LIMITED = (("velocity", 1), ("acceleration", 2), ("jerk", 3))
@@ -49,16 +49,6 @@ def axes_of(trajs: object) -> List[Spline]:
     return [spline_of(a, f"trajs[{i}]") for i, a in enumerate(axes)]
 
 
-def peak_of(s: Spline, q: int) -> Tuple[float, float]:
-    """(time, largest absolute value) of the quantity of order q of the path of s."""
-    tmin, vmin, tmax, vmax = _planning.extrema(s.knots, s.cpts, s.p, q - s.order)
-    return (
-        (tmax, abs(vmax))
-        if abs(vmax) > abs(vmin) or (abs(vmax) == abs(vmin) and tmax <= tmin)
-        else (tmin, abs(vmin))
-    )
-
-
 def check_applies(s: Spline, axis: str, name: str, q: int) -> None:
     if q < s.order:
         raise ValueError(
@@ -73,7 +63,7 @@ def scale_of(axes: Sequence[Spline], limits: Sequence[Limit], single: bool) -> f
     for i, s in enumerate(axes):
         for name, q, limit in limits:
             check_applies(s, "trajs" if single else f"trajs[{i}]", name, q)
-            k = max(k, (peak_of(s, q)[1] / limit) ** (1.0 / q))
+            k = max(k, (abs(spline_peak(s, q - s.order).value) / limit) ** (1.0 / q))
     if k == 0.0:
         raise ValueError(
             "every limited quantity is zero on every axis: no time scale makes a limit bind"

@@ -47,7 +47,8 @@ def grid(start: float, stop: float, dt: float) -> npt.NDArray[np.float64]:
         raise ValueError(f"'dt' = {dt} is too small for the domain [{start}, {stop}]")
     nearest = round(ticks)
     on_tick = abs(ticks - nearest) <= TICK_TOLERANCE
-    times = start + np.arange((nearest if on_tick else math.floor(ticks)) + 1) * dt
+    count = (nearest if on_tick else math.floor(ticks)) + 1
+    times: npt.NDArray[np.float64] = start + np.arange(count, dtype=np.float64) * dt
     if on_tick:
         times[-1] = stop
     return times

@@ -37,7 +37,7 @@ def to_scipy(traj: Trajectory1d) -> BSpline:
     points, the degree as k) that does not extrapolate beyond the domain."""
     bspline = _bspline_class()
     s = spline_of(traj)
-    return bspline(s.knots, s.cpts, s.p, extrapolate=False)  # type: ignore[no-any-return]
+    return bspline(s.knots, s.cpts, s.p, extrapolate=False)
 
 
 def from_scipy(spline: BSpline, order: int = 0) -> Trajectory1d:
