@@ -1,21 +1,38 @@
 """pyorvex: data types for trajectory planning (B-spline trajectories and constraint points)."""
 
 import os as _os
+from typing import TYPE_CHECKING, Any
 
 __version__ = "0.1.0"
 
 from ._factory import make_trajectory  # noqa: E402
-from .planning import (  # noqa: E402
-    derivatives,
-    extrema,
-    from_scipy,
-    interpolate,
-    peak,
-    retime,
-    sample,
-    time_scale,
-    to_scipy,
+
+# The planning toolkit's names, imported on first use: importing pyorvex alone must not load
+# the extension modules (pyorvex.curvekit is imported on its own, before defdatastruct binds it).
+_PLANNING = (
+    "derivatives",
+    "extrema",
+    "from_scipy",
+    "interpolate",
+    "peak",
+    "retime",
+    "sample",
+    "time_scale",
+    "to_scipy",
 )
+
+if TYPE_CHECKING:
+    from .planning import (
+        derivatives,
+        extrema,
+        from_scipy,
+        interpolate,
+        peak,
+        retime,
+        sample,
+        time_scale,
+        to_scipy,
+    )
 
 __all__ = [
     "make_trajectory",
@@ -40,3 +57,11 @@ def get_include() -> str:
     directory to their include path, as they would NumPy's ``numpy.get_include()``.
     """
     return _os.path.join(_os.path.dirname(__file__), "include")
+
+
+def __getattr__(name: str) -> Any:
+    if name in _PLANNING:
+        from . import planning
+
+        return getattr(planning, name)
+    raise AttributeError(f"module 'pyorvex' has no attribute {name!r}")
