@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from typing import Sequence
+from typing import Optional, Sequence
 
 import numpy as np
 import numpy.typing as npt
@@ -32,8 +32,9 @@ def interpolate(
     Raises ValueError for p < 1 (or above the kernel's maximum degree), `times` and `values` of
     different lengths, fewer than 2 waypoints, times that are not finite or not strictly
     increasing, values or end derivatives that are not finite, a number of end conditions other
-    than p - 1, and waypoints the system cannot be solved for in floating point; TypeError for
-    arguments of the wrong kind.
+    than p - 1, and waypoints the system cannot be solved for in floating point (the result
+    would miss a waypoint beyond rounding: end conditions piled up at one end make the system
+    ill-conditioned as waypoints are added); TypeError for arguments of the wrong kind.
     """
     p = _integer(p, "p")
     if p < 1:
@@ -67,4 +68,43 @@ def interpolate(
     knots = np.empty(t.size + 2 * p)
     coefs = np.empty(t.size + p - 1)
     _planning.interpolate(t, v, p, head, tail, knots, coefs)
+    missed = _largest_miss(t, v, p, knots, coefs, head, tail)
+    if missed is not None:
+        raise ValueError(
+            f"the interpolant is too ill-conditioned to compute in floating point: it misses "
+            f"waypoint {missed} by more than rounding (balance the end conditions between "
+            "'start' and 'stop', or use fewer waypoints)"
+        )
     return make_trajectory(knots, coefs, p, order)
+
+
+# A solved interpolant must reproduce the waypoints to this relative accuracy. The solve is
+# backward stable, but end conditions piled up at one end make the system's condition grow
+# exponentially with the number of waypoints: the result then has huge coefficients whose
+# values cancel, and it no longer passes through the waypoints at all.
+WAYPOINT_TOLERANCE = 1e-9
+
+
+def _largest_miss(
+    t: npt.NDArray[np.float64],
+    v: npt.NDArray[np.float64],
+    p: int,
+    knots: npt.NDArray[np.float64],
+    coefs: npt.NDArray[np.float64],
+    head: npt.NDArray[np.float64],
+    tail: npt.NDArray[np.float64],
+) -> Optional[int]:
+    """The index of the waypoint the interpolant misses worst, if it misses one beyond rounding
+    of the data's scale (the values, and the end derivatives times the duration's powers)."""
+    span = t[-1] - t[0]
+    powers = span ** np.arange(1, p)
+    scale = max(
+        float(np.max(np.abs(v))),
+        float(np.max(np.abs(head) * powers[: head.size], initial=0.0)),
+        float(np.max(np.abs(tail) * powers[: tail.size], initial=0.0)),
+    )
+    at = np.empty(t.size)
+    _planning.derivatives(knots, coefs, p, t, 0, 0, at)
+    miss = np.abs(at - v)
+    worst = int(np.argmax(miss))
+    return worst if not miss[worst] <= WAYPOINT_TOLERANCE * scale else None
