@@ -2,13 +2,14 @@
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING, Any, Tuple
 
 import numpy as np
+import numpy.typing as npt
 
 from .._factory import make_trajectory
 from ..defdatastruct import Trajectory1d
-from ._arguments import spline_of
+from ._arguments import Spline, spline_of
 
 if TYPE_CHECKING:
     from scipy.interpolate import BSpline
@@ -34,10 +35,32 @@ def _bspline_class() -> Any:
 
 def to_scipy(traj: Trajectory1d) -> BSpline:
     """The same spline as a ``scipy.interpolate.BSpline`` (copies of the knots and control
-    points, the degree as k) that does not extrapolate beyond the domain."""
+    points, the degree as k) that does not extrapolate beyond the domain. An unclamped end is
+    clamped first by knot insertion (the curve is the same), so that scipy evaluates it on the
+    trajectory's whole domain, first knot to last."""
     bspline = _bspline_class()
     s = spline_of(traj)
-    return bspline(s.knots, s.cpts, s.p, extrapolate=False)
+    knots, cpts = _clamped(s)
+    return bspline(knots, cpts, s.p, extrapolate=False)
+
+
+def _clamped(s: Spline) -> Tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]:
+    """The knots and control points of the same curve with both end knots of multiplicity
+    p + 1 at least: scipy evaluates only between t[k] and t[n], while a trajectory is defined
+    from its first knot to its last. Knot insertion keeps the curve."""
+    head = int(np.count_nonzero(s.knots == s.knots[0]))
+    tail = int(np.count_nonzero(s.knots == s.knots[-1]))
+    if head > s.p and tail > s.p:
+        return s.knots, s.cpts
+    traj = make_trajectory(s.knots, s.cpts, s.p)
+    if head <= s.p:
+        traj = Trajectory1d.knotins(traj, float(s.knots[0]), s.p + 1 - head)
+    if tail <= s.p:
+        traj = Trajectory1d.knotins(traj, float(s.knots[-1]), s.p + 1 - tail)
+    return (
+        np.array(Trajectory1d.get_knotvector_asarray(traj)),
+        np.array(Trajectory1d.get_cpts_asarray(traj)),
+    )
 
 
 def from_scipy(spline: BSpline, order: int = 0) -> Trajectory1d:
@@ -45,7 +68,9 @@ def from_scipy(spline: BSpline, order: int = 0) -> Trajectory1d:
     its knots ``t``, degree ``k`` and the first ``len(t) - k - 1`` coefficients (scipy may pad
     ``c`` beyond them). `order` is the derivative order the trajectory describes. Errors as for
     :func:`pyorvex.make_trajectory`, and ValueError for coefficients of more than one dimension
-    or fewer than the knots need."""
+    or fewer than the knots need. The trajectory's domain is scipy's base interval,
+    ``t[k]`` to ``t[n]``: where the knots run beyond it, both ends are clamped there (the curve
+    on the interval is the same)."""
     bspline = _bspline_class()
     if not isinstance(spline, bspline):
         raise TypeError(
@@ -62,4 +87,24 @@ def from_scipy(spline: BSpline, order: int = 0) -> Trajectory1d:
             f"'spline' has {c.size} coefficients where its {t.size} knots and degree {k} "
             f"need {max(n, 1)}"
         )
-    return make_trajectory(t, c[:n], k, order)
+    if k < 0 or t.ndim != 1 or t.size < 2 * k + 2:
+        return make_trajectory(t, c[:n], k, order)  # make_trajectory says what is wrong
+    traj = make_trajectory(t, c[:n], k, order)
+    return _restricted(traj, float(t[k]), float(t[n]))
+
+
+def _restricted(traj: Trajectory1d, a: float, b: float) -> Trajectory1d:
+    """The trajectory on [a, b] only: scipy's spline is the curve between t[k] and t[n], while
+    the trajectory of the same knots would also take in the knots beyond. Each end is clamped by
+    knot insertion, and the basis functions that vanish on [a, b] are dropped with their knots."""
+    s = spline_of(traj)
+    if s.knots[0] == a and s.knots[-1] == b:
+        return traj
+    for u in (a, b):
+        have = int(np.count_nonzero(s.knots == u))
+        if have <= s.p:
+            traj = Trajectory1d.knotins(traj, u, s.p + 1 - have)
+            s = spline_of(traj)
+    first = int(np.flatnonzero(s.knots == a)[0])
+    last = int(np.flatnonzero(s.knots == b)[-1])
+    return make_trajectory(s.knots[first : last + 1], s.cpts[first : last - s.p], s.p, s.order)
