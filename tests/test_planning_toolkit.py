@@ -154,7 +154,8 @@ def test_extrema_and_peak_are_exact(p, kind):
         pk = peak(t, nu)
         assert pk in ((e.tmin, e.vmin), (e.tmax, e.vmax))
         assert abs(pk.value) == max(abs(e.vmin), abs(e.vmax))
-    assert extrema(t, p + 1) == (knots[0], 0.0, knots[0], 0.0)
+    for nu in (p + 1, 2**40):
+        assert extrema(t, nu) == (knots[0], 0.0, knots[0], 0.0) and peak(t, nu) == (knots[0], 0.0)
 
 
 @pytest.mark.parametrize("fn", [extrema, peak])
