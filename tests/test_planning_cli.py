@@ -12,9 +12,7 @@ OBJECTS = {
     "profile": PROFILE,
     "snap": make_trajectory([0.0, 0.0, 1.0, 1.0], [0.0, 1.0], 1, order=4),
     "acc": make_trajectory([0.0, 0.0, 1.0, 1.0], [0.0, 1.0], 1, order=2),
-}
-PEAKS = {
-    name: pyorvex.peak(PROFILE, q) for q, name in enumerate(("velocity", "acceleration", "jerk"), 1)
+    "rest": make_trajectory([0.0, 0.0, 1.0, 1.0], [2.0, 2.0], 1),
 }
 
 
@@ -26,31 +24,46 @@ def document(tmp_path_factory):
     return path
 
 
+NO_SCALE = "k: none (no time scale makes a limit bind"
+
+
 @pytest.mark.parametrize(
-    "limits, code, verdicts",
+    "ident, limits, code, verdicts, k_line",
     [
-        ({}, 0, {"velocity": "-", "acceleration": "-", "jerk": "-"}),
-        ({"velocity": 11.0, "acceleration": 40.0}, 0, {"velocity": "yes", "acceleration": "yes"}),
-        ({"velocity": 5.0, "jerk": 1000.0}, 3, {"velocity": "NO", "jerk": "yes"}),
+        ("profile", {}, 0, {}, None),
+        ("profile", {"velocity": 11.0, "acceleration": 40.0}, 0, {"velocity": "yes"}, "k = "),
+        (
+            "profile",
+            {"velocity": 5.0, "jerk": 1000.0},
+            3,
+            {"velocity": "NO", "jerk": "yes"},
+            "k = ",
+        ),
+        ("profile", {"velocity": 1e-308}, 3, {"velocity": "NO"}, "k: none (the time scale"),
+        ("profile", {"jerk": float("inf")}, 0, {"jerk": "yes"}, NO_SCALE),
+        ("rest", {"velocity": 1.0}, 0, {"velocity": "yes"}, NO_SCALE),
     ],
 )
-def test_limits_prints_the_peaks_and_whether_each_limit_holds(document, limits, code, verdicts):
+def test_limits_prints_the_peaks_and_whether_each_limit_holds(
+    document, ident, limits, code, verdicts, k_line
+):
     options = [f"--{name}={value!r}" for name, value in limits.items()]
-    proc = run("limits", document, "profile", *options)
+    proc = run("limits", document, ident, *options)
     assert proc.returncode == code, proc.stderr
     lines = proc.stdout.splitlines()
-    for name, (time, value) in PEAKS.items():
+    for q, name in enumerate(("velocity", "acceleration", "jerk"), 1):
+        time, value = pyorvex.peak(OBJECTS[ident], q)
         row = next(line.split() for line in lines if line.startswith(name))
         limit = repr(limits[name]) if name in limits else "-"
-        assert row == [name, repr(value), repr(time), limit, verdicts.get(name, "-")]
-    k_lines = [line for line in lines if line.startswith("k = ")]
-    if limits:
-        assert k_lines == [
-            f"k = {pyorvex.time_scale(PROFILE, **limits)!r} "
-            "(retime stretches time by this factor; every limit then holds)"
-        ]
-    else:
+        assert row[:4] == [name, repr(value), repr(time), limit]
+        assert row[4] == verdicts.get(name, "yes" if name in limits else "-")
+    k_lines = [line for line in lines if line.startswith("k")]
+    if k_line is None:
         assert k_lines == []
+    else:
+        assert len(k_lines) == 1 and k_lines[0].startswith(k_line)
+    if k_line == "k = ":
+        assert k_lines[0].startswith(f"k = {pyorvex.time_scale(OBJECTS[ident], **limits)!r} (")
 
 
 @pytest.mark.parametrize(

@@ -247,7 +247,7 @@ def test_retime_meets_the_binding_limit_with_equality(orders, limits):
             [trajectory([0, 0, 1, 1], [2.0, 2.0], 1)],
             {"velocity": 1.0},
             ValueError,
-            "every limited quantity is zero on every axis",
+            "no time scale makes a limit bind: every limited quantity is zero on every axis",
         ),
         ([], {"velocity": 1.0}, ValueError, "'trajs' holds no trajectory"),
         ([cubic(), Trajectory1d()], {"velocity": 1.0}, ValueError, "'trajs[1]' holds no data"),
