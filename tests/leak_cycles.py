@@ -791,6 +791,49 @@ def family_xml():
     return cycle
 
 
+def family_planning():
+    import pyorvex.planning as pl
+    from pyorvex import _planning
+
+    small, large = clamped(SMALL), clamped(LARGE)
+    times, values = np.linspace(0.0, 2.0, 50), np.cos(np.linspace(0.0, 6.0, 50))
+    knots, cpts = f64(small.get_knotvector_asarray()), f64(small.get_cpts_asarray())
+    bad_knots = knots.copy()
+    bad_knots[1] = np.nan
+
+    def cycle():
+        for t in (small, large):
+            pl.extrema(t, 2)
+            pl.peak(t)
+            pl.sample(t, 0.01, [0, 1, 5])
+            pl.derivatives(t, np.r_[1.5, 0.5, 2.0], 4)
+            pl.retime([t, small], velocity=1.0, jerk=5.0)
+            pl.from_scipy(pl.to_scipy(t))
+        pl.interpolate(times, values, 5)
+        expect(ValueError, pl.interpolate, times, values, 5, (0.0,))
+        expect(ValueError, pl.derivatives, small, [0.5, 3.0], 1)
+        expect(ValueError, pl.retime, small, velocity=-1.0)
+        expect(ValueError, pl.extrema, Trajectory1d())
+        # the extension's own refusals, past the Python checks
+        expect(ValueError, _planning.extrema, bad_knots, cpts, 3, 1)
+        expect(ValueError, _planning.extrema, knots, cpts, 2000, 1)
+        expect(ValueError, _planning.derivatives, knots, cpts, 3, times, 0, 1, np.empty(3))
+        expect(
+            ValueError,
+            _planning.interpolate,
+            times,
+            values,
+            3,
+            np.zeros(1),
+            np.zeros(0),
+            np.empty(56),
+            np.empty(52),
+        )
+        expect(TypeError, _planning.interpolate, times, values, "3", times, times, times, times)
+
+    return cycle
+
+
 FAMILIES = {
     "construction": (family_construction, ("_dset_data",), 3000),
     "views": (family_views, ("get_cpts_asarray", "get_xcpts"), 3000),
@@ -802,6 +845,7 @@ FAMILIES = {
     "copy_pickle": (family_copy_pickle, ("copy", "__getstate__"), 1500),
     "point": (family_point, (), 3000),
     "xml": (family_xml, ("savexml", "loadxml"), 900),
+    "planning": (family_planning, (), 600),
 }
 
 

@@ -1,8 +1,8 @@
 // Extrema of a derivative of a spline over its whole domain, exact to rounding: no sampling.
 //
-// Each non-empty span's polynomial is brought to Bernstein form on the span by inserting its two
-// end knots up to multiplicity p into the local window (convex combinations only), and
-// differenced to the wanted order. Its extrema on the span are among its two end values (the
+// Each non-empty span's local window is differenced to the wanted order in B-spline form, then
+// brought to Bernstein form on the span by inserting its two end knots up to multiplicity q = p -
+// nu (convex combinations only). Its extrema on the span are among its two end values (the
 // Bernstein end coefficients: so both sides of every knot are seen) and the roots of its
 // derivative inside the span. Those roots come from closed forms while the derivative is of degree
 // 1 or 2; above, the span is halved (de Casteljau) until each piece's Bernstein coefficients
@@ -235,25 +235,28 @@ void span_piece(const View &v, idx k, int nu, double *d, double *T) {
     detail::load_window_dyn(v, k, d);
     for (int m = 0; m < 2 * p; ++m) T[m] = detail::knot_at(v, k - p + 1 + m);
     const double a = v.t[k], b = v.t[k + 1];
-    // Insert a until the p knots left of the span are all a: the window then starts at a.
-    for (int rep = 0; rep < p && T[0] != a; ++rep) {
-        for (int j = 0; j < p; ++j)
-            d[j] = ((T[j + p] - a) * d[j] + (a - T[j]) * d[j + 1]) / (T[j + p] - T[j]);
-        for (int m = 0; m + 1 < p; ++m) T[m] = T[m + 1];
-        T[p - 1] = a;
+    // Differenced in B-spline form first: each quotient spans the whole support of a basis
+    // function, never less than the span itself. Differencing the Bernstein form instead divides
+    // by the span's width nu times and leaves only rounding of a narrow span's high derivatives.
+    int q = p;
+    for (int r = 1; r <= nu; ++r, --q) {
+        for (int j = 0; j < q; ++j) d[j] = q * (d[j + 1] - d[j]) / (T[j + q] - T[j]);
+        for (int m = 0; m + 2 < 2 * q; ++m) T[m] = T[m + 1];
+    }
+    // Insert a until the q knots left of the span are all a: the window then starts at a.
+    for (int rep = 0; rep < q && T[0] != a; ++rep) {
+        for (int j = 0; j < q; ++j)
+            d[j] = ((T[j + q] - a) * d[j] + (a - T[j]) * d[j + 1]) / (T[j + q] - T[j]);
+        for (int m = 0; m + 1 < q; ++m) T[m] = T[m + 1];
+        T[q - 1] = a;
     }
     // The same with b on the right: the window is then the Bernstein form on [a, b].
-    for (int rep = 0; rep < p && T[2 * p - 1] != b; ++rep) {
-        for (int j = p; j >= 1; --j)
+    for (int rep = 0; rep < q && T[2 * q - 1] != b; ++rep) {
+        for (int j = q; j >= 1; --j)
             d[j] =
-                ((T[j + p - 1] - b) * d[j - 1] + (b - T[j - 1]) * d[j]) / (T[j + p - 1] - T[j - 1]);
-        for (int m = 2 * p - 1; m > p; --m) T[m] = T[m - 1];
-        T[p] = b;
-    }
-    const double h = b - a;
-    for (int r = 1; r <= nu; ++r) {
-        const double f = (p - r + 1) / h;
-        for (int j = 0; j <= p - r; ++j) d[j] = (d[j + 1] - d[j]) * f;
+                ((T[j + q - 1] - b) * d[j - 1] + (b - T[j - 1]) * d[j]) / (T[j + q - 1] - T[j - 1]);
+        for (int m = 2 * q - 1; m > q; --m) T[m] = T[m - 1];
+        T[q] = b;
     }
 }
 

@@ -290,8 +290,16 @@ def limits_report(traj: Trajectory1d, limits: Sequence[Tuple[str, int, float]]) 
     widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]))]
     lines = ["  ".join(c.ljust(w) for c, w in zip(r, widths)).rstrip() for r in rows]
     if limits:
-        k = scale_of([s], limits, True)
-        lines.append(f"k = {k!r} (retime stretches time by this factor; every limit then holds)")
+        try:
+            k = scale_of([s], limits, True)
+        except ValueError as exc:
+            # A profile at rest (or infinite limits) has no binding factor, and a factor may
+            # overflow: the verdicts above still stand.
+            lines.append(f"k: none ({exc})")
+        else:
+            lines.append(
+                f"k = {k!r} (retime stretches time by this factor; every limit then holds)"
+            )
     return "\n".join(lines), holds
 
 

@@ -1269,7 +1269,8 @@ def reentrant_ops(fz, pool):
             gc.set_threshold(1, 1, 1)
         kind = fz.int_in(0, 6)
         if kind <= 3 and TRAJ_OPS:
-            res = fz.pick(TRAJ_OPS)(fz, target, pool)
+            ops = TRAJ_OPS + [op_planning]
+            res = fz.pick(ops)(fz, target, pool)
         elif kind == 4:
             x = MutatingNumber(hook, fz.real(target))
             name = fz.pick(
@@ -1318,6 +1319,77 @@ def reentrant_ops(fz, pool):
     check_record(target)
 
 
+# The planning functions answer a result, TypeError or ValueError; anything else (an OverflowError
+# from a C conversion, an IndexError) is a finding, except the errors that the harness's own
+# objects raise (BadNumber's conversions, a Wild override) passing through as they are, and
+# MemoryError for a result that does not fit (derivatives up to an order of 2**40).
+PLANNING_ERRORS = (TypeError, ValueError, MemoryError)
+HARNESS_ERRORS = {"no float", "no index", "no negation", "no power", "override failed"}
+
+
+def planning_call(fn, t, *args, **kwargs):
+    before = snapshot(t)
+    try:
+        return fn(*args, **kwargs)
+    except PLANNING_ERRORS:
+        return None
+    except RuntimeError as exc:
+        if str(exc) not in HARNESS_ERRORS:
+            raise
+        return None
+    finally:
+        if before is not None and snapshot(t) != before:
+            raise Finding(f"{fn.__name__} changed its trajectory")
+
+
+def planning_order(fz):
+    return fz.int_in(-1, 9) if fz.int_in(0, 4) else fz.pick([2**31, 2**40, fz.number_like()])
+
+
+def op_planning(fz, t, pool):
+    from pyorvex import planning as pl
+
+    kind = fz.int_in(0, 6)
+    if kind == 0:
+        return planning_call(fz.pick([pl.extrema, pl.peak]), t, t, planning_order(fz))
+    if kind == 1:
+        nu = fz.int_in(-1, 9) if fz.int_in(0, 4) else fz.number_like()
+        return planning_call(pl.derivatives, t, t, fz.array(t), nu)
+    if kind == 2:
+        # a step that keeps the grid small (sample's memory grows with the tick count)
+        width = (t.stop - t.start) if t.start is not None else 1.0
+        odd = fz.pick([0.0, -1.0, NAN, INF, 1e-300, "0.1", None, True, BadNumber(fz.int_in(0, 3))])
+        dt = width / fz.int_in(1, 5000) if fz.int_in(0, 3) else odd
+        nu = fz.pick([fz.int_in(-1, 6), [fz.int_in(-1, 6) for _ in range(fz.int_in(0, 3))]])
+        return planning_call(pl.sample, t, t, dt, nu)
+    if kind == 3:
+        axes = t if fz.bool() else [t] + [fz.pick(pool) for _ in range(fz.int_in(0, 2))]
+        limits = {
+            name: fz.real() if fz.int_in(0, 3) else fz.number_like()
+            for name in ("velocity", "acceleration", "jerk")
+            if fz.bool()
+        }
+        fn = fz.pick([pl.retime, pl.time_scale])
+        res = planning_call(fn, t, axes, **limits)
+        return res if isinstance(res, Trajectory1d) else None
+    if kind == 4:
+        bspline = planning_call(pl.to_scipy, t, t)
+        return None if bspline is None else planning_call(pl.from_scipy, t, bspline, t.order)
+    count = fz.int_in(0, 8)
+    p = fz.int_in(-1, 7) if fz.int_in(0, 4) else fz.number_like()
+    heads = fz.int_in(0, 6)
+    times = fz.array(t) if fz.bool() else fz.sorted_in_domain(t, count)
+    return planning_call(
+        pl.interpolate,
+        t,
+        times,
+        fz.values(count, t),
+        p,
+        fz.values(heads),
+        fz.values(fz.int_in(0, 6)),
+    )
+
+
 # --- one input --------------------------------------------------------------------------------------
 
 
@@ -1357,7 +1429,8 @@ def test_one_input(data):
         family = fz.int_in(0, 12)
         if family <= 8 and TRAJ_OPS:
             target = fz.pick([t for t in pool if isinstance(t, Trajectory1d)])
-            res = fz.pick(TRAJ_OPS)(fz, target, pool)
+            ops = TRAJ_OPS + [op_planning]
+            res = fz.pick(ops)(fz, target, pool)
             if isinstance(res, Trajectory1d):
                 check_record(res)
                 if len(pool) < 12:

@@ -28,7 +28,8 @@ class Peak(NamedTuple):
 
 
 def spline_extrema(s: Spline, nu: int) -> Extrema:
-    return Extrema(*_planning.extrema(s.knots, s.cpts, s.p, nu))
+    # Every order above p is the same zero derivative; the kernel takes orders as a C int.
+    return Extrema(*_planning.extrema(s.knots, s.cpts, s.p, min(nu, s.p + 1)))
 
 
 def spline_peak(s: Spline, nu: int) -> Peak:

@@ -66,7 +66,8 @@ def scale_of(axes: Sequence[Spline], limits: Sequence[Limit], single: bool) -> f
             k = max(k, (abs(spline_peak(s, q - s.order).value) / limit) ** (1.0 / q))
     if k == 0.0:
         raise ValueError(
-            "every limited quantity is zero on every axis: no time scale makes a limit bind"
+            "no time scale makes a limit bind: every limited quantity is zero on every axis "
+            "or its limit is infinite"
         )
     if not math.isfinite(k):
         raise ValueError("the time scale the limits ask for is too large to represent")
@@ -129,8 +130,9 @@ def retime(
     not changed.
 
     Raises ValueError when no limit is given, a limit is not positive, a limit is on a quantity
-    below a trajectory's order, every limited quantity is zero, or a trajectory is empty or not
-    finite; TypeError for arguments of the wrong kind.
+    below a trajectory's order, every limited quantity is zero (or its limit infinite), the factor
+    is too large to represent, or a trajectory is empty or not finite; TypeError for arguments of
+    the wrong kind.
     """
     limits = limits_given(velocity, acceleration, jerk)
     single = isinstance(trajs, Trajectory1d)

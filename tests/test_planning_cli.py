@@ -1,0 +1,80 @@
+"""`pyorvex limits`, run as users run it: exact peaks of a saved trajectory, checked against
+limits, with the factor retiming would stretch time by."""
+
+import pytest
+from test_package_cli import assert_fails, run
+
+import pyorvex
+from pyorvex import make_trajectory
+
+PROFILE = pyorvex.interpolate([0.0, 1.0, 2.5, 3.0], [0.0, 1.0, -1.0, 2.0])
+OBJECTS = {
+    "profile": PROFILE,
+    "snap": make_trajectory([0.0, 0.0, 1.0, 1.0], [0.0, 1.0], 1, order=4),
+    "acc": make_trajectory([0.0, 0.0, 1.0, 1.0], [0.0, 1.0], 1, order=2),
+    "rest": make_trajectory([0.0, 0.0, 1.0, 1.0], [2.0, 2.0], 1),
+}
+
+
+@pytest.fixture(scope="module")
+def document(tmp_path_factory):
+    path = tmp_path_factory.mktemp("limits") / "doc.pyorvex"
+    for ident, obj in OBJECTS.items():
+        obj.savexml(str(path), ident)
+    return path
+
+
+NO_SCALE = "k: none (no time scale makes a limit bind"
+
+
+@pytest.mark.parametrize(
+    "ident, limits, code, verdicts, k_line",
+    [
+        ("profile", {}, 0, {}, None),
+        ("profile", {"velocity": 11.0, "acceleration": 40.0}, 0, {"velocity": "yes"}, "k = "),
+        (
+            "profile",
+            {"velocity": 5.0, "jerk": 1000.0},
+            3,
+            {"velocity": "NO", "jerk": "yes"},
+            "k = ",
+        ),
+        ("profile", {"velocity": 1e-308}, 3, {"velocity": "NO"}, "k: none (the time scale"),
+        ("profile", {"jerk": float("inf")}, 0, {"jerk": "yes"}, NO_SCALE),
+        ("rest", {"velocity": 1.0}, 0, {"velocity": "yes"}, NO_SCALE),
+    ],
+)
+def test_limits_prints_the_peaks_and_whether_each_limit_holds(
+    document, ident, limits, code, verdicts, k_line
+):
+    options = [f"--{name}={value!r}" for name, value in limits.items()]
+    proc = run("limits", document, ident, *options)
+    assert proc.returncode == code, proc.stderr
+    lines = proc.stdout.splitlines()
+    for q, name in enumerate(("velocity", "acceleration", "jerk"), 1):
+        time, value = pyorvex.peak(OBJECTS[ident], q)
+        row = next(line.split() for line in lines if line.startswith(name))
+        limit = repr(limits[name]) if name in limits else "-"
+        assert row[:4] == [name, repr(value), repr(time), limit]
+        assert row[4] == verdicts.get(name, "yes" if name in limits else "-")
+    k_lines = [line for line in lines if line.startswith("k")]
+    if k_line is None:
+        assert k_lines == []
+    else:
+        assert len(k_lines) == 1 and k_lines[0].startswith(k_line)
+    if k_line == "k = ":
+        assert k_lines[0].startswith(f"k = {pyorvex.time_scale(OBJECTS[ident], **limits)!r} (")
+
+
+@pytest.mark.parametrize(
+    "ident, options, message",
+    [
+        ("profile", ["--velocity=-1"], "invalid limit: 'velocity' must be positive, got -1.0"),
+        ("profile", ["--jerk=nan"], "invalid limit: 'jerk' must be positive, got nan"),
+        ("snap", [], "cannot check trajectory 'snap': it describes the snap (order 4): it has no"),
+        ("acc", ["--velocity=1"], "a velocity limit does not apply to the trajectory"),
+        ("absent", [], "absent"),
+    ],
+)
+def test_limits_refuses(document, ident, options, message):
+    assert_fails(run("limits", document, ident, *options), 1, message)

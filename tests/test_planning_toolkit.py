@@ -1,0 +1,337 @@
+"""The planning toolkit against scipy: interpolation, the scipy bridge, exact extrema and peaks,
+retiming to limits, sampling on a control-rate grid and derivatives at any abscissae."""
+
+import sys
+
+import numpy as np
+import pytest
+from scipy.interpolate import BSpline, PPoly, make_interp_spline
+from support import oracle
+from support.trajectories import arrays, cubic, random_clamped, state, trajectory
+
+import pyorvex
+from pyorvex import derivatives, extrema, interpolate, peak, retime, sample, time_scale
+from pyorvex.curvekit import MAX_DEGREE
+from pyorvex.defdatastruct import Trajectory1d
+
+
+def random_spline(rng, p, kind):
+    """Knots and control points on [0, 1]: clamped, with repeated interior knots, or unclamped."""
+    if kind == "unclamped":
+        n = int(rng.integers(p, p + 10))
+        return np.sort(rng.uniform(0.0, 1.0, n + p + 2)), rng.uniform(-2.0, 2.0, n + 1)
+    return random_clamped(rng, p, repeat=kind == "repeated")
+
+
+# --- interpolate ---------------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "p, heads, m",
+    [(1, 0, 6), (2, 0, 9), (2, 1, 9), (3, 1, 12), (3, 2, 4), (4, 3, 10), (5, 2, 15), (5, 0, 7)]
+    + [(6, 4, 11), (7, 3, 20), (7, 6, 2)],
+)
+def test_interpolate_agrees_with_scipy_and_passes_through_the_waypoints(p, heads, m):
+    rng = np.random.default_rng(100 * p + heads)
+    times = np.cumsum(rng.uniform(0.4, 1.0, m)) - 2.0  # unequal, well-conditioned spacing
+    values = rng.uniform(-5.0, 5.0, m)
+    start, stop = rng.uniform(-3.0, 3.0, heads), rng.uniform(-3.0, 3.0, p - 1 - heads)
+    given = [a.copy() for a in (times, values, start, stop)]
+    t = interpolate(times, values, p, start=start, stop=stop, order=1)
+    bc = [[(i + 1, s) for i, s in enumerate(ends)] or None for ends in (start, stop)]
+    ref = make_interp_spline(times, values, k=p, bc_type=None if p == 1 else bc)
+    knots, cpts = arrays(t)
+    assert (t.p, t.order) == (p, 1)
+    np.testing.assert_array_equal(knots, ref.t)
+    np.testing.assert_allclose(cpts, ref.c, rtol=1e-9, atol=1e-9 * np.abs(ref.c).max())
+    np.testing.assert_allclose(t(times), values, rtol=1e-9, atol=1e-9 * np.abs(values).max())
+    for a, b in zip(given, (times, values, start, stop)):
+        np.testing.assert_array_equal(a, b)
+
+
+@pytest.mark.parametrize(
+    "args, exc, message",
+    [
+        (([0, 1], [0, 1], 0, (), ()), ValueError, "the degree 'p' must be at least 1, got 0"),
+        (([0, 1], [0, 1], MAX_DEGREE + 1), ValueError, f"degree {MAX_DEGREE + 1} exceeds"),
+        (([0, 1], [0, 1], 2.0), TypeError, "'p' must be an integer, got float"),
+        (([0, 1, 2], [0, 1]), ValueError, "must have the same length, got 3 and 2"),
+        (([0], [1]), ValueError, "at least 2 waypoints are needed, got 1"),
+        (([0, 1, 1], [0, 1, 2]), ValueError, "strictly increasing: times[2] = 1.0 <= times[1]"),
+        (([0, np.nan, 2], [0, 1, 2]), ValueError, "'times' must be finite: times[1] = nan"),
+        (([0, 1, 2], [0, -np.inf, 2]), ValueError, "'values' must be finite: values[1] = -inf"),
+        (([0, 1], [0, 1], 5, (0.0,), (0, 0)), ValueError, "p - 1 = 4 end conditions, got 1 in"),
+        (([0, 1], [0, 1], 3, (np.nan,), (0,)), ValueError, "'start' must be finite"),
+        (([0, 1], [[0, 1]]), ValueError, "'values' must be one-dimensional"),
+        ((["a", "b"], [0, 1]), TypeError, "'times' must hold real numbers"),
+    ],
+)
+def test_interpolate_refuses(args, exc, message):
+    with pytest.raises(exc) as info:
+        interpolate(*args)
+    assert message in str(info.value)
+
+
+# --- from_scipy / to_scipy -----------------------------------------------------------------------
+
+
+def test_scipy_round_trip_trims_padding_and_does_not_extrapolate():
+    knots, cpts = random_clamped(np.random.default_rng(7), 4)
+    t = trajectory(knots, cpts, 4, order=2)
+    s = pyorvex.to_scipy(t)
+    assert isinstance(s, BSpline) and s.k == 4 and not s.extrapolate
+    np.testing.assert_array_equal(s.t, knots)
+    np.testing.assert_array_equal(s.c, cpts)
+    assert np.isnan(s(knots[-1] + 0.5))
+    back = pyorvex.from_scipy(s, order=2)
+    assert state(back) == state(t)
+    padded = BSpline(knots, np.r_[cpts, 9.0, 9.0, 9.0], 4)
+    assert state(pyorvex.from_scipy(padded, 2)) == state(t)
+
+
+@pytest.mark.parametrize(
+    "spline, exc, message",
+    [
+        (BSpline(np.r_[0.0, 0, 1, 1], np.ones((2, 3)), 1), ValueError, "got shape (2, 3)"),
+        (BSpline.construct_fast(np.r_[0.0, 0, 1, 2, 2], np.ones(2), 1), ValueError, "need 3"),
+        (cubic(), TypeError, "must be a scipy.interpolate.BSpline, got Trajectory1d"),
+    ],
+)
+def test_from_scipy_refuses(spline, exc, message):
+    with pytest.raises(exc) as info:
+        pyorvex.from_scipy(spline)
+    assert message in str(info.value)
+
+
+@pytest.mark.parametrize("call", [lambda: pyorvex.to_scipy(cubic()), lambda: pyorvex.from_scipy(0)])
+def test_scipy_bridge_without_scipy_names_the_extra(monkeypatch, call):
+    monkeypatch.setitem(sys.modules, "scipy.interpolate", None)
+    with pytest.raises(ImportError, match=r"pip install 'pyorvex\[scipy\]'"):
+        call()
+
+
+# --- extrema / peak ------------------------------------------------------------------------------
+
+
+def exact_extrema(knots, cpts, p, nu):
+    """(least, greatest) of the nu-th derivative by scipy: both ends of every non-empty piece and
+    every root of the next derivative. Unclamped ends: p zero-weight knots on either side make
+    scipy's base interval the whole knot span without changing the curve."""
+    a, b = knots[0], knots[-1]
+    padded = oracle.spline(np.r_[[a] * p, knots, [b] * p], np.r_[np.zeros(p), cpts, np.zeros(p)], p)
+    pp = PPoly.from_spline(padded).derivative(nu)
+    ends = [np.polyval(pp.c[:, i], [0.0, h]) for i, h in enumerate(np.diff(pp.x)) if h > 0]
+    roots = pp.derivative().roots(extrapolate=False)
+    roots = roots[np.isfinite(roots) & (roots >= a) & (roots <= b)]
+    candidates = np.concatenate(ends + [pp(roots)])
+    return candidates.min(), candidates.max()
+
+
+@pytest.mark.parametrize(
+    "p, kind",
+    [(1, "clamped"), (2, "repeated"), (3, "clamped"), (3, "repeated"), (3, "unclamped")]
+    + [(4, "unclamped"), (5, "repeated"), (6, "clamped"), (7, "unclamped")],
+)
+def test_extrema_and_peak_are_exact(p, kind):
+    rng = np.random.default_rng(p * 7 + len(kind))
+    knots, cpts = random_spline(rng, p, kind)
+    t = trajectory(knots, cpts, p)
+    dense = np.linspace(knots[0], knots[-1], 20001)
+    for nu in range(p + 1):
+        e = extrema(t, nu)
+        lo, hi = exact_extrema(knots, cpts, p, nu)
+        tol = 1e-12 * max(abs(lo), abs(hi), 1e-300)
+        assert abs(e.vmin - lo) <= tol and abs(e.vmax - hi) <= tol, (nu, e, lo, hi)
+        sampled = t(dense, nu)
+        assert sampled.min() >= e.vmin - tol and sampled.max() <= e.vmax + tol
+        # each extremum is taken where it is reported (either side of a knot)
+        for time, value in ((e.tmin, e.vmin), (e.tmax, e.vmax)):
+            near = derivatives(t, np.clip([time - 1e-9, time, time + 1e-9], *knots[[0, -1]]), nu)
+            assert np.abs(near[nu] - value).min() <= 1e-6 * max(1.0, abs(value))
+        pk = peak(t, nu)
+        assert pk in ((e.tmin, e.vmin), (e.tmax, e.vmax))
+        assert abs(pk.value) == max(abs(e.vmin), abs(e.vmax))
+    for nu in (p + 1, 2**40):
+        assert extrema(t, nu) == (knots[0], 0.0, knots[0], 0.0) and peak(t, nu) == (knots[0], 0.0)
+
+
+@pytest.mark.parametrize("fn", [extrema, peak])
+@pytest.mark.parametrize(
+    "traj, nu, exc, message",
+    [
+        (Trajectory1d(), 0, ValueError, "'traj' holds no data (an empty Trajectory1d)"),
+        (trajectory([0, 0, 1, 1], [0, np.nan], 1), 0, ValueError, "'cpts' must be finite"),
+        (trajectory([0, np.nan, 1, 1], [0, 1], 1), 0, ValueError, "'knots' must be finite"),
+        (trajectory([0, 2, 1, 1], [0, 1], 1), 0, ValueError, "knots that decrease"),
+        (trajectory([1, 1, 1, 1], [0, 1], 1), 0, ValueError, "an empty domain"),
+        (
+            trajectory(
+                [0.0] * (MAX_DEGREE + 2) + [1.0] * (MAX_DEGREE + 2),
+                [1.0] * (MAX_DEGREE + 2),
+                MAX_DEGREE + 1,
+            ),
+            0,
+            ValueError,
+            f"degree {MAX_DEGREE + 1} exceeds the maximum supported degree {MAX_DEGREE}",
+        ),
+        (cubic(), -1, ValueError, "'nu' must be non-negative, got -1"),
+        (cubic(), 1.0, TypeError, "'nu' must be an integer, got float"),
+        ("cubic", 0, TypeError, "'traj' must be a Trajectory1d, got str"),
+    ],
+)
+def test_extrema_and_peak_refuse(fn, traj, nu, exc, message):
+    with pytest.raises(exc) as info:
+        fn(traj, nu)
+    assert message in str(info.value)
+
+
+# --- retime --------------------------------------------------------------------------------------
+
+LIMITS = ("velocity", "acceleration", "jerk")
+
+
+@pytest.mark.parametrize(
+    "orders, limits",
+    [
+        ((0,), {"velocity": 0.5}),
+        ((0, 0, 0), {"velocity": 3.0, "acceleration": 40.0, "jerk": 900.0}),
+        ((0, 0), {"acceleration": 1e4}),  # compressed in time
+        ((1, 0), {"acceleration": 2.0, "jerk": 5.0}),  # a velocity profile among the axes
+        ((1,), {"velocity": 1.0, "jerk": np.inf}),
+        ((2, 1), {"jerk": 3.0}),
+    ],
+)
+def test_retime_meets_the_binding_limit_with_equality(orders, limits):
+    rng = np.random.default_rng(len(orders) * 10 + len(limits))
+    axes = [trajectory(*random_clamped(rng, 5, start=-1.0, stop=2.0), 5, o) for o in orders]
+    before = [state(a) for a in axes]
+    out = retime(axes, **limits)
+    k = time_scale(axes, **limits)
+    assert [state(a) for a in axes] == before and isinstance(out, list)
+    ratios = []
+    for a, r in zip(axes, out):
+        assert (r.order, r.start) == (a.order, a.start)
+        assert r.stop - r.start == pytest.approx(k * (a.stop - a.start), rel=1e-15)
+        xs = np.linspace(a.start, a.stop, 50)
+        np.testing.assert_allclose(
+            r(a.start + k * (xs - a.start)),
+            a(xs) * k**-a.order,
+            rtol=1e-12,
+            atol=1e-12 * np.abs(a(xs)).max(),
+        )
+        for name, limit in limits.items():
+            ratios.append(abs(peak(r, LIMITS.index(name) + 1 - a.order).value) / limit)
+    assert max(ratios) == pytest.approx(1.0, rel=1e-12, abs=0)
+    assert all(q <= 1.0 + 1e-12 for q in ratios)
+    single = retime(axes[0], **limits)
+    assert isinstance(single, Trajectory1d) and state(single) == state(
+        retime((axes[0],), **limits)[0]
+    )
+
+
+@pytest.mark.parametrize(
+    "trajs, limits, exc, message",
+    [
+        (cubic(), {}, ValueError, "no limit given: give velocity, acceleration or jerk"),
+        (cubic(), {"velocity": 0.0}, ValueError, "'velocity' must be positive, got 0.0"),
+        (cubic(), {"jerk": -2}, ValueError, "'jerk' must be positive, got -2.0"),
+        (cubic(), {"acceleration": np.nan}, ValueError, "'acceleration' must be positive, got nan"),
+        (cubic(), {"velocity": "1"}, TypeError, "'velocity' must be a real number, got str"),
+        (
+            [cubic(), cubic(order=2)],
+            {"jerk": 1.0, "velocity": 1.0},
+            ValueError,
+            "a velocity limit does not apply to trajs[1]: it describes the acceleration (order 2)",
+        ),
+        (
+            [trajectory([0, 0, 1, 1], [2.0, 2.0], 1)],
+            {"velocity": 1.0},
+            ValueError,
+            "no time scale makes a limit bind: every limited quantity is zero on every axis",
+        ),
+        ([], {"velocity": 1.0}, ValueError, "'trajs' holds no trajectory"),
+        ([cubic(), Trajectory1d()], {"velocity": 1.0}, ValueError, "'trajs[1]' holds no data"),
+        (5, {"velocity": 1.0}, TypeError, "'trajs' must be a Trajectory1d or a sequence"),
+    ],
+)
+def test_retime_refuses_and_leaves_the_inputs_unchanged(trajs, limits, exc, message):
+    axes = [trajs] if isinstance(trajs, Trajectory1d) else trajs if isinstance(trajs, list) else []
+    before = [state(a) for a in axes if isinstance(a, Trajectory1d)]
+    for fn in (retime, time_scale):
+        with pytest.raises(exc) as info:
+            fn(trajs, **limits)
+        assert message in str(info.value)
+    assert [state(a) for a in axes if isinstance(a, Trajectory1d)] == before
+
+
+# --- sample / derivatives ------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "start, stop, dt, count, ends_at_stop",
+    [(0.0, 0.7, 1e-3, 701, True), (-1.0, 1.0, 0.5, 5, True), (0.1, 2.75, 0.25, 11, False)],
+)
+def test_sample_on_a_control_rate_grid(start, stop, dt, count, ends_at_stop):
+    t = trajectory([start] * 4 + [(start + stop) / 2] + [stop] * 4, [1.0, -2.0, 0.5, 3.0, 2.0], 3)
+    times, values = sample(t, dt)
+    assert times.shape == values.shape == (count,)
+    np.testing.assert_array_equal(times[:-1], start + np.arange(count - 1) * dt)
+    assert (times[-1] == stop) == ends_at_stop and times[-1] <= stop < times[-1] + dt
+    np.testing.assert_allclose(values, t(times), rtol=1e-12, atol=1e-12)
+    np.testing.assert_array_equal(sample(t, dt, 2**40)[1], 0.0)
+    same, rows = sample(t, dt, nu=[2, 0, 1])
+    np.testing.assert_array_equal(same, times)
+    assert rows.shape == (3, count)
+    for row, nu in zip(rows, (2, 0, 1)):
+        np.testing.assert_allclose(row, t(times, nu), rtol=1e-12, atol=1e-12)
+
+
+@pytest.mark.parametrize(
+    "dt, nu, exc, message",
+    [
+        (0.0, 0, ValueError, "'dt' must be positive, got 0.0"),
+        (-1e-3, 0, ValueError, "'dt' must be positive, got -0.001"),
+        (np.nan, 0, ValueError, "'dt' must be positive, got nan"),
+        (np.inf, 0, ValueError, "'dt' must be finite, got inf"),
+        (1e-300, 0, ValueError, "'dt' = 1e-300 is too small for the domain [0.0, 2.0]"),
+        (1e-3, [], ValueError, "'nu' holds no derivative order"),
+        (1e-3, -1, ValueError, "'nu' must be non-negative, got -1"),
+        (1e-3, (0, -2), ValueError, "'nu[1]' must be non-negative, got -2"),
+        (1e-3, 1.5, TypeError, "'nu' must be an integer, got float"),
+        ("1", 0, TypeError, "'dt' must be a real number, got str"),
+    ],
+)
+def test_sample_refuses(dt, nu, exc, message):
+    with pytest.raises(exc) as info:
+        sample(cubic(), dt, nu)
+    assert message in str(info.value)
+
+
+def test_derivatives_at_abscissae_in_any_order():
+    rng = np.random.default_rng(3)
+    t = trajectory(*random_clamped(rng, 4, repeat=True), 4)
+    x = np.r_[rng.uniform(0.0, 1.0, 60), 1.0, 0.0, 0.5]
+    rows = derivatives(t, x, 5)
+    assert rows.shape == (6, x.size)
+    order = np.argsort(x)  # the sorted walk and the point-by-point path agree to rounding
+    np.testing.assert_allclose(derivatives(t, x[order], 5), rows[:, order], rtol=1e-13, atol=0)
+    for nu in range(6):
+        np.testing.assert_allclose(rows[nu, order], t(x[order], nu), rtol=1e-12, atol=1e-9)
+    assert derivatives(t, [], 2**40).shape == (2**40 + 1, 0)
+
+
+@pytest.mark.parametrize(
+    "x, nu_max, exc, message",
+    [
+        ([0.5, 2.5], 1, ValueError, "x[1] = 2.5 is outside the domain [0.0, 2.0]"),
+        ([np.nan], 1, ValueError, "x[0] = nan is outside the domain [0.0, 2.0]"),
+        ([-1e-300], 0, ValueError, "x[0] = -1e-300 is outside the domain"),
+        ([[0.5]], 1, ValueError, "'x' must be one-dimensional, got 2 dimensions"),
+        ([0.5], -1, ValueError, "'nu_max' must be non-negative, got -1"),
+        ([0.5], None, TypeError, "'nu_max' must be an integer, got NoneType"),
+    ],
+)
+def test_derivatives_refuse(x, nu_max, exc, message):
+    with pytest.raises(exc) as info:
+        derivatives(cubic(), x, nu_max)
+    assert message in str(info.value)
