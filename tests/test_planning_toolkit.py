@@ -269,12 +269,17 @@ def test_retime_refuses_and_leaves_the_inputs_unchanged(trajs, limits, exc, mess
 
 @pytest.mark.parametrize(
     "start, stop, dt, count, ends_at_stop",
-    [(0.0, 0.7, 1e-3, 701, True), (-1.0, 1.0, 0.5, 5, True), (0.1, 2.75, 0.25, 11, False)],
+    [
+        (0.0, 0.7, 1e-3, 701, True),
+        (-1.0, 1.0, 0.5, 5, True),
+        (0.1, 2.75, 0.25, 11, False),
+        (0.0, 1e-7, 1e-3, 1, False),  # a domain narrower than a tick: one sample, at start
+    ],
 )
 def test_sample_on_a_control_rate_grid(start, stop, dt, count, ends_at_stop):
     t = trajectory([start] * 4 + [(start + stop) / 2] + [stop] * 4, [1.0, -2.0, 0.5, 3.0, 2.0], 3)
     times, values = sample(t, dt)
-    assert times.shape == values.shape == (count,)
+    assert times.shape == values.shape == (count,) and times[0] == start
     np.testing.assert_array_equal(times[:-1], start + np.arange(count - 1) * dt)
     assert (times[-1] == stop) == ends_at_stop and times[-1] <= stop < times[-1] + dt
     np.testing.assert_allclose(values, t(times), rtol=1e-12, atol=1e-12)

@@ -55,7 +55,7 @@ def grid(start: float, stop: float, dt: float) -> npt.NDArray[np.float64]:
     on_tick = abs(ticks - nearest) <= TICK_TOLERANCE
     count = (nearest if on_tick else math.floor(ticks)) + 1
     times: npt.NDArray[np.float64] = start + np.arange(count, dtype=np.float64) * dt
-    if on_tick:
+    if on_tick and count > 1:  # a domain narrower than a tick keeps its one sample at start
         times[-1] = stop
     return times
 
