@@ -12,6 +12,7 @@
 #include <cstddef>
 
 #include "bspline.hpp"
+#include "eval_detail.hpp"
 
 namespace pyorvex::kernel {
 
@@ -92,6 +93,59 @@ void put_row(const Band &A, double *b, index row, const double *t, index s, int 
         if (A.holds(row, col)) A.at(row, col) = ders[d * (p + 1) + r];
     }
     b[row] = rhs;
+}
+
+// Two doubles: two rows computed side by side (SSE2, part of every x86-64; elsewhere the
+// compiler's lowering). Each lane does the arithmetic of a scalar double, so the values are the
+// same.
+using pair = double __attribute__((vector_size(16)));
+
+// The values of the P + 1 basis functions that do not vanish at the knots t[s] and t[s + 1] (on
+// spans s and s + 1), by the same recurrence as the first part of basis_derivatives (the same
+// operations in the same order, so the same doubles), unrolled for a compile-time degree and two
+// points at a time. The rows of the interior waypoints are most of the system, and they are
+// independent: side by side, their divisions overlap instead of waiting on one another.
+template <int P>
+void basis_pair(const double *t, index s, pair *N) {
+    const pair x = {t[s], t[s + 1]};
+    pair left[P + 1], right[P + 1];
+    N[0] = pair{1.0, 1.0};
+    PYORVEX_UNROLL for (int j = 1; j <= P; ++j) {
+        left[j] = x - pair{t[s + 1 - j], t[s + 2 - j]};
+        right[j] = pair{t[s + j], t[s + 1 + j]} - x;
+        pair saved = {0.0, 0.0};
+        PYORVEX_UNROLL for (int r = 0; r < j; ++r) {
+            const pair temp = N[r] / (right[r + 1] + left[j - r]);
+            N[r] = saved + right[r + 1] * temp;
+            saved = left[j - r] * temp;
+        }
+        N[j] = saved;
+    }
+}
+
+template <int P>
+void store_row(const Band &A, double *b, index row, index s, const pair *N, int lane, double rhs) {
+    PYORVEX_UNROLL for (int r = 0; r <= P; ++r) {
+        const index col = s - P + r;
+        if (A.holds(row, col)) A.at(row, col) = N[r][lane];
+    }
+    b[row] = rhs;
+}
+
+// The rows of the interior waypoints: times[i] (the knot t[P + i]) on span P + i, in row k + i.
+template <int P>
+void put_interior_rows(const Band &A, double *b, const double *t, cspan values, index k, index m) {
+    pair N[P + 1];
+    index i = 1;
+    for (; i + 2 < m; i += 2) {
+        basis_pair<P>(t, P + i, N);
+        store_row<P>(A, b, k + i, P + i, N, 0, values[i]);
+        store_row<P>(A, b, k + i + 1, P + i + 1, N, 1, values[i + 1]);
+    }
+    if (i + 1 < m) {  // one row left: its lane 1 repeats it
+        basis_pair<P>(t, P + i - 1, N);
+        store_row<P>(A, b, k + i, P + i, N, 1, values[i]);
+    }
 }
 
 // Gaussian elimination with row exchanges inside the band, the right-hand side carried along,
@@ -183,8 +237,32 @@ InterpolationStatus interpolate(cspan times, cspan values, int p, cspan start, c
     const double first = t[0], last = t[size.knots - 1];
     put_row(A, b, 0, t, p, p, first, 0, values[0], scratch, ders);
     for (index d = 1; d <= k; ++d) put_row(A, b, d, t, p, p, first, d, start[d - 1], scratch, ders);
-    for (index i = 1; i + 1 < m; ++i)
-        put_row(A, b, k + i, t, p + i, p, t[p + i], 0, values[i], scratch, ders);
+    switch (p) {
+        case 1:
+            put_interior_rows<1>(A, b, t, values, k, m);
+            break;
+        case 2:
+            put_interior_rows<2>(A, b, t, values, k, m);
+            break;
+        case 3:
+            put_interior_rows<3>(A, b, t, values, k, m);
+            break;
+        case 4:
+            put_interior_rows<4>(A, b, t, values, k, m);
+            break;
+        case 5:
+            put_interior_rows<5>(A, b, t, values, k, m);
+            break;
+        case 6:
+            put_interior_rows<6>(A, b, t, values, k, m);
+            break;
+        case 7:
+            put_interior_rows<7>(A, b, t, values, k, m);
+            break;
+        default:
+            for (index i = 1; i + 1 < m; ++i)
+                put_row(A, b, k + i, t, p + i, p, t[p + i], 0, values[i], scratch, ders);
+    }
     put_row(A, b, k + m - 1, t, n - 1, p, last, 0, values[m - 1], scratch, ders);
     for (index d = 1; d <= l; ++d)
         put_row(A, b, k + m - 1 + d, t, n - 1, p, last, d, stop[d - 1], scratch, ders);

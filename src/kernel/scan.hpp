@@ -1,5 +1,6 @@
 // The scans of an array of abscissae that every array evaluation makes before the kernel runs:
-// the strictly increasing test and the quick test for a block that needs a closer look.
+// the strictly increasing test, the quick test for a block that needs a closer look, and the
+// non-decreasing test of the planning routines.
 //
 // They are streaming passes over what can be millions of points, so they are vectorised by hand:
 // the compiler keeps floating-point comparisons scalar to preserve their exception flags. SSE2 is
@@ -20,6 +21,7 @@ namespace scan_detail {
 enum class Mark {
     NotIncreasing,  // a[j-1] >= a[j]: false when either is NaN
     Suspect,        // !(a[j-1] < a[j]): true when either is NaN
+    NotAscending,   // !(a[j-1] <= a[j]): true when either is NaN
 };
 
 // Each mark_* returns non-zero when some pair with j in [j, end) is marked; j >= 1.
@@ -29,8 +31,10 @@ int mark_scalar(const double *a, std::ptrdiff_t j, std::ptrdiff_t end) {
     for (; j < end; ++j) {
         if constexpr (M == Mark::NotIncreasing)
             marked |= static_cast<int>(a[j - 1] >= a[j]);
-        else
+        else if constexpr (M == Mark::Suspect)
             marked |= static_cast<int>(!(a[j - 1] < a[j]));
+        else
+            marked |= static_cast<int>(!(a[j - 1] <= a[j]));
     }
     return marked;
 }
@@ -46,9 +50,12 @@ int mark_sse2(const double *a, std::ptrdiff_t j, std::ptrdiff_t end) {
         if constexpr (M == Mark::NotIncreasing) {
             acc0 = _mm_or_pd(acc0, _mm_cmpge_pd(p0, c0));
             acc1 = _mm_or_pd(acc1, _mm_cmpge_pd(p1, c1));
-        } else {
+        } else if constexpr (M == Mark::Suspect) {
             acc0 = _mm_or_pd(acc0, _mm_cmpnlt_pd(p0, c0));
             acc1 = _mm_or_pd(acc1, _mm_cmpnlt_pd(p1, c1));
+        } else {
+            acc0 = _mm_or_pd(acc0, _mm_cmpnle_pd(p0, c0));
+            acc1 = _mm_or_pd(acc1, _mm_cmpnle_pd(p1, c1));
         }
     }
     return _mm_movemask_pd(_mm_or_pd(acc0, acc1)) | mark_scalar<M>(a, j, end);
@@ -57,7 +64,9 @@ int mark_sse2(const double *a, std::ptrdiff_t j, std::ptrdiff_t end) {
 template <Mark M>
 __attribute__((target("avx2"))) int mark_avx2(const double *a, std::ptrdiff_t j,
                                               std::ptrdiff_t end) {
-    constexpr int predicate = M == Mark::NotIncreasing ? _CMP_GE_OQ : _CMP_NLT_UQ;
+    constexpr int predicate = M == Mark::NotIncreasing ? _CMP_GE_OQ
+                              : M == Mark::Suspect     ? _CMP_NLT_UQ
+                                                       : _CMP_NLE_UQ;
     __m256d acc0 = _mm256_setzero_pd(), acc1 = _mm256_setzero_pd();
     for (; j + 8 <= end; j += 8) {
         acc0 = _mm256_or_pd(
@@ -100,6 +109,16 @@ inline bool strictly_increasing(const double *a, std::ptrdiff_t m) {
 inline bool order_suspect(const double *a, std::ptrdiff_t from, std::ptrdiff_t end) {
     return scan_detail::mark<scan_detail::Mark::Suspect>(a, std::max<std::ptrdiff_t>(from, 1),
                                                          end) != 0;
+}
+
+// True when a[j-1] <= a[j] for every j in [1, m): non-decreasing and, from two elements on, free of
+// NaN (a NaN fails every comparison). One streaming pass, stopping at the first block with a break.
+inline bool ascending(const double *a, std::ptrdiff_t m) {
+    constexpr std::ptrdiff_t block = 1024;
+    for (std::ptrdiff_t i = 1; i < m; i += block)
+        if (scan_detail::mark<scan_detail::Mark::NotAscending>(a, i, std::min(m, i + block)))
+            return false;
+    return true;
 }
 
 }  // namespace pyorvex::kernel

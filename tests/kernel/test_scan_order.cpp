@@ -178,10 +178,11 @@ TEST_P(Scan, AgreesWithScalarComparisonsAtEveryOffset) {
             if (plant == 3) a[at - 1] = -kNaN;
             for (std::ptrdiff_t from = 1; from <= n; ++from)
                 for (std::ptrdiff_t end = from; end <= n; ++end) {
-                    bool ge = false, nlt = false;
+                    bool ge = false, nlt = false, nle = false;
                     for (std::ptrdiff_t j = from; j < end; ++j) {
                         ge = ge || a[j - 1] >= a[j];
                         nlt = nlt || !(a[j - 1] < a[j]);
+                        nle = nle || !(a[j - 1] <= a[j]);
                     }
                     const std::string where =
                         "plant " + std::to_string(plant) + " at " + std::to_string(at) +
@@ -189,6 +190,8 @@ TEST_P(Scan, AgreesWithScalarComparisonsAtEveryOffset) {
                     ASSERT_EQ(marked<Mark::NotIncreasing>(GetParam(), a.data(), from, end), ge)
                         << where;
                     ASSERT_EQ(marked<Mark::Suspect>(GetParam(), a.data(), from, end), nlt) << where;
+                    ASSERT_EQ(marked<Mark::NotAscending>(GetParam(), a.data(), from, end), nle)
+                        << where;
                 }
         }
     }
@@ -197,7 +200,7 @@ TEST_P(Scan, AgreesWithScalarComparisonsAtEveryOffset) {
 INSTANTIATE_TEST_SUITE_P(Kernel, Scan, ::testing::ValuesIn(all_paths()), path_name);
 
 // The public scans over arrays longer than their blocks, with a break planted at every position.
-TEST(ScanPublic, StrictlyIncreasingAndOrderSuspectFindEveryBreak) {
+TEST(ScanPublic, OrderScansFindEveryBreak) {
     constexpr std::ptrdiff_t n = 2 * 1024 + 13;
     std::mt19937_64 rng(5);
     std::uniform_real_distribution<double> step(1e-3, 1.0);
@@ -206,14 +209,19 @@ TEST(ScanPublic, StrictlyIncreasingAndOrderSuspectFindEveryBreak) {
     for (std::ptrdiff_t i = 1; i < n; ++i) base[i] = base[i - 1] + step(rng);
     ASSERT_TRUE(k::strictly_increasing(base.data(), n));
     ASSERT_FALSE(k::order_suspect(base.data(), 0, n));
+    ASSERT_TRUE(k::ascending(base.data(), n));
     for (std::ptrdiff_t at = 1; at < n; ++at) {
         std::vector<double> a = base;
         a[at] = a[at - 1];
         ASSERT_FALSE(k::strictly_increasing(a.data(), n)) << "equal pair at " << at;
+        ASSERT_TRUE(k::ascending(a.data(), n)) << "equal pair at " << at;
         ASSERT_TRUE(k::order_suspect(a.data(), 0, n)) << "equal pair at " << at;
         ASSERT_EQ(k::order_suspect(a.data(), at + 1, n), false) << "window after " << at;
-        a[at] = kNaN;  // NaN never fails the strict test, but is suspect
+        a[at] = a[at - 1] - 1e-3;
+        ASSERT_FALSE(k::ascending(a.data(), n)) << "step down at " << at;
+        a[at] = kNaN;  // NaN never fails the strict test, but is suspect, and not ascending
         ASSERT_EQ(k::strictly_increasing(a.data(), n), true) << "NaN at " << at;
+        ASSERT_FALSE(k::ascending(a.data(), n)) << "NaN at " << at;
         ASSERT_TRUE(k::order_suspect(a.data(), at, at + 1)) << "NaN at " << at;
     }
 }
