@@ -175,8 +175,11 @@ bool solve_band(const Band &A, double *b) {
             b[j] = b[j + jp];
             b[j + jp] = tmp;
         }
-        if (km == 0) continue;
+        // The diagonal keeps its reciprocal: back substitution then multiplies, and its chain
+        // of rows, each waiting on the one below, does not wait on a division per row.
         const double inv = 1.0 / A.at(j, j);
+        A.at(j, j) = inv;
+        if (km == 0) continue;
         for (index i = 1; i <= km; ++i) A.at(j + i, j) *= inv;
         for (index c = j + 1; c <= ju; ++c) {
             const double f = A.at(j, c);
@@ -186,7 +189,7 @@ bool solve_band(const Band &A, double *b) {
         for (index i = 1; i <= km; ++i) b[j + i] -= A.at(j + i, j) * b[j];
     }
     for (index j = n - 1; j >= 0; --j) {
-        b[j] /= A.at(j, j);
+        b[j] *= A.at(j, j);
         const index top = j - A.kv > 0 ? j - A.kv : 0;
         for (index i = top; i < j; ++i) b[i] -= A.at(i, j) * b[j];
     }
