@@ -188,10 +188,17 @@ bool solve_band(const Band &A, double *b) {
         }
         for (index i = 1; i <= km; ++i) b[j + i] -= A.at(j + i, j) * b[j];
     }
+    // Back substitution by rows, each row's terms subtracted from the farthest column in (the
+    // order the column-wise form would subtract them): only the last term waits on the row just
+    // solved, which stays in a register.
+    double below = 0.0;
     for (index j = n - 1; j >= 0; --j) {
-        b[j] *= A.at(j, j);
-        const index top = j - A.kv > 0 ? j - A.kv : 0;
-        for (index i = top; i < j; ++i) b[i] -= A.at(i, j) * b[j];
+        const index end = j + A.kv < n - 1 ? j + A.kv : n - 1;
+        double sum = b[j];
+        for (index i = end; i > j + 1; --i) sum -= A.at(j, i) * b[i];
+        if (j + 1 <= end) sum -= A.at(j, j + 1) * below;
+        below = sum * A.at(j, j);
+        b[j] = below;
     }
     for (index j = 0; j < n; ++j)
         if (!std::isfinite(b[j])) return false;

@@ -56,16 +56,12 @@ def make_trajectory(
     The knot vector need not be clamped: a trajectory is defined over its whole knot vector,
     first knot to last.
     """
-    from .defdatastruct import Trajectory1d
 
     p = _integer(p, "p")
     order = _integer(order, "order")
     if p < 0:
         raise ValueError(f"the degree 'p' must be non-negative, got {p}")
-    if order < 0:
-        raise ValueError(f"'order' must be non-negative, got {order}")
-    if order > _UINT_MAX:
-        raise OverflowError(f"'order' must be at most {_UINT_MAX}, got {order}")
+    _check_order(order)
     knots = _vector(knots, "knots")
     cpts = _vector(cpts, "cpts")
     if cpts.size == 0:
@@ -85,6 +81,23 @@ def make_trajectory(
     if not knots[0] < knots[-1]:
         raise ValueError(f"the domain [knots[0], knots[-1]] = [{knots[0]}, {knots[-1]}] is empty")
     _require_finite(cpts, "cpts")
+    return _trajectory(knots, cpts, p, order)
+
+
+def _check_order(order: int) -> None:
+    if order < 0:
+        raise ValueError(f"'order' must be non-negative, got {order}")
+    if order > _UINT_MAX:
+        raise OverflowError(f"'order' must be at most {_UINT_MAX}, got {order}")
+
+
+def _trajectory(
+    knots: npt.NDArray[np.float64], cpts: npt.NDArray[np.float64], p: int, order: int
+) -> Trajectory1d:
+    """A trajectory owning copies of arrays already known to make one (the checks of
+    make_trajectory done, or guaranteed by the routine that computed them)."""
+    from .defdatastruct import Trajectory1d
+
     traj = Trajectory1d()
     traj._dset_data(knots.tobytes(), cpts.tobytes(), p, cpts.size - 1, order, True)
     return traj

@@ -8,7 +8,7 @@ import numpy as np
 import numpy.typing as npt
 
 from .. import _planning
-from .._factory import _integer, _require_finite, _vector, make_trajectory
+from .._factory import _check_order, _integer, _require_finite, _trajectory, _vector
 from ..defdatastruct import Trajectory1d
 from ._arguments import check_degree
 
@@ -37,6 +37,8 @@ def interpolate(
     ill-conditioned as waypoints are added); TypeError for arguments of the wrong kind.
     """
     p = _integer(p, "p")
+    order = _integer(order, "order")
+    _check_order(order)
     if p < 1:
         raise ValueError(f"the degree 'p' must be at least 1, got {p}")
     check_degree(p)
@@ -71,7 +73,9 @@ def interpolate(
             f"waypoint {missed} by more than rounding (balance the end conditions between "
             "'start' and 'stop', or use fewer waypoints)"
         )
-    return make_trajectory(knots, coefs, p, order)
+    # Finite coefficients (the kernel refuses any other result) on knots built from finite,
+    # strictly increasing times: a trajectory as they stand.
+    return _trajectory(knots, coefs, p, order)
 
 
 def _check_data(
