@@ -472,14 +472,14 @@ template <int P, int Lo, int Top>
     }
 }
 
-// Picks the instantiation for (first, top), first < top <= P.
-template <int P, int Lo = 0, int Top = 1>
-inline void fused_switch(const detail::View& v, const double* xs, std::size_t m, int first,
-                         int top, double* work) {
+// Picks the instantiation for top (0 < top <= P) of the orders from 0, the common request; other
+// ranges take the per-order runs, which keeps the number of instantiations linear in P.
+template <int P, int Top = 1>
+inline void fused_switch(const detail::View& v, const double* xs, std::size_t m, int top,
+                         double* work) {
     if constexpr (Top <= P) {
-        if (first == Lo && top == Top) return fused_walk<P, Lo, Top>(v, xs, m, work);
-        if constexpr (Top < P) return fused_switch<P, Lo, Top + 1>(v, xs, m, first, top, work);
-        else if constexpr (Lo + 2 <= P) return fused_switch<P, Lo + 1, Lo + 2>(v, xs, m, first, top, work);
+        if (top == Top) return fused_walk<P, 0, Top>(v, xs, m, work);
+        fused_switch<P, Top + 1>(v, xs, m, top, work);
     }
 }
 
@@ -487,7 +487,7 @@ template <int P>
 [[gnu::always_inline]] inline void derivatives_fixed(const detail::View& v, const double* xs,
                                                      std::size_t m, int first, int top,
                                                      double* work) {
-    if (first < top) return fused_switch<P>(v, xs, m, first, top, work);
+    if (first == 0 && top > 0) return fused_switch<P>(v, xs, m, top, work);
     const double* t = v.t;
     const detail::idx hi = detail::last_span(v);
     detail::idx k = detail::first_span(v);
