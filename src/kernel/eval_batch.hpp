@@ -361,10 +361,133 @@ template <int P>
     }
 }
 
+// Orders Lo..Top together, each by deboor4's recursion on its own differenced coefficients
+// c[Q - Lo][Q..P] (scaled by P!/(P-Q)!), operation for operation. Level m of every order's
+// triangle takes the same weights x - T[j-1], x - T[j+P-m] and R[m][j], so the differences to x
+// are computed once for all orders. (Taking the point first and differencing last, which would
+// share the levels themselves, loses the digits of a derivative on a short span between long
+// ones: its differences then divide the rounding of values by the short span's length.)
+template <int N>
+struct Orders {
+    vec4 v[N];  // v[r]: the derivative of order Lo + r
+};
+
+template <int P, int Lo, int Top>
+[[gnu::always_inline]] inline Orders<Top - Lo + 1> fused4(const Span<P>& s,
+                                                          const double (&c)[Top - Lo + 1][P + 1],
+                                                          vec4 x) {
+    Orders<Top - Lo + 1> o;
+    vec4 dx[2 * P];
+    PYORVEX_UNROLL for (int i = Lo; i < 2 * P - Lo; ++i) dx[i] = x - s.T[i];  // the ones used
+    PYORVEX_UNROLL for (int Q = Lo; Q <= Top; ++Q) {
+        vec4 y[P + 1];
+        PYORVEX_UNROLL for (int j = Q; j <= P; ++j) y[j] = splat(c[Q - Lo][j]);
+        PYORVEX_UNROLL for (int st = Q + 1; st <= P; ++st)
+            PYORVEX_UNROLL for (int j = P; j >= st; --j)
+                y[j] = (dx[j - 1] * y[j] - dx[j + P - st] * y[j - 1]) * s.R[st][j];
+        o.v[Q - Lo] = (Q == P) ? ((x == x) ? y[P] : x) : y[P];  // a constant still turns NaN into NaN
+    }
+    return o;
+}
+
+// run_to_edge for N rows at once (row r at rows + r * m), every row written alike.
+template <int N, class F>
+[[gnu::always_inline]] inline std::size_t rows_to_edge(F&& f, double right, const double* xs,
+                                                       double* rows, std::size_t i,
+                                                       std::size_t m) {
+    const vec4 r = splat(right);
+    while (i + 4 <= m) {
+        const vec4 x = load4(xs + i);
+        const Orders<N> o = f(x);
+        PYORVEX_UNROLL for (int q = 0; q < N; ++q) store4(rows + static_cast<std::size_t>(q) * m + i, o.v[q]);
+        const int bits = PYORVEX_MOVEMASK(x >= r);
+        if (bits == 0) {
+            i += 4;
+            continue;
+        }
+        return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(bits)));
+    }
+    for (; i < m && !(xs[i] >= right); ++i) {
+        const Orders<N> o = f(splat(xs[i]));
+        PYORVEX_UNROLL for (int q = 0; q < N; ++q) rows[static_cast<std::size_t>(q) * m + i] = o.v[q][0];
+    }
+    return i;
+}
+
+// The differenced coefficients of orders Lo..Top of the span into c[Q - Lo][Q..P], each level
+// scaled by P!/(P-Q)!, as orders_from computes them.
+template <int P, int Lo, int Top>
+[[gnu::always_inline]] inline void levels_of(const Span<P>& s, double (&c)[Top - Lo + 1][P + 1]) {
+    double lev[P + 1];
+    PYORVEX_UNROLL for (int j = 0; j <= P; ++j) lev[j] = s.d[j];
+    PYORVEX_UNROLL for (int Q = 0; Q <= Top; ++Q) {
+        if (Q >= Lo)
+            PYORVEX_UNROLL for (int j = Q; j <= P; ++j)
+                c[Q - Lo][j] = lev[j] * detail::kTables.falling[P][Q];
+        if (Q < Top)
+            PYORVEX_UNROLL for (int j = P; j >= Q + 1; --j)
+                lev[j] = (lev[j] - lev[j - 1]) * s.R[Q + 1][j];
+    }
+}
+
+// Orders Lo..Top (Lo < Top <= P) into their rows. On spans holding many points, the value (Lo =
+// 0) comes from the span's Taylor form, as in values_sorted.
+template <int P, int Lo, int Top>
+[[gnu::always_inline]] inline void fused_walk(const detail::View& v, const double* xs,
+                                              std::size_t m, double* work) {
+    const double* t = v.t;
+    const detail::idx hi = detail::last_span(v);
+    detail::idx k = detail::first_span(v);
+    Span<P> s;
+    std::size_t i = 0;
+    std::size_t avg = m / static_cast<std::size_t>(covered_spans(v, xs, m));
+    while (i < m) {
+        k = detail::advance(t, k, hi, xs[i]);
+        const double right = k >= hi ? detail::kNaN : t[k + 1];
+        set_span<P>(v, k, s);
+        const std::size_t start = i;
+        if constexpr (Lo == 0) {
+            if (avg >= kSpanRun) {
+                Taylor<P> tp;
+                span_taylor<P>(s, tp);
+                double c[Top][P + 1];
+                levels_of<P, 1, Top>(s, c);
+                auto f = [&](vec4 x) __attribute__((always_inline)) {
+                    const Orders<Top> d = fused4<P, 1, Top>(s, c, x);
+                    Orders<Top + 1> o;
+                    o.v[0] = horner4<P>(tp, x);
+                    PYORVEX_UNROLL for (int q = 0; q < Top; ++q) o.v[q + 1] = d.v[q];
+                    return o;
+                };
+                i = rows_to_edge<Top + 1>(f, right, xs, work, i, m);
+                avg = (3 * avg + (i - start)) / 4;
+                continue;
+            }
+        }
+        double c[Top - Lo + 1][P + 1];
+        levels_of<P, Lo, Top>(s, c);
+        auto f = [&](vec4 x) __attribute__((always_inline)) { return fused4<P, Lo, Top>(s, c, x); };
+        i = rows_to_edge<Top - Lo + 1>(f, right, xs, work, i, m);
+        avg = (3 * avg + (i - start)) / 4;
+    }
+}
+
+// Picks the instantiation for top (0 < top <= P) of the orders from 0, the common request; other
+// ranges take the per-order runs, which keeps the number of instantiations linear in P.
+template <int P, int Top = 1>
+inline void fused_switch(const detail::View& v, const double* xs, std::size_t m, int top,
+                         double* work) {
+    if constexpr (Top <= P) {
+        if (top == Top) return fused_walk<P, 0, Top>(v, xs, m, work);
+        fused_switch<P, Top + 1>(v, xs, m, top, work);
+    }
+}
+
 template <int P>
 [[gnu::always_inline]] inline void derivatives_fixed(const detail::View& v, const double* xs,
                                                      std::size_t m, int first, int top,
                                                      double* work) {
+    if (first == 0 && top > 0) return fused_switch<P>(v, xs, m, top, work);
     const double* t = v.t;
     const detail::idx hi = detail::last_span(v);
     detail::idx k = detail::first_span(v);

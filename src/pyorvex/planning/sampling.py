@@ -22,11 +22,14 @@ def _rows(s: Spline, x: npt.NDArray[np.float64], first: int, last: int) -> npt.N
     """Rows of the derivatives of orders first..last at x. Orders above the degree are zero: the
     kernel, which takes orders as C ints, computes (and checks x for) the others only; x is in
     the domain by construction when every order asked for is above the degree."""
-    out = np.zeros((last - first + 1, x.size), dtype=np.float64)
     top = min(last, s.p)
-    if first <= top:
-        rows = out[: top - first + 1].reshape(-1)
-        _planning.derivatives(s.knots, s.cpts, s.p, x, first, top, rows)
+    if first > top:
+        return np.zeros((last - first + 1, x.size), dtype=np.float64)
+    # The kernel writes every entry of its rows: only the rows above the degree need zeroing.
+    out = np.empty((last - first + 1, x.size), dtype=np.float64)
+    out[top - first + 1 :] = 0.0
+    rows = out[: top - first + 1].reshape(-1)
+    _planning.derivatives(s.knots, s.cpts, s.p, x, first, top, rows)
     return out
 
 
