@@ -104,6 +104,10 @@ WAYPOINT_TOLERANCE = 1e-9
 EPS = float(np.finfo(np.float64).eps)
 
 
+def _largest_magnitude(a: npt.NDArray[np.float64]) -> float:
+    return max(float(a.max()), -float(a.min()))  # two reductions, no temporary array
+
+
 def _largest_miss(
     t: npt.NDArray[np.float64],
     v: npt.NDArray[np.float64],
@@ -118,7 +122,7 @@ def _largest_miss(
     span = t[-1] - t[0]
     powers = span ** np.arange(1, p)
     scale = max(
-        float(np.max(np.abs(v))),
+        _largest_magnitude(v),
         float(np.max(np.abs(head) * powers[: head.size], initial=0.0)),
         float(np.max(np.abs(tail) * powers[: tail.size], initial=0.0)),
     )
@@ -126,7 +130,7 @@ def _largest_miss(
     # multiple of eps times the largest coefficient (convex combinations, p levels; the band's
     # growth factor with row exchanges is bounded by 2^(kl + ku), covered by the factor 100).
     # Below that bound, which well-posed waypoints meet by orders of magnitude, nothing can miss.
-    if 100.0 * 3 * p * EPS * float(np.max(np.abs(coefs))) <= WAYPOINT_TOLERANCE * scale:
+    if 100.0 * 3 * p * EPS * _largest_magnitude(coefs) <= WAYPOINT_TOLERANCE * scale:
         return None
     at = np.empty(t.size)
     _planning.derivatives(knots, coefs, p, t, 0, 0, at)
