@@ -89,9 +89,9 @@ const char *interpolation_message(k::InterpolationStatus status) {
 // interpolate(times, values, p, start, stop, knots, coefs): fills knots and coefs.
 PyObject *interpolate(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     static const char *const names[] = {"times", "values", "p", "start", "stop", "knots", "coefs"};
-    static const capi::ArgSpec spec{"interpolate", names, 7, 7};
+    static const capi::ArgSpec signature{"interpolate", names, 7, 7};
     PyObject *a[7];
-    if (!capi::parse_args(spec, args, nargs, kw, a)) return nullptr;
+    if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
     capi::DoubleBuffer times, values, start, stop, knots, coefs;
     int p = 0;
     if (!times.acquire(a[0], false) || !values.acquire(a[1], false) || !capi::to_int(a[2], &p) ||
@@ -115,9 +115,9 @@ PyObject *interpolate(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
 // extrema(knots, cpts, p, nu) -> (tmin, vmin, tmax, vmax)
 PyObject *extrema(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     static const char *const names[] = {"knots", "cpts", "p", "nu"};
-    static const capi::ArgSpec spec{"extrema", names, 4, 4};
+    static const capi::ArgSpec signature{"extrema", names, 4, 4};
     PyObject *a[4];
-    if (!capi::parse_args(spec, args, nargs, kw, a)) return nullptr;
+    if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
     capi::DoubleBuffer knots, cpts;
     int p = 0, nu = 0;
     if (!knots.acquire(a[0], false) || !cpts.acquire(a[1], false) || !capi::to_int(a[2], &p) ||
@@ -140,9 +140,9 @@ PyObject *extrema(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
 // 1, len(x)), C order) receives the derivative of order q at every x.
 PyObject *derivatives(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     static const char *const names[] = {"knots", "cpts", "p", "x", "first", "last", "out"};
-    static const capi::ArgSpec spec{"derivatives", names, 7, 7};
+    static const capi::ArgSpec signature{"derivatives", names, 7, 7};
     PyObject *a[7];
-    if (!capi::parse_args(spec, args, nargs, kw, a)) return nullptr;
+    if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
     capi::DoubleBuffer knots, cpts, x, result;
     int p = 0, first = 0, last = 0;
     if (!knots.acquire(a[0], false) || !cpts.acquire(a[1], false) || !capi::to_int(a[2], &p) ||
