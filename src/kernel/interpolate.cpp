@@ -10,6 +10,7 @@
 // to kl + ku above the diagonal, which the band storage leaves room for.
 #include <cmath>
 #include <cstddef>
+#include <type_traits>
 
 #include "bspline.hpp"
 #include "eval_detail.hpp"
@@ -105,6 +106,11 @@ using pair = double __attribute__((vector_size(16)));
 // operations in the same order, so the same doubles), unrolled for a compile-time degree and two
 // points at a time. The rows of the interior waypoints are most of the system, and they are
 // independent: side by side, their divisions overlap instead of waiting on one another.
+//
+// Each point is the left knot of its span, so left[1] = 0: from level 2 on, the last function of
+// the previous level is an exact zero, and its step (a division by a non-zero difference, then
+// products with 0) only carries that zero along. Those steps are left out: a third of the
+// divisions at P = 5, with the same doubles as the full recurrence.
 template <int P>
 void basis_pair(const double *t, index s, pair *N) {
     const pair x = {t[s], t[s + 1]};
@@ -114,12 +120,18 @@ void basis_pair(const double *t, index s, pair *N) {
         left[j] = x - pair{t[s + 1 - j], t[s + 2 - j]};
         right[j] = pair{t[s + j], t[s + 1 + j]} - x;
         pair saved = {0.0, 0.0};
-        PYORVEX_UNROLL for (int r = 0; r < j; ++r) {
+        const int steps = j == 1 ? 1 : j - 1;
+        PYORVEX_UNROLL for (int r = 0; r < steps; ++r) {
             const pair temp = N[r] / (right[r + 1] + left[j - r]);
             N[r] = saved + right[r + 1] * temp;
             saved = left[j - r] * temp;
         }
-        N[j] = saved;
+        if (j == 1) {
+            N[1] = saved;  // left[1] * temp: 0
+        } else {
+            N[j - 1] = saved;
+            N[j] = pair{0.0, 0.0};
+        }
     }
 }
 
@@ -148,46 +160,114 @@ void put_interior_rows(const Band &A, double *b, const double *t, cspan values, 
     }
 }
 
-// Gaussian elimination with row exchanges inside the band, the right-hand side carried along,
-// then back substitution; the solution overwrites b. False on a zero or non-finite pivot.
-bool solve_band(const Band &A, double *b) {
-    const index n = A.n;
-    index ju = 0;  // last column touched by the row exchanges so far
-    for (index j = 0; j < n; ++j) {
-        const index km = A.kl < n - 1 - j ? A.kl : n - 1 - j;
-        index jp = 0;
-        double best = std::fabs(A.at(j, j));
-        for (index i = 1; i <= km; ++i)
-            if (std::fabs(A.at(j + i, j)) > best) {
-                best = std::fabs(A.at(j + i, j));
-                jp = i;
-            }
-        if (!(best > 0.0) || !std::isfinite(best)) return false;
-        const index reach = j + A.ku + jp;
-        if (reach > ju) ju = reach < n - 1 ? reach : n - 1;
-        if (jp != 0) {
-            for (index c = j; c <= ju; ++c) {
-                const double tmp = A.at(j, c);
-                A.at(j, c) = A.at(j + jp, c);
-                A.at(j + jp, c) = tmp;
-            }
-            const double tmp = b[j];
-            b[j] = b[j + jp];
-            b[j + jp] = tmp;
-        }
-        // The diagonal keeps its reciprocal: back substitution then multiplies, and its chain
-        // of rows, each waiting on the one below, does not wait on a division per row.
-        const double inv = 1.0 / A.at(j, j);
-        A.at(j, j) = inv;
-        if (km == 0) continue;
-        for (index i = 1; i <= km; ++i) A.at(j + i, j) *= inv;
-        for (index c = j + 1; c <= ju; ++c) {
-            const double f = A.at(j, c);
-            if (f == 0.0) continue;
-            for (index i = 1; i <= km; ++i) A.at(j + i, c) -= A.at(j + i, j) * f;
-        }
-        for (index i = 1; i <= km; ++i) b[j + i] -= A.at(j + i, j) * b[j];
+// The update of the columns j + 1..ju and of the right-hand side by the multipliers l[1..km].
+// They are at most 1 in magnitude (the pivot is the column's largest entry), so a zero in the
+// pivot row updates nothing and needs no test.
+template <class Count>
+[[gnu::always_inline]] inline void update(const Band &A, double *b, index j, index ju, Count km,
+                                          const double *l) {
+    for (index c = j + 1; c <= ju; ++c) {
+        double *below = &A.at(j, c);  // below[i] = A(j + i, c)
+        const double f = below[0];
+        for (index i = 1; i <= km; ++i) below[i] -= l[i] * f;
     }
+    for (index i = 1; i <= km; ++i) b[j + i] -= l[i] * b[j];
+}
+
+// One column of Gaussian elimination with row exchanges inside the band, the right-hand side
+// carried along: the pivot among the km entries below the diagonal, the exchange, the
+// multipliers and the update of the columns up to ju (the last one the exchanges have reached).
+// km is a compile-time constant for the band shapes of the usual degrees (see solve_band), so
+// that the short loops over it unroll. False on a zero or non-finite pivot.
+template <class Count>
+[[gnu::always_inline]] inline bool eliminate(const Band &A, double *b, index j, index &ju,
+                                             Count km) {
+    double *col = &A.at(j, j);  // col[i] = A(j + i, j)
+    index jp = 0;
+    double best = std::fabs(col[0]);
+    for (index i = 1; i <= km; ++i) {
+        const double a = std::fabs(col[i]);
+        jp = a > best ? i : jp;
+        best = a > best ? a : best;
+    }
+    if (!(best > 0.0) || !std::isfinite(best)) return false;
+    const index reach = j + A.ku + jp;
+    if (reach > ju) ju = reach < A.n - 1 ? reach : A.n - 1;
+    if (jp != 0) {
+        for (index c = j; c <= ju; ++c) {
+            const double tmp = A.at(j, c);
+            A.at(j, c) = A.at(j + jp, c);
+            A.at(j + jp, c) = tmp;
+        }
+        const double tmp = b[j];
+        b[j] = b[j + jp];
+        b[j + jp] = tmp;
+    }
+    // The diagonal keeps its reciprocal: back substitution then multiplies, and its chain of
+    // rows, each waiting on the one below, does not wait on a division per row.
+    const double inv = 1.0 / col[0];
+    col[0] = inv;
+    for (index i = 1; i <= km; ++i) col[i] *= inv;
+    // With km fixed, the multipliers are copied where the compiler can keep them in registers
+    // (the updates below write through pointers that might alias the column).
+    if constexpr (std::is_integral_v<Count>) {
+        update(A, b, j, ju, km, col);
+    } else {
+        double l[Count::value + 1];
+        for (index i = 1; i <= km; ++i) l[i] = col[i];
+        update(A, b, j, ju, km, l);
+    }
+    return true;
+}
+
+// The elimination with kl = KL sub-diagonals, its inner loops of fixed length but in the last
+// columns, where fewer rows remain below the diagonal.
+template <int KL>
+bool factor_band(const Band &A, double *b) {
+    const index n = A.n;
+    index ju = 0, j = 0;
+    for (; j + KL < n; ++j)
+        if (!eliminate(A, b, j, ju, std::integral_constant<index, KL>{})) return false;
+    for (; j < n; ++j)
+        if (!eliminate(A, b, j, ju, n - 1 - j)) return false;
+    return true;
+}
+
+bool factor_band_any(const Band &A, double *b) {
+    index ju = 0;
+    for (index j = 0; j < A.n; ++j)
+        if (!eliminate(A, b, j, ju, A.kl < A.n - 1 - j ? A.kl : A.n - 1 - j)) return false;
+    return true;
+}
+
+// Gaussian elimination with row exchanges, then back substitution; the solution overwrites b.
+// False on a zero or non-finite pivot or a non-finite solution.
+bool solve_band(const Band &A, double *b) {
+    bool factored = false;
+    switch (A.kl) {
+        case 1:
+            factored = factor_band<1>(A, b);
+            break;
+        case 2:
+            factored = factor_band<2>(A, b);
+            break;
+        case 3:
+            factored = factor_band<3>(A, b);
+            break;
+        case 4:
+            factored = factor_band<4>(A, b);
+            break;
+        case 5:
+            factored = factor_band<5>(A, b);
+            break;
+        case 6:
+            factored = factor_band<6>(A, b);
+            break;
+        default:
+            factored = factor_band_any(A, b);
+    }
+    if (!factored) return false;
+    const index n = A.n;
     // Back substitution by rows, each row's terms subtracted from the farthest column in (the
     // order the column-wise form would subtract them): only the last term waits on the row just
     // solved, which stays in a register.
