@@ -11,11 +11,14 @@
 // Method. The spans are walked forward (detail::advance). For each span that holds points, the
 // points are taken four at a time until the first one at or beyond the span's right knot (a NaN
 // never ends a run); the test and the evaluation share one loop, so a span costs one unpredictable
-// branch. A span's points are evaluated by one of two methods:
+// branch. A span's points are evaluated by one of three methods:
 //  - de Boor's recursion per point, vectorised across the four lanes, in the two-weight form
 //    ((x - lo) w1 + (hi - x) w0) / (hi - lo), which keeps each term's error relative to that term
 //    (a short span next to long ones has large differenced coefficients whose weight must vanish
-//    exactly). All derivative orders use it, on the differenced coefficients.
+//    exactly). Derivatives use it, on the differenced coefficients, but on long runs.
+//  - for derivatives on spans holding many points inside the span, the span's Bernstein form,
+//    converted by the same recursion and evaluated with non-negative weights: the recursion's
+//    accuracy at a few products per point (see "derivatives on spans holding many points").
 //  - for values on spans holding several points, the span's polynomial in Taylor form about the
 //    span's midpoint, evaluated by Horner's rule (a few fused multiply-adds per point). With
 //    |x - mid| <= h/2 the form is well conditioned: the error is a small degree-dependent multiple
@@ -396,6 +399,22 @@ template <int N, class F>
                                                        double* rows, std::size_t i,
                                                        std::size_t m) {
     const vec4 r = splat(right);
+    // Eight points a step: two independent evaluations side by side keep the arithmetic units
+    // busy through each one's chain of dependent products.
+    while (i + 8 <= m) {
+        const vec4 x0 = load4(xs + i), x1 = load4(xs + i + 4);
+        const Orders<N> o0 = f(x0), o1 = f(x1);
+        PYORVEX_UNROLL for (int q = 0; q < N; ++q) {
+            store4(rows + static_cast<std::size_t>(q) * m + i, o0.v[q]);
+            store4(rows + static_cast<std::size_t>(q) * m + i + 4, o1.v[q]);
+        }
+        const int bits = PYORVEX_MOVEMASK(x0 >= r) | (PYORVEX_MOVEMASK(x1 >= r) << 4);
+        if (bits == 0) {
+            i += 8;
+            continue;
+        }
+        return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(bits)));
+    }
     while (i + 4 <= m) {
         const vec4 x = load4(xs + i);
         const Orders<N> o = f(x);
@@ -430,11 +449,74 @@ template <int P, int Lo, int Top>
     }
 }
 
-// Orders Lo..Top (Lo < Top <= P) into their rows. On spans holding many points, the value (Lo =
-// 0) comes from the span's Taylor form, as in values_sorted.
+// ---- derivatives on spans holding many points ----------------------------------------------
+
+// The derivative of order Q on the span [a, b] in Bernstein form, sum over i of
+// a[i] s^i w^(D-i), D = P - Q, with s = (x - a) / (b - a), w = (b - x) / (b - a) and a[i] the
+// Bernstein coefficient times C(D, i). Every coefficient is a blossom value of the derivative's
+// B-spline coefficients at the span's ends, f(a^(D-i), b^i), from de Boor's recursion with one
+// argument per level: both weights of every step are non-negative, so each coefficient has the
+// rounding of a convex combination. Evaluated with non-negative s and w (points inside the span),
+// each term keeps its error relative to itself, and the sum's error is bounded by the sum of
+// the absolute terms, which is at most that of de Boor's recursion at the same point (the
+// conversion is itself a convex combination): the accuracy of the recursion, at a few products
+// per point instead of D(D+1)/2 steps. Outside the span the weights change sign, so the first
+// and the last span, where points may lie beyond the domain, keep the recursion.
+template <int P, int B, int Top>
+struct Bernstein {
+    double a[Top - B + 1][P + 1];  // a[Q - B][i], B <= Q <= Top, 0 <= i <= P - Q
+    vec4 lo, hi, inv;              // the span's ends and 1 / (hi - lo)
+};
+
+// Orders B..Top from c[Q - Lo][Q..P], the scaled differenced coefficients of levels_of<P, Lo, Top>.
+template <int P, int Lo, int B, int Top>
+[[gnu::always_inline]] inline void span_bernstein(const Span<P>& s,
+                                                  const double (&c)[Top - Lo + 1][P + 1],
+                                                  Bernstein<P, B, Top>& bz) {
+    const double lo = s.T[P - 1], hi = s.T[P];
+    PYORVEX_UNROLL for (int Q = B; Q <= Top; ++Q) {
+        const int D = P - Q;
+        PYORVEX_UNROLL for (int i = 0; i <= D; ++i) {
+            double w[P + 1];
+            PYORVEX_UNROLL for (int j = Q; j <= P; ++j) w[j] = c[Q - Lo][j];
+            PYORVEX_UNROLL for (int st = Q + 1; st <= P; ++st) {
+                const double u = (st - Q <= D - i) ? lo : hi;  // D - i levels at lo, i at hi
+                PYORVEX_UNROLL for (int j = P; j >= st; --j)
+                    w[j] = ((u - s.T[j - 1]) * w[j] - (u - s.T[j + P - st]) * w[j - 1]) * s.R[st][j];
+            }
+            bz.a[Q - B][i] = w[P] * detail::kTables.binom[D][i];
+        }
+    }
+    bz.lo = splat(lo);
+    bz.hi = splat(hi);
+    bz.inv = splat(1.0 / (hi - lo));
+}
+
+template <int P, int B, int Top>
+[[gnu::always_inline]] inline Orders<Top - B + 1> bernstein4(const Bernstein<P, B, Top>& bz, vec4 x) {
+    Orders<Top - B + 1> o;
+    const vec4 s = (x - bz.lo) * bz.inv, w = (bz.hi - x) * bz.inv;
+    vec4 pw[P + 1];  // pw[i] = s^i
+    pw[1] = s;
+    // Squares for the even powers: a chain of log2 rather than all the products.
+    PYORVEX_UNROLL for (int i = 2; i <= P - B; ++i) pw[i] = (i % 2 == 0) ? pw[i / 2] * pw[i / 2] : pw[i - 1] * s;
+    PYORVEX_UNROLL for (int Q = B; Q <= Top; ++Q) {
+        const int D = P - Q;
+        vec4 y = splat(bz.a[Q - B][0]);
+        PYORVEX_UNROLL for (int i = 1; i <= D; ++i) y = PYORVEX_VFMA(y, w, splat(bz.a[Q - B][i]) * pw[i]);
+        o.v[Q - B] = (D == 0) ? ((x == x) ? y : x) : y;  // a constant still turns NaN into NaN
+    }
+    return o;
+}
+
+// Orders Lo..Top (Lo <= Top <= P, not the value alone) into their rows. A run of many points
+// inside its span takes the value (Lo = 0) from the span's Taylor form, as values_sorted does,
+// and the derivatives from its Bernstein form; other runs take de Boor's recursion.
 template <int P, int Lo, int Top>
 [[gnu::always_inline]] inline void fused_walk(const detail::View& v, const double* xs,
                                               std::size_t m, double* work) {
+    constexpr int N = Top - Lo + 1;
+    constexpr int B = Lo > 0 ? Lo : 1;  // the first order in Bernstein form
     const double* t = v.t;
     const detail::idx hi = detail::last_span(v);
     detail::idx k = detail::first_span(v);
@@ -446,40 +528,42 @@ template <int P, int Lo, int Top>
         const double right = k >= hi ? detail::kNaN : t[k + 1];
         set_span<P>(v, k, s);
         const std::size_t start = i;
-        if constexpr (Lo == 0) {
-            if (avg >= kSpanRun) {
-                Taylor<P> tp;
-                span_taylor<P>(s, tp);
-                double c[Top][P + 1];
-                levels_of<P, 1, Top>(s, c);
-                auto f = [&](vec4 x) __attribute__((always_inline)) {
-                    const Orders<Top> d = fused4<P, 1, Top>(s, c, x);
-                    Orders<Top + 1> o;
-                    o.v[0] = horner4<P>(tp, x);
-                    PYORVEX_UNROLL for (int q = 0; q < Top; ++q) o.v[q + 1] = d.v[q];
-                    return o;
-                };
-                i = rows_to_edge<Top + 1>(f, right, xs, work, i, m);
-                avg = (3 * avg + (i - start)) / 4;
-                continue;
-            }
-        }
-        double c[Top - Lo + 1][P + 1];
+        double c[N][P + 1];
         levels_of<P, Lo, Top>(s, c);
-        auto f = [&](vec4 x) __attribute__((always_inline)) { return fused4<P, Lo, Top>(s, c, x); };
-        i = rows_to_edge<Top - Lo + 1>(f, right, xs, work, i, m);
+        // Sorted points: the run's first is its least, and every point before `right`.
+        // (A span too short for its length's reciprocal to be finite keeps the recursion too.)
+        if (avg >= kSpanRun && k < hi && xs[i] >= t[k] && 1.0 / (t[k + 1] - t[k]) < __builtin_inf()) {
+            Taylor<P> tp;
+            if constexpr (Lo == 0) span_taylor<P>(s, tp);
+            Bernstein<P, B, Top> bz;
+            span_bernstein<P, Lo, B, Top>(s, c, bz);
+            auto f = [&](vec4 x) __attribute__((always_inline)) {
+                const Orders<Top - B + 1> d = bernstein4<P, B, Top>(bz, x);
+                Orders<N> o;
+                if constexpr (Lo == 0) o.v[0] = horner4<P>(tp, x);
+                PYORVEX_UNROLL for (int q = 0; q <= Top - B; ++q) o.v[B - Lo + q] = d.v[q];
+                return o;
+            };
+            i = rows_to_edge<N>(f, right, xs, work, i, m);
+        } else {
+            auto f = [&](vec4 x) __attribute__((always_inline)) { return fused4<P, Lo, Top>(s, c, x); };
+            i = rows_to_edge<N>(f, right, xs, work, i, m);
+        }
         avg = (3 * avg + (i - start)) / 4;
     }
 }
 
-// Picks the instantiation for top (0 < top <= P) of the orders from 0, the common request; other
-// ranges take the per-order runs, which keeps the number of instantiations linear in P.
+// Picks the instantiation for the orders 0..top (0 < top <= P), the common request of several
+// orders, or for the single order top (first == top, 0 < top <= P); other ranges take the
+// per-order runs, which keeps the number of instantiations linear in P.
 template <int P, int Top = 1>
-inline void fused_switch(const detail::View& v, const double* xs, std::size_t m, int top,
-                         double* work) {
+inline void fused_switch(const detail::View& v, const double* xs, std::size_t m, int first,
+                         int top, double* work) {
     if constexpr (Top <= P) {
-        if (top == Top) return fused_walk<P, 0, Top>(v, xs, m, work);
-        fused_switch<P, Top + 1>(v, xs, m, top, work);
+        if (top == Top)
+            return first == 0 ? fused_walk<P, 0, Top>(v, xs, m, work)
+                              : fused_walk<P, Top, Top>(v, xs, m, work);
+        fused_switch<P, Top + 1>(v, xs, m, first, top, work);
     }
 }
 
@@ -487,7 +571,11 @@ template <int P>
 [[gnu::always_inline]] inline void derivatives_fixed(const detail::View& v, const double* xs,
                                                      std::size_t m, int first, int top,
                                                      double* work) {
-    if (first == 0 && top > 0) return fused_switch<P>(v, xs, m, top, work);
+    if (first == 0 && top == 0) {  // the value alone: the values' walk, on a copy of the points
+        if (work != xs) __builtin_memmove(work, xs, m * sizeof(double));
+        return values_fixed<P>(v, work, m);
+    }
+    if (first == 0 || first == top) return fused_switch<P>(v, xs, m, first, top, work);
     const double* t = v.t;
     const detail::idx hi = detail::last_span(v);
     detail::idx k = detail::first_span(v);

@@ -86,7 +86,20 @@ const char *interpolation_message(k::InterpolationStatus status) {
     return "interpolation failed";
 }
 
-// interpolate(times, values, p, start, stop, knots, coefs): fills knots and coefs.
+// The largest magnitude in a finite array (0 for an empty one).
+double largest_magnitude(const capi::DoubleBuffer &b) {
+    double m = 0.0;
+    const double *d = b.data();
+    for (Py_ssize_t i = 0; i < b.size(); ++i) {
+        const double a = d[i] < 0.0 ? -d[i] : d[i];
+        m = a > m ? a : m;
+    }
+    return m;
+}
+
+// interpolate(times, values, p, start, stop, knots, coefs) -> (largest |value|, largest |coef|):
+// fills knots and coefs. The two magnitudes scale the caller's check of the result, read here
+// in the pass that has the arrays at hand.
 PyObject *interpolate(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     static const char *const names[] = {"times", "values", "p", "start", "stop", "knots", "coefs"};
     static const capi::ArgSpec signature{"interpolate", names, 7, 7};
@@ -109,7 +122,7 @@ PyObject *interpolate(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
         PyErr_SetString(PyExc_ValueError, interpolation_message(status));
         return nullptr;
     }
-    Py_RETURN_NONE;
+    return Py_BuildValue("(dd)", largest_magnitude(values), largest_magnitude(coefs));
 }
 
 // extrema(knots, cpts, p, nu) -> (tmin, vmin, tmax, vmax)

@@ -207,29 +207,35 @@ TEST(SortedEvaluation, Avx2BuildAgreesWithTheReference) {
 #endif
 
 // The derivative values of a mesh whose spans differ by orders of magnitude in length vary
-// strongly inside one span; the batch form must keep them to the accuracy of the recursion.
+// strongly inside one span; the batch forms must keep them to the accuracy of the recursion:
+// a few points per span (de Boor per point) and many (the span's Bernstein form), for all
+// orders together and for each order alone.
 TEST(DerivativesSorted, GradedMeshKeepsTheAccuracyOfTheRecursion) {
     std::mt19937 rng(105);
-    for (int p = 2; p <= 7; ++p) {
-        std::vector<double> t(p + 1, 0.0);
-        for (double x = 1e-6; x < 1.0; x *= 7.0) t.push_back(x);
-        t.insert(t.end(), p + 1, 1.0);
-        const Spline s = cases::with_knots(rng, p, t);
-        std::vector<double> xs;
-        for (std::size_t j = 0; j + 1 < s.t.size(); ++j)
-            if (s.t[j] < s.t[j + 1])
-                for (int q = 0; q < 9; ++q) xs.push_back(s.t[j] + (s.t[j + 1] - s.t[j]) * q / 9.0);
-        const std::size_t m = xs.size();
-        std::vector<double> work((p + 1) * m);
-        k::derivatives_sorted(xs, s.t, s.c, p, 0, p, work);
-        for (int q = 0; q <= p; ++q)
-            for (std::size_t i = 0; i < m; ++i) {
-                const auto want = cases::ref(s, xs[i], q);
-                EXPECT_TRUE(cases::near(work[q * m + i], want))
-                    << "p=" << p << " q=" << q << " x=" << xs[i] << " got " << work[q * m + i]
-                    << " want " << want.value;
+    for (int p = 2; p <= 7; ++p)
+        for (int per_span : {9, 64}) {
+            std::vector<double> t(p + 1, 0.0);
+            for (double x = 1e-6; x < 1.0; x *= 7.0) t.push_back(x);
+            t.insert(t.end(), p + 1, 1.0);
+            const Spline s = cases::with_knots(rng, p, t);
+            std::vector<double> xs;
+            for (std::size_t j = 0; j + 1 < s.t.size(); ++j)
+                if (s.t[j] < s.t[j + 1])
+                    for (int q = 0; q < per_span; ++q)
+                        xs.push_back(s.t[j] + (s.t[j + 1] - s.t[j]) * q / per_span);
+            const std::size_t m = xs.size();
+            std::vector<double> all((p + 1) * m), one(m);
+            k::derivatives_sorted(xs, s.t, s.c, p, 0, p, all);
+            for (int q = 0; q <= p; ++q) {
+                k::derivatives_sorted(xs, s.t, s.c, p, q, q, one);
+                for (std::size_t i = 0; i < m; ++i) {
+                    const auto want = cases::ref(s, xs[i], q);
+                    EXPECT_TRUE(cases::near(all[q * m + i], want) && cases::near(one[i], want))
+                        << "p=" << p << " q=" << q << " per span " << per_span << " x=" << xs[i]
+                        << " got " << all[q * m + i] << " and " << one[i] << " want " << want.value;
+                }
             }
-    }
+        }
 }
 
 // Outside the domain each function continues the polynomial of the nearest non-empty span: the

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import math
 from typing import Optional, Sequence
 
 import numpy as np
@@ -62,11 +63,11 @@ def interpolate(
     try:
         # The kernel checks the times and the values itself, in one pass; the checks below say
         # which one is wrong only when it refuses.
-        _planning.interpolate(t, v, p, head, tail, knots, coefs)
+        largest_value, largest_coef = _planning.interpolate(t, v, p, head, tail, knots, coefs)
     except ValueError:
         _check_data(t, v, head, tail)
         raise  # the data are sound: the system cannot be solved in floating point
-    missed = _largest_miss(t, v, p, knots, coefs, head, tail)
+    missed = _largest_miss(t, v, p, knots, coefs, head, tail, largest_value, largest_coef)
     if missed is not None:
         raise ValueError(
             f"the interpolant is too ill-conditioned to compute in floating point: it misses "
@@ -104,8 +105,15 @@ WAYPOINT_TOLERANCE = 1e-9
 EPS = float(np.finfo(np.float64).eps)
 
 
-def _largest_magnitude(a: npt.NDArray[np.float64]) -> float:
-    return max(float(a.max()), -float(a.min()))  # two reductions, no temporary array
+def _end_scale(derivative: float, span: float, order: int) -> float:
+    """|derivative| * span**order, the size of the value change an end derivative makes over
+    the duration: 0 for a zero derivative however long the duration, inf past the range."""
+    if derivative == 0.0:
+        return 0.0
+    try:
+        return abs(derivative) * span**order
+    except OverflowError:
+        return math.inf
 
 
 def _largest_miss(
@@ -116,21 +124,21 @@ def _largest_miss(
     coefs: npt.NDArray[np.float64],
     head: npt.NDArray[np.float64],
     tail: npt.NDArray[np.float64],
+    largest_value: float,
+    largest_coef: float,
 ) -> Optional[int]:
     """The index of the waypoint the interpolant misses worst, if it misses one beyond rounding
-    of the data's scale (the values, and the end derivatives times the duration's powers)."""
-    span = t[-1] - t[0]
-    powers = span ** np.arange(1, p)
-    scale = max(
-        _largest_magnitude(v),
-        float(np.max(np.abs(head) * powers[: head.size], initial=0.0)),
-        float(np.max(np.abs(tail) * powers[: tail.size], initial=0.0)),
-    )
+    of the data's scale (the values, and the end derivatives times the duration's powers).
+    largest_value and largest_coef are the largest magnitudes in v and in coefs."""
+    span = float(t[-1] - t[0])
+    # The end conditions number p - 1 at most: plain floats beat array operations here.
+    ends = [_end_scale(float(d), span, i + 1) for e in (head, tail) for i, d in enumerate(e)]
+    scale = max([largest_value, *ends])
     # The miss is at most the solve's residual plus the rounding of evaluation, both a small
     # multiple of eps times the largest coefficient (convex combinations, p levels; the band's
     # growth factor with row exchanges is bounded by 2^(kl + ku), covered by the factor 100).
     # Below that bound, which well-posed waypoints meet by orders of magnitude, nothing can miss.
-    if 100.0 * 3 * p * EPS * _largest_magnitude(coefs) <= WAYPOINT_TOLERANCE * scale:
+    if 100.0 * 3 * p * EPS * largest_coef <= WAYPOINT_TOLERANCE * scale:
         return None
     at = np.empty(t.size)
     _planning.derivatives(knots, coefs, p, t, 0, 0, at)
