@@ -415,17 +415,7 @@ template <int N, class F>
         }
         return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(bits)));
     }
-    while (i + 4 <= m) {
-        const vec4 x = load4(xs + i);
-        const Orders<N> o = f(x);
-        PYORVEX_UNROLL for (int q = 0; q < N; ++q) store4(rows + static_cast<std::size_t>(q) * m + i, o.v[q]);
-        const int bits = PYORVEX_MOVEMASK(x >= r);
-        if (bits == 0) {
-            i += 4;
-            continue;
-        }
-        return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(bits)));
-    }
+    // The last few points of the array (fewer than eight) one at a time.
     for (; i < m && !(xs[i] >= right); ++i) {
         const Orders<N> o = f(splat(xs[i]));
         PYORVEX_UNROLL for (int q = 0; q < N; ++q) rows[static_cast<std::size_t>(q) * m + i] = o.v[q][0];
@@ -553,17 +543,15 @@ template <int P, int Lo, int Top>
     }
 }
 
-// Picks the instantiation for the orders 0..top (0 < top <= P), the common request of several
-// orders, or for the single order top (first == top, 0 < top <= P); other ranges take the
-// per-order runs, which keeps the number of instantiations linear in P.
+// Picks the instantiation for top (0 < top <= P) of the orders from 0, the common request of
+// several orders; other ranges take the per-order runs, which keeps the number of instantiations
+// (and the build's time) linear in P.
 template <int P, int Top = 1>
-inline void fused_switch(const detail::View& v, const double* xs, std::size_t m, int first,
-                         int top, double* work) {
+inline void fused_switch(const detail::View& v, const double* xs, std::size_t m, int top,
+                         double* work) {
     if constexpr (Top <= P) {
-        if (top == Top)
-            return first == 0 ? fused_walk<P, 0, Top>(v, xs, m, work)
-                              : fused_walk<P, Top, Top>(v, xs, m, work);
-        fused_switch<P, Top + 1>(v, xs, m, first, top, work);
+        if (top == Top) return fused_walk<P, 0, Top>(v, xs, m, work);
+        fused_switch<P, Top + 1>(v, xs, m, top, work);
     }
 }
 
@@ -575,7 +563,7 @@ template <int P>
         if (work != xs) __builtin_memmove(work, xs, m * sizeof(double));
         return values_fixed<P>(v, work, m);
     }
-    if (first == 0 || first == top) return fused_switch<P>(v, xs, m, first, top, work);
+    if (first == 0) return fused_switch<P>(v, xs, m, top, work);
     const double* t = v.t;
     const detail::idx hi = detail::last_span(v);
     detail::idx k = detail::first_span(v);
