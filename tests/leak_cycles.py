@@ -828,8 +828,10 @@ def family_planning():
             np.zeros(0),
             np.empty(56),
             np.empty(52),
+            1e-9,
         )
-        expect(TypeError, _planning.interpolate, times, values, "3", times, times, times, times)
+        expect(TypeError, _planning.interpolate, times, values, "3", times, times, times, times, 0)
+        expect(ValueError, pl.interpolate, times[:12] * 500, values[:12], 5, (0, 0, 0, 1.0), ())
 
     return cycle
 

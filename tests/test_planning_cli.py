@@ -67,14 +67,23 @@ def test_limits_prints_the_peaks_and_whether_each_limit_holds(
 
 
 @pytest.mark.parametrize(
-    "ident, options, message",
+    "ident, options, code, message",
     [
-        ("profile", ["--velocity=-1"], "invalid limit: 'velocity' must be positive, got -1.0"),
-        ("profile", ["--jerk=nan"], "invalid limit: 'jerk' must be positive, got nan"),
-        ("snap", [], "cannot check trajectory 'snap': it describes the snap (order 4): it has no"),
-        ("acc", ["--velocity=1"], "a velocity limit does not apply to the trajectory"),
-        ("absent", [], "absent"),
+        ("profile", ["--velocity=-1"], 2, "'velocity' must be positive, got -1.0"),
+        ("profile", ["--acceleration=0"], 2, "'acceleration' must be positive, got 0.0"),
+        ("profile", ["--jerk=nan"], 2, "'jerk' must be positive, got nan"),
+        ("snap", [], 1, "cannot check trajectory 'snap': it describes the snap (order 4): it has"),
+        ("acc", ["--velocity=1"], 1, "a velocity limit does not apply to the trajectory"),
+        ("absent", [], 1, "absent"),
     ],
 )
-def test_limits_refuses(document, ident, options, message):
-    assert_fails(run("limits", document, ident, *options), 1, message)
+def test_limits_refuses(document, ident, options, code, message):
+    assert_fails(run("limits", document, ident, *options), code, message)
+
+
+@pytest.mark.parametrize("limits", [{"acceleration": 100.0}, {"velocity": 0.3, "jerk": 7.0}])
+def test_limits_agrees_with_retime_on_its_result(tmp_path, limits):
+    path = tmp_path / "retimed.pyorvex"
+    pyorvex.retime(PROFILE, **limits).savexml(str(path), "slow")
+    proc = run("limits", path, "slow", *[f"--{n}={v!r}" for n, v in limits.items()])
+    assert proc.returncode == 0 and "NO" not in proc.stdout, proc.stdout

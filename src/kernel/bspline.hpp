@@ -232,6 +232,25 @@ enum class InterpolationStatus : int {
     bad_times,       // a time that is not finite, or times not strictly increasing
     bad_values,      // a value or an end derivative that is not finite
     unsolvable,      // the system hit a zero pivot or a result that is not finite in floating point
+    inaccurate,      // the solution's error bound exceeds the tolerance (ill-conditioned system)
+    interrupted,     // the caller's interrupt test asked to stop
+};
+
+// What interpolate is to guarantee and may be asked, and what it found. The data's scale is the
+// largest |value|, and |d| h^j / j! for an end derivative d of order j at an end whose first
+// interval is h (the change it makes over that interval). The result is accepted when the error
+// bound on its coefficients, as LAPACK's band routines estimate it (|A^-1| times the residual
+// plus the rounding of A x, by Hager's 1-norm estimator), and every row's residual stay within
+// tolerance times that scale (a derivative row's within tolerance times scale j! / h^j): the
+// basis functions sum to one, so the bound on the coefficients bounds the error everywhere
+// between the waypoints too. interrupted, when set, is called every few thousand operations;
+// true stops the solve.
+struct InterpolationCheck {
+    double tolerance = 1e-9;
+    bool (*interrupted)(void *) = nullptr;
+    void *context = nullptr;
+    double bound = 0.0;  // out: the error bound on the coefficients
+    double scale = 0.0;  // out: the data's scale
 };
 
 // Sizes for interpolate with m waypoints, degree p and the given counts of end derivatives: the
@@ -258,7 +277,9 @@ inline InterpolationSize interpolation_size(std::size_t m, int p, std::size_t n_
     if (m >= (std::size_t{1} << 50)) return s;
     const std::size_t coefs = m + up - 1, knots = coefs + up + 1;
     const std::size_t band = coefs * (2 * below + above + 1);
-    const std::size_t work = band + coefs + knots + 2 * (up + 1) * (up + 1) + 4 * (up + 1);
+    // The band twice (the factors and the system itself, for the residual), then seven vectors
+    // of the system's order: solution, right-hand side, pivots, residual and the estimator's three.
+    const std::size_t work = 2 * band + 7 * coefs + knots + 2 * (up + 1) * (up + 1) + 4 * (up + 1);
     s.knots = knots;
     s.coefs = coefs;
     s.work = work;
@@ -269,10 +290,11 @@ inline InterpolationSize interpolation_size(std::size_t m, int p, std::size_t n_
 // The spline of degree p through (times[i], values[i]) with knots times[0] p + 1 times, each
 // interior time once and times.back() p + 1 times, whose derivatives of orders 1..start.size()
 // at times[0] are start and of orders 1..stop.size() at times.back() are stop. Solves the banded
-// collocation system by elimination with row exchanges inside the band: O(m p^2) time, plus
-// O(p^3) for the basis derivatives at the two ends.
+// collocation system by elimination with row exchanges inside the band and bounds the error of
+// the result (see InterpolationCheck): O(m p^2) time, plus O(p^3) for the basis derivatives at
+// the two ends.
 InterpolationStatus interpolate(cspan times, cspan values, int p, cspan start, cspan stop,
-                                vspan knots, vspan coefs, vspan work);
+                                vspan knots, vspan coefs, vspan work, InterpolationCheck &check);
 
 // --- extrema of a derivative ---------------------------------------------------------------------
 

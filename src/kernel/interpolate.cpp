@@ -20,14 +20,26 @@ namespace pyorvex::kernel {
 namespace {
 
 using index = std::ptrdiff_t;
+using S = InterpolationStatus;
 
 // The column-major band of an order-N matrix with kl sub- and ku super-diagonals plus kl rows of
 // fill-in: A(i, j) is ab[(kv + i - j) + j * ld], kv = kl + ku, ld = 2 kl + ku + 1.
+// piv[j] is the row exchanged with row j at step j of the elimination, as an offset below j.
 struct Band {
     double *ab;
     index n, kl, ku, kv, ld;
+    double *piv = nullptr;
     double &at(index i, index j) const { return ab[(kv + i - j) + j * ld]; }
     bool holds(index i, index j) const { return j >= i - kl && j <= i + ku && j >= 0 && j < n; }
+};
+
+// The caller's interrupt test, asked at most every `every` steps of a loop.
+struct Poll {
+    const InterpolationCheck &check;
+    bool stop(index step, index every) const {
+        return check.interrupted != nullptr && step % every == 0 &&
+               check.interrupted(check.context);
+    }
 };
 
 // Values and derivatives of orders 0..nd of the p + 1 basis functions that do not vanish on span
@@ -83,17 +95,20 @@ void basis_derivatives(const double *t, index s, int p, double x, int nd, double
     }
 }
 
-// Puts the condition "derivative of order d at x = rhs" into row `row`: the span s holds x.
-// Entries outside the band are the basis functions that vanish at x to that order at a clamped
-// end (exact zeros of the table), so they are left out.
-void put_row(const Band &A, double *b, index row, const double *t, index s, int p, double x, int d,
-             double rhs, double *scratch, double *ders) {
-    basis_derivatives(t, s, p, x, d, scratch, ders);
-    for (int r = 0; r <= p; ++r) {
-        const index col = s - p + r;
-        if (A.holds(row, col)) A.at(row, col) = ders[d * (p + 1) + r];
+// Puts the conditions "derivative of order d at x = rhs[d]" for d = 0..nd into rows row..row + nd:
+// the span s holds x, and one table of basis derivatives serves every order. Entries outside the
+// band are the basis functions that vanish at x to that order at a clamped end (exact zeros of
+// the table), so they are left out.
+void put_rows(const Band &A, double *b, index row, const double *t, index s, int p, double x,
+              int nd, const double *rhs, double *scratch, double *ders) {
+    basis_derivatives(t, s, p, x, nd, scratch, ders);
+    for (int d = 0; d <= nd; ++d) {
+        for (int r = 0; r <= p; ++r) {
+            const index col = s - p + r;
+            if (A.holds(row + d, col)) A.at(row + d, col) = ders[d * (p + 1) + r];
+        }
+        b[row + d] = rhs[d];
     }
-    b[row] = rhs;
 }
 
 // Two doubles: two rows computed side by side (SSE2, part of every x86-64; elsewhere the
@@ -177,7 +192,7 @@ template <class Count>
 // One column of Gaussian elimination with row exchanges inside the band, the right-hand side
 // carried along: the pivot among the km entries below the diagonal, the exchange, the
 // multipliers and the update of the columns up to ju (the last one the exchanges have reached).
-// km is a compile-time constant for the band shapes of the usual degrees (see solve_band), so
+// km is a compile-time constant for the band shapes of the usual degrees (see factor), so
 // that the short loops over it unroll. False on a zero or non-finite pivot.
 template <class Count>
 [[gnu::always_inline]] inline bool eliminate(const Band &A, double *b, index j, index &ju,
@@ -191,6 +206,7 @@ template <class Count>
         best = a > best ? a : best;
     }
     if (!(best > 0.0) || !std::isfinite(best)) return false;
+    A.piv[j] = static_cast<double>(jp);
     const index reach = j + A.ku + jp;
     if (reach > ju) ju = reach < A.n - 1 ? reach : A.n - 1;
     if (jp != 0) {
@@ -221,56 +237,55 @@ template <class Count>
 }
 
 // The elimination with kl = KL sub-diagonals, its inner loops of fixed length but in the last
-// columns, where fewer rows remain below the diagonal.
+// columns, where fewer rows remain below the diagonal. A column costs about kl (kl + ku)
+// operations: the interrupt test comes every 2^20 of them or so.
 template <int KL>
-bool factor_band(const Band &A, double *b) {
-    const index n = A.n;
+S factor_band(const Band &A, double *b, const Poll &poll) {
+    const index n = A.n, every = 1 + (index{1} << 20) / (A.kl * (A.kl + A.ku) + 1);
     index ju = 0, j = 0;
-    for (; j + KL < n; ++j)
-        if (!eliminate(A, b, j, ju, std::integral_constant<index, KL>{})) return false;
+    for (; j + KL < n; ++j) {
+        if (poll.stop(j, every)) return S::interrupted;
+        if (!eliminate(A, b, j, ju, std::integral_constant<index, KL>{})) return S::unsolvable;
+    }
     for (; j < n; ++j)
-        if (!eliminate(A, b, j, ju, n - 1 - j)) return false;
-    return true;
+        if (!eliminate(A, b, j, ju, n - 1 - j)) return S::unsolvable;
+    return S::ok;
 }
 
-bool factor_band_any(const Band &A, double *b) {
+S factor_band_any(const Band &A, double *b, const Poll &poll) {
+    const index every = 1 + (index{1} << 20) / (A.kl * (A.kl + A.ku) + 1);
     index ju = 0;
-    for (index j = 0; j < A.n; ++j)
-        if (!eliminate(A, b, j, ju, A.kl < A.n - 1 - j ? A.kl : A.n - 1 - j)) return false;
-    return true;
+    for (index j = 0; j < A.n; ++j) {
+        if (poll.stop(j, every)) return S::interrupted;
+        if (!eliminate(A, b, j, ju, A.kl < A.n - 1 - j ? A.kl : A.n - 1 - j)) return S::unsolvable;
+    }
+    return S::ok;
 }
 
-// Gaussian elimination with row exchanges, then back substitution; the solution overwrites b.
-// False on a zero or non-finite pivot or a non-finite solution.
-bool solve_band(const Band &A, double *b) {
-    bool factored = false;
+S factor(const Band &A, double *b, const Poll &poll) {
     switch (A.kl) {
         case 1:
-            factored = factor_band<1>(A, b);
-            break;
+            return factor_band<1>(A, b, poll);
         case 2:
-            factored = factor_band<2>(A, b);
-            break;
+            return factor_band<2>(A, b, poll);
         case 3:
-            factored = factor_band<3>(A, b);
-            break;
+            return factor_band<3>(A, b, poll);
         case 4:
-            factored = factor_band<4>(A, b);
-            break;
+            return factor_band<4>(A, b, poll);
         case 5:
-            factored = factor_band<5>(A, b);
-            break;
+            return factor_band<5>(A, b, poll);
         case 6:
-            factored = factor_band<6>(A, b);
-            break;
+            return factor_band<6>(A, b, poll);
         default:
-            factored = factor_band_any(A, b);
+            return factor_band_any(A, b, poll);
     }
-    if (!factored) return false;
+}
+
+// Back substitution with the upper factor (its diagonal holds reciprocals), by rows, each row's
+// terms subtracted from the farthest column in: only the last term waits on the row just solved,
+// which stays in a register.
+void solve_upper(const Band &A, double *b) {
     const index n = A.n;
-    // Back substitution by rows, each row's terms subtracted from the farthest column in (the
-    // order the column-wise form would subtract them): only the last term waits on the row just
-    // solved, which stays in a register.
     double below = 0.0;
     for (index j = n - 1; j >= 0; --j) {
         const index end = j + A.kv < n - 1 ? j + A.kv : n - 1;
@@ -280,9 +295,150 @@ bool solve_band(const Band &A, double *b) {
         below = sum * A.at(j, j);
         b[j] = below;
     }
-    for (index j = 0; j < n; ++j)
-        if (!std::isfinite(b[j])) return false;
-    return true;
+}
+
+// Column j of the band as an array over the row index: column(A, j)[i] is A(i, j). The solves
+// below walk columns, whose entries lie side by side in memory.
+inline const double *column(const Band &A, index j) { return A.ab + A.kv + j * (A.ld - 1); }
+
+inline void exchange(double *y, index j, const double *piv) {
+    const index jp = j + static_cast<index>(piv[j]);
+    const double a = y[j], b = y[jp];
+    y[j] = b;
+    y[jp] = a;
+}
+
+// The row exchanges and the lower factor, step by step as the elimination applied them.
+void solve_lower(const Band &A, double *y) {
+    const index n = A.n;
+    for (index j = 0; j < n; ++j) {
+        exchange(y, j, A.piv);
+        const double *l = column(A, j);
+        const double yj = y[j];
+        const index end = j + A.kl < n - 1 ? j + A.kl : n - 1;
+        for (index i = j + 1; i <= end; ++i) y[i] -= l[i] * yj;
+    }
+}
+
+// y := A^-T y: the transposed factors in the reverse order, each a dot product down a column.
+void solve_transposed(const Band &A, double *y) {
+    const index n = A.n;
+    for (index j = 0; j < n; ++j) {
+        const double *u = column(A, j);
+        double sum = 0.0;
+        for (index i = j - A.kv > 0 ? j - A.kv : 0; i < j; ++i) sum += u[i] * y[i];
+        y[j] = (y[j] - sum) * u[j];
+    }
+    for (index j = n - 1; j >= 0; --j) {
+        const double *l = column(A, j);
+        const index end = j + A.kl < n - 1 ? j + A.kl : n - 1;
+        double sum = 0.0;
+        for (index i = j + 1; i <= end; ++i) sum += l[i] * y[i];
+        y[j] -= sum;
+        exchange(y, j, A.piv);
+    }
+}
+
+// An upper bound of || |A^-1| w ||_inf in two sweeps: the factors' inverses are bounded entry by
+// entry by the inverses of their comparison matrices (|diagonal|, -|off-diagonal|), so the
+// solves with every term's magnitude added bound |A^-1| w from above. It is rigorous and
+// usually far from tight; when even it is within the tolerance, the estimate is not needed.
+double error_majorant(const Band &A, const double *w, double *y) {
+    const index n = A.n;
+    for (index i = 0; i < n; ++i) y[i] = w[i];
+    for (index j = 0; j < n; ++j) {
+        exchange(y, j, A.piv);
+        const double *l = column(A, j);
+        const double yj = y[j];
+        const index end = j + A.kl < n - 1 ? j + A.kl : n - 1;
+        for (index i = j + 1; i <= end; ++i) y[i] += std::fabs(l[i]) * yj;
+    }
+    double largest = 0.0, below = 0.0;
+    for (index j = n - 1; j >= 0; --j) {
+        const index end = j + A.kv < n - 1 ? j + A.kv : n - 1;
+        double sum = y[j];
+        for (index i = end; i > j + 1; --i) sum += std::fabs(A.at(j, i)) * y[i];
+        if (j + 1 <= end) sum += std::fabs(A.at(j, j + 1)) * below;
+        below = sum * std::fabs(A.at(j, j));
+        y[j] = below;
+        largest = below > largest ? below : largest;
+    }
+    return largest;
+}
+
+// || A^-1 diag(w) ||_inf, estimated as Hager's method (in Higham's refinement, LAPACK's dlacn2)
+// estimates the 1-norm of its transpose C = diag(w) A^-T from products with C and C^T. v, x are
+// work vectors of the system's order.
+double error_norm(const Band &A, const double *w, double *v, double *x) {
+    const index n = A.n;
+    const auto apply_c = [&](double *y) {  // y := diag(w) A^-T y
+        solve_transposed(A, y);
+        for (index i = 0; i < n; ++i) y[i] *= w[i];
+    };
+    const auto apply_ct = [&](double *y) {  // y := A^-1 diag(w) y
+        for (index i = 0; i < n; ++i) y[i] *= w[i];
+        solve_lower(A, y);
+        solve_upper(A, y);
+    };
+    const auto norm1 = [&](const double *y) {
+        double s = 0.0;
+        for (index i = 0; i < n; ++i) s += std::fabs(y[i]);
+        return s;
+    };
+    const auto sign = [](double a) { return a >= 0.0 ? 1.0 : -1.0; };
+    for (index i = 0; i < n; ++i) v[i] = 1.0 / static_cast<double>(n);
+    apply_c(v);
+    double est = norm1(v);
+    if (n == 1 || !std::isfinite(est)) return est;
+    for (index i = 0; i < n; ++i) x[i] = sign(v[i]);
+    apply_ct(x);
+    index j = 0;
+    for (index i = 1; i < n; ++i)
+        if (std::fabs(x[i]) > std::fabs(x[j])) j = i;
+    for (int iter = 2; iter <= 5; ++iter) {
+        for (index i = 0; i < n; ++i) v[i] = 0.0;
+        v[j] = 1.0;
+        apply_c(v);
+        const double old = est;
+        est = norm1(v);
+        bool same = true;
+        for (index i = 0; i < n && same; ++i) same = sign(v[i]) == x[i];
+        if (same || est <= old) break;
+        for (index i = 0; i < n; ++i) x[i] = sign(v[i]);
+        apply_ct(x);
+        const index last = j;
+        for (index i = 0; i < n; ++i)
+            if (std::fabs(x[i]) > std::fabs(x[j])) j = i;
+        if (std::fabs(x[last]) == std::fabs(x[j])) break;
+    }
+    // Higham's alternating-sign vector catches the matrices the iteration underestimates.
+    for (index i = 0; i < n; ++i)
+        v[i] =
+            (i % 2 == 0 ? 1.0 : -1.0) * (1.0 + static_cast<double>(i) / static_cast<double>(n - 1));
+    apply_c(v);
+    const double alt = 2.0 * norm1(v) / (3.0 * static_cast<double>(n));
+    return alt > est ? alt : est;
+}
+
+// The residual r = b - A x of the system as built (orig), and w = |r| + nz eps (|A| |x| + |b|),
+// the bound on the residual of the exact solution that LAPACK's refinement routines use
+// (nz: the entries of a row, plus one; eps: the unit roundoff).
+void residual(const Band &orig, const double *b, const double *x, double *r, double *w) {
+    const index n = orig.n;
+    const index nz = orig.kl + orig.ku + 2 < n + 1 ? orig.kl + orig.ku + 2 : n + 1;
+    const double nz_eps = static_cast<double>(nz) * 0x1p-53;
+    for (index i = 0; i < n; ++i) {
+        const index lo = i - orig.kl > 0 ? i - orig.kl : 0;
+        const index hi = i + orig.ku < n - 1 ? i + orig.ku : n - 1;
+        double ax = 0.0, abs_ax = 0.0;
+        for (index j = lo; j <= hi; ++j) {
+            const double term = orig.at(i, j) * x[j];
+            ax += term;
+            abs_ax += std::fabs(term);
+        }
+        r[i] = b[i] - ax;
+        w[i] = std::fabs(r[i]) + nz_eps * (abs_ax + std::fabs(b[i]));
+    }
 }
 
 bool all_finite(cspan v) {
@@ -291,11 +447,33 @@ bool all_finite(cspan v) {
     return true;
 }
 
+// The data's scale (see InterpolationCheck) and, in tol[d], the tolerance of each derivative
+// row of order d at one end: tolerance * scale * d! / h^d.
+double end_scale(cspan ends, double h, double scale) {
+    double power = 1.0;  // h^d / d!
+    for (std::size_t d = 1; d <= ends.size(); ++d) {
+        power *= h / static_cast<double>(d);
+        const double change = std::fabs(ends[d - 1]) * power;
+        if (ends[d - 1] != 0.0 && change > scale) scale = change;
+    }
+    return scale;
+}
+
+// True when the residuals of the rows of one end, from row `row` on (derivatives of orders
+// 1..count), are within tolerance * scale * d! / h^d.
+bool end_rows_hold(const double *r, index row, std::size_t count, double h, double limit) {
+    double power = 1.0;  // h^d / d!
+    for (std::size_t d = 1; d <= count; ++d) {
+        power *= h / static_cast<double>(d);
+        if (!(std::fabs(r[row + static_cast<index>(d)]) * power <= limit)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 InterpolationStatus interpolate(cspan times, cspan values, int p, cspan start, cspan stop,
-                                vspan knots, vspan coefs, vspan work) {
-    using S = InterpolationStatus;
+                                vspan knots, vspan coefs, vspan work, InterpolationCheck &check) {
     if (p < 1 || p > kMaxDegree) return S::bad_degree;
     if (times.size() != values.size()) return S::bad_lengths;
     if (times.size() < 2) return S::too_few_points;
@@ -306,58 +484,93 @@ InterpolationStatus interpolate(cspan times, cspan values, int p, cspan start, c
         return S::bad_buffers;
     const index m = static_cast<index>(times.size()), n = static_cast<index>(size.coefs);
     const index k = static_cast<index>(start.size()), l = static_cast<index>(stop.size());
-    const index kl = k > l ? k : l, ku = p - k;
-    const Band A{work.data(), n, kl, ku, kl + ku, 2 * kl + ku + 1};
-    double *b = work.data() + n * A.ld, *t = b + n, *scratch = t + size.knots;
+    const index kl = k > l ? k : l, ku = p - k, ld = 2 * kl + ku + 1;
+    double *b = work.data() + 2 * n * ld, *rhs = b + n, *piv = rhs + n, *r = piv + n, *w = r + n;
+    double *v = w + n, *x = v + n, *t = x + n, *scratch = t + size.knots;
     double *ders = scratch + (p + 1) * (p + 1) + 4 * (p + 1);
-    // The knots are built in work from one read of each time and checked there, so that the
-    // checks hold for the knots used even if the caller's array changes meanwhile; they reach the
-    // caller only with a solution.
+    const Band A{work.data(), n, kl, ku, kl + ku, ld, piv};
+    const Band orig{work.data() + n * ld, n, kl, ku, kl + ku, ld};
+    const Poll poll{check};
+    // The knots and the data are copied into work from one read each and checked there, so that
+    // the checks hold for what is solved even if the caller's arrays change meanwhile; the
+    // result reaches the caller only with a solution.
     for (index i = 0; i < m; ++i) t[p + i] = times[i];
     for (index i = p + 1; i < m + p; ++i)
         if (!(t[i - 1] < t[i])) return S::bad_times;
     if (!std::isfinite(t[p]) || !std::isfinite(t[p + m - 1])) return S::bad_times;
-    if (!all_finite(values) || !all_finite(start) || !all_finite(stop)) return S::bad_values;
+    // rhs: the first value and the start derivatives, the interior values, the last value and
+    // the stop derivatives, in the order of the rows.
+    rhs[0] = values[0];
+    for (index d = 1; d <= k; ++d) rhs[d] = start[d - 1];
+    for (index i = 1; i < m; ++i) rhs[k + i] = values[i];
+    for (index d = 1; d <= l; ++d) rhs[k + m - 1 + d] = stop[d - 1];
+    if (!all_finite({rhs, static_cast<std::size_t>(n)})) return S::bad_values;
     for (index i = 0; i < p; ++i) {
         t[i] = t[p];
         t[p + m + i] = t[p + m - 1];
     }
-    for (index i = 0; i < n * A.ld; ++i) A.ab[i] = 0.0;
+    for (index i = 0; i < n * ld; ++i) A.ab[i] = 0.0;
 
     const double first = t[0], last = t[size.knots - 1];
-    put_row(A, b, 0, t, p, p, first, 0, values[0], scratch, ders);
-    for (index d = 1; d <= k; ++d) put_row(A, b, d, t, p, p, first, d, start[d - 1], scratch, ders);
+    put_rows(A, b, 0, t, p, p, first, static_cast<int>(k), rhs, scratch, ders);
     switch (p) {
         case 1:
-            put_interior_rows<1>(A, b, t, values, k, m);
+            put_interior_rows<1>(A, b, t, {rhs + k, static_cast<std::size_t>(m)}, k, m);
             break;
         case 2:
-            put_interior_rows<2>(A, b, t, values, k, m);
+            put_interior_rows<2>(A, b, t, {rhs + k, static_cast<std::size_t>(m)}, k, m);
             break;
         case 3:
-            put_interior_rows<3>(A, b, t, values, k, m);
+            put_interior_rows<3>(A, b, t, {rhs + k, static_cast<std::size_t>(m)}, k, m);
             break;
         case 4:
-            put_interior_rows<4>(A, b, t, values, k, m);
+            put_interior_rows<4>(A, b, t, {rhs + k, static_cast<std::size_t>(m)}, k, m);
             break;
         case 5:
-            put_interior_rows<5>(A, b, t, values, k, m);
+            put_interior_rows<5>(A, b, t, {rhs + k, static_cast<std::size_t>(m)}, k, m);
             break;
         case 6:
-            put_interior_rows<6>(A, b, t, values, k, m);
+            put_interior_rows<6>(A, b, t, {rhs + k, static_cast<std::size_t>(m)}, k, m);
             break;
         case 7:
-            put_interior_rows<7>(A, b, t, values, k, m);
+            put_interior_rows<7>(A, b, t, {rhs + k, static_cast<std::size_t>(m)}, k, m);
             break;
-        default:
-            for (index i = 1; i + 1 < m; ++i)
-                put_row(A, b, k + i, t, p + i, p, t[p + i], 0, values[i], scratch, ders);
+        default: {
+            // p^2 operations a row: the interrupt test every 2^20 of them or so.
+            const index every = 1 + (index{1} << 20) / (index{p} * p);
+            for (index i = 1; i + 1 < m; ++i) {
+                if (poll.stop(i, every)) return S::interrupted;
+                put_rows(A, b, k + i, t, p + i, p, t[p + i], 0, rhs + k + i, scratch, ders);
+            }
+        }
     }
-    put_row(A, b, k + m - 1, t, n - 1, p, last, 0, values[m - 1], scratch, ders);
-    for (index d = 1; d <= l; ++d)
-        put_row(A, b, k + m - 1 + d, t, n - 1, p, last, d, stop[d - 1], scratch, ders);
+    put_rows(A, b, k + m - 1, t, n - 1, p, last, static_cast<int>(l), rhs + k + m - 1, scratch,
+             ders);
+    for (index i = 0; i < n * ld; ++i) orig.ab[i] = A.ab[i];
 
-    if (!solve_band(A, b)) return S::unsolvable;
+    const S factored = factor(A, b, poll);
+    if (factored != S::ok) return factored;
+    solve_upper(A, b);
+    if (!all_finite({b, static_cast<std::size_t>(n)})) return S::unsolvable;
+
+    // The accuracy of the solution, from its residual and the estimated |A^-1|.
+    if (poll.stop(0, 1)) return S::interrupted;
+    double scale = 0.0;
+    for (index i = 0; i < n; ++i)
+        if (i == 0 || (i > k && i < k + m))
+            scale = std::fabs(rhs[i]) > scale ? std::fabs(rhs[i]) : scale;
+    scale = end_scale(start, t[p + 1] - t[p], scale);
+    scale = end_scale(stop, t[p + m - 1] - t[p + m - 2], scale);
+    residual(orig, rhs, b, r, w);
+    const double limit = check.tolerance * scale;
+    bool rows_hold = std::fabs(r[0]) <= limit;
+    for (index i = 1; i < m && rows_hold; ++i) rows_hold = std::fabs(r[k + i]) <= limit;
+    rows_hold = rows_hold && end_rows_hold(r, 0, start.size(), t[p + 1] - t[p], limit) &&
+                end_rows_hold(r, k + m - 1, stop.size(), t[p + m - 1] - t[p + m - 2], limit);
+    check.scale = scale;
+    check.bound = error_majorant(A, w, v);
+    if (!(check.bound <= limit)) check.bound = error_norm(A, w, v, x);
+    if (!rows_hold || !(check.bound <= limit)) return S::inaccurate;
     for (index i = 0; i < static_cast<index>(size.knots); ++i) knots[i] = t[i];
     for (index i = 0; i < n; ++i) coefs[i] = b[i];
     return S::ok;

@@ -80,36 +80,33 @@ const char *interpolation_message(k::InterpolationStatus status) {
         case S::unsolvable:
             return "the waypoints and end conditions admit no interpolant in floating point "
                    "(the collocation system is singular to working precision)";
+        case S::inaccurate:
+        case S::interrupted:
         case S::ok:
             break;
     }
     return "interpolation failed";
 }
 
-// The largest magnitude in a finite array (0 for an empty one).
-double largest_magnitude(const capi::DoubleBuffer &b) {
-    double m = 0.0;
-    const double *d = b.data();
-    for (Py_ssize_t i = 0; i < b.size(); ++i) {
-        const double a = d[i] < 0.0 ? -d[i] : d[i];
-        m = a > m ? a : m;
-    }
-    return m;
-}
+// The interrupt test the long kernel routines ask: a pending Ctrl-C (or another signal whose
+// handler raises) stops them, with the exception set.
+bool signalled(void *) { return PyErr_CheckSignals() != 0; }
 
-// interpolate(times, values, p, start, stop, knots, coefs) -> (largest |value|, largest |coef|):
-// fills knots and coefs. The two magnitudes scale the caller's check of the result, read here
-// in the pass that has the arrays at hand.
+// interpolate(times, values, p, start, stop, knots, coefs, tolerance): fills knots and coefs with
+// the interpolant, accepted when its error bound is within tolerance of the data's scale.
 PyObject *interpolate(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
-    static const char *const names[] = {"times", "values", "p", "start", "stop", "knots", "coefs"};
-    static const capi::ArgSpec signature{"interpolate", names, 7, 7};
-    PyObject *a[7];
+    static const char *const names[] = {"times", "values", "p",     "start",
+                                        "stop",  "knots",  "coefs", "tolerance"};
+    static const capi::ArgSpec signature{"interpolate", names, 8, 8};
+    PyObject *a[8];
     if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
     capi::DoubleBuffer times, values, start, stop, knots, coefs;
     int p = 0;
+    k::InterpolationCheck check;
+    check.interrupted = signalled;
     if (!times.acquire(a[0], false) || !values.acquire(a[1], false) || !capi::to_int(a[2], &p) ||
         !start.acquire(a[3], false) || !stop.acquire(a[4], false) || !knots.acquire(a[5]) ||
-        !coefs.acquire(a[6]))
+        !coefs.acquire(a[6]) || !capi::to_double(a[7], &check.tolerance))
         return nullptr;
     const k::InterpolationSize size = k::interpolation_size(
         static_cast<std::size_t>(times.size()), p, static_cast<std::size_t>(start.size()),
@@ -117,12 +114,25 @@ PyObject *interpolate(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
     Work work;
     if (size.ok && !work.allocate(size.work)) return nullptr;
     const k::InterpolationStatus status = k::interpolate(
-        in(times), in(values), p, in(start), in(stop), out(knots), out(coefs), work.span());
+        in(times), in(values), p, in(start), in(stop), out(knots), out(coefs), work.span(), check);
+    if (status == k::InterpolationStatus::interrupted) return nullptr;  // the signal's exception
+    if (status == k::InterpolationStatus::inaccurate) {
+        capi::Ref bound = capi::Ref::steal(capi::float_text(check.bound));
+        capi::Ref scale = capi::Ref::steal(capi::float_text(check.scale));
+        if (bound && scale)
+            PyErr_Format(PyExc_ValueError,
+                         "the interpolant cannot be computed to the accuracy of its data: the "
+                         "collocation system is too ill-conditioned in floating point (error "
+                         "bound %U against the data's scale %U); balance the end conditions "
+                         "between 'start' and 'stop', lower the degree or use fewer waypoints",
+                         bound.get(), scale.get());
+        return nullptr;
+    }
     if (status != k::InterpolationStatus::ok) {
         PyErr_SetString(PyExc_ValueError, interpolation_message(status));
         return nullptr;
     }
-    return Py_BuildValue("(dd)", largest_magnitude(values), largest_magnitude(coefs));
+    Py_RETURN_NONE;
 }
 
 // extrema(knots, cpts, p, nu) -> (tmin, vmin, tmax, vmax)
@@ -195,7 +205,7 @@ PyObject *derivatives(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
 
 PyMethodDef methods[] = {
     {"interpolate", capi::fastcall(interpolate), METH_FASTCALL | METH_KEYWORDS,
-     "interpolate(times, values, p, start, stop, knots, coefs)\n--\n\n"
+     "interpolate(times, values, p, start, stop, knots, coefs, tolerance)\n--\n\n"
      "Fill knots and coefs with the spline of degree p through the waypoints."},
     {"extrema", capi::fastcall(extrema), METH_FASTCALL | METH_KEYWORDS,
      "extrema(knots, cpts, p, nu)\n--\n\n"

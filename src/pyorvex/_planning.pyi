@@ -14,7 +14,8 @@ def interpolate(
     stop: _Array,
     knots: _Array,
     coefs: _Array,
-) -> Tuple[float, float]: ...
+    tolerance: float,
+) -> None: ...
 def extrema(knots: _Array, cpts: _Array, p: int, nu: int) -> Tuple[float, float, float, float]: ...
 def derivatives(
     knots: _Array, cpts: _Array, p: int, x: _Array, first: int, last: int, out: _Array

@@ -6,7 +6,7 @@ import argparse
 import os
 import re
 import sys
-from typing import TYPE_CHECKING, List, Optional, Sequence, Tuple
+from typing import TYPE_CHECKING, Callable, List, Optional, Sequence, Tuple
 
 from . import __version__
 
@@ -265,7 +265,7 @@ def limits_report(traj: Trajectory1d, limits: Sequence[Tuple[str, int, float]]) 
     stretch time by; and whether every limit holds."""
     from .planning._arguments import spline_of
     from .planning.peaks import spline_peak
-    from .planning.retiming import LIMITED, check_applies, scale_of
+    from .planning.retiming import LIMITED, check_applies, settle
     from .plot import quantity
 
     s = spline_of(traj)
@@ -291,7 +291,7 @@ def limits_report(traj: Trajectory1d, limits: Sequence[Tuple[str, int, float]]) 
     lines = ["  ".join(c.ljust(w) for c, w in zip(r, widths)).rstrip() for r in rows]
     if limits:
         try:
-            k = scale_of([s], limits, True)
+            k = settle([s], limits, True)[0]
         except ValueError as exc:
             # A profile at rest (or infinite limits) has no binding factor, and a factor may
             # overflow: the verdicts above still stand.
@@ -301,6 +301,20 @@ def limits_report(traj: Trajectory1d, limits: Sequence[Tuple[str, int, float]]) 
                 f"k = {k!r} (retime stretches time by this factor; every limit then holds)"
             )
     return "\n".join(lines), holds
+
+
+def _limit(name: str) -> Callable[[str], float]:
+    """The parser of a limit on the command line: a positive number (inf allowed); anything
+    else is a wrong argument, as a word is."""
+    from .planning._arguments import positive
+
+    def parse(text: str) -> float:
+        try:
+            return positive(float(text), name)
+        except ValueError as exc:
+            raise argparse.ArgumentTypeError(str(exc)) from None
+
+    return parse
 
 
 def cmd_limits(args: argparse.Namespace) -> int:
@@ -431,7 +445,7 @@ def build_parser() -> argparse.ArgumentParser:
     limits.add_argument("id", metavar="ID", help="the ID the trajectory was saved under")
     for name, unit in (("velocity", "V"), ("acceleration", "A"), ("jerk", "J")):
         limits.add_argument(
-            f"--{name}", type=float, metavar=unit, help=f"limit on the absolute {name}"
+            f"--{name}", type=_limit(name), metavar=unit, help=f"limit on the absolute {name}"
         )
     limits.set_defaults(func=cmd_limits)
     return parser

@@ -182,7 +182,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             k::interpolation_size(xs.size(), p, start.size(), stop.size());
         std::vector<double> nt(maybe_off(in, size.knots), kSentinel),
             nc(maybe_off(in, size.coefs), kSentinel), work(maybe_off(in, size.work));
-        const k::InterpolationStatus status = k::interpolate(xs, c, p, start, stop, nt, nc, work);
+        k::InterpolationCheck accuracy;
+        const k::InterpolationStatus status =
+            k::interpolate(xs, c, p, start, stop, nt, nc, work, accuracy);
         if (status != k::InterpolationStatus::ok) check(untouched(nt) && untouched(nc));
         if (status == k::InterpolationStatus::ok)
             check(size.ok && std::is_sorted(nt.begin(), nt.end()) &&

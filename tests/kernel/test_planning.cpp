@@ -103,7 +103,8 @@ Fit fit(const Waypoints &w, int p) {
     if (!size.ok) return f;
     f.s = {std::vector<double>(size.knots), std::vector<double>(size.coefs), p};
     std::vector<double> work(size.work);
-    f.status = k::interpolate(w.times, w.values, p, w.start, w.stop, f.s.t, f.s.c, work);
+    k::InterpolationCheck check;
+    f.status = k::interpolate(w.times, w.values, p, w.start, w.stop, f.s.t, f.s.c, work, check);
     return f;
 }
 
@@ -129,6 +130,8 @@ TEST_P(Interpolation, SolvesTheConditionsAsADenseSolveDoes) {
         if (!balanced && m > 3) continue;
         const Waypoints w = waypoints(rng, m, p, k);
         const Fit f = fit(w, p);
+        // Off balance, the error bound may not certify even a few waypoints: refused, not wrong.
+        if (!balanced && f.status == k::InterpolationStatus::inaccurate) continue;
         ASSERT_EQ(f.status, k::InterpolationStatus::ok) << "m=" << m;
         std::vector<double> t(p + 1, w.times.front());
         t.insert(t.end(), w.times.begin() + 1, w.times.end() - 1);
@@ -187,14 +190,20 @@ TEST(InterpolationRefusal, EachBadInputHasItsCodeAndWritesNothing) {
     with("spacing that overflows", 5, S::unsolvable, [](Waypoints &w) {
         for (std::size_t i = 0; i < w.times.size(); ++i) w.times[i] = 1e-310 * i;
     });
+    with("every end condition at the start of a high degree", 21, S::inaccurate,
+         [](Waypoints &w) { w.start.assign(20, 0.0), w.stop.clear(); });
+    with("a caller that interrupts", 5, S::interrupted, [](Waypoints &) {});
     for (const Case &c : cases) {
         const int p = std::max(1, std::min(c.p, k::kMaxDegree));
         const k::InterpolationSize size =
             k::interpolation_size(c.w.times.size(), p, c.w.start.size(), c.w.stop.size());
         std::vector<double> t(size.ok ? size.knots : 8, 7.0), co(size.ok ? size.coefs : 2, 7.0);
         std::vector<double> work(size.ok ? size.work : 0);
-        EXPECT_EQ(k::interpolate(c.w.times, c.w.values, c.p, c.w.start, c.w.stop, t, co, work),
-                  c.want)
+        k::InterpolationCheck check;
+        if (c.want == S::interrupted) check.interrupted = [](void *) { return true; };
+        EXPECT_EQ(
+            k::interpolate(c.w.times, c.w.values, c.p, c.w.start, c.w.stop, t, co, work, check),
+            c.want)
             << c.what;
         EXPECT_TRUE(std::all_of(t.begin(), t.end(), [](double x) { return x == 7.0; })) << c.what;
         EXPECT_TRUE(std::all_of(co.begin(), co.end(), [](double x) { return x == 7.0; })) << c.what;
@@ -203,7 +212,8 @@ TEST(InterpolationRefusal, EachBadInputHasItsCodeAndWritesNothing) {
     const k::InterpolationSize size = k::interpolation_size(6, 5, 2, 2);
     ASSERT_TRUE(size.ok);
     std::vector<double> t(size.knots), co(size.coefs), work(size.work - 1);
-    EXPECT_EQ(k::interpolate(good.times, good.values, 5, good.start, good.stop, t, co, work),
+    k::InterpolationCheck check;
+    EXPECT_EQ(k::interpolate(good.times, good.values, 5, good.start, good.stop, t, co, work, check),
               S::bad_buffers);
 }
 

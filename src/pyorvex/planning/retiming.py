@@ -57,13 +57,22 @@ def check_applies(s: Spline, axis: str, name: str, q: int) -> None:
         )
 
 
+def _needed(peak: float, limit: float, q: int) -> float:
+    """(|peak| / limit) ** (1 / q): the stretch that brings a peak to its limit (inf past the
+    range of floating point)."""
+    try:
+        return (abs(peak) / limit) ** (1.0 / q)
+    except OverflowError:
+        return math.inf
+
+
 def scale_of(axes: Sequence[Spline], limits: Sequence[Limit], single: bool) -> float:
-    """k = max over axes and limits of (peak / limit) ** (1 / q)."""
+    """k = max over axes and limits of (peak / limit) ** (1 / q), in exact arithmetic."""
     k = 0.0
     for i, s in enumerate(axes):
         for name, q, limit in limits:
             check_applies(s, "trajs" if single else f"trajs[{i}]", name, q)
-            k = max(k, (abs(spline_peak(s, q - s.order).value) / limit) ** (1.0 / q))
+            k = max(k, _needed(spline_peak(s, q - s.order).value, limit, q))
     if k == 0.0:
         raise ValueError(
             "no time scale makes a limit bind: every limited quantity is zero on every axis "
@@ -74,6 +83,59 @@ def scale_of(axes: Sequence[Spline], limits: Sequence[Limit], single: bool) -> f
     return k
 
 
+def stretched(s: Spline, k: float) -> Trajectory1d:
+    """s with time stretched by k about its start: the knots spread by k, and the values of a
+    trajectory of order o (the o-th derivative of its path) scaled by k ** -o."""
+    try:
+        factor = k ** (-s.order)
+    except OverflowError:
+        factor = math.inf
+    cpts = s.cpts * factor
+    if not (math.isfinite(factor) and np.all(np.isfinite(cpts))):
+        raise ValueError(f"time stretched by {k} leaves the range of floating point")
+    traj = make_trajectory(s.knots, cpts, s.p, s.order)
+    try:
+        Trajectory1d.hscale(traj, k)
+    except (ValueError, OverflowError):
+        raise ValueError(f"time stretched by {k} leaves the range of floating point") from None
+    if not np.all(np.isfinite(Trajectory1d.get_knotvector_asarray(traj))):
+        raise ValueError(f"time stretched by {k} leaves the range of floating point")
+    return traj
+
+
+# Attempts at a factor whose rounded result holds every limit: each one past the first adds the
+# stretch still missing and a margin that doubles, from one rounding unit.
+_ATTEMPTS = 64
+
+
+def settle(axes: Sequence[Spline], limits: Sequence[Limit], single: bool) -> Tuple[float, list]:
+    """The factor k and the stretched axes, on which every limit holds as computed.
+
+    The exact factor brings the binding peak to its limit in exact arithmetic; the stretched
+    knots and control points are rounded, which leaves a peak a few units of rounding over it,
+    and far more on a time axis far from zero (a start at 1.7e9 s keeps fewer digits of every
+    knot difference). So each result is checked on its exact peaks and stretched a little more
+    until every limit holds."""
+    k = scale_of(axes, limits, single)
+    margin = 2.0**-52
+    for _ in range(_ATTEMPTS):
+        out = [stretched(s, k) for s in axes]
+        worst = 1.0
+        for traj, s in zip(out, axes):
+            r = spline_of(traj)
+            for _, q, limit in limits:
+                peak = abs(spline_peak(r, q - s.order).value)
+                if peak > limit:
+                    worst = max(worst, _needed(peak, limit, q), 1.0 + margin)
+        if worst == 1.0:
+            return k, out
+        k *= worst * (1.0 + margin)
+        margin *= 2.0
+        if not math.isfinite(k):
+            break
+    raise ValueError("the time scale the limits ask for is too large to represent")
+
+
 def time_scale(
     trajs: Union[Trajectory1d, Sequence[Trajectory1d]],
     velocity: Optional[float] = None,
@@ -81,20 +143,10 @@ def time_scale(
     jerk: Optional[float] = None,
 ) -> float:
     """The factor k by which :func:`retime` stretches time: the smallest that makes every given
-    limit hold on every axis (k > 1 slows the motion down, k < 1 speeds it up). Errors as for
-    :func:`retime`."""
+    limit hold on every axis as computed (k > 1 slows the motion down, k < 1 speeds it up).
+    Errors as for :func:`retime`."""
     limits = limits_given(velocity, acceleration, jerk)
-    return scale_of(axes_of(trajs), limits, isinstance(trajs, Trajectory1d))
-
-
-def stretched(s: Spline, k: float) -> Trajectory1d:
-    """s with time stretched by k about its start: the knots spread by k, and the values of a
-    trajectory of order o (the o-th derivative of its path) scaled by k ** -o."""
-    traj = make_trajectory(s.knots, s.cpts * k ** (-s.order), s.p, s.order)
-    Trajectory1d.hscale(traj, k)
-    if not np.all(np.isfinite(Trajectory1d.get_knotvector_asarray(traj))):
-        raise ValueError(f"time stretched by {k} leaves the range of floating point")
-    return traj
+    return settle(axes_of(trajs), limits, isinstance(trajs, Trajectory1d))[0]
 
 
 @overload
@@ -121,7 +173,10 @@ def retime(
 
     k is the largest over the axes and the given limits of (peak / limit) ** (1 / q), q the
     order of the limited quantity (velocity 1, acceleration 2, jerk 3): after retiming the
-    binding limit holds with equality and every other one holds. `trajs` is one trajectory or a
+    binding limit holds with equality and every other one holds. The result's exact peaks are
+    checked as computed: where rounding of the stretched knots (a time axis far from zero) left a
+    peak over its limit, k grows by the little that is missing, so every limit holds on the
+    result and the binding one is reached as closely as the time axis allows. `trajs` is one trajectory or a
     sequence of them, the axes of one motion (one common k keeps them in step); every axis keeps
     its start. A trajectory of `order` o describes the o-th derivative of its path: its values
     scale by k ** -o, and the quantity of order o + nu is its nu-th derivative.
@@ -136,7 +191,5 @@ def retime(
     """
     limits = limits_given(velocity, acceleration, jerk)
     single = isinstance(trajs, Trajectory1d)
-    axes = axes_of(trajs)
-    k = scale_of(axes, limits, single)
-    out = [stretched(s, k) for s in axes]
+    out = settle(axes_of(trajs), limits, single)[1]
     return out[0] if single else out

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import math
+import os
 from typing import List, Sequence, Tuple, Union, overload
 
 import numpy as np
@@ -33,6 +34,24 @@ def _rows(s: Spline, x: npt.NDArray[np.float64], first: int, last: int) -> npt.N
     return out
 
 
+def _picked(s: Spline, x: npt.NDArray[np.float64], orders: List[int]) -> npt.NDArray[np.float64]:
+    """One row per order asked for, in the order given: the kernel computes the orders up to the
+    degree that are asked for (one pass), the others are zeros, and no row is allocated that
+    was not asked for."""
+    computed = [q for q in orders if q <= s.p]
+    if not computed:
+        return np.zeros((len(orders), x.size), dtype=np.float64)
+    first, top = min(computed), max(computed)
+    rows = _rows(s, x, first, top)
+    if len(orders) == top - first + 1 and orders == list(range(first, top + 1)):
+        return rows
+    out = np.zeros((len(orders), x.size), dtype=np.float64)
+    for i, q in enumerate(orders):
+        if q <= s.p:
+            out[i] = rows[q - first]
+    return out
+
+
 def derivatives(traj: Trajectory1d, x: npt.ArrayLike, nu_max: int) -> npt.NDArray[np.float64]:
     """The value and the first `nu_max` derivatives of `traj` at the abscissae `x` (any order),
     in one pass: an array of shape ``(nu_max + 1, len(x))`` whose row nu holds the derivative of
@@ -48,12 +67,34 @@ def derivatives(traj: Trajectory1d, x: npt.ArrayLike, nu_max: int) -> npt.NDArra
     return _rows(spline_of(traj), xs, 0, nu_max)
 
 
-def grid(start: float, stop: float, dt: float) -> npt.NDArray[np.float64]:
+def _memory() -> float:
+    """The machine's physical memory in bytes (inf where the system does not say)."""
+    try:
+        return float(os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE"))
+    except (AttributeError, OSError, ValueError):
+        return math.inf
+
+
+def grid(start: float, stop: float, dt: float, rows: int = 1) -> npt.NDArray[np.float64]:
     """start + i * dt up to stop; the last tick is stop itself when stop lies within
-    TICK_TOLERANCE ticks of it (rounding in start + i * dt never passes the stop otherwise)."""
+    TICK_TOLERANCE ticks of it (rounding in start + i * dt never passes the stop otherwise).
+    Refuses a dt too fine for the doubles of the time axis there (the ticks would not be
+    distinct times) and a grid whose samples, `rows` values a tick and the time, would not fit
+    in the machine's memory, before allocating it."""
+    # Four units of the coarsest rounding on the domain: start + i * dt then rounds to distinct,
+    # increasing times (each of the two roundings moves a tick by half a unit at most).
+    resolution = float(np.spacing(max(abs(start), abs(stop))))
+    if dt < 4.0 * resolution:
+        raise ValueError(
+            f"'dt' = {dt} is finer than the time axis resolves on [{start}, {stop}] (doubles "
+            f"there are {resolution} apart): the ticks would not be distinct times"
+        )
     ticks = (stop - start) / dt
-    if not ticks < 2.0**53:
-        raise ValueError(f"'dt' = {dt} is too small for the domain [{start}, {stop}]")
+    if not ticks < 2.0**53 or (ticks + 1.0) * 8.0 * (rows + 1) > _memory():
+        raise ValueError(
+            f"'dt' = {dt} makes {ticks + 1.0:.3g} ticks on [{start}, {stop}]: the samples "
+            "would not fit in memory"
+        )
     nearest = round(ticks)
     on_tick = abs(ticks - nearest) <= TICK_TOLERANCE
     count = (nearest if on_tick else math.floor(ticks)) + 1
@@ -94,16 +135,16 @@ def sample(
     `nu` an integer gives the derivative of that order as a 1-D array; a sequence of orders gives
     one row per order (in the order given), all computed in one pass over the spans.
 
-    Raises ValueError for a `dt` that is not positive and finite, a negative order, an empty
+    Raises ValueError for a `dt` that is not positive and finite, finer than the doubles of the
+    time axis resolve there, or so fine that the samples would not fit in memory (refused before
+    anything is allocated), a negative order, an empty
     sequence of orders, or a trajectory that is empty, not finite or of a degree above the
     kernel's maximum; TypeError for arguments of the wrong kind.
     """
     step = finite_positive(dt, "dt")
     orders, single = orders_of(nu)
     s = spline_of(traj)
-    times = grid(float(s.knots[0]), float(s.knots[-1]), step)
-    first, last = min(orders), max(orders)
-    rows = _rows(s, times, first, last)
-    if single:
-        return times, rows[0]
-    return times, rows[[q - first for q in orders]]
+    computed = {q for q in orders if q <= s.p}
+    times = grid(float(s.knots[0]), float(s.knots[-1]), step, len(orders) + len(computed))
+    rows = _picked(s, times, orders)
+    return times, rows[0] if single else rows

@@ -46,17 +46,27 @@ def to_scipy(traj: Trajectory1d) -> BSpline:
 
 def _clamped(s: Spline) -> Tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]:
     """The knots and control points of the same curve with both end knots of multiplicity
-    p + 1 at least: scipy evaluates only between t[k] and t[n], while a trajectory is defined
-    from its first knot to its last. Knot insertion keeps the curve."""
+    exactly p + 1: scipy evaluates only between t[k] and t[n], while a trajectory is defined
+    from its first knot to its last. Knot insertion keeps the curve; an end knot repeated more
+    than p + 1 times carries basis functions that vanish everywhere, whose knots and control
+    points go (scipy would otherwise take its base interval from them and read one of them at
+    the end of the domain)."""
+    p = s.p
     head = int(np.count_nonzero(s.knots == s.knots[0]))
     tail = int(np.count_nonzero(s.knots == s.knots[-1]))
-    if head > s.p and tail > s.p:
-        return s.knots, s.cpts
-    traj = make_trajectory(s.knots, s.cpts, s.p)
-    if head <= s.p:
-        traj = Trajectory1d.knotins(traj, float(s.knots[0]), s.p + 1 - head)
-    if tail <= s.p:
-        traj = Trajectory1d.knotins(traj, float(s.knots[-1]), s.p + 1 - tail)
+    knots, cpts = s.knots, s.cpts
+    if head > p + 1 or tail > p + 1:
+        lo, hi = max(head - p - 1, 0), max(tail - p - 1, 0)
+        knots = knots[lo : knots.size - hi]
+        cpts = cpts[lo : cpts.size - hi]
+        head, tail = min(head, p + 1), min(tail, p + 1)
+    if head > p and tail > p:
+        return knots, cpts
+    traj = make_trajectory(knots, cpts, p)
+    if head <= p:
+        traj = Trajectory1d.knotins(traj, float(knots[0]), p + 1 - head)
+    if tail <= p:
+        traj = Trajectory1d.knotins(traj, float(knots[-1]), p + 1 - tail)
     return (
         np.array(Trajectory1d.get_knotvector_asarray(traj)),
         np.array(Trajectory1d.get_cpts_asarray(traj)),
