@@ -793,7 +793,7 @@ def family_xml():
 
 def family_planning():
     import pyorvex.planning as pl
-    from pyorvex import _planning
+    from pyorvex.planning import _kernel
 
     small, large = clamped(SMALL), clamped(LARGE)
     times, values = np.linspace(0.0, 2.0, 50), np.cos(np.linspace(0.0, 6.0, 50))
@@ -815,12 +815,12 @@ def family_planning():
         expect(ValueError, pl.retime, small, velocity=-1.0)
         expect(ValueError, pl.extrema, Trajectory1d())
         # the extension's own refusals, past the Python checks
-        expect(ValueError, _planning.extrema, bad_knots, cpts, 3, 1)
-        expect(ValueError, _planning.extrema, knots, cpts, 2000, 1)
-        expect(ValueError, _planning.derivatives, knots, cpts, 3, times, 0, 1, np.empty(3))
+        expect(ValueError, _kernel.extrema, bad_knots, cpts, 3, 1)
+        expect(ValueError, _kernel.extrema, knots, cpts, 2000, 1)
+        expect(ValueError, _kernel.derivatives, knots, cpts, 3, times, 0, 1, np.empty(3))
         expect(
             ValueError,
-            _planning.interpolate,
+            _kernel.interpolate,
             times,
             values,
             3,
@@ -830,7 +830,7 @@ def family_planning():
             np.empty(52),
             1e-9,
         )
-        expect(TypeError, _planning.interpolate, times, values, "3", times, times, times, times, 0)
+        expect(TypeError, _kernel.interpolate, times, values, "3", times, times, times, times, 0)
         expect(ValueError, pl.interpolate, times[:12] * 500, values[:12], 5, (0, 0, 0, 1.0), ())
 
     return cycle

@@ -67,7 +67,7 @@ def test_interpolate_agrees_with_scipy_and_passes_through_the_waypoints(p, heads
         (([0, 1, 2], [0, -np.inf, 2]), ValueError, "'values' must be finite: values[1] = -inf"),
         (([0, 1], [0, 1], 5, (0.0,), (0, 0)), ValueError, "p - 1 = 4 end conditions, got 1 in"),
         (([0, 1], [0, 1], 3, (np.nan,), (0,)), ValueError, "'start' must be finite"),
-        (([0, 1], [[0, 1]]), ValueError, "'values' must be one-dimensional"),
+        (([0, 1], [[[0, 1]]]), ValueError, "'values' must be of 1 to 2 dimensions, got 3"),
         ((["a", "b"], [0, 1]), TypeError, "'times' must hold real numbers"),
     ],
 )

@@ -249,8 +249,9 @@ struct InterpolationCheck {
     double tolerance = 1e-9;
     bool (*interrupted)(void *) = nullptr;
     void *context = nullptr;
-    double bound = 0.0;  // out: the error bound on the coefficients
-    double scale = 0.0;  // out: the data's scale
+    double bound = 0.0;    // out: the error bound on the coefficients (of `axis`)
+    double scale = 0.0;    // out: the data's scale (of `axis`)
+    std::size_t axis = 0;  // out: the first axis refused, else the one closest to its tolerance
 };
 
 // Sizes for interpolate with m waypoints, degree p and the given counts of end derivatives: the
@@ -265,23 +266,26 @@ struct InterpolationSize {
 };
 
 inline InterpolationSize interpolation_size(std::size_t m, int p, std::size_t n_start,
-                                            std::size_t n_stop) {
+                                            std::size_t n_stop, std::size_t dof = 1) {
     InterpolationSize s;
+    if (dof < 1 || dof > (std::size_t{1} << 20)) return s;
     if (p < 1 || p > kMaxDegree || m < 2 || n_start > static_cast<std::size_t>(p) ||
         n_stop > static_cast<std::size_t>(p) || n_start + n_stop != static_cast<std::size_t>(p - 1))
         return s;
     const std::size_t up = static_cast<std::size_t>(p);
     const std::size_t below = n_start > n_stop ? n_start : n_stop, above = up - n_start;
-    // Below 2^50 waypoints and degree kMaxDegree nothing here overflows; the work memory is
+    // Below 2^50 waypoint values and degree kMaxDegree nothing here overflows; the work memory is
     // then below 2^62 doubles, and any larger request is refused anyway.
-    if (m >= (std::size_t{1} << 50)) return s;
+    if (m >= (std::size_t{1} << 50) / dof) return s;
     const std::size_t coefs = m + up - 1, knots = coefs + up + 1;
     const std::size_t band = coefs * (2 * below + above + 1);
-    // The band twice (the factors and the system itself, for the residual), then seven vectors
-    // of the system's order: solution, right-hand side, pivots, residual and the estimator's three.
-    const std::size_t work = 2 * band + 7 * coefs + knots + 2 * (up + 1) * (up + 1) + 4 * (up + 1);
+    // The band twice (the factors and the system itself, for the residual), five vectors of the
+    // system's order (pivots, residual and the estimator's three), and the right-hand side and
+    // the solution of every axis.
+    const std::size_t work =
+        2 * band + (5 + 2 * dof) * coefs + knots + 2 * (up + 1) * (up + 1) + 4 * (up + 1);
     s.knots = knots;
-    s.coefs = coefs;
+    s.coefs = coefs * dof;
     s.work = work;
     s.ok = true;
     return s;
@@ -295,6 +299,14 @@ inline InterpolationSize interpolation_size(std::size_t m, int p, std::size_t n_
 // the two ends.
 InterpolationStatus interpolate(cspan times, cspan values, int p, cspan start, cspan stop,
                                 vspan knots, vspan coefs, vspan work, InterpolationCheck &check);
+
+// The same for dof axes at once, one factorisation for all: values holds m rows of dof (row i
+// the waypoint i of every axis), start and stop their derivatives order by order (row d - 1 the
+// derivative of order d of every axis), coefs receives n + 1 rows of dof. Each axis is checked
+// against its own scale.
+InterpolationStatus interpolate_axes(cspan times, cspan values, std::size_t dof, int p, cspan start,
+                                     cspan stop, vspan knots, vspan coefs, vspan work,
+                                     InterpolationCheck &check);
 
 // --- extrema of a derivative ---------------------------------------------------------------------
 

@@ -95,19 +95,18 @@ void basis_derivatives(const double *t, index s, int p, double x, int nd, double
     }
 }
 
-// Puts the conditions "derivative of order d at x = rhs[d]" for d = 0..nd into rows row..row + nd:
-// the span s holds x, and one table of basis derivatives serves every order. Entries outside the
-// band are the basis functions that vanish at x to that order at a clamped end (exact zeros of
-// the table), so they are left out.
-void put_rows(const Band &A, double *b, index row, const double *t, index s, int p, double x,
-              int nd, const double *rhs, double *scratch, double *ders) {
+// Puts the rows of the conditions "derivative of order d at x" for d = 0..nd into rows
+// row..row + nd: the span s holds x, and one table of basis derivatives serves every order.
+// Entries outside the band are the basis functions that vanish at x to that order at a clamped
+// end (exact zeros of the table), so they are left out.
+void put_rows(const Band &A, index row, const double *t, index s, int p, double x, int nd,
+              double *scratch, double *ders) {
     basis_derivatives(t, s, p, x, nd, scratch, ders);
     for (int d = 0; d <= nd; ++d) {
         for (int r = 0; r <= p; ++r) {
             const index col = s - p + r;
             if (A.holds(row + d, col)) A.at(row + d, col) = ders[d * (p + 1) + r];
         }
-        b[row + d] = rhs[d];
     }
 }
 
@@ -151,27 +150,26 @@ void basis_pair(const double *t, index s, pair *N) {
 }
 
 template <int P>
-void store_row(const Band &A, double *b, index row, index s, const pair *N, int lane, double rhs) {
+void store_row(const Band &A, index row, index s, const pair *N, int lane) {
     PYORVEX_UNROLL for (int r = 0; r <= P; ++r) {
         const index col = s - P + r;
         if (A.holds(row, col)) A.at(row, col) = N[r][lane];
     }
-    b[row] = rhs;
 }
 
 // The rows of the interior waypoints: times[i] (the knot t[P + i]) on span P + i, in row k + i.
 template <int P>
-void put_interior_rows(const Band &A, double *b, const double *t, cspan values, index k, index m) {
+void put_interior_rows(const Band &A, const double *t, index k, index m) {
     pair N[P + 1];
     index i = 1;
     for (; i + 2 < m; i += 2) {
         basis_pair<P>(t, P + i, N);
-        store_row<P>(A, b, k + i, P + i, N, 0, values[i]);
-        store_row<P>(A, b, k + i + 1, P + i + 1, N, 1, values[i + 1]);
+        store_row<P>(A, k + i, P + i, N, 0);
+        store_row<P>(A, k + i + 1, P + i + 1, N, 1);
     }
     if (i + 1 < m) {  // one row left: its lane 1 repeats it
         basis_pair<P>(t, P + i - 1, N);
-        store_row<P>(A, b, k + i, P + i, N, 1, values[i]);
+        store_row<P>(A, k + i, P + i, N, 1);
     }
 }
 
@@ -449,9 +447,9 @@ bool all_finite(cspan v) {
 
 // The data's scale (see InterpolationCheck) and, in tol[d], the tolerance of each derivative
 // row of order d at one end: tolerance * scale * d! / h^d.
-double end_scale(cspan ends, double h, double scale) {
+double end_scale(const double *ends, index count, double h, double scale) {
     double power = 1.0;  // h^d / d!
-    for (std::size_t d = 1; d <= ends.size(); ++d) {
+    for (index d = 1; d <= count; ++d) {
         power *= h / static_cast<double>(d);
         const double change = std::fabs(ends[d - 1]) * power;
         if (ends[d - 1] != 0.0 && change > scale) scale = change;
@@ -461,32 +459,55 @@ double end_scale(cspan ends, double h, double scale) {
 
 // True when the residuals of the rows of one end, from row `row` on (derivatives of orders
 // 1..count), are within tolerance * scale * d! / h^d.
-bool end_rows_hold(const double *r, index row, std::size_t count, double h, double limit) {
+bool end_rows_hold(const double *r, index row, index count, double h, double limit) {
     double power = 1.0;  // h^d / d!
-    for (std::size_t d = 1; d <= count; ++d) {
+    for (index d = 1; d <= count; ++d) {
         power *= h / static_cast<double>(d);
-        if (!(std::fabs(r[row + static_cast<index>(d)]) * power <= limit)) return false;
+        if (!(std::fabs(r[row + d]) * power <= limit)) return false;
     }
     return true;
+}
+
+// The right-hand side of axis c in the order of the rows: the first value and the start
+// derivatives, the interior values, the last value and the stop derivatives. Each input is read
+// once, into memory the caller cannot change.
+void gather_rhs(cspan values, cspan start, cspan stop, std::size_t dof, std::size_t c, index k,
+                index m, double *rhs) {
+    rhs[0] = values[c];
+    for (index d = 1; d <= k; ++d) rhs[d] = start[(d - 1) * dof + c];
+    for (index i = 1; i < m; ++i) rhs[k + i] = values[i * dof + c];
+    const index l = static_cast<index>(stop.size() / dof);
+    for (index d = 1; d <= l; ++d) rhs[k + m - 1 + d] = stop[(d - 1) * dof + c];
 }
 
 }  // namespace
 
 InterpolationStatus interpolate(cspan times, cspan values, int p, cspan start, cspan stop,
                                 vspan knots, vspan coefs, vspan work, InterpolationCheck &check) {
+    return interpolate_axes(times, values, 1, p, start, stop, knots, coefs, work, check);
+}
+
+InterpolationStatus interpolate_axes(cspan times, cspan values, std::size_t dof, int p, cspan start,
+                                     cspan stop, vspan knots, vspan coefs, vspan work,
+                                     InterpolationCheck &check) {
     if (p < 1 || p > kMaxDegree) return S::bad_degree;
-    if (times.size() != values.size()) return S::bad_lengths;
+    if (dof < 1 || values.size() / dof != times.size() || values.size() % dof != 0)
+        return S::bad_lengths;
     if (times.size() < 2) return S::too_few_points;
-    if (start.size() + stop.size() != static_cast<std::size_t>(p - 1)) return S::bad_conditions;
-    const InterpolationSize size = interpolation_size(times.size(), p, start.size(), stop.size());
+    if (start.size() % dof != 0 || stop.size() % dof != 0 ||
+        (start.size() + stop.size()) / dof != static_cast<std::size_t>(p - 1))
+        return S::bad_conditions;
+    const std::size_t k_count = start.size() / dof, l_count = stop.size() / dof;
+    const InterpolationSize size = interpolation_size(times.size(), p, k_count, l_count, dof);
     if (!size.ok || knots.size() != size.knots || coefs.size() != size.coefs ||
         work.size() != size.work)
         return S::bad_buffers;
-    const index m = static_cast<index>(times.size()), n = static_cast<index>(size.coefs);
-    const index k = static_cast<index>(start.size()), l = static_cast<index>(stop.size());
+    const index m = static_cast<index>(times.size()), n = static_cast<index>(size.coefs / dof);
+    const index k = static_cast<index>(k_count), l = static_cast<index>(l_count);
     const index kl = k > l ? k : l, ku = p - k, ld = 2 * kl + ku + 1;
-    double *b = work.data() + 2 * n * ld, *rhs = b + n, *piv = rhs + n, *r = piv + n, *w = r + n;
-    double *v = w + n, *x = v + n, *t = x + n, *scratch = t + size.knots;
+    const index axes = static_cast<index>(dof);
+    double *piv = work.data() + 2 * n * ld, *r = piv + n, *w = r + n, *v = w + n, *x = v + n;
+    double *sol = x + n, *rhs = sol + n * axes, *t = rhs + n * axes, *scratch = t + size.knots;
     double *ders = scratch + (p + 1) * (p + 1) + 4 * (p + 1);
     const Band A{work.data(), n, kl, ku, kl + ku, ld, piv};
     const Band orig{work.data() + n * ld, n, kl, ku, kl + ku, ld};
@@ -498,13 +519,10 @@ InterpolationStatus interpolate(cspan times, cspan values, int p, cspan start, c
     for (index i = p + 1; i < m + p; ++i)
         if (!(t[i - 1] < t[i])) return S::bad_times;
     if (!std::isfinite(t[p]) || !std::isfinite(t[p + m - 1])) return S::bad_times;
-    // rhs: the first value and the start derivatives, the interior values, the last value and
-    // the stop derivatives, in the order of the rows.
-    rhs[0] = values[0];
-    for (index d = 1; d <= k; ++d) rhs[d] = start[d - 1];
-    for (index i = 1; i < m; ++i) rhs[k + i] = values[i];
-    for (index d = 1; d <= l; ++d) rhs[k + m - 1 + d] = stop[d - 1];
-    if (!all_finite({rhs, static_cast<std::size_t>(n)})) return S::bad_values;
+    for (index c = 0; c < axes; ++c) {
+        gather_rhs(values, start, stop, dof, static_cast<std::size_t>(c), k, m, rhs + c * n);
+        if (!all_finite({rhs + c * n, static_cast<std::size_t>(n)})) return S::bad_values;
+    }
     for (index i = 0; i < p; ++i) {
         t[i] = t[p];
         t[p + m + i] = t[p + m - 1];
@@ -512,67 +530,89 @@ InterpolationStatus interpolate(cspan times, cspan values, int p, cspan start, c
     for (index i = 0; i < n * ld; ++i) A.ab[i] = 0.0;
 
     const double first = t[0], last = t[size.knots - 1];
-    put_rows(A, b, 0, t, p, p, first, static_cast<int>(k), rhs, scratch, ders);
+    put_rows(A, 0, t, p, p, first, static_cast<int>(k), scratch, ders);
     switch (p) {
         case 1:
-            put_interior_rows<1>(A, b, t, {rhs + k, static_cast<std::size_t>(m)}, k, m);
+            put_interior_rows<1>(A, t, k, m);
             break;
         case 2:
-            put_interior_rows<2>(A, b, t, {rhs + k, static_cast<std::size_t>(m)}, k, m);
+            put_interior_rows<2>(A, t, k, m);
             break;
         case 3:
-            put_interior_rows<3>(A, b, t, {rhs + k, static_cast<std::size_t>(m)}, k, m);
+            put_interior_rows<3>(A, t, k, m);
             break;
         case 4:
-            put_interior_rows<4>(A, b, t, {rhs + k, static_cast<std::size_t>(m)}, k, m);
+            put_interior_rows<4>(A, t, k, m);
             break;
         case 5:
-            put_interior_rows<5>(A, b, t, {rhs + k, static_cast<std::size_t>(m)}, k, m);
+            put_interior_rows<5>(A, t, k, m);
             break;
         case 6:
-            put_interior_rows<6>(A, b, t, {rhs + k, static_cast<std::size_t>(m)}, k, m);
+            put_interior_rows<6>(A, t, k, m);
             break;
         case 7:
-            put_interior_rows<7>(A, b, t, {rhs + k, static_cast<std::size_t>(m)}, k, m);
+            put_interior_rows<7>(A, t, k, m);
             break;
         default: {
             // p^2 operations a row: the interrupt test every 2^20 of them or so.
             const index every = 1 + (index{1} << 20) / (index{p} * p);
             for (index i = 1; i + 1 < m; ++i) {
                 if (poll.stop(i, every)) return S::interrupted;
-                put_rows(A, b, k + i, t, p + i, p, t[p + i], 0, rhs + k + i, scratch, ders);
+                put_rows(A, k + i, t, p + i, p, t[p + i], 0, scratch, ders);
             }
         }
     }
-    put_rows(A, b, k + m - 1, t, n - 1, p, last, static_cast<int>(l), rhs + k + m - 1, scratch,
-             ders);
+    put_rows(A, k + m - 1, t, n - 1, p, last, static_cast<int>(l), scratch, ders);
     for (index i = 0; i < n * ld; ++i) orig.ab[i] = A.ab[i];
 
-    const S factored = factor(A, b, poll);
+    // One factorisation for every axis: the first axis's right-hand side is carried through the
+    // elimination, the others are solved with the factors.
+    for (index i = 0; i < n * axes; ++i) sol[i] = rhs[i];
+    const S factored = factor(A, sol, poll);
     if (factored != S::ok) return factored;
-    solve_upper(A, b);
-    if (!all_finite({b, static_cast<std::size_t>(n)})) return S::unsolvable;
+    solve_upper(A, sol);
+    for (index c = 1; c < axes; ++c) {
+        solve_lower(A, sol + c * n);
+        solve_upper(A, sol + c * n);
+    }
+    if (!all_finite({sol, static_cast<std::size_t>(n * axes)})) return S::unsolvable;
 
-    // The accuracy of the solution, from its residual and the estimated |A^-1|.
-    if (poll.stop(0, 1)) return S::interrupted;
-    double scale = 0.0;
-    for (index i = 0; i < n; ++i)
-        if (i == 0 || (i > k && i < k + m))
-            scale = std::fabs(rhs[i]) > scale ? std::fabs(rhs[i]) : scale;
-    scale = end_scale(start, t[p + 1] - t[p], scale);
-    scale = end_scale(stop, t[p + m - 1] - t[p + m - 2], scale);
-    residual(orig, rhs, b, r, w);
-    const double limit = check.tolerance * scale;
-    bool rows_hold = std::fabs(r[0]) <= limit;
-    for (index i = 1; i < m && rows_hold; ++i) rows_hold = std::fabs(r[k + i]) <= limit;
-    rows_hold = rows_hold && end_rows_hold(r, 0, start.size(), t[p + 1] - t[p], limit) &&
-                end_rows_hold(r, k + m - 1, stop.size(), t[p + m - 1] - t[p + m - 2], limit);
-    check.scale = scale;
-    check.bound = error_majorant(A, w, v);
-    if (!(check.bound <= limit)) check.bound = error_norm(A, w, v, x);
-    if (!rows_hold || !(check.bound <= limit)) return S::inaccurate;
+    // The accuracy of each axis's solution, from its residual and the estimated |A^-1|, against
+    // that axis's own scale.
+    check.bound = 0.0;
+    check.scale = 0.0;
+    check.axis = 0;
+    bool accurate = true;
+    for (index c = 0; c < axes; ++c) {
+        if (poll.stop(0, 1)) return S::interrupted;
+        const double *b = rhs + c * n, *xc = sol + c * n;
+        double scale = 0.0;
+        for (index i = 0; i < n; ++i)
+            if (i == 0 || (i > k && i < k + m))
+                scale = std::fabs(b[i]) > scale ? std::fabs(b[i]) : scale;
+        scale = end_scale(b + 1, k, t[p + 1] - t[p], scale);
+        scale = end_scale(b + k + m, l, t[p + m - 1] - t[p + m - 2], scale);
+        residual(orig, b, xc, r, w);
+        const double limit = check.tolerance * scale;
+        bool rows_hold = std::fabs(r[0]) <= limit;
+        for (index i = 1; i < m && rows_hold; ++i) rows_hold = std::fabs(r[k + i]) <= limit;
+        rows_hold = rows_hold && end_rows_hold(r, 0, k, t[p + 1] - t[p], limit) &&
+                    end_rows_hold(r, k + m - 1, l, t[p + m - 1] - t[p + m - 2], limit);
+        double bound = error_majorant(A, w, v);
+        if (!(bound <= limit)) bound = error_norm(A, w, v, x);
+        const bool ok = rows_hold && bound <= limit;
+        // Reported: the first axis that fails, else the axis closest to its tolerance.
+        if (accurate && (!ok || bound * check.scale >= check.bound * scale)) {
+            check.bound = bound;
+            check.scale = scale;
+            check.axis = static_cast<std::size_t>(c);
+        }
+        accurate = accurate && ok;
+    }
+    if (!accurate) return S::inaccurate;
     for (index i = 0; i < static_cast<index>(size.knots); ++i) knots[i] = t[i];
-    for (index i = 0; i < n; ++i) coefs[i] = b[i];
+    for (index i = 0; i < n; ++i)
+        for (index c = 0; c < axes; ++c) coefs[i * axes + c] = sol[c * n + i];
     return S::ok;
 }
 

@@ -1,4 +1,6 @@
-// pyorvex._planning: the kernel routines of the planning toolkit, for pyorvex.planning only.
+// pyorvex.planning._kernel: the kernel routines of the planning toolkit, for pyorvex.planning
+// only. The kernel is linked in statically (one of the three ways into it: defdatastruct calls
+// the function table bound from curvekit, and compiles in only the kernel's header-only helpers).
 // The Python side checks every argument and sizes every result (with messages a user can act
 // on); this side reads and writes the caller's double buffers and turns each kernel refusal into
 // ValueError, so nothing reaches the kernel unchecked even when called directly.
@@ -10,8 +12,10 @@
 #include "bspline.hpp"
 #include "buffer.hpp"
 #include "convert.hpp"
+#include "degree.hpp"
 #include "ref.hpp"
 #include "scan.hpp"
+#include "scratch.hpp"
 
 namespace k = pyorvex::kernel;
 namespace capi = pyorvex::capi;
@@ -21,44 +25,6 @@ namespace {
 k::cspan in(const capi::DoubleBuffer &b) { return {b.data(), static_cast<std::size_t>(b.size())}; }
 
 k::vspan out(const capi::DoubleBuffer &b) { return {b.data(), static_cast<std::size_t>(b.size())}; }
-
-bool supported_degree(int p) {
-    if (p >= 0 && p <= k::kMaxDegree) return true;
-    if (p < 0)
-        PyErr_Format(PyExc_ValueError, "the degree must be non-negative, got %d", p);
-    else
-        PyErr_Format(PyExc_ValueError, "degree %d exceeds the maximum supported degree %d", p,
-                     k::kMaxDegree);
-    return false;
-}
-
-// Work memory of `count` doubles from the Python allocator; MemoryError when it cannot be had.
-class Work {
-public:
-    Work() = default;
-    Work(const Work &) = delete;
-    Work &operator=(const Work &) = delete;
-    ~Work() { PyMem_Free(data_); }
-
-    bool allocate(std::size_t count) {
-        if (count > static_cast<std::size_t>(PY_SSIZE_T_MAX) / sizeof(double)) {
-            PyErr_NoMemory();
-            return false;
-        }
-        data_ = static_cast<double *>(PyMem_Malloc(count ? count * sizeof(double) : 1));
-        if (data_ == nullptr) {
-            PyErr_NoMemory();
-            return false;
-        }
-        size_ = count;
-        return true;
-    }
-    k::vspan span() const { return {data_, size_}; }
-
-private:
-    double *data_ = nullptr;
-    std::size_t size_ = 0;
-};
 
 const char *interpolation_message(k::InterpolationStatus status) {
     using S = k::InterpolationStatus;
@@ -92,40 +58,47 @@ const char *interpolation_message(k::InterpolationStatus status) {
 // handler raises) stops them, with the exception set.
 bool signalled(void *) { return PyErr_CheckSignals() != 0; }
 
-// interpolate(times, values, p, start, stop, knots, coefs, tolerance): fills knots and coefs with
-// the interpolant, accepted when its error bound is within tolerance of the data's scale.
+// interpolate(times, values, dof, p, start, stop, knots, coefs, tolerance): fills knots and coefs
+// with the interpolant of dof axes (values, start, stop and coefs hold rows of dof), accepted when
+// each axis's error bound is within tolerance of its data's scale.
 PyObject *interpolate(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
-    static const char *const names[] = {"times", "values", "p",     "start",
+    static const char *const names[] = {"times", "values", "dof",   "p",        "start",
                                         "stop",  "knots",  "coefs", "tolerance"};
-    static const capi::ArgSpec signature{"interpolate", names, 8, 8};
-    PyObject *a[8];
+    static const capi::ArgSpec signature{"interpolate", names, 9, 9};
+    PyObject *a[9];
     if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
     capi::DoubleBuffer times, values, start, stop, knots, coefs;
-    int p = 0;
+    int p = 0, dof = 0;
     k::InterpolationCheck check;
     check.interrupted = signalled;
-    if (!times.acquire(a[0], false) || !values.acquire(a[1], false) || !capi::to_int(a[2], &p) ||
-        !start.acquire(a[3], false) || !stop.acquire(a[4], false) || !knots.acquire(a[5]) ||
-        !coefs.acquire(a[6]) || !capi::to_double(a[7], &check.tolerance))
+    if (!times.acquire(a[0], false) || !values.acquire(a[1], false) || !capi::to_int(a[2], &dof) ||
+        !capi::to_int(a[3], &p) || !start.acquire(a[4], false) || !stop.acquire(a[5], false) ||
+        !knots.acquire(a[6]) || !coefs.acquire(a[7]) || !capi::to_double(a[8], &check.tolerance))
         return nullptr;
-    const k::InterpolationSize size = k::interpolation_size(
-        static_cast<std::size_t>(times.size()), p, static_cast<std::size_t>(start.size()),
-        static_cast<std::size_t>(stop.size()));
-    Work work;
+    const std::size_t axes = dof > 0 ? static_cast<std::size_t>(dof) : 0;
+    const k::InterpolationSize size =
+        axes ? k::interpolation_size(static_cast<std::size_t>(times.size()), p,
+                                     static_cast<std::size_t>(start.size()) / axes,
+                                     static_cast<std::size_t>(stop.size()) / axes, axes)
+             : k::InterpolationSize{};
+    capi::Scratch work;
     if (size.ok && !work.allocate(size.work)) return nullptr;
-    const k::InterpolationStatus status = k::interpolate(
-        in(times), in(values), p, in(start), in(stop), out(knots), out(coefs), work.span(), check);
+    const k::InterpolationStatus status =
+        k::interpolate_axes(in(times), in(values), axes, p, in(start), in(stop), out(knots),
+                            out(coefs), work.span(), check);
     if (status == k::InterpolationStatus::interrupted) return nullptr;  // the signal's exception
     if (status == k::InterpolationStatus::inaccurate) {
         capi::Ref bound = capi::Ref::steal(capi::float_text(check.bound));
         capi::Ref scale = capi::Ref::steal(capi::float_text(check.scale));
-        if (bound && scale)
+        capi::Ref where = capi::Ref::steal(
+            axes > 1 ? PyUnicode_FromFormat(" of axis %zu", check.axis) : PyUnicode_FromString(""));
+        if (bound && scale && where)
             PyErr_Format(PyExc_ValueError,
-                         "the interpolant cannot be computed to the accuracy of its data: the "
+                         "the interpolant%U cannot be computed to the accuracy of its data: the "
                          "collocation system is too ill-conditioned in floating point (error "
                          "bound %U against the data's scale %U); balance the end conditions "
                          "between 'start' and 'stop', lower the degree or use fewer waypoints",
-                         bound.get(), scale.get());
+                         where.get(), bound.get(), scale.get());
         return nullptr;
     }
     if (status != k::InterpolationStatus::ok) {
@@ -144,9 +117,9 @@ PyObject *extrema(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
     capi::DoubleBuffer knots, cpts;
     int p = 0, nu = 0;
     if (!knots.acquire(a[0], false) || !cpts.acquire(a[1], false) || !capi::to_int(a[2], &p) ||
-        !capi::to_int(a[3], &nu) || !supported_degree(p))
+        !capi::to_int(a[3], &nu) || !capi::supported_degree(p))
         return nullptr;
-    Work work;
+    capi::Scratch work;
     if (!work.allocate(k::extrema_work_size(p))) return nullptr;
     k::Extrema e;
     if (!k::extrema(in(knots), in(cpts), p, nu, work.span(), e)) {
@@ -170,7 +143,7 @@ PyObject *derivatives(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
     int p = 0, first = 0, last = 0;
     if (!knots.acquire(a[0], false) || !cpts.acquire(a[1], false) || !capi::to_int(a[2], &p) ||
         !x.acquire(a[3], false) || !capi::to_int(a[4], &first) || !capi::to_int(a[5], &last) ||
-        !result.acquire(a[6]) || !supported_degree(p))
+        !result.acquire(a[6]) || !capi::supported_degree(p))
         return nullptr;
     const Py_ssize_t m = x.size();
     if (knots.size() != cpts.size() + p + 1 || cpts.size() < 1 || first < 0 || last < first ||
@@ -205,8 +178,8 @@ PyObject *derivatives(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
 
 PyMethodDef methods[] = {
     {"interpolate", capi::fastcall(interpolate), METH_FASTCALL | METH_KEYWORDS,
-     "interpolate(times, values, p, start, stop, knots, coefs, tolerance)\n--\n\n"
-     "Fill knots and coefs with the spline of degree p through the waypoints."},
+     "interpolate(times, values, dof, p, start, stop, knots, coefs, tolerance)\n--\n\n"
+     "Fill knots and coefs with the spline of degree p through the waypoints of dof axes."},
     {"extrema", capi::fastcall(extrema), METH_FASTCALL | METH_KEYWORDS,
      "extrema(knots, cpts, p, nu)\n--\n\n"
      "(tmin, vmin, tmax, vmax) of the derivative of order nu over the whole domain."},
@@ -218,7 +191,7 @@ PyMethodDef methods[] = {
 
 PyModuleDef module = {
     PyModuleDef_HEAD_INIT,
-    "pyorvex._planning",
+    "pyorvex.planning._kernel",
     "The kernel routines of pyorvex.planning (private: call the functions of pyorvex.planning).",
     0,
     methods,
@@ -230,4 +203,4 @@ PyModuleDef module = {
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit__planning(void) { return PyModuleDef_Init(&module); }
+PyMODINIT_FUNC PyInit__kernel(void) { return PyModuleDef_Init(&module); }

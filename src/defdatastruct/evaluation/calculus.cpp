@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "degree.hpp"
 #include "bspline.hpp"
 #include "evaluation.hpp"
 
@@ -95,7 +96,7 @@ PyObject *antiderivative_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) 
     }
     const std::int64_t degree = std::int64_t{self->p} + nu;
     pyorvex_dview knots, cpts;
-    if (!trajectory::record_views(self, &knots, &cpts) || !trajectory::supported_degree(degree))
+    if (!trajectory::record_views(self, &knots, &cpts) || !capi::supported_degree(degree))
         return nullptr;
     // Sized like the derivative: from the clamped equivalent of self.
     const kernel::CalculusSize size =
@@ -125,7 +126,7 @@ PyObject *degelev_op(Traj *self, int skip_dispatch, pyorvex_opt_nu *opt) {
     }
     const std::int64_t degree = std::int64_t{self->p} + nu;
     pyorvex_dview knots, cpts;
-    if (!trajectory::record_views(self, &knots, &cpts) || !trajectory::supported_degree(degree))
+    if (!trajectory::record_views(self, &knots, &cpts) || !capi::supported_degree(degree))
         return nullptr;
     // The kernel works in the new buffers, which need room for two copies of the result; they
     // are cut to the result's size afterwards.

@@ -5,6 +5,7 @@
 #include <limits>
 #include <utility>
 
+#include "degree.hpp"
 #include "bspline.hpp"
 #include "trajectory.hpp"
 
@@ -108,17 +109,10 @@ bool record_data_views(Traj *t, pyorvex_dview *knots, pyorvex_dview *cpts) {
     return knot_view(t, knots) && cpts_view(t, cpts);
 }
 
-bool supported_degree(long long degree) {
-    if (degree <= kernel::kMaxDegree) return true;
-    PyErr_Format(PyExc_ValueError, "degree %lld exceeds the maximum supported degree %d", degree,
-                 kernel::kMaxDegree);
-    return false;
-}
-
 // Records of any degree are data (created, copied, compared, saved, loaded); only the kernel's
 // numerics are bounded, and this is the one gate in front of them.
 bool record_views(Traj *t, pyorvex_dview *knots, pyorvex_dview *cpts) {
-    return record_data_views(t, knots, cpts) && supported_degree(t->p);
+    return record_data_views(t, knots, cpts) && capi::supported_degree(t->p);
 }
 
 PyObject *traj_start(Traj *t) {

@@ -2,6 +2,7 @@
 // state: (knot bytes, control-point bytes, p, n, order, owner).
 #include <cstring>
 
+#include "degree.hpp"
 #include "trajectory.hpp"
 
 namespace pyorvex::dds::trajectory {
@@ -55,7 +56,7 @@ PyObject *py_get_knotvector_asarray(PyObject *self, PyObject *) {
 PyObject *py_get_xcpts(PyObject *self, PyObject *) {
     auto *t = reinterpret_cast<Traj *>(self);
     pyorvex_dview knots;
-    if (!knot_view(t, &knots) || !supported_degree(t->p)) return nullptr;
+    if (!knot_view(t, &knots) || !capi::supported_degree(t->p)) return nullptr;
     // np is looked up in the module's globals at each call.
     PyObject *np = PyDict_GetItemString(module_state.module_dict, "np");
     if (np == nullptr) {
@@ -80,7 +81,7 @@ PyObject *py_get_xcpts(PyObject *self, PyObject *) {
     }
     // The calls above ran Python code, which may have given the trajectory new arrays: the
     // knot vector is taken again, as it is now.
-    if (!knot_view(t, &knots) || !supported_degree(t->p)) return nullptr;
+    if (!knot_view(t, &knots) || !capi::supported_degree(t->p)) return nullptr;
     module_state.kernel.averagcpts(knots, t->p, buf.view(), 0);
     return out.release();
 }

@@ -21,9 +21,6 @@ bool record_data_views(Traj *t, pyorvex_dview *knots, pyorvex_dview *cpts);
 // Both views for a kernel call: also ValueError when the degree is above what the kernel
 // supports.
 bool record_views(Traj *t, pyorvex_dview *knots, pyorvex_dview *cpts);
-// ValueError "degree %lld exceeds the maximum supported degree %d" for a degree (of a record or
-// of a result) above the kernel's limit; computed wide so that p + nu cannot overflow.
-bool supported_degree(long long degree);
 
 // PyMem_Malloc of count doubles; MemoryError "memory allocation failed" on failure or when count
 // is not positive or overflows.

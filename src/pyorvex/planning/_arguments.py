@@ -50,6 +50,23 @@ def spline_of(traj: Any, name: str = "traj") -> Spline:
     return spline
 
 
+def real_array(values: Any, name: str, max_ndim: int) -> npt.NDArray[np.float64]:
+    """A private float64 copy of an array of real numbers of 1..max_ndim dimensions."""
+    arr = np.asarray(values)
+    if arr.dtype.kind == "O":
+        flat = arr.ravel()
+        for i, v in enumerate(flat):
+            if not isinstance(v, numbers.Real):
+                raise TypeError(f"'{name}' must hold real numbers, got {v!r} at index {i}")
+        arr = np.array([float(v) for v in flat], dtype=np.float64).reshape(arr.shape)
+    elif arr.dtype.kind not in "biuf":
+        raise TypeError(f"'{name}' must hold real numbers, got an array of dtype {arr.dtype}")
+    if not 1 <= arr.ndim <= max_ndim:
+        dims = "one-dimensional" if max_ndim == 1 else f"of 1 to {max_ndim} dimensions"
+        raise ValueError(f"'{name}' must be {dims}, got {arr.ndim} dimensions")
+    return np.array(arr, dtype=np.float64, order="C")
+
+
 def order_of(value: object, name: str) -> int:
     """A derivative order: a non-negative integer."""
     nu = _integer(value, name)

@@ -5,8 +5,8 @@ from __future__ import annotations
 
 from typing import NamedTuple
 
-from .. import _planning
 from ..defdatastruct import Trajectory1d
+from . import _kernel
 from ._arguments import Spline, order_of, spline_of
 
 
@@ -29,7 +29,7 @@ class Peak(NamedTuple):
 
 def spline_extrema(s: Spline, nu: int) -> Extrema:
     # Every order above p is the same zero derivative; the kernel takes orders as a C int.
-    return Extrema(*_planning.extrema(s.knots, s.cpts, s.p, min(nu, s.p + 1)))
+    return Extrema(*_kernel.extrema(s.knots, s.cpts, s.p, min(nu, s.p + 1)))
 
 
 def spline_peak(s: Spline, nu: int) -> Peak:

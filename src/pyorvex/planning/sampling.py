@@ -9,9 +9,9 @@ from typing import List, Sequence, Tuple, Union, overload
 import numpy as np
 import numpy.typing as npt
 
-from .. import _planning
 from .._factory import _vector
 from ..defdatastruct import Trajectory1d
+from . import _kernel
 from ._arguments import Spline, finite_positive, order_of, spline_of
 
 # A control-rate grid ends exactly at the stop when the stop is this close to a tick (in ticks):
@@ -30,7 +30,7 @@ def _rows(s: Spline, x: npt.NDArray[np.float64], first: int, last: int) -> npt.N
     out = np.empty((last - first + 1, x.size), dtype=np.float64)
     out[top - first + 1 :] = 0.0
     rows = out[: top - first + 1].reshape(-1)
-    _planning.derivatives(s.knots, s.cpts, s.p, x, first, top, rows)
+    _kernel.derivatives(s.knots, s.cpts, s.p, x, first, top, rows)
     return out
 
 

@@ -2,15 +2,14 @@
 
 from __future__ import annotations
 
-from typing import Sequence
+from typing import Any, Sequence
 
 import numpy as np
 import numpy.typing as npt
 
-from .. import _planning
 from .._factory import _check_order, _integer, _require_finite, _trajectory, _vector
-from ..defdatastruct import Trajectory1d
-from ._arguments import check_degree
+from . import _kernel
+from ._arguments import check_degree, real_array
 
 
 def interpolate(
@@ -20,8 +19,13 @@ def interpolate(
     start: Sequence[float] = (0.0, 0.0),
     stop: Sequence[float] = (0.0, 0.0),
     order: int = 0,
-) -> Trajectory1d:
+) -> Any:
     """A new trajectory of degree `p` through every waypoint ``(times[i], values[i])``.
+
+    `values` of shape (m, dof) gives a multi-axis :class:`~pyorvex.TrajectoryNd`: one
+    factorisation of the collocation system serves every axis, and each axis is checked against
+    its own data; `start` and `stop` then hold a number per order for every axis, or rows of
+    dof (row d - 1 the derivatives of order d).
 
     `start` and `stop` are the derivatives of orders 1, 2, ... at the first and at the last time
     (the defaults, with p = 5, give a rest-to-rest profile: velocity and acceleration zero at
@@ -48,33 +52,71 @@ def interpolate(
     check_degree(p)
     # Private copies: another thread may rewrite the caller's arrays meanwhile.
     t = np.array(_vector(times, "times"))
-    v = np.array(_vector(values, "values"))
-    if t.size != v.size:
+    v = real_array(values, "values", 2)
+    axes = v.ndim == 2
+    dof = v.shape[1] if axes else 1
+    if axes and dof == 0:
+        raise ValueError(f"'values' must hold at least one axis, got shape {v.shape}")
+    if t.size != v.shape[0]:
         raise ValueError(
-            f"'times' and 'values' must have the same length, got {t.size} and {v.size}"
+            f"'times' and 'values' must have the same length, got {t.size} and {v.shape[0]}"
         )
     if t.size < 2:
         raise ValueError(f"at least 2 waypoints are needed, got {t.size}")
-    head = np.array(_vector(start, "start"))
-    tail = np.array(_vector(stop, "stop"))
-    if head.size + tail.size != p - 1:
+    head = _end_conditions(start, "start", dof, axes)
+    tail = _end_conditions(stop, "stop", dof, axes)
+    if head.shape[0] + tail.shape[0] != p - 1:
         raise ValueError(
             f"a degree-{p} interpolant needs p - 1 = {p - 1} end conditions, got "
-            f"{head.size} in 'start' and {tail.size} in 'stop'"
+            f"{head.shape[0]} in 'start' and {tail.shape[0]} in 'stop'"
         )
     knots = np.empty(t.size + 2 * p)
-    coefs = np.empty(t.size + p - 1)
+    coefs = np.empty((t.size + p - 1, dof)) if axes else np.empty(t.size + p - 1)
     try:
         # The kernel checks the data itself, in one pass over its own copy of them, and bounds
-        # the error of the result; the checks below say which argument is wrong only when it
-        # refuses one.
-        _planning.interpolate(t, v, p, head, tail, knots, coefs, TOLERANCE)
+        # the error of the result on every axis; the checks below say which argument is wrong
+        # only when it refuses one.
+        _kernel.interpolate(
+            t,
+            v.reshape(-1),
+            dof,
+            p,
+            head.reshape(-1),
+            tail.reshape(-1),
+            knots,
+            coefs.reshape(-1),
+            TOLERANCE,
+        )
     except ValueError:
         _check_data(t, v, head, tail)
         raise  # the data are sound: the result cannot be computed accurately
     # Finite coefficients (the kernel refuses any other result) on knots built from finite,
     # strictly increasing times: a trajectory as they stand.
+    if axes:
+        return _multiaxis().TrajectoryNd._from_arrays(knots, coefs, p, order)
     return _trajectory(knots, coefs, p, order)
+
+
+def _multiaxis():  # type: ignore[no-untyped-def]
+    from .. import multiaxis
+
+    return multiaxis
+
+
+def _end_conditions(
+    values: npt.ArrayLike, name: str, dof: int, axes: bool
+) -> npt.NDArray[np.float64]:
+    """End derivatives as rows of dof, row d - 1 the derivative of order d: a sequence of numbers
+    is each order's value on every axis; rows of dof give each axis its own."""
+    e = real_array(values, name, 2 if axes else 1)
+    if e.ndim == 1:
+        return np.ascontiguousarray(np.repeat(e[:, None], dof, axis=1))
+    if e.shape[1] != dof:
+        raise ValueError(
+            f"'{name}' must hold one end derivative per axis in each row: {dof} columns, "
+            f"got shape {e.shape}"
+        )
+    return e
 
 
 def _check_data(
@@ -90,9 +132,9 @@ def _check_data(
         raise ValueError(
             f"'times' must be strictly increasing: times[{i}] = {t[i]} <= times[{i - 1}] = {t[i - 1]}"
         )
-    _require_finite(v, "values")
-    _require_finite(head, "start")
-    _require_finite(tail, "stop")
+    _require_finite(v.reshape(-1), "values")
+    _require_finite(head.reshape(-1), "start")
+    _require_finite(tail.reshape(-1), "stop")
 
 
 # The result passes through every waypoint, meets every end condition and is accurate between
