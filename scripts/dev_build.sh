@@ -11,9 +11,9 @@ build=${1:-$root/build/dev}
 shift || true
 python=${PYTHON:-python3}
 cmake -S "$root" -B "$build" -G Ninja -DPYORVEX_PYTHON=ON -DPython_EXECUTABLE="$(command -v "$python")" "$@" >/dev/null
-cmake --build "$build" --target curvekit defdatastruct _planning
+cmake --build "$build" --target curvekit defdatastruct _planning multiaxis
 rm -rf "$build/pkg"
 mkdir -p "$build/pkg"
 cp -r "$root/src/pyorvex" "$build/pkg/pyorvex"
-cp "$build"/curvekit*.so "$build"/defdatastruct*.so "$build"/_planning*.so "$build/pkg/pyorvex/"
+cp "$build"/curvekit*.so "$build"/defdatastruct*.so "$build"/_planning*.so "$build"/multiaxis*.so "$build/pkg/pyorvex/"
 echo "PYTHONPATH=$build/pkg"

@@ -1,0 +1,214 @@
+// Values of a spline with several coefficient columns: the basis functions of each point once,
+// then one weighted sum of p + 1 coefficient rows. On a non-empty span every factor of the basis
+// recursion (NURBS book A2.2) is non-negative, so each value keeps de Boor's error bound relative
+// to sum |c_i| B_i(x).
+//
+// The knot differences that the recursion divides by depend on the span only; dense points share
+// a span, so for the small degrees their reciprocals are formed once per span and a point costs
+// multiplications only. Kept apart from evaluate.cpp, whose batch evaluators are heavy to compile.
+#include <cstddef>
+
+#include "bspline.hpp"
+#include "eval_detail.hpp"
+
+namespace pyorvex::kernel {
+
+namespace {
+
+using detail::idx;
+
+struct Knots {
+    const double *t;
+    idx L;  // last knot index
+    idx n;  // last coefficient index
+    double at(idx i) const { return t[detail::clamp_index(i, L)]; }
+};
+
+// The recursion's knots and reciprocals of span k for a compile-time degree.
+template <int P>
+struct SpanBasis {
+    double lo[P + 1];  // lo[j] = t[k + 1 - j]: left[j] = x - lo[j]
+    double hi[P + 1];  // hi[j] = t[k + j]:     right[j] = hi[j] - x
+    double inv[P + 1][P + 1];
+
+    void load(const Knots &kn, idx k) {
+        PYORVEX_UNROLL for (int j = 1; j <= P; ++j) {
+            lo[j] = kn.at(k + 1 - j);
+            hi[j] = kn.at(k + j);
+        }
+        // right[r + 1] + left[j - r] = t[k + r + 1] - t[k + 1 - j + r]: at least the span's
+        // length, never zero on a non-empty span.
+        PYORVEX_UNROLL for (int j = 1; j <= P; ++j)
+            PYORVEX_UNROLL for (int r = 0; r < j; ++r) inv[j][r] = 1.0 / (hi[r + 1] - lo[j - r]);
+    }
+
+    void basis(double x, double *N) const {
+        double left[P + 1], right[P + 1];
+        PYORVEX_UNROLL for (int j = 1; j <= P; ++j) {
+            left[j] = x - lo[j];
+            right[j] = hi[j] - x;
+        }
+        N[0] = 1.0;
+        PYORVEX_UNROLL for (int j = 1; j <= P; ++j) {
+            double saved = 0.0;
+            PYORVEX_UNROLL for (int r = 0; r < j; ++r) {
+                const double temp = N[r] * inv[j][r];
+                N[r] = saved + right[r + 1] * temp;
+                saved = left[j - r] * temp;
+            }
+            N[j] = saved;
+        }
+    }
+};
+
+// The basis of any degree at x on span k, without cached reciprocals (N, left and right hold
+// p + 1 values).
+void basis_dyn(const Knots &kn, int p, idx k, double x, double *N, double *left, double *right) {
+    N[0] = 1.0;
+    for (int j = 1; j <= p; ++j) {
+        left[j] = x - kn.at(k + 1 - j);
+        right[j] = kn.at(k + j) - x;
+        double saved = 0.0;
+        for (int r = 0; r < j; ++r) {
+            const double temp = N[r] / (right[r + 1] + left[j - r]);
+            N[r] = saved + right[r + 1] * temp;
+            saved = left[j - r] * temp;
+        }
+        N[j] = saved;
+    }
+}
+
+// row = sum_r N[r] * c[k - p + r], rows outside 0..n counting as zero.
+template <int P>
+void combine(const Knots &kn, const double *c, std::size_t dof, idx k, const double *N,
+             double *row) {
+    const idx first = k - P;
+    if (first >= 0 && k <= kn.n) {
+        const double *base = c + static_cast<std::size_t>(first) * dof;
+        for (std::size_t j = 0; j < dof; ++j) {
+            double s = N[0] * base[j];
+            PYORVEX_UNROLL for (int r = 1; r <= P; ++r) s += N[r] * base[r * dof + j];
+            row[j] = s;
+        }
+        return;
+    }
+    for (std::size_t j = 0; j < dof; ++j) row[j] = 0.0;
+    PYORVEX_UNROLL for (int r = 0; r <= P; ++r) {
+        const idx g = first + r;
+        if (g < 0 || g > kn.n) continue;
+        const double *src = c + static_cast<std::size_t>(g) * dof;
+        for (std::size_t j = 0; j < dof; ++j) row[j] += N[r] * src[j];
+    }
+}
+
+void combine_dyn(const Knots &kn, int p, const double *c, std::size_t dof, idx k,
+                 const double *N, double *row) {
+    for (std::size_t j = 0; j < dof; ++j) row[j] = 0.0;
+    for (int r = 0; r <= p; ++r) {
+        const idx g = k - p + r;
+        if (g < 0 || g > kn.n) continue;
+        const double *src = c + static_cast<std::size_t>(g) * dof;
+        for (std::size_t j = 0; j < dof; ++j) row[j] += N[r] * src[j];
+    }
+}
+
+void nan_row(double *row, std::size_t dof) {
+    for (std::size_t j = 0; j < dof; ++j) row[j] = detail::kNaN;
+}
+
+// The span of each point: forward from the previous one while the points increase, searched
+// when a point lies before the current span. Always within first..last.
+struct SpanWalk {
+    detail::View v;
+    idx first, last, k;
+
+    idx next(double x) {
+        if (v.t[k] <= x) {
+            k = detail::advance(v.t, k, last, x);
+        } else {
+            k = detail::span_of(v, x);
+        }
+        return k;
+    }
+};
+
+template <int P>
+void values_fixed(SpanWalk &walk, const Knots &kn, cspan xs, const double *c, std::size_t dof,
+                  double *out) {
+    SpanBasis<P> sb{};
+    idx loaded = -1;
+    double N[P + 1];
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+        const double x = xs[i];
+        double *row = out + i * dof;
+        if (x != x) {
+            nan_row(row, dof);
+            continue;
+        }
+        const idx k = walk.next(x);
+        if (k != loaded) {
+            sb.load(kn, k);
+            loaded = k;
+        }
+        sb.basis(x, N);
+        combine<P>(kn, c, dof, k, N, row);
+    }
+}
+
+void values_dyn(SpanWalk &walk, const Knots &kn, int p, cspan xs, const double *c,
+                std::size_t dof, double *out) {
+    double N[kMaxDegree + 1], left[kMaxDegree + 1], right[kMaxDegree + 1];
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+        const double x = xs[i];
+        double *row = out + i * dof;
+        if (x != x) {
+            nan_row(row, dof);
+            continue;
+        }
+        const idx k = walk.next(x);
+        basis_dyn(kn, p, k, x, N, left, right);
+        combine_dyn(kn, p, c, dof, k, N, row);
+    }
+}
+
+}  // namespace
+
+void values_rows(cspan xs, cspan t, cspan c, int p, std::size_t dof, vspan out) {
+    if (p < 0 || p > kMaxDegree || dof == 0 || t.size() < static_cast<std::size_t>(p) + 2)
+        return;
+    const std::size_t rows = t.size() - static_cast<std::size_t>(p) - 1;
+    if (c.size() / dof != rows || c.size() % dof != 0 || out.size() / dof != xs.size() ||
+        out.size() % dof != 0)
+        return;
+    detail::View v;
+    v.t = t.data();
+    v.c = nullptr;  // the columns are read through Knots, never through the view
+    v.L = static_cast<idx>(t.size()) - 1;
+    v.n = static_cast<idx>(rows) - 1;
+    v.p = p;
+    if (!detail::has_span(v)) {
+        for (double &y : out) y = 0.0;
+        return;
+    }
+    const Knots kn{t.data(), v.L, v.n};
+    SpanWalk walk{v, detail::first_span(v), detail::last_span(v), 0};
+    walk.k = walk.first;
+    switch (p) {
+        case 0:
+            return values_fixed<0>(walk, kn, xs, c.data(), dof, out.data());
+        case 1:
+            return values_fixed<1>(walk, kn, xs, c.data(), dof, out.data());
+        case 2:
+            return values_fixed<2>(walk, kn, xs, c.data(), dof, out.data());
+        case 3:
+            return values_fixed<3>(walk, kn, xs, c.data(), dof, out.data());
+        case 4:
+            return values_fixed<4>(walk, kn, xs, c.data(), dof, out.data());
+        case 5:
+            return values_fixed<5>(walk, kn, xs, c.data(), dof, out.data());
+        default:
+            return values_dyn(walk, kn, p, xs, c.data(), dof, out.data());
+    }
+}
+
+}  // namespace pyorvex::kernel
