@@ -21,7 +21,7 @@ from typing import List
 
 ROOT = Path(__file__).resolve().parents[1]
 PACKAGE = "src/pyorvex"
-EXTENSIONS = ("curvekit", "defdatastruct", "planning/_kernel")
+EXTENSIONS = ("curvekit", "defdatastruct", "planning/_kernel", "multiaxis")
 SMOKE = """
 import pathlib, pyorvex
 from pyorvex import make_trajectory

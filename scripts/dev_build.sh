@@ -11,10 +11,10 @@ build=${1:-$root/build/dev}
 shift || true
 python=${PYTHON:-python3}
 cmake -S "$root" -B "$build" -G Ninja -DPYORVEX_PYTHON=ON -DPython_EXECUTABLE="$(command -v "$python")" "$@" >/dev/null
-cmake --build "$build" --target curvekit defdatastruct planning_kernel
+cmake --build "$build" --target curvekit defdatastruct planning_kernel multiaxis
 rm -rf "$build/pkg"
 mkdir -p "$build/pkg"
 cp -r "$root/src/pyorvex" "$build/pkg/pyorvex"
-cp "$build"/curvekit*.so "$build"/defdatastruct*.so "$build/pkg/pyorvex/"
+cp "$build"/curvekit*.so "$build"/defdatastruct*.so "$build"/multiaxis*.so "$build/pkg/pyorvex/"
 cp "$build"/_kernel*.so "$build/pkg/pyorvex/planning/"
 echo "PYTHONPATH=$build/pkg"

@@ -63,13 +63,20 @@ KNOTS, CPTS = [0.0, 0.0, 0.0, 1.0, 2.0, 2.0, 2.0], [0.0, 1.0, 3.0, 2.0]
         ([KNOTS], CPTS, 2, 0, ValueError, "'knots' must be one-dimensional, got 2 dimensions"),
         (
             KNOTS,
-            np.array(CPTS).reshape(2, 2),
+            np.array(CPTS).reshape(2, 2, 1),
             2,
             0,
             ValueError,
-            "'cpts' must be one-dimensional, got 2 dimensions",
+            "'cpts' must have one dimension, or two for several axes, got 3 dimensions",
         ),
-        (KNOTS, 1.0, 2, 0, ValueError, "'cpts' must be one-dimensional, got 0 dimensions"),
+        (
+            KNOTS,
+            1.0,
+            2,
+            0,
+            ValueError,
+            "'cpts' must have one dimension, or two for several axes, got 0 dimensions",
+        ),
         (
             [1.0] * 7,
             CPTS,

@@ -219,6 +219,25 @@ SumSize sum_size(cspan t1, cspan t2, int p);
 // The sum on the union knot vector: nt.size() == m + 1, nc.size() == n + 1 of sum_size.
 void sum(cspan t1, cspan c1, cspan t2, cspan c2, int p, vspan nt, vspan nc);
 
+// --- splines of several columns --------------------------------------------------------------
+// One knot vector shared by dof >= 1 columns of coefficients, held row-major: c[i * dof + j] is
+// coefficient i of column j, so c.size() == (t.size() - p - 1) * dof. Sizes that do not agree
+// (or dof == 0) make a function write nothing and return 0, as above.
+
+// out[i * dof + j] = value of column j at xs[i], for xs in any order (out.size() == xs.size() *
+// dof). The basis functions of a point are computed once for all its columns. An increasing
+// stretch of xs walks the spans forward; a step back searches the span of that point, so any
+// order, or xs rewritten meanwhile, reads and writes nothing outside the spans given. A NaN
+// abscissa gives a row of NaN; a knot vector without a non-empty span gives zeros.
+void values_rows(cspan xs, cspan t, cspan c, int p, std::size_t dof, vspan out);
+
+// remove_knot and remove_knots on every column at once: a copy of a knot goes only when the
+// removal keeps every column within tol (the bounds of remove_knot, the largest over the
+// columns). In place; returns the count removed, the result lying in the first t.size() - count
+// knots and the first (t.size() - p - 1 - count) * dof coefficients.
+int remove_knot_rows(vspan t, vspan c, int p, std::size_t dof, double u, int r, double tol);
+int remove_knots_rows(vspan t, vspan c, int p, std::size_t dof, double tol);
+
 // --- interpolation through waypoints -------------------------------------------------------------
 
 // Outcome of interpolate. Every code but ok leaves knots and coefs as they were.

@@ -22,6 +22,7 @@ _PLANNING = (
 )
 
 if TYPE_CHECKING:
+    from .multiaxis import TrajectoryNd
     from .planning import (
         derivatives,
         extrema,
@@ -36,6 +37,7 @@ if TYPE_CHECKING:
 
 __all__ = [
     "make_trajectory",
+    "TrajectoryNd",
     "get_include",
     "__version__",
     "derivatives",
@@ -60,6 +62,10 @@ def get_include() -> str:
 
 
 def __getattr__(name: str) -> Any:
+    if name == "TrajectoryNd":
+        from .multiaxis import TrajectoryNd
+
+        return TrajectoryNd
     if name in _PLANNING:
         from . import planning
 

@@ -12,13 +12,14 @@ if TYPE_CHECKING:
     import numpy.typing as npt
 
     from .defdatastruct import Trajectory1d
+    from .multiaxis import TrajectoryNd
 
 _UINT_MAX = 2**32 - 1
 
 
 def make_trajectory(
     knots: npt.ArrayLike, cpts: npt.ArrayLike, p: int, order: int = 0
-) -> Trajectory1d:
+) -> Trajectory1d | TrajectoryNd:
     """Build a trajectory from its knot vector and control points.
 
     Parameters
@@ -27,7 +28,8 @@ def make_trajectory(
         The knot vector: ``len(cpts) + p + 1`` finite, non-decreasing values. The domain of the
         trajectory is ``[knots[0], knots[-1]]`` and must not be empty.
     cpts : array_like
-        The control points: at least one, all finite.
+        The control points: at least one, all finite. A two-dimensional array of shape
+        ``(n + 1, dof)`` holds one column per axis and gives a ``TrajectoryNd``.
     p : int
         Degree of the B-spline, non-negative.
     order : int, optional
@@ -36,9 +38,9 @@ def make_trajectory(
 
     Returns
     -------
-    Trajectory1d
-        A new trajectory that owns copies of both arrays; changing the inputs afterwards does
-        not change it.
+    Trajectory1d or TrajectoryNd
+        A new trajectory (a motion of ``dof`` axes for two-dimensional ``cpts``) that owns
+        copies of both arrays; changing the inputs afterwards does not change it.
 
     Raises
     ------
@@ -63,13 +65,21 @@ def make_trajectory(
         raise ValueError(f"the degree 'p' must be non-negative, got {p}")
     _check_order(order)
     knots = _vector(knots, "knots")
-    cpts = _vector(cpts, "cpts")
-    if cpts.size == 0:
-        raise ValueError("'cpts' must hold at least one control point")
-    if knots.size != cpts.size + p + 1:
+    cpts = _real_array(cpts, "cpts")
+    if cpts.ndim == 2 and cpts.shape[1] == 0:
+        raise ValueError("'cpts' of shape (n + 1, dof) must have at least one axis (dof >= 1)")
+    if cpts.ndim not in (1, 2):
         raise ValueError(
-            f"a degree-{p} trajectory with {cpts.size} control points needs "
-            f"{cpts.size + p + 1} knots (len(cpts) + p + 1), got {knots.size}"
+            f"'cpts' must have one dimension, or two for several axes, got {cpts.ndim} dimensions"
+        )
+    cpts = np.ascontiguousarray(cpts, dtype=np.float64)
+    rows = cpts.shape[0]
+    if rows == 0:
+        raise ValueError("'cpts' must hold at least one control point")
+    if knots.size != rows + p + 1:
+        raise ValueError(
+            f"a degree-{p} trajectory with {rows} control points needs "
+            f"{rows + p + 1} knots (len(cpts) + p + 1), got {knots.size}"
         )
     _require_finite(knots, "knots")
     drops = np.flatnonzero(np.diff(knots) < 0)
@@ -81,6 +91,10 @@ def make_trajectory(
     if not knots[0] < knots[-1]:
         raise ValueError(f"the domain [knots[0], knots[-1]] = [{knots[0]}, {knots[-1]}] is empty")
     _require_finite(cpts, "cpts")
+    if cpts.ndim == 2:
+        from .multiaxis import TrajectoryNd
+
+        return TrajectoryNd._from_arrays(knots, cpts, p, order)
     return _trajectory(knots, cpts, p, order)
 
 
@@ -114,11 +128,19 @@ def _integer(value: object, name: str) -> int:
 
 def _require_finite(values: npt.NDArray[Any], name: str) -> None:
     if not np.all(np.isfinite(values)):
-        bad = int(np.flatnonzero(~np.isfinite(values))[0])
-        raise ValueError(f"'{name}' must be finite: {name}[{bad}] = {values[bad]}")
+        bad = tuple(int(i) for i in np.argwhere(~np.isfinite(values))[0])
+        where = ", ".join(map(str, bad))
+        raise ValueError(f"'{name}' must be finite: {name}[{where}] = {values[bad]}")
 
 
 def _vector(values: npt.ArrayLike, name: str) -> npt.NDArray[Any]:
+    arr = _real_array(values, name)
+    if arr.ndim != 1:
+        raise ValueError(f"'{name}' must be one-dimensional, got {arr.ndim} dimensions")
+    return np.ascontiguousarray(arr, dtype=np.float64)
+
+
+def _real_array(values: npt.ArrayLike, name: str) -> npt.NDArray[Any]:
     arr = np.asarray(values)
     if arr.dtype.kind == "O":  # Python numbers of other kinds (Fraction, Decimal, ...); not None
         flat = arr.ravel()
@@ -128,6 +150,4 @@ def _vector(values: npt.ArrayLike, name: str) -> npt.NDArray[Any]:
         arr = np.array([float(v) for v in flat], dtype=np.float64).reshape(arr.shape)
     elif arr.dtype.kind not in "biuf":
         raise TypeError(f"'{name}' must hold real numbers, got an array of dtype {arr.dtype}")
-    if arr.ndim != 1:
-        raise ValueError(f"'{name}' must be one-dimensional, got {arr.ndim} dimensions")
-    return np.ascontiguousarray(arr, dtype=np.float64)
+    return arr

@@ -1,0 +1,180 @@
+// The call operator: m(x) and m(x, nu) at a number (a row of dof values) or at an array-like that
+// flattens to one dimension, in any order (one row per abscissa, in the order given). The checks
+// and messages are those of Trajectory1d's call: 'x' out of domain for a number, "domain error"
+// for an array with an abscissa outside the domain or a NaN, repeated abscissae refused.
+//
+// Arrays are read once into a private snapshot, so that the checks hold for exactly what the
+// kernel evaluates even if another thread rewrites the caller's array meanwhile. Derivatives are
+// the values of the derivative motion (exact: its control points are the differenced ones).
+#include <algorithm>
+#include <cstring>
+
+#include "multiaxis.hpp"
+#include "scan.hpp"
+
+namespace pyorvex::multiaxis::evaluation {
+
+namespace {
+
+const char *const call_names[] = {"x", "nu"};
+const capi::ArgSpec call_spec{"__call__", call_names, 1, 2};
+
+PyObject *raise_value(const char *message) {
+    PyErr_SetString(PyExc_ValueError, message);
+    return nullptr;
+}
+
+bool is_number(PyObject *x) {
+    if (PyFloat_Check(x) || PyLong_Check(x) || PyArray_IsScalar(x, Generic)) return true;
+    return !PyArray_Check(x) && !PySequence_Check(x);
+}
+
+// The motion whose values are asked: self for nu == 0, its derivative of order nu otherwise
+// (an order above the degree gives the zero function).
+PyObject *source(PyObject *self, int nu) {
+    if (nu == 0) {
+        Py_INCREF(self);
+        return self;
+    }
+    return operations::derivative_of(as_motion(self), nu);
+}
+
+// Rows of values at xs[0..m) (checked to lie in the domain) into out.
+bool fill(PyObject *self, int nu, const double *xs, Py_ssize_t m, double *out) {
+    Ref src(source(self, nu));
+    if (!src) return false;
+    const Motion *d = as_motion(src.get());
+    kernel::values_rows(span(xs, m), span(d->knots, knot_count(d)), span(d->cpts, cpts_count(d)),
+                        d->p, static_cast<std::size_t>(d->dof), vspan(out, m * d->dof));
+    return true;
+}
+
+PyObject *at_number(PyObject *self, PyObject *x, int nu) {
+    const Motion *m = as_motion(self);
+    if (nu < 0) return raise_value("'nu' must be non-negative number");
+    double value;
+    if (!capi::to_double(x, &value)) return nullptr;
+    if (value < m->knots[0] || value > m->knots[knot_count(m) - 1]) {
+        Ref text(capi::float_text(value));
+        if (text) PyErr_Format(PyExc_ValueError, "'x' out of domain: %U", text.get());
+        return nullptr;
+    }
+    npy_intp dims[1] = {m->dof};
+    Ref out(PyArray_SimpleNew(1, dims, NPY_DOUBLE));
+    if (!out) return nullptr;
+    auto *data = static_cast<double *>(PyArray_DATA(reinterpret_cast<PyArrayObject *>(out.get())));
+    if (!fill(self, nu, &value, 1, data)) return nullptr;
+    return out.release();
+}
+
+// The checks of an unordered array, on a sorted copy: the repeated abscissa fails the order test
+// there, the smallest and largest values the domain test.
+bool check_unordered(const double *xs, Py_ssize_t m, double start, double stop) {
+    Doubles sorted;
+    if (!sorted.allocate(m)) return false;
+    std::memcpy(sorted.data(), xs, static_cast<size_t>(m) * sizeof(double));
+    std::sort(sorted.data(), sorted.data() + m);
+    if (!kernel::strictly_increasing(sorted.data(), m)) {
+        raise_value("'xp' must be increasing");
+        return false;
+    }
+    if (sorted.data()[0] < start || sorted.data()[m - 1] > stop) {
+        raise_value("domain error");
+        return false;
+    }
+    return true;
+}
+
+// Increasing abscissae are evaluated block by block, each block copied into a private buffer,
+// checked there (no NaN, increasing from the previous block on, inside the domain) and evaluated
+// from it while it is in the cache: one read of the caller's array. 1: done; 0: the array is not
+// an increasing one inside the domain (the caller takes the full snapshot); -1: error.
+constexpr Py_ssize_t kBlock = 4096;
+
+int increasing_blocks(const Motion *d, const double *xs, Py_ssize_t count, double start,
+                      double stop, double *out) {
+    double block[kBlock];
+    double previous = start;
+    for (Py_ssize_t i = 0; i < count; i += kBlock) {
+        const Py_ssize_t len = std::min(kBlock, count - i);
+        std::memcpy(block, xs + i, static_cast<size_t>(len) * sizeof(double));
+        if (!(block[0] >= previous) || (i > 0 && !(block[0] > previous)) ||
+            !kernel::strictly_increasing(block, len) || !(block[len - 1] <= stop))
+            return 0;
+        previous = block[len - 1];
+        kernel::values_rows(span(block, len), span(d->knots, knot_count(d)),
+                            span(d->cpts, cpts_count(d)), d->p, static_cast<std::size_t>(d->dof),
+                            vspan(out + i * d->dof, len * d->dof));
+    }
+    return 1;
+}
+
+bool plain_doubles(PyObject *x) {
+    if (!PyArray_CheckExact(x)) return false;
+    auto *a = reinterpret_cast<PyArrayObject *>(x);
+    return PyArray_TYPE(a) == NPY_DOUBLE && PyArray_ISNOTSWAPPED(a) && PyArray_NDIM(a) == 1 &&
+           PyArray_IS_C_CONTIGUOUS(a) && PyArray_ISALIGNED(a) && PyArray_SIZE(a) > 0;
+}
+
+PyObject *at_increasing(PyObject *self, PyObject *x, int nu) {
+    const Motion *m = as_motion(self);
+    auto *a = reinterpret_cast<PyArrayObject *>(x);
+    const Py_ssize_t count = PyArray_SIZE(a);
+    if (nu < 0) return raise_value("'nu' must be non-negative number");
+    Ref src(source(self, nu));
+    if (!src) return nullptr;
+    npy_intp dims[2] = {count, m->dof};
+    Ref out(PyArray_SimpleNew(2, dims, NPY_DOUBLE));
+    if (!out) return nullptr;
+    auto *data = static_cast<double *>(PyArray_DATA(reinterpret_cast<PyArrayObject *>(out.get())));
+    const int done = increasing_blocks(as_motion(src.get()), static_cast<const double *>(PyArray_DATA(a)),
+                                       count, m->knots[0], m->knots[knot_count(m) - 1], data);
+    if (done == 1) return out.release();
+    return Py_None;  // not increasing inside the domain: the general route decides
+}
+
+PyObject *at_array(PyObject *self, PyObject *x, int nu) {
+    const Motion *m = as_motion(self);
+    if (plain_doubles(x)) {
+        PyObject *r = at_increasing(self, x, nu);
+        if (r != Py_None) return r;
+    }
+    // The private snapshot (always a copy, whatever x is).
+    Ref snap(PyArray_FROMANY(x, NPY_DOUBLE, 0, 0,
+                             NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_ENSURECOPY));
+    if (!snap) return nullptr;
+    auto *sa = reinterpret_cast<PyArrayObject *>(snap.get());
+    if (PyArray_NDIM(sa) > 1) return raise_value("'x' must be one-dimensional");
+    const Py_ssize_t count = PyArray_SIZE(sa);
+    const double *xs = static_cast<const double *>(PyArray_DATA(sa));
+    if (count == 0) return raise_value("zero size arrays are not allowed");
+    if (nu < 0) return raise_value("'nu' must be non-negative number");
+    for (Py_ssize_t i = 0; i < count; ++i)
+        if (xs[i] != xs[i]) return raise_value("domain error");
+    const double start = m->knots[0], stop = m->knots[knot_count(m) - 1];
+    if (kernel::strictly_increasing(xs, count)) {
+        if (xs[0] < start || xs[count - 1] > stop) return raise_value("domain error");
+    } else if (!check_unordered(xs, count, start, stop)) {
+        return nullptr;
+    }
+    npy_intp dims[2] = {count, m->dof};
+    Ref out(PyArray_SimpleNew(2, dims, NPY_DOUBLE));
+    if (!out) return nullptr;
+    auto *data = static_cast<double *>(PyArray_DATA(reinterpret_cast<PyArrayObject *>(out.get())));
+    if (!fill(self, nu, xs, count, data)) return nullptr;
+    return out.release();
+}
+
+}  // namespace
+
+PyObject *call(PyObject *self, PyObject *args, PyObject *kw) {
+    PyObject *a[2];
+    if (!capi::parse_tuple_args(call_spec, args, kw, a)) return nullptr;
+    int nu = 0;
+    if (a[1] != nullptr && !capi::to_int(a[1], &nu)) return nullptr;
+    if (!require_data(as_motion(self))) return nullptr;
+    if (is_number(a[0])) return at_number(self, a[0], nu);
+    return at_array(self, a[0], nu);
+}
+
+}  // namespace pyorvex::multiaxis::evaluation
