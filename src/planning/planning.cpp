@@ -108,47 +108,99 @@ PyObject *interpolate(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
     Py_RETURN_NONE;
 }
 
-// extrema(knots, cpts, p, nu) -> (tmin, vmin, tmax, vmax)
-PyObject *extrema(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
-    static const char *const names[] = {"knots", "cpts", "p", "nu"};
-    static const capi::ArgSpec signature{"extrema", names, 4, 4};
-    PyObject *a[4];
-    if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
-    capi::DoubleBuffer knots, cpts;
-    int p = 0, nu = 0;
-    if (!knots.acquire(a[0], false) || !cpts.acquire(a[1], false) || !capi::to_int(a[2], &p) ||
-        !capi::to_int(a[3], &nu) || !capi::supported_degree(p))
-        return nullptr;
-    capi::Scratch work;
-    if (!work.allocate(k::extrema_work_size(p))) return nullptr;
-    k::Extrema e;
-    if (!k::extrema(in(knots), in(cpts), p, nu, work.span(), e)) {
-        PyErr_SetString(PyExc_ValueError,
-                        "no extrema: the knots and control points must be finite and agree in "
-                        "number with the degree, the domain must not be empty and nu must be "
-                        "non-negative");
-        return nullptr;
-    }
-    return Py_BuildValue("(dddd)", e.tmin, e.vmin, e.tmax, e.vmax);
+// Column c of the control points of dof axes (rows of dof), gathered where the kernel reads one
+// axis: the kernel's routines take one contiguous control polygon.
+void gather_axis(const capi::DoubleBuffer &cpts, Py_ssize_t dof, Py_ssize_t c, double *column) {
+    const double *src = cpts.data();
+    const Py_ssize_t rows = cpts.size() / dof;
+    for (Py_ssize_t i = 0; i < rows; ++i) column[i] = src[i * dof + c];
 }
 
-// derivatives(knots, cpts, p, x, first, last, out): row q - first of out (shape (last - first +
-// 1, len(x)), C order) receives the derivative of order q at every x.
+// True when knots and control points of dof axes agree with the degree: len(knots) = rows + p + 1.
+bool sizes_agree(const capi::DoubleBuffer &knots, const capi::DoubleBuffer &cpts, int dof, int p) {
+    if (dof >= 1 && cpts.size() >= dof && cpts.size() % dof == 0 &&
+        knots.size() == cpts.size() / dof + p + 1)
+        return true;
+    PyErr_SetString(PyExc_ValueError, "the arrays do not agree in size with the degree");
+    return false;
+}
+
+// extrema(knots, cpts, dof, p, nus, out): for every order nus[j] and axis c, out[4 (j dof + c)
+// + 0..3] = (tmin, vmin, tmax, vmax) of that axis's derivative of that order over the domain.
+PyObject *extrema(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+    static const char *const names[] = {"knots", "cpts", "dof", "p", "nus", "out"};
+    static const capi::ArgSpec signature{"extrema", names, 6, 6};
+    PyObject *a[6];
+    if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
+    capi::DoubleBuffer knots, cpts, nus, result;
+    int p = 0, dof = 0;
+    if (!knots.acquire(a[0], false) || !cpts.acquire(a[1], false) || !capi::to_int(a[2], &dof) ||
+        !capi::to_int(a[3], &p) || !nus.acquire(a[4], false) || !result.acquire(a[5]) ||
+        !capi::supported_degree(p) || !sizes_agree(knots, cpts, dof, p))
+        return nullptr;
+    if (result.size() != 4 * nus.size() * dof) {
+        PyErr_SetString(PyExc_ValueError, "the result does not hold four numbers a derivative");
+        return nullptr;
+    }
+    const Py_ssize_t rows = cpts.size() / dof;
+    capi::Scratch work, column;
+    if (!work.allocate(k::extrema_work_size(p)) || !column.allocate(dof > 1 ? rows : 0))
+        return nullptr;
+    for (Py_ssize_t j = 0; j < nus.size(); ++j) {
+        const double nu = nus.data()[j];
+        for (Py_ssize_t c = 0; c < dof; ++c) {
+            k::cspan axis = in(cpts);
+            if (dof > 1) {
+                gather_axis(cpts, dof, c, column.data());
+                axis = {column.data(), static_cast<std::size_t>(rows)};
+            }
+            k::Extrema e;
+            if (!(nu >= 0.0 && nu <= k::kMaxDegree + 1) ||
+                !k::extrema(in(knots), axis, p, static_cast<int>(nu), work.span(), e)) {
+                PyErr_SetString(PyExc_ValueError,
+                                "no extrema: the knots and control points must be finite and "
+                                "agree in number with the degree, the domain must not be empty "
+                                "and nu must be non-negative");
+                return nullptr;
+            }
+            double *o = result.data() + 4 * (j * dof + c);
+            o[0] = e.tmin;
+            o[1] = e.vmin;
+            o[2] = e.tmax;
+            o[3] = e.vmax;
+        }
+    }
+    Py_RETURN_NONE;
+}
+
+// The rows of the derivatives of orders first..last of one axis at x, into `rows` (shape
+// (last - first + 1, len(x))); x is known to lie in the domain.
+void axis_rows(const capi::DoubleBuffer &x, const capi::DoubleBuffer &knots, k::cspan cpts, int p,
+               int first, int last, bool ascending, k::vspan rows) {
+    if (ascending)
+        k::derivatives_sorted(in(x), in(knots), cpts, p, first, last, rows);
+    else
+        k::derivatives_any(in(x), in(knots), cpts, p, first, last, rows);
+}
+
+// derivatives(knots, cpts, dof, p, x, first, last, out): out (shape (last - first + 1, len(x),
+// dof), C order) receives at [q - first, i, c] the derivative of order q of axis c at x[i].
 PyObject *derivatives(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
-    static const char *const names[] = {"knots", "cpts", "p", "x", "first", "last", "out"};
-    static const capi::ArgSpec signature{"derivatives", names, 7, 7};
-    PyObject *a[7];
+    static const char *const names[] = {"knots", "cpts", "dof", "p", "x", "first", "last", "out"};
+    static const capi::ArgSpec signature{"derivatives", names, 8, 8};
+    PyObject *a[8];
     if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
     capi::DoubleBuffer knots, cpts, x, result;
-    int p = 0, first = 0, last = 0;
-    if (!knots.acquire(a[0], false) || !cpts.acquire(a[1], false) || !capi::to_int(a[2], &p) ||
-        !x.acquire(a[3], false) || !capi::to_int(a[4], &first) || !capi::to_int(a[5], &last) ||
-        !result.acquire(a[6]) || !capi::supported_degree(p))
+    int p = 0, dof = 0, first = 0, last = 0;
+    if (!knots.acquire(a[0], false) || !cpts.acquire(a[1], false) || !capi::to_int(a[2], &dof) ||
+        !capi::to_int(a[3], &p) || !x.acquire(a[4], false) || !capi::to_int(a[5], &first) ||
+        !capi::to_int(a[6], &last) || !result.acquire(a[7]) || !capi::supported_degree(p) ||
+        !sizes_agree(knots, cpts, dof, p))
         return nullptr;
     const Py_ssize_t m = x.size();
-    if (knots.size() != cpts.size() + p + 1 || cpts.size() < 1 || first < 0 || last < first ||
-        result.size() / (static_cast<Py_ssize_t>(last) - first + 1) != m ||
-        result.size() % (static_cast<Py_ssize_t>(last) - first + 1) != 0) {
+    const Py_ssize_t orders = static_cast<Py_ssize_t>(last) - first + 1;
+    if (first < 0 || last < first || result.size() / orders != m * dof ||
+        result.size() % orders != 0) {
         PyErr_SetString(PyExc_ValueError, "the arrays do not agree in size with the degree");
         return nullptr;
     }
@@ -158,11 +210,8 @@ PyObject *derivatives(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
     // then bound every abscissa, so it goes straight to the forward walk. Any other input takes
     // the point-by-point check that names the first abscissa outside, then the kernel's own test
     // of the order.
-    if (m > 0 && xs[0] >= lo && xs[m - 1] <= hi && k::ascending(xs, m)) {
-        k::derivatives_sorted(in(x), in(knots), in(cpts), p, first, last, out(result));
-        Py_RETURN_NONE;
-    }
-    for (Py_ssize_t i = 0; i < m; ++i) {
+    const bool ascending = m > 0 && xs[0] >= lo && xs[m - 1] <= hi && k::ascending(xs, m);
+    for (Py_ssize_t i = 0; i < m && !ascending; ++i) {
         if (xs[i] >= lo && xs[i] <= hi) continue;
         capi::Ref v = capi::Ref::steal(capi::float_text(xs[i]));
         capi::Ref a_text = capi::Ref::steal(capi::float_text(lo));
@@ -172,7 +221,22 @@ PyObject *derivatives(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
                          a_text.get(), b_text.get());
         return nullptr;
     }
-    k::derivatives_any(in(x), in(knots), in(cpts), p, first, last, out(result));
+    if (dof == 1) {
+        axis_rows(x, knots, in(cpts), p, first, last, ascending, out(result));
+        Py_RETURN_NONE;
+    }
+    // One axis at a time into scratch rows, then scattered to every dof-th place of the result.
+    const Py_ssize_t rows = cpts.size() / dof;
+    capi::Scratch column, scratch;
+    if (!column.allocate(rows) || !scratch.allocate(orders * m)) return nullptr;
+    for (Py_ssize_t c = 0; c < dof; ++c) {
+        gather_axis(cpts, dof, c, column.data());
+        axis_rows(x, knots, {column.data(), static_cast<std::size_t>(rows)}, p, first, last,
+                  ascending, scratch.span());
+        double *dst = result.data() + c;
+        const double *src = scratch.data();
+        for (Py_ssize_t i = 0; i < orders * m; ++i) dst[i * dof] = src[i];
+    }
     Py_RETURN_NONE;
 }
 
@@ -181,11 +245,11 @@ PyMethodDef methods[] = {
      "interpolate(times, values, dof, p, start, stop, knots, coefs, tolerance)\n--\n\n"
      "Fill knots and coefs with the spline of degree p through the waypoints of dof axes."},
     {"extrema", capi::fastcall(extrema), METH_FASTCALL | METH_KEYWORDS,
-     "extrema(knots, cpts, p, nu)\n--\n\n"
-     "(tmin, vmin, tmax, vmax) of the derivative of order nu over the whole domain."},
+     "extrema(knots, cpts, dof, p, nus, out)\n--\n\n"
+     "(tmin, vmin, tmax, vmax) of every axis's derivative of each order in nus."},
     {"derivatives", capi::fastcall(derivatives), METH_FASTCALL | METH_KEYWORDS,
-     "derivatives(knots, cpts, p, x, first, last, out)\n--\n\n"
-     "Fill the rows of out with the derivatives of orders first..last at x."},
+     "derivatives(knots, cpts, dof, p, x, first, last, out)\n--\n\n"
+     "Fill out[q - first, i, c] with the derivative of order q of axis c at x[i]."},
     {nullptr, nullptr, 0, nullptr},
 };
 

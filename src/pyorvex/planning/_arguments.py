@@ -15,12 +15,15 @@ from ..defdatastruct import Trajectory1d
 
 
 class Spline(NamedTuple):
-    """A private copy of a trajectory's data, checked for the kernel."""
+    """A private copy of a trajectory's data, checked for the kernel: the control points of a
+    multi-axis motion (axes true) as rows of dof, flattened."""
 
     knots: npt.NDArray[np.float64]
     cpts: npt.NDArray[np.float64]
     p: int
     order: int
+    dof: int = 1
+    axes: bool = False
 
 
 def check_degree(p: int) -> None:
@@ -28,19 +31,40 @@ def check_degree(p: int) -> None:
         raise ValueError(f"degree {p} exceeds the maximum supported degree {MAX_DEGREE}")
 
 
+def multiaxis_type() -> Any:
+    """The multi-axis motion type (its module loads on first use)."""
+    from ..multiaxis import TrajectoryNd
+
+    return TrajectoryNd
+
+
 def spline_of(traj: Any, name: str = "traj") -> Spline:
-    """The knots, control points, degree and order of a trajectory, copied (the kernel then works
-    on memory nothing else can change) and checked: a domain that is not empty, finite knots that
-    do not decrease, finite control points, a degree the kernel computes with."""
-    if not isinstance(traj, Trajectory1d):
-        raise TypeError(f"'{name}' must be a Trajectory1d, got {type(traj).__name__}")
+    """The knots, control points, degree and order of a trajectory or a multi-axis motion, copied
+    (the kernel then works on memory nothing else can change) and checked: a domain that is not
+    empty, finite knots that do not decrease, finite control points, a degree the kernel
+    computes with."""
+    nd = None if isinstance(traj, Trajectory1d) else multiaxis_type()
+    if nd is None:
+        cls: Any = Trajectory1d
+    elif isinstance(traj, nd):
+        cls = nd
+    else:
+        raise TypeError(
+            f"'{name}' must be a Trajectory1d or a TrajectoryNd, got {type(traj).__name__}"
+        )
     # The built-in accessors: a subclass's overrides do not decide what the kernel reads.
-    knots = Trajectory1d.get_knotvector_asarray(traj)
-    cpts = Trajectory1d.get_cpts_asarray(traj)
+    knots = cls.get_knotvector_asarray(traj)
+    cpts = cls.get_cpts_asarray(traj)
     if knots is None or cpts is None or cpts.size == 0:
-        raise ValueError(f"'{name}' holds no data (an empty Trajectory1d)")
+        raise ValueError(f"'{name}' holds no data (an empty {cls.__name__})")
+    axes = cls is nd
     spline = Spline(
-        np.array(knots, dtype=np.float64), np.array(cpts, dtype=np.float64), traj.p, traj.order
+        np.array(knots, dtype=np.float64),
+        np.array(cpts, dtype=np.float64).reshape(-1),
+        traj.p,
+        traj.order,
+        cpts.shape[1] if axes else 1,
+        axes,
     )
     check_degree(spline.p)
     _require_finite(spline.knots, "knots")

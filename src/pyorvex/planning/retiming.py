@@ -1,31 +1,60 @@
 """Retiming: the axes of one motion stretched (or compressed) in time by one common factor, so
-that velocity, acceleration and jerk limits hold and the binding one holds with equality."""
+that velocity, acceleration and jerk limits hold on every axis and the binding one holds with
+equality."""
 
 from __future__ import annotations
 
 import math
-from typing import List, Optional, Sequence, Tuple, Union, overload
+from typing import Any, List, NamedTuple, Sequence, Tuple, Union, overload
 
 import numpy as np
+import numpy.typing as npt
 
 from .._factory import make_trajectory
 from ..defdatastruct import Trajectory1d
 from ..plot import quantity
-from ._arguments import Spline, positive, spline_of
-from .peaks import spline_peak
+from ._arguments import Spline, multiaxis_type, positive, spline_of
+from .peaks import extrema_table, peaks_of
 
 # The quantities a limit can be put on, by the order of the derivative of the path they are.
 LIMITED = (("velocity", 1), ("acceleration", 2), ("jerk", 3))
 
-Limit = Tuple[str, int, float]
+# A number for every axis, or one per axis.
+LimitArg = Union[float, Sequence[float], npt.NDArray[np.float64], None]
+
+
+class Limit(NamedTuple):
+    """A limit on the quantity of order q: one value per axis of the motion."""
+
+    name: str
+    q: int
+    values: npt.NDArray[np.float64]
+
+
+def limit_values(value: Any, name: str, count: int) -> npt.NDArray[np.float64]:
+    """A positive number (infinity allowed) for every one of `count` axes, or one per axis."""
+    if np.ndim(value) == 0:
+        return np.full(count, positive(value, name))
+    try:
+        values = [positive(v, name) for v in value]
+    except TypeError:
+        raise TypeError(
+            f"'{name}' must be a real number or one per axis, got {type(value).__name__}"
+        ) from None
+    if len(values) != count:
+        raise ValueError(
+            f"'{name}' must be one number or one per axis: {count} of them, got {len(values)}"
+        )
+    return np.array(values)
 
 
 def limits_given(
-    velocity: Optional[float], acceleration: Optional[float], jerk: Optional[float]
+    velocity: LimitArg, acceleration: LimitArg, jerk: LimitArg, count: int = 1
 ) -> List[Limit]:
-    """(name, order, limit) of every limit given: each a positive number (infinity allowed)."""
+    """Every limit given, for `count` axes: each a positive number (infinity allowed) for all
+    axes or a sequence of one per axis."""
     given = [
-        (name, q, positive(value, name))
+        Limit(name, q, limit_values(value, name, count))
         for (name, q), value in zip(LIMITED, (velocity, acceleration, jerk))
         if value is not None
     ]
@@ -34,19 +63,38 @@ def limits_given(
     return given
 
 
-def axes_of(trajs: object) -> List[Spline]:
-    """The checked data of one trajectory or of each of a sequence of them."""
-    if isinstance(trajs, Trajectory1d):
-        return [spline_of(trajs, "trajs")]
+class Axes(NamedTuple):
+    """The checked data of what is retimed: its splines (a multi-axis motion is one of dof
+    columns), their names in messages, and the form of the result."""
+
+    splines: List[Spline]
+    names: List[str]
+    single: bool
+
+    @property
+    def count(self) -> int:
+        return sum(s.dof for s in self.splines)
+
+
+def axes_of(trajs: object) -> Axes:
+    """The checked data of one trajectory, one multi-axis motion or a sequence of trajectories."""
+    if isinstance(trajs, Trajectory1d) or isinstance(trajs, multiaxis_type()):
+        return Axes([spline_of(trajs, "trajs")], ["trajs"], True)
     try:
-        axes = list(trajs)  # type: ignore[call-overload]
+        items = list(trajs)  # type: ignore[call-overload]
     except TypeError:
         raise TypeError(
-            f"'trajs' must be a Trajectory1d or a sequence of them, got {type(trajs).__name__}"
+            "'trajs' must be a Trajectory1d, a TrajectoryNd or a sequence of Trajectory1d, got "
+            f"{type(trajs).__name__}"
         ) from None
-    if not axes:
+    if not items:
         raise ValueError("'trajs' holds no trajectory")
-    return [spline_of(a, f"trajs[{i}]") for i, a in enumerate(axes)]
+    names = [f"trajs[{i}]" for i in range(len(items))]
+    splines = [spline_of(a, n) for a, n in zip(items, names)]
+    for s, n in zip(splines, names):
+        if s.axes:
+            raise TypeError(f"'{n}' must be a Trajectory1d, got TrajectoryNd")
+    return Axes(splines, names, False)
 
 
 def check_applies(s: Spline, axis: str, name: str, q: int) -> None:
@@ -57,22 +105,34 @@ def check_applies(s: Spline, axis: str, name: str, q: int) -> None:
         )
 
 
-def _needed(peak: float, limit: float, q: int) -> float:
-    """(|peak| / limit) ** (1 / q): the stretch that brings a peak to its limit (inf past the
-    range of floating point)."""
+def needed(peaks: npt.NDArray[np.float64], limits: npt.NDArray[np.float64], q: int) -> float:
+    """The largest of (|peak| / limit) ** (1 / q): the stretch that brings the peaks to their
+    limits (inf past the range of floating point)."""
+    with np.errstate(over="ignore", divide="ignore", invalid="ignore"):
+        ratio = float(np.max(np.abs(peaks) / limits))
     try:
-        return (abs(peak) / limit) ** (1.0 / q)
+        return ratio ** (1.0 / q)
     except OverflowError:
         return math.inf
 
 
-def scale_of(axes: Sequence[Spline], limits: Sequence[Limit], single: bool) -> float:
+def peak_table(axes: Axes, limits: Sequence[Limit]) -> List[npt.NDArray[np.float64]]:
+    """For each spline, the peaks of the limited quantities: shape (len(limits), dof)."""
+    out = []
+    for s, name in zip(axes.splines, axes.names):
+        for limit in limits:
+            check_applies(s, name, limit.name, limit.q)
+        out.append(peaks_of(extrema_table(s, [lim.q - s.order for lim in limits]))[1])
+    return out
+
+
+def scale_of(axes: Axes, limits: Sequence[Limit]) -> float:
     """k = max over axes and limits of (peak / limit) ** (1 / q), in exact arithmetic."""
-    k = 0.0
-    for i, s in enumerate(axes):
-        for name, q, limit in limits:
-            check_applies(s, "trajs" if single else f"trajs[{i}]", name, q)
-            k = max(k, _needed(spline_peak(s, q - s.order).value, limit, q))
+    k, first = 0.0, 0
+    for s, peaks in zip(axes.splines, peak_table(axes, limits)):
+        for j, limit in enumerate(limits):
+            k = max(k, needed(peaks[j], limit.values[first : first + s.dof], limit.q))
+        first += s.dof
     if k == 0.0:
         raise ValueError(
             "no time scale makes a limit bind: every limited quantity is zero on every axis "
@@ -83,22 +143,27 @@ def scale_of(axes: Sequence[Spline], limits: Sequence[Limit], single: bool) -> f
     return k
 
 
-def stretched(s: Spline, k: float) -> Trajectory1d:
+def stretched(s: Spline, k: float) -> Any:
     """s with time stretched by k about its start: the knots spread by k, and the values of a
     trajectory of order o (the o-th derivative of its path) scaled by k ** -o."""
     try:
         factor = k ** (-s.order)
     except OverflowError:
         factor = math.inf
-    cpts = s.cpts * factor
+    with np.errstate(over="ignore", invalid="ignore"):
+        cpts = s.cpts * factor
     if not (math.isfinite(factor) and np.all(np.isfinite(cpts))):
         raise ValueError(f"time stretched by {k} leaves the range of floating point")
-    traj = make_trajectory(s.knots, cpts, s.p, s.order)
+    cls: Any = multiaxis_type() if s.axes else Trajectory1d
+    if s.axes:
+        traj = cls._from_arrays(s.knots, cpts.reshape(-1, s.dof), s.p, s.order)
+    else:
+        traj = make_trajectory(s.knots, cpts, s.p, s.order)
     try:
-        Trajectory1d.hscale(traj, k)
+        cls.hscale(traj, k)
     except (ValueError, OverflowError):
         raise ValueError(f"time stretched by {k} leaves the range of floating point") from None
-    if not np.all(np.isfinite(Trajectory1d.get_knotvector_asarray(traj))):
+    if not np.all(np.isfinite(cls.get_knotvector_asarray(traj))):
         raise ValueError(f"time stretched by {k} leaves the range of floating point")
     return traj
 
@@ -108,7 +173,7 @@ def stretched(s: Spline, k: float) -> Trajectory1d:
 _ATTEMPTS = 64
 
 
-def settle(axes: Sequence[Spline], limits: Sequence[Limit], single: bool) -> Tuple[float, list]:
+def settle(axes: Axes, limits: Sequence[Limit]) -> Tuple[float, List[Any]]:
     """The factor k and the stretched axes, on which every limit holds as computed.
 
     The exact factor brings the binding peak to its limit in exact arithmetic; the stretched
@@ -116,17 +181,18 @@ def settle(axes: Sequence[Spline], limits: Sequence[Limit], single: bool) -> Tup
     and far more on a time axis far from zero (a start at 1.7e9 s keeps fewer digits of every
     knot difference). So each result is checked on its exact peaks and stretched a little more
     until every limit holds."""
-    k = scale_of(axes, limits, single)
+    k = scale_of(axes, limits)
     margin = 2.0**-52
     for _ in range(_ATTEMPTS):
-        out = [stretched(s, k) for s in axes]
-        worst = 1.0
-        for traj, s in zip(out, axes):
-            r = spline_of(traj)
-            for _, q, limit in limits:
-                peak = abs(spline_peak(r, q - s.order).value)
-                if peak > limit:
-                    worst = max(worst, _needed(peak, limit, q), 1.0 + margin)
+        out = [stretched(s, k) for s in axes.splines]
+        result = Axes([spline_of(t) for t in out], axes.names, axes.single)
+        worst, first = 1.0, 0
+        for s, peaks in zip(result.splines, peak_table(result, limits)):
+            for j, limit in enumerate(limits):
+                bound = limit.values[first : first + s.dof]
+                if np.any(np.abs(peaks[j]) > bound):
+                    worst = max(worst, needed(peaks[j], bound, limit.q), 1.0 + margin)
+            first += s.dof
         if worst == 1.0:
             return k, out
         k *= worst * (1.0 + margin)
@@ -137,59 +203,68 @@ def settle(axes: Sequence[Spline], limits: Sequence[Limit], single: bool) -> Tup
 
 
 def time_scale(
-    trajs: Union[Trajectory1d, Sequence[Trajectory1d]],
-    velocity: Optional[float] = None,
-    acceleration: Optional[float] = None,
-    jerk: Optional[float] = None,
+    trajs: Any,
+    velocity: LimitArg = None,
+    acceleration: LimitArg = None,
+    jerk: LimitArg = None,
 ) -> float:
     """The factor k by which :func:`retime` stretches time: the smallest that makes every given
     limit hold on every axis as computed (k > 1 slows the motion down, k < 1 speeds it up).
     Errors as for :func:`retime`."""
-    limits = limits_given(velocity, acceleration, jerk)
-    return settle(axes_of(trajs), limits, isinstance(trajs, Trajectory1d))[0]
+    axes = axes_of(trajs)
+    return settle(axes, limits_given(velocity, acceleration, jerk, axes.count))[0]
 
 
 @overload
 def retime(
     trajs: Trajectory1d,
-    velocity: Optional[float] = ...,
-    acceleration: Optional[float] = ...,
-    jerk: Optional[float] = ...,
+    velocity: LimitArg = ...,
+    acceleration: LimitArg = ...,
+    jerk: LimitArg = ...,
 ) -> Trajectory1d: ...
 @overload
 def retime(
     trajs: Sequence[Trajectory1d],
-    velocity: Optional[float] = ...,
-    acceleration: Optional[float] = ...,
-    jerk: Optional[float] = ...,
+    velocity: LimitArg = ...,
+    acceleration: LimitArg = ...,
+    jerk: LimitArg = ...,
 ) -> List[Trajectory1d]: ...
+@overload
 def retime(
-    trajs: Union[Trajectory1d, Sequence[Trajectory1d]],
-    velocity: Optional[float] = None,
-    acceleration: Optional[float] = None,
-    jerk: Optional[float] = None,
-) -> Union[Trajectory1d, List[Trajectory1d]]:
+    trajs: Any,
+    velocity: LimitArg = ...,
+    acceleration: LimitArg = ...,
+    jerk: LimitArg = ...,
+) -> Any: ...
+def retime(
+    trajs: Any,
+    velocity: LimitArg = None,
+    acceleration: LimitArg = None,
+    jerk: LimitArg = None,
+) -> Any:
     """New trajectories stretched (or compressed) in time by one common factor k.
 
     k is the largest over the axes and the given limits of (peak / limit) ** (1 / q), q the
     order of the limited quantity (velocity 1, acceleration 2, jerk 3): after retiming the
     binding limit holds with equality and every other one holds. The result's exact peaks are
-    checked as computed: where rounding of the stretched knots (a time axis far from zero) left a
-    peak over its limit, k grows by the little that is missing, so every limit holds on the
-    result and the binding one is reached as closely as the time axis allows. `trajs` is one trajectory or a
-    sequence of them, the axes of one motion (one common k keeps them in step); every axis keeps
-    its start. A trajectory of `order` o describes the o-th derivative of its path: its values
-    scale by k ** -o, and the quantity of order o + nu is its nu-th derivative.
+    checked as computed: where rounding of the stretched knots (a time axis far from zero) left
+    a peak over its limit, k grows by the little that is missing, so every limit holds on the
+    result and the binding one is reached as closely as the time axis allows.
 
-    Returns one new trajectory for one trajectory, a list of them for a sequence. The inputs are
-    not changed.
+    `trajs` is one trajectory, a multi-axis motion (:class:`~pyorvex.TrajectoryNd`) or a
+    sequence of trajectories, the axes of one motion (one common k keeps them in step); every
+    axis keeps its start. Each limit is one number for every axis or a sequence of one per axis.
+    A trajectory of `order` o describes the o-th derivative of its path: its values scale by
+    k ** -o, and the quantity of order o + nu is its nu-th derivative.
 
-    Raises ValueError when no limit is given, a limit is not positive, a limit is on a quantity
-    below a trajectory's order, every limited quantity is zero (or its limit infinite), the factor
-    is too large to represent, or a trajectory is empty or not finite; TypeError for arguments of
-    the wrong kind.
+    Returns one new trajectory (or motion) for one, a list of them for a sequence. The inputs
+    are not changed.
+
+    Raises ValueError when no limit is given, a limit is not positive or not one per axis, a
+    limit is on a quantity below a trajectory's order, every limited quantity is zero (or its
+    limit infinite), the factor is too large to represent, or a trajectory is empty or not
+    finite; TypeError for arguments of the wrong kind.
     """
-    limits = limits_given(velocity, acceleration, jerk)
-    single = isinstance(trajs, Trajectory1d)
-    out = settle(axes_of(trajs), limits, single)[1]
-    return out[0] if single else out
+    axes = axes_of(trajs)
+    out = settle(axes, limits_given(velocity, acceleration, jerk, axes.count))[1]
+    return out[0] if axes.single else out

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import math
 import os
-from typing import List, Sequence, Tuple, Union, overload
+from typing import Any, List, Sequence, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -19,18 +19,23 @@ from ._arguments import Spline, finite_positive, order_of, spline_of
 TICK_TOLERANCE = 1e-3
 
 
+def _shape(s: Spline, rows: int, m: int) -> Tuple[int, ...]:
+    """Rows of m values; of m rows of dof for a multi-axis motion."""
+    return (rows, m, s.dof) if s.axes else (rows, m)
+
+
 def _rows(s: Spline, x: npt.NDArray[np.float64], first: int, last: int) -> npt.NDArray[np.float64]:
     """Rows of the derivatives of orders first..last at x. Orders above the degree are zero: the
     kernel, which takes orders as C ints, computes (and checks x for) the others only; x is in
     the domain by construction when every order asked for is above the degree."""
     top = min(last, s.p)
     if first > top:
-        return np.zeros((last - first + 1, x.size), dtype=np.float64)
+        return np.zeros(_shape(s, last - first + 1, x.size), dtype=np.float64)
     # The kernel writes every entry of its rows: only the rows above the degree need zeroing.
-    out = np.empty((last - first + 1, x.size), dtype=np.float64)
+    out = np.empty(_shape(s, last - first + 1, x.size), dtype=np.float64)
     out[top - first + 1 :] = 0.0
     rows = out[: top - first + 1].reshape(-1)
-    _kernel.derivatives(s.knots, s.cpts, s.p, x, first, top, rows)
+    _kernel.derivatives(s.knots, s.cpts, s.dof, s.p, x, first, top, rows)
     return out
 
 
@@ -40,22 +45,22 @@ def _picked(s: Spline, x: npt.NDArray[np.float64], orders: List[int]) -> npt.NDA
     was not asked for."""
     computed = [q for q in orders if q <= s.p]
     if not computed:
-        return np.zeros((len(orders), x.size), dtype=np.float64)
+        return np.zeros(_shape(s, len(orders), x.size), dtype=np.float64)
     first, top = min(computed), max(computed)
     rows = _rows(s, x, first, top)
     if len(orders) == top - first + 1 and orders == list(range(first, top + 1)):
         return rows
-    out = np.zeros((len(orders), x.size), dtype=np.float64)
+    out = np.zeros(_shape(s, len(orders), x.size), dtype=np.float64)
     for i, q in enumerate(orders):
         if q <= s.p:
             out[i] = rows[q - first]
     return out
 
 
-def derivatives(traj: Trajectory1d, x: npt.ArrayLike, nu_max: int) -> npt.NDArray[np.float64]:
+def derivatives(traj: Any, x: npt.ArrayLike, nu_max: int) -> npt.NDArray[np.float64]:
     """The value and the first `nu_max` derivatives of `traj` at the abscissae `x` (any order),
     in one pass: an array of shape ``(nu_max + 1, len(x))`` whose row nu holds the derivative of
-    order nu.
+    order nu; for a multi-axis motion, shape ``(nu_max + 1, len(x), dof)``.
 
     Raises TypeError for a `traj` that is not a Trajectory1d, an `x` of non-real values or a
     `nu_max` that is not an integer; ValueError for an `x` that is not one-dimensional, an
@@ -127,13 +132,14 @@ def sample(
     traj: Trajectory1d, dt: float, nu: Sequence[int]
 ) -> Tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]: ...
 def sample(
-    traj: Trajectory1d, dt: float, nu: Union[int, Sequence[int]] = 0
+    traj: Any, dt: float, nu: Union[int, Sequence[int]] = 0
 ) -> Tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]]:
     """`(times, values)` of `traj` on a control-rate grid: times ``start + i * dt`` up to the
     stop, the last one exactly `stop` when the stop lies within dt / 1000 of a tick.
 
     `nu` an integer gives the derivative of that order as a 1-D array; a sequence of orders gives
-    one row per order (in the order given), all computed in one pass over the spans.
+    one row per order (in the order given), all computed in one pass over the spans. A
+    multi-axis motion gives (ticks, dof) for one order and (len(nu), ticks, dof) for several.
 
     Raises ValueError for a `dt` that is not positive and finite, finer than the doubles of the
     time axis resolve there, or so fine that the samples would not fit in memory (refused before
@@ -145,6 +151,6 @@ def sample(
     orders, single = orders_of(nu)
     s = spline_of(traj)
     computed = {q for q in orders if q <= s.p}
-    times = grid(float(s.knots[0]), float(s.knots[-1]), step, len(orders) + len(computed))
+    times = grid(float(s.knots[0]), float(s.knots[-1]), step, (len(orders) + len(computed)) * s.dof)
     rows = _picked(s, times, orders)
     return times, rows[0] if single else rows
