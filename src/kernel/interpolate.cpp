@@ -285,12 +285,6 @@ bool solve_band(const Band &A, double *b) {
     return true;
 }
 
-bool all_finite(cspan v) {
-    for (double x : v)
-        if (!std::isfinite(x)) return false;
-    return true;
-}
-
 }  // namespace
 
 InterpolationStatus interpolate(cspan times, cspan values, int p, cspan start, cspan stop,

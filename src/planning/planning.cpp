@@ -139,7 +139,12 @@ PyObject *extrema(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
     Work work;
     if (!work.allocate(k::extrema_work_size(p))) return nullptr;
     k::Extrema e;
-    if (!k::extrema(in(knots), in(cpts), p, nu, work.span(), e)) {
+    const k::EvalStatus status = k::extrema(in(knots), in(cpts), p, nu, work.span(), e);
+    if (status == k::EvalStatus::overflow) {
+        capi::raise_derivative_overflow(nu);
+        return nullptr;
+    }
+    if (status != k::EvalStatus::ok) {
         PyErr_SetString(PyExc_ValueError,
                         "no extrema: the knots and control points must be finite and agree in "
                         "number with the degree, the domain must not be empty and nu must be "
@@ -147,6 +152,22 @@ PyObject *extrema(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
         return nullptr;
     }
     return Py_BuildValue("(dddd)", e.tmin, e.vmin, e.tmax, e.vmax);
+}
+
+// None when every row of derivatives (orders first..last, at abscissae inside the domain) holds
+// values; OverflowError naming the first order that does not fit a double otherwise. The values
+// (order 0) of finite data always fit.
+PyObject *checked_rows(const capi::DoubleBuffer &knots, const capi::DoubleBuffer &cpts, int first,
+                       int last, const capi::DoubleBuffer &rows) {
+    const std::size_t m = static_cast<std::size_t>(rows.size()) / (static_cast<std::size_t>(last) - first + 1);
+    for (int q = first; q <= last; ++q) {
+        const k::cspan row{rows.data() + static_cast<std::size_t>(q - first) * m, m};
+        if (q > 0 && k::derivative_status(row, in(knots), in(cpts)) == k::EvalStatus::overflow) {
+            capi::raise_derivative_overflow(q);
+            return nullptr;
+        }
+    }
+    Py_RETURN_NONE;
 }
 
 // derivatives(knots, cpts, p, x, first, last, out): row q - first of out (shape (last - first +
@@ -177,7 +198,7 @@ PyObject *derivatives(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
     // of the order.
     if (m > 0 && xs[0] >= lo && xs[m - 1] <= hi && k::ascending(xs, m)) {
         k::derivatives_sorted(in(x), in(knots), in(cpts), p, first, last, out(result));
-        Py_RETURN_NONE;
+        return checked_rows(knots, cpts, first, last, result);
     }
     for (Py_ssize_t i = 0; i < m; ++i) {
         if (xs[i] >= lo && xs[i] <= hi) continue;
@@ -190,7 +211,7 @@ PyObject *derivatives(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
         return nullptr;
     }
     k::derivatives_any(in(x), in(knots), in(cpts), p, first, last, out(result));
-    Py_RETURN_NONE;
+    return checked_rows(knots, cpts, first, last, result);
 }
 
 PyMethodDef methods[] = {
