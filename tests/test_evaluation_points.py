@@ -322,7 +322,8 @@ def test_array_values_keep_the_error_bound_of_the_recursion(p, per_span):
     # keep an error relative to sum |c_i| B_i(x), as de Boor's recursion does, on every array path.
     rng = np.random.default_rng(10 * p + per_span)
     knots = clamped_knots(rng.uniform(0.0, 1.0, 16), p)
-    cpts = rng.uniform(-1.0, 1.0, knots.size - p - 1) * 10.0 ** rng.choice([0, 6, -3], knots.size - p - 1)
+    n = knots.size - p - 1
+    cpts = rng.uniform(-1.0, 1.0, n) * 10.0 ** rng.choice([0, 6, -3], n)
     starts = np.unique(knots)
     xs = np.r_[np.linspace(starts[:-1], starts[1:], per_span, endpoint=False).T.ravel(), knots[-1]]
     t = trajectory(knots, cpts, p)

@@ -58,7 +58,8 @@ enum class EvalStatus : int {
 inline bool all_finite(cspan a) {
     constexpr std::uint64_t exponent = 0x7ff0000000000000u;
     std::uint64_t bad = 0;  // an integer test of the exponent field: one vector pass, no branch
-    for (const double x : a) bad |= static_cast<std::uint64_t>((std::bit_cast<std::uint64_t>(x) & exponent) == exponent);
+    for (const double x : a)
+        bad |= static_cast<std::uint64_t>((std::bit_cast<std::uint64_t>(x) & exponent) == exponent);
     return bad == 0;
 }
 

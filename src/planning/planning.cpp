@@ -159,7 +159,8 @@ PyObject *extrema(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
 // (order 0) of finite data always fit.
 PyObject *checked_rows(const capi::DoubleBuffer &knots, const capi::DoubleBuffer &cpts, int first,
                        int last, const capi::DoubleBuffer &rows) {
-    const std::size_t m = static_cast<std::size_t>(rows.size()) / (static_cast<std::size_t>(last) - first + 1);
+    const std::size_t m =
+        static_cast<std::size_t>(rows.size()) / (static_cast<std::size_t>(last) - first + 1);
     for (int q = first; q <= last; ++q) {
         const k::cspan row{rows.data() + static_cast<std::size_t>(q - first) * m, m};
         if (q > 0 && k::derivative_status(row, in(knots), in(cpts)) == k::EvalStatus::overflow) {
