@@ -2,14 +2,18 @@
 
 import math
 import re
+from fractions import Fraction
 
 import numpy as np
 import pytest
 from support import oracle
 from support.method_table import dview, entry, opt_nu
-from support.trajectories import abscissae, random_traj, state, trajectory
+from support.trajectories import abscissae, clamped_knots, random_traj, state, trajectory
 
+from pyorvex import derivatives
 from pyorvex.defdatastruct import Trajectory1d
+
+EPS = np.finfo(np.float64).eps / 2  # the unit roundoff
 
 KNOTS = [0.0, 0.0, 0.0, 0.0, 0.5, 1.0, 1.0, 1.0, 1.0]
 CPTS = [0.0, 1.0, -1.0, 2.0, 0.5]
@@ -309,3 +313,23 @@ def test_docstrings(name):
     assert all(sentence in " ".join(doc.split()) for sentence in sentences)
     for section in ("Parameters", "Returns", "Notes"):
         assert f"\n{section}\n{'-' * len(section)}\n" in doc
+
+
+@pytest.mark.parametrize("p", [2, 3, 5])
+@pytest.mark.parametrize("per_span", [6, 60])
+def test_array_values_keep_the_error_bound_of_the_recursion(p, per_span):
+    # Control points of very different sizes: a small value beside a large control point must
+    # keep an error relative to sum |c_i| B_i(x), as de Boor's recursion does, on every array path.
+    rng = np.random.default_rng(10 * p + per_span)
+    knots = clamped_knots(rng.uniform(0.0, 1.0, 16), p)
+    n = knots.size - p - 1
+    cpts = rng.uniform(-1.0, 1.0, n) * 10.0 ** rng.choice([0, 6, -3], n)
+    starts = np.unique(knots)
+    xs = np.r_[np.linspace(starts[:-1], starts[1:], per_span, endpoint=False).T.ravel(), knots[-1]]
+    t = trajectory(knots, cpts, p)
+    values = xs.copy()
+    t.ceval(values)
+    for row in (values, derivatives(t, xs, 1)[0]):
+        for x, y in zip(xs, row):
+            scale = float(oracle.exact(knots, np.abs(cpts), p, x))
+            assert abs(Fraction(y) - oracle.exact(knots, cpts, p, x)) <= 4 * p * EPS * scale, x

@@ -514,3 +514,23 @@ def test_derivatives_refuse(x, nu_max, exc, message):
     with pytest.raises(exc) as info:
         derivatives(cubic(), x, nu_max)
     assert message in str(info.value)
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda t: t(5e-201, 2),
+        lambda t: t(np.array([0.0, 5e-201]), 2),
+        lambda t: t.dpeval(5e-201, 2),
+        lambda t: derivatives(t, [5e-201, 0.0], 3),
+        lambda t: sample(t, 1e-202, [0, 2]),
+        lambda t: peak(t, 2),
+    ],
+)
+def test_a_derivative_beyond_the_largest_double_is_an_overflow_not_nan(call):
+    # A cubic over 1e-200 s: its velocity (3e200) fits a double, its acceleration (6e400) not.
+    t = pyorvex.make_trajectory([0.0] * 4 + [1e-200] * 4, [0.0, 1.0, 3.0, 2.0], 3)
+    assert np.isfinite(derivatives(t, [0.0, 5e-201, 1e-200], 1)).all()
+    assert np.isfinite(peak(t, 1)).all()
+    with pytest.raises(OverflowError, match="^the derivative of order 2 overflows a double$"):
+        call(t)

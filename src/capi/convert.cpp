@@ -86,6 +86,10 @@ PyObject *value_text(PyObject *value) {
     return PyObject_Format(value, empty_format.get());
 }
 
+void raise_derivative_overflow(int order) {
+    PyErr_Format(PyExc_OverflowError, "the derivative of order %d overflows a double", order);
+}
+
 PyObject *float_text(double x) {
     Ref f(PyFloat_FromDouble(x));
     if (!f) return nullptr;

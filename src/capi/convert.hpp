@@ -23,4 +23,8 @@ PyObject *value_text(PyObject *value);
 // Python's repr of a double, as a new str (the shortest text that reads back to it).
 PyObject *float_text(double x);
 
+// OverflowError for a derivative whose values do not fit a double (the kernel's
+// EvalStatus::overflow): the one text of every entry point that evaluates derivatives.
+void raise_derivative_overflow(int order);
+
 }  // namespace pyorvex::capi

@@ -18,6 +18,7 @@
 //  - knots are compared exactly.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -41,6 +42,31 @@ int distinct_interior_knots(cspan t, int p);
 // Greville abscissae: out[i] = (t[i+1] + ... + t[i+p]) / p; for p == 0 the midpoint of t[i] and
 // t[i+1]. out.size() must be t.size() - p - 1.
 void greville(cspan t, int p, vspan out);
+
+// What an evaluation or search of derivatives reports besides its results.
+enum class EvalStatus : int {
+    ok = 0,
+    refused,   // the arguments or the data are outside what the operation takes (see each one)
+    overflow,  // the derivative, or its B-spline coefficients on the way, do not fit a double
+};
+
+// The status of derivative values computed at finite abscissae of the spline (t, c): overflow
+// when a value is not finite while every knot and coefficient is (with finite data nothing else
+// makes one: the derivative or its differenced coefficients went past the largest double, and
+// inf - inf or inf * 0 may have followed), ok otherwise. Every entry point that evaluates
+// derivatives asks this one test. The data is read only when some value is not finite.
+inline bool all_finite(cspan a) {
+    constexpr std::uint64_t exponent = 0x7ff0000000000000u;
+    std::uint64_t bad = 0;  // an integer test of the exponent field: one vector pass, no branch
+    for (const double x : a)
+        bad |= static_cast<std::uint64_t>((std::bit_cast<std::uint64_t>(x) & exponent) == exponent);
+    return bad == 0;
+}
+
+inline EvalStatus derivative_status(cspan values, cspan t, cspan c) {
+    if (all_finite(values)) return EvalStatus::ok;
+    return all_finite(t) && all_finite(c) ? EvalStatus::overflow : EvalStatus::ok;
+}
 
 // Value at x. An x outside the domain is evaluated with the polynomial of the nearest
 // non-empty span; a knot vector without a non-empty span gives 0.
@@ -352,11 +378,13 @@ inline std::size_t extrema_work_size(int p) {
 
 // Extrema of the derivative of order nu over [t.front(), t.back()], exact to rounding: on each
 // non-empty span, the polynomial piece in Bernstein form, its values at both span ends (so both
-// sides of every knot) and at every root of its derivative inside the span. Returns false and
+// sides of every knot) and at every root of its derivative inside the span. Returns refused and
 // writes nothing when the sizes disagree, p is above kMaxDegree, nu < 0 or work.size() !=
-// extrema_work_size(p), and also when the domain is empty, or a value met is NaN (NaN knots
-// or coefficients): there is then no extremum to report. Orders above p give 0 at t.front().
-// Costs O(p^2) per span and O(p^2) per critical point.
-bool extrema(cspan t, cspan c, int p, int nu, vspan work, Extrema &out);
+// extrema_work_size(p), and also when the domain is empty, or a value met is NaN from NaN
+// knots or coefficients: there is then no extremum to report. With finite knots and
+// coefficients, a value that is not finite is an overflow of the derivative: overflow, nothing
+// written. Orders above p give 0 at t.front(). Costs O(p^2) per span and O(p^2) per critical
+// point.
+EvalStatus extrema(cspan t, cspan c, int p, int nu, vspan work, Extrema &out);
 
 }  // namespace pyorvex::kernel

@@ -11,22 +11,23 @@
 // Method. The spans are walked forward (detail::advance). For each span that holds points, the
 // points are taken four at a time until the first one at or beyond the span's right knot (a NaN
 // never ends a run); the test and the evaluation share one loop, so a span costs one unpredictable
-// branch. A span's points are evaluated by one of three methods:
+// branch. A span's points are evaluated by one of two methods:
 //  - de Boor's recursion per point, vectorised across the four lanes, in the two-weight form
 //    ((x - lo) w1 + (hi - x) w0) / (hi - lo), which keeps each term's error relative to that term
 //    (a short span next to long ones has large differenced coefficients whose weight must vanish
-//    exactly). Derivatives use it, on the differenced coefficients, but on long runs.
-//  - for derivatives on spans holding many points inside the span, the span's Bernstein form,
-//    converted by the same recursion and evaluated with non-negative weights: the recursion's
-//    accuracy at a few products per point (see "derivatives on spans holding many points").
-//  - for values on spans holding several points, the span's polynomial in Taylor form about the
-//    span's midpoint, evaluated by Horner's rule (a few fused multiply-adds per point). With
-//    |x - mid| <= h/2 the form is well conditioned: the error is a small degree-dependent multiple
-//    of eps times the largest coefficient of the window, the scale of de Boor's own error for
-//    values. Derivatives never use it: on graded meshes a derivative can vary over orders of
-//    magnitude within one span, and the midpoint expansion would lose the small end's digits.
-//    Between a few and a few dozen points per span, spans are converted four at a time (see
-//    "groups of four spans" below).
+//    exactly). Derivatives use it on the differenced coefficients.
+//  - on spans holding several points, all inside the span, the span's Bernstein form, converted
+//    by the same recursion and evaluated with non-negative weights: the recursion's error bound
+//    (relative to sum |c_i| B_i(x), not to the largest coefficient of the window) at a few
+//    products per point (see "Bernstein form" below). Values use it from a few points per span
+//    on, derivatives on long runs. A power form (Taylor about the midpoint, say) is cheaper but
+//    not fit: its error is eps times the window's largest coefficient, far above the recursion's
+//    where a small value sits beside a large coefficient, and its coefficients overflow on very
+//    short spans where the values do not.
+//    The first and the last span (where points may lie outside the domain, and the weights would
+//    change sign) and spans too short for the reciprocal of their length to be finite keep the
+//    recursion. Between a few and a few dozen points per span, spans are converted four at a
+//    time (see "groups of four spans" below).
 // The inverted knot differences of the window are shared by every order, and carried from one
 // span to the next (P new divisions instead of P(P+1)/2). Nothing outlives the call.
 // The unrolled loop nests below are laid out by hand, one recurrence a line.
@@ -52,8 +53,8 @@ using mask4 = long long __attribute__((vector_size(32)));
 }
 
 // Spans holding fewer points than this (on average) are evaluated by de Boor per point; the
-// Taylor conversion costs about as much as de Boor on four or five points.
-inline constexpr std::size_t kTaylorRun = 4;
+// Bernstein conversion costs about as much as de Boor on four or five points.
+inline constexpr std::size_t kFormRun = 4;
 
 // From this many points per span on, a span's conversion is cheap beside its points, and the
 // plain per-span loop beats the groups' lane selection.
@@ -115,51 +116,95 @@ template <int P, int Q>
     }
 }
 
-template <int P>
-struct Taylor {
-    vec4 b[P + 1];  // b[r] = f^(r)(xm) / r!
-    vec4 xm;
-};
+// ---- Bernstein form ---------------------------------------------------------------------------
 
-template <int P>
-[[gnu::always_inline]] inline vec4 horner4(const Taylor<P>& tp, vec4 x) {
-    if constexpr (P == 0) {
-        return (x == x) ? tp.b[0] : x;
-    } else {
-        const vec4 u = x - tp.xm;
-        vec4 y = tp.b[P];
-        PYORVEX_UNROLL for (int r = P - 1; r >= 0; --r) y = PYORVEX_VFMA(y, u, tp.b[r]);
-        return y;
-    }
+// The derivative of order Q on the span [a, b] in Bernstein form, sum over i of
+// a[i] s^i w^(D-i), D = P - Q, with s = (x - a) / (b - a), w = (b - x) / (b - a) and a[i] the
+// Bernstein coefficient times C(D, i). Every coefficient is a blossom value of the derivative's
+// B-spline coefficients at the span's ends, f(a^(D-i), b^i), from de Boor's recursion with one
+// argument per level: both weights of every step are non-negative, so each coefficient has the
+// rounding of a convex combination. Evaluated with non-negative s and w (points inside the span),
+// each term keeps its error relative to itself, and the sum's error is bounded by the sum of
+// the absolute terms, which is at most that of de Boor's recursion at the same point (the
+// conversion is itself a convex combination): the accuracy of the recursion, at a few products
+// per point instead of D(D+1)/2 steps. Outside the span the weights change sign, so the first
+// and the last span, where points may lie beyond the domain, keep the recursion. Nothing here
+// divides by a power of the span's length, so no coefficient overflows where the values do not.
+
+// The scaled blossom values a[0..D] of the order-Q window c[0..D] (knots T[Q..], reciprocals
+// R[Q + st][Q + j], as deboor4 reads them) at the span's ends lo and hi; V is double for one
+// span, vec4 for four. The blossom is symmetric, so its arguments may come in any order: row h
+// of level st holds the values with h arguments at hi, and every row of a level comes from one
+// row of the level before, which shares the common levels among the D + 1 values
+// (sum (st + 1)(D - st + 1) steps instead of (D + 1) D (D + 1) / 2).
+template <int P, class V, class Knots, class Recips>
+[[gnu::always_inline]] inline void blossoms(int Q, const V* c, const Knots& T, const Recips& R,
+                                            V lo, V hi, V* a) {
+    const int D = P - Q;
+    V w[P + 1][P + 1];
+    PYORVEX_UNROLL for (int j = 0; j <= D; ++j) w[0][j] = c[j];
+    PYORVEX_UNROLL for (int st = 1; st <= D; ++st)
+        PYORVEX_UNROLL for (int h = st; h >= 0; --h) {
+            const V u = h > 0 ? hi : lo;
+            const int from = h > 0 ? h - 1 : 0;  // row h from row h - 1 at hi, row 0 from itself at lo
+            PYORVEX_UNROLL for (int j = D; j >= st; --j)
+                w[h][j] = ((u - T[Q + j - 1]) * w[from][j] - (u - T[Q + j + D - st]) * w[from][j - 1]) * R[Q + st][Q + j];
+        }
+    PYORVEX_UNROLL for (int i = 0; i <= D; ++i) a[i] = w[i][D] * detail::kTables.binom[D][i];
 }
 
-// Taylor coefficients about the span's midpoint: every derivative there, from de Boor's
-// recursion on each level of differenced coefficients.
-template <int P>
-[[gnu::always_inline]] inline void span_taylor(const Span<P>& s, Taylor<P>& tp) {
-    if constexpr (P == 0) {
-        tp.b[0] = splat(s.d[0]);
-        tp.xm = splat(0.0);
-    } else {
-        const double xm = s.T[P - 1] + 0.5 * (s.T[P] - s.T[P - 1]);
-        double dx[2 * P];
-        PYORVEX_UNROLL for (int i = 0; i < 2 * P; ++i) dx[i] = xm - s.T[i];
-        double Q[P + 1];
-        PYORVEX_UNROLL for (int j = 0; j <= P; ++j) Q[j] = s.d[j];
-        PYORVEX_UNROLL for (int r = 0; r <= P; ++r) {
-            double w[P + 1];
-            PYORVEX_UNROLL for (int j = r; j <= P; ++j) w[j] = Q[j];
-            PYORVEX_UNROLL for (int q = 1; q <= P - r; ++q)
-                PYORVEX_UNROLL for (int j = P; j >= r + q; --j)
-                    w[j] = (dx[j - 1] * w[j] - dx[j + P - r - q] * w[j - 1]) * s.R[r + q][j];
-            tp.b[r] = splat(w[P] * detail::kTables.binom[P][r]);
-            if (r < P)
-                PYORVEX_UNROLL for (int j = P; j >= r + 1; --j) {
-                    Q[j] = (Q[j] - Q[j - 1]) * s.R[r + 1][j];
-                }
-        }
-        tp.xm = splat(xm);
+template <int N>
+struct Orders {
+    vec4 v[N];  // v[r]: the derivative of order Lo + r
+};
+
+template <int P, int B, int Top>
+struct Bernstein {
+    double a[Top - B + 1][P + 1];  // a[Q - B][i], B <= Q <= Top, 0 <= i <= P - Q
+    vec4 lo, hi, inv;              // the span's ends and 1 / (hi - lo)
+};
+
+// Orders B..Top from c[Q - Lo][Q..P], the scaled differenced coefficients of levels_of<P, Lo, Top>.
+template <int P, int Lo, int B, int Top>
+[[gnu::always_inline]] inline void span_bernstein(const Span<P>& s,
+                                                  const double (&c)[Top - Lo + 1][P + 1],
+                                                  Bernstein<P, B, Top>& bz) {
+    const double lo = s.T[P - 1], hi = s.T[P];
+    PYORVEX_UNROLL for (int Q = B; Q <= Top; ++Q) blossoms<P>(Q, &c[Q - Lo][Q], s.T, s.R, lo, hi, bz.a[Q - B]);
+    bz.lo = splat(lo);
+    bz.hi = splat(hi);
+    bz.inv = splat(1.0 / (hi - lo));
+}
+
+// The powers s^2..s^n into pw (squares for the even powers: a chain of log2 rather than all the
+// products).
+template <int N>
+[[gnu::always_inline]] inline void powers(vec4 s, vec4 (&pw)[N]) {
+    if constexpr (N > 1) pw[1] = s;
+    PYORVEX_UNROLL for (int i = 2; i < N; ++i) pw[i] = (i % 2 == 0) ? pw[i / 2] * pw[i / 2] : pw[i - 1] * s;
+}
+
+template <int P, int B, int Top>
+[[gnu::always_inline]] inline Orders<Top - B + 1> bernstein4(const Bernstein<P, B, Top>& bz, vec4 x) {
+    Orders<Top - B + 1> o;
+    const vec4 s = (x - bz.lo) * bz.inv, w = (bz.hi - x) * bz.inv;
+    vec4 pw[P - B + 1];  // pw[i] = s^i
+    powers(s, pw);
+    PYORVEX_UNROLL for (int Q = B; Q <= Top; ++Q) {
+        const int D = P - Q;
+        const double* a = bz.a[Q - B];
+        vec4 y = splat(a[0]);
+        PYORVEX_UNROLL for (int i = 1; i <= D; ++i) y = PYORVEX_VFMA(y, w, splat(a[i]) * pw[i]);
+        o.v[Q - B] = (D == 0) ? ((x == x) ? y : x) : y;  // a constant still turns NaN into NaN
     }
+    return o;
+}
+
+// Whether the run from x (its least point) in span k takes the Bernstein form: the span is
+// neither the last (points beyond the domain) nor, with x before its start, the first, and the
+// reciprocal of its length is finite.
+[[gnu::always_inline]] inline bool bernstein_span(const double* t, detail::idx k, detail::idx hi, double x) {
+    return k < hi && x >= t[k] && 1.0 / (t[k + 1] - t[k]) < __builtin_inf();
 }
 
 // ---- runs -------------------------------------------------------------------------------------
@@ -236,49 +281,41 @@ template <int P, int Q>
 // ---- groups of four spans ----------------------------------------------------------------------
 
 // Dense meshes (a few points per span, as many spans as the cache holds) are evaluated four spans
-// at a time: the Taylor coefficients of spans k0..k0+3 are computed together, one span per lane,
-// and each point takes its span's coefficients from the lanes by a permutation. A span's
-// conversion is a chain of dependent divisions and products that cannot start before the previous
-// run's last branch (mispredicted) resolves; with a handful of points per span that latency, and
-// the one branch per span, were most of the cost. Lanes of empty spans compute infinities that
-// no point selects (the span tests below skip empty spans).
+// at a time: the Bernstein coefficients of spans k0..k0+3 are computed together, one span per
+// lane, and each point takes its span's coefficients and ends from the lanes by a permutation. A
+// span's conversion is a chain of dependent divisions and products that cannot start before the
+// previous run's last branch (mispredicted) resolves; with a handful of points per span that
+// latency, and the one branch per span, were most of the cost. Lanes of empty spans compute
+// values that no point selects (the span tests below skip empty spans).
 template <int P>
 struct Group {
-    vec4 b[P + 1];  // lane l: b[r] of span k0 + l
-    vec4 xm;
+    vec4 a[P + 1];      // lane l: a[i] of span k0 + l
+    vec4 lo, hi, inv;   // lane l: the ends of span k0 + l and 1 / (hi - lo)
 };
 
-// tb: the first lane's window knots (2P + 3 of them), cb: its coefficients (P + 4).
+// tb: the first lane's window knots (2P + 3 of them), cb: its coefficients (P + 4). False when a
+// span of the group is too short for the reciprocal of its length to be finite.
 template <int P>
-[[gnu::always_inline]] inline void group_taylor(const double* tb, const double* cb, Group<P>& g) {
+[[gnu::always_inline]] inline bool group_bernstein(const double* tb, const double* cb, Group<P>& g) {
     vec4 T[2 * P];
     PYORVEX_UNROLL for (int i = 0; i < 2 * P; ++i) T[i] = load4(tb + i);
     vec4 R[P + 1][P + 1];
     PYORVEX_UNROLL for (int m = 1; m <= P; ++m)
         PYORVEX_UNROLL for (int j = m; j <= P; ++j) R[m][j] = splat(1.0) / (T[j + P - m] - T[j - 1]);
-    const vec4 xm = T[P - 1] + splat(0.5) * (T[P] - T[P - 1]);
-    vec4 dx[2 * P];
-    PYORVEX_UNROLL for (int i = 0; i < 2 * P; ++i) dx[i] = xm - T[i];
-    vec4 Q[P + 1];
-    PYORVEX_UNROLL for (int j = 0; j <= P; ++j) Q[j] = load4(cb + j);
-    PYORVEX_UNROLL for (int r = 0; r <= P; ++r) {
-        vec4 w[P + 1];
-        PYORVEX_UNROLL for (int j = r; j <= P; ++j) w[j] = Q[j];
-        PYORVEX_UNROLL for (int q = 1; q <= P - r; ++q)
-            PYORVEX_UNROLL for (int j = P; j >= r + q; --j)
-                w[j] = (dx[j - 1] * w[j] - dx[j + P - r - q] * w[j - 1]) * R[r + q][j];
-        g.b[r] = w[P] * splat(detail::kTables.binom[P][r]);
-        if (r < P)
-            PYORVEX_UNROLL for (int j = P; j >= r + 1; --j) Q[j] = (Q[j] - Q[j - 1]) * R[r + 1][j];
-    }
-    g.xm = xm;
+    vec4 c[P + 1];
+    PYORVEX_UNROLL for (int j = 0; j <= P; ++j) c[j] = load4(cb + j);
+    g.lo = T[P - 1];
+    g.hi = T[P];
+    g.inv = splat(1.0) / (g.hi - g.lo);
+    blossoms<P>(0, c, T, R, g.lo, g.hi, g.a);
+    return PYORVEX_MOVEMASK((g.hi > g.lo) & ~(g.inv < splat(__builtin_inf()))) == 0;
 }
 
-// The group of spans k0..k0+3. Windows that reach past either end of the arrays are padded the
-// way load_window pads a single span's.
+// The group of spans k0..k0+3. Windows that reach past either end of the arrays are padded the way
+// load_window pads a single span's.
 template <int P>
-[[gnu::always_inline]] inline void make_group(const detail::View& v, detail::idx k0, Group<P>& g) {
-    if (k0 >= P && k0 + 3 <= v.n) return group_taylor<P>(v.t + (k0 - P + 1), v.c + (k0 - P), g);
+[[gnu::always_inline]] inline bool make_group(const detail::View& v, detail::idx k0, Group<P>& g) {
+    if (k0 >= P && k0 + 3 <= v.n) return group_bernstein<P>(v.t + (k0 - P + 1), v.c + (k0 - P), g);
     double tl[2 * P + 3], cl[P + 4];
     PYORVEX_UNROLL for (int i = 0; i < 2 * P + 3; ++i)
         tl[i] = v.t[detail::clamp_index(k0 - P + 1 + i, v.L)];
@@ -286,33 +323,31 @@ template <int P>
         const detail::idx at = k0 - P + j;
         cl[j] = (at >= 0 && at <= v.n) ? v.c[at] : 0.0;
     }
-    group_taylor<P>(tl, cl, g);
+    return group_bernstein<P>(tl, cl, g);
 }
 
-// Evaluates in place the run from i whose points lie in spans k0..k0+3 (k0 holds xs[i]); returns
-// its end. A point's lane is the number of the group's inner knots at or below it; knots past the
-// last span count as +inf, so the end of the domain stays in the last span.
+// Evaluates in place the run from i whose points lie in spans k0..k0+3, all before the last span
+// (k0 holds xs[i], and xs[i] >= t[k0]); returns its end. A point's lane is the number of the
+// group's inner knots at or below it.
 template <int P>
 [[gnu::always_inline]] inline std::size_t group_run(const detail::View& v, detail::idx k0,
-                                                    detail::idx hi, double* xs, std::size_t i,
+                                                    const Group<P>& g, double* xs, std::size_t i,
                                                     std::size_t m) {
-    Group<P> g;
-    make_group<P>(v, k0, g);
-    constexpr double inf = __builtin_inf();
-    const vec4 e1 = splat(k0 + 1 <= hi ? v.t[k0 + 1] : inf);
-    const vec4 e2 = splat(k0 + 2 <= hi ? v.t[k0 + 2] : inf);
-    const vec4 e3 = splat(k0 + 3 <= hi ? v.t[k0 + 3] : inf);
-    const double right = k0 + 4 <= hi ? v.t[k0 + 4] : detail::kNaN;
+    const vec4 e1 = splat(v.t[k0 + 1]), e2 = splat(v.t[k0 + 2]), e3 = splat(v.t[k0 + 3]);
     auto f = [&](vec4 x) __attribute__((always_inline)) {
         // (maybe_unused: GCC does not count a use inside __builtin_shuffle.)
         [[maybe_unused]] const mask4 lane = -((x >= e1) + (x >= e2) + (x >= e3));
-        const vec4 u = x - PYORVEX_PERMUTE(g.xm, lane);
-        vec4 y = PYORVEX_PERMUTE(g.b[P], lane);
-        PYORVEX_UNROLL for (int r = P - 1; r >= 0; --r)
-            y = PYORVEX_VFMA(y, u, PYORVEX_PERMUTE(g.b[r], lane));
+        const vec4 inv = PYORVEX_PERMUTE(g.inv, lane);
+        const vec4 s = (x - PYORVEX_PERMUTE(g.lo, lane)) * inv;
+        const vec4 w = (PYORVEX_PERMUTE(g.hi, lane) - x) * inv;
+        vec4 pw[P + 1];
+        powers(s, pw);
+        vec4 y = PYORVEX_PERMUTE(g.a[0], lane);
+        PYORVEX_UNROLL for (int r = 1; r <= P; ++r)
+            y = PYORVEX_VFMA(y, w, PYORVEX_PERMUTE(g.a[r], lane) * pw[r]);
         return y;
     };
-    return run_to_edge<true>(f, right, xs, xs, i, m);
+    return run_to_edge<true>(f, v.t[k0 + 4], xs, xs, i, m);
 }
 
 // ---- drivers ----------------------------------------------------------------------------------
@@ -340,26 +375,33 @@ template <int P>
         k = detail::advance(t, k, hi, xs[i]);
         const std::size_t start = i;
         if constexpr (P > 0) {
-            if (avg >= kTaylorRun && avg < kSpanRun) {
-                i = group_run<P>(v, k, hi, xs, i, m);
-                // Counted per span of the group, so that the three ranges compare alike.
-                avg = (3 * avg + (i - start) / 4) / 4;
-                continue;
+            // Groups end before the last span; the run's first point is its least.
+            if (avg >= kFormRun && avg < kSpanRun && k + 4 <= hi && xs[i] >= t[k]) {
+                Group<P> g;
+                if (make_group<P>(v, k, g)) {
+                    i = group_run<P>(v, k, g, xs, i, m);
+                    // Counted per span of the group, so that the three ranges compare alike.
+                    avg = (3 * avg + (i - start) / 4) / 4;
+                    continue;
+                }
             }
         }
         const double right = k >= hi ? detail::kNaN : t[k + 1];  // NaN: the run goes to the end
         set_span<P>(v, k, s);
-        if (avg >= kTaylorRun) {
-            Taylor<P> tp;
-            span_taylor<P>(s, tp);
-            auto f = [&](vec4 x) __attribute__((always_inline)) { return horner4<P>(tp, x); };
-            i = run_to_edge<true>(f, right, xs, xs, i, m);
-        } else {
-            auto f = [&](vec4 x) __attribute__((always_inline)) {
-                return deboor4<P, 0>(s.d, s, x);
-            };
-            i = run_to_edge<true>(f, right, xs, xs, i, m);
+        if constexpr (P > 0) {
+            if (avg >= kFormRun && bernstein_span(t, k, hi, xs[i])) {
+                double c[1][P + 1];
+                PYORVEX_UNROLL for (int j = 0; j <= P; ++j) c[0][j] = s.d[j];
+                Bernstein<P, 0, 0> bz;
+                span_bernstein<P, 0, 0, 0>(s, c, bz);
+                auto f = [&](vec4 x) __attribute__((always_inline)) { return bernstein4<P, 0, 0>(bz, x).v[0]; };
+                i = run_to_edge<true>(f, right, xs, xs, i, m);
+                avg = (3 * avg + (i - start)) / 4;
+                continue;
+            }
         }
+        auto f = [&](vec4 x) __attribute__((always_inline)) { return deboor4<P, 0>(s.d, s, x); };
+        i = run_to_edge<true>(f, right, xs, xs, i, m);
         avg = (3 * avg + (i - start)) / 4;
     }
 }
@@ -370,11 +412,6 @@ template <int P>
 // are computed once for all orders. (Taking the point first and differencing last, which would
 // share the levels themselves, loses the digits of a derivative on a short span between long
 // ones: its differences then divide the rounding of values by the short span's length.)
-template <int N>
-struct Orders {
-    vec4 v[N];  // v[r]: the derivative of order Lo + r
-};
-
 template <int P, int Lo, int Top>
 [[gnu::always_inline]] inline Orders<Top - Lo + 1> fused4(const Span<P>& s,
                                                           const double (&c)[Top - Lo + 1][P + 1],
@@ -439,74 +476,13 @@ template <int P, int Lo, int Top>
     }
 }
 
-// ---- derivatives on spans holding many points ----------------------------------------------
-
-// The derivative of order Q on the span [a, b] in Bernstein form, sum over i of
-// a[i] s^i w^(D-i), D = P - Q, with s = (x - a) / (b - a), w = (b - x) / (b - a) and a[i] the
-// Bernstein coefficient times C(D, i). Every coefficient is a blossom value of the derivative's
-// B-spline coefficients at the span's ends, f(a^(D-i), b^i), from de Boor's recursion with one
-// argument per level: both weights of every step are non-negative, so each coefficient has the
-// rounding of a convex combination. Evaluated with non-negative s and w (points inside the span),
-// each term keeps its error relative to itself, and the sum's error is bounded by the sum of
-// the absolute terms, which is at most that of de Boor's recursion at the same point (the
-// conversion is itself a convex combination): the accuracy of the recursion, at a few products
-// per point instead of D(D+1)/2 steps. Outside the span the weights change sign, so the first
-// and the last span, where points may lie beyond the domain, keep the recursion.
-template <int P, int B, int Top>
-struct Bernstein {
-    double a[Top - B + 1][P + 1];  // a[Q - B][i], B <= Q <= Top, 0 <= i <= P - Q
-    vec4 lo, hi, inv;              // the span's ends and 1 / (hi - lo)
-};
-
-// Orders B..Top from c[Q - Lo][Q..P], the scaled differenced coefficients of levels_of<P, Lo, Top>.
-template <int P, int Lo, int B, int Top>
-[[gnu::always_inline]] inline void span_bernstein(const Span<P>& s,
-                                                  const double (&c)[Top - Lo + 1][P + 1],
-                                                  Bernstein<P, B, Top>& bz) {
-    const double lo = s.T[P - 1], hi = s.T[P];
-    PYORVEX_UNROLL for (int Q = B; Q <= Top; ++Q) {
-        const int D = P - Q;
-        PYORVEX_UNROLL for (int i = 0; i <= D; ++i) {
-            double w[P + 1];
-            PYORVEX_UNROLL for (int j = Q; j <= P; ++j) w[j] = c[Q - Lo][j];
-            PYORVEX_UNROLL for (int st = Q + 1; st <= P; ++st) {
-                const double u = (st - Q <= D - i) ? lo : hi;  // D - i levels at lo, i at hi
-                PYORVEX_UNROLL for (int j = P; j >= st; --j)
-                    w[j] = ((u - s.T[j - 1]) * w[j] - (u - s.T[j + P - st]) * w[j - 1]) * s.R[st][j];
-            }
-            bz.a[Q - B][i] = w[P] * detail::kTables.binom[D][i];
-        }
-    }
-    bz.lo = splat(lo);
-    bz.hi = splat(hi);
-    bz.inv = splat(1.0 / (hi - lo));
-}
-
-template <int P, int B, int Top>
-[[gnu::always_inline]] inline Orders<Top - B + 1> bernstein4(const Bernstein<P, B, Top>& bz, vec4 x) {
-    Orders<Top - B + 1> o;
-    const vec4 s = (x - bz.lo) * bz.inv, w = (bz.hi - x) * bz.inv;
-    vec4 pw[P + 1];  // pw[i] = s^i
-    pw[1] = s;
-    // Squares for the even powers: a chain of log2 rather than all the products.
-    PYORVEX_UNROLL for (int i = 2; i <= P - B; ++i) pw[i] = (i % 2 == 0) ? pw[i / 2] * pw[i / 2] : pw[i - 1] * s;
-    PYORVEX_UNROLL for (int Q = B; Q <= Top; ++Q) {
-        const int D = P - Q;
-        vec4 y = splat(bz.a[Q - B][0]);
-        PYORVEX_UNROLL for (int i = 1; i <= D; ++i) y = PYORVEX_VFMA(y, w, splat(bz.a[Q - B][i]) * pw[i]);
-        o.v[Q - B] = (D == 0) ? ((x == x) ? y : x) : y;  // a constant still turns NaN into NaN
-    }
-    return o;
-}
-
 // Orders Lo..Top (Lo <= Top <= P, not the value alone) into their rows. A run of many points
-// inside its span takes the value (Lo = 0) from the span's Taylor form, as values_sorted does,
-// and the derivatives from its Bernstein form; other runs take de Boor's recursion.
+// inside its span takes every order from the span's Bernstein form; other runs take de Boor's
+// recursion.
 template <int P, int Lo, int Top>
 [[gnu::always_inline]] inline void fused_walk(const detail::View& v, const double* xs,
                                               std::size_t m, double* work) {
     constexpr int N = Top - Lo + 1;
-    constexpr int B = Lo > 0 ? Lo : 1;  // the first order in Bernstein form
     const double* t = v.t;
     const detail::idx hi = detail::last_span(v);
     detail::idx k = detail::first_span(v);
@@ -521,19 +497,10 @@ template <int P, int Lo, int Top>
         double c[N][P + 1];
         levels_of<P, Lo, Top>(s, c);
         // Sorted points: the run's first is its least, and every point before `right`.
-        // (A span too short for its length's reciprocal to be finite keeps the recursion too.)
-        if (avg >= kSpanRun && k < hi && xs[i] >= t[k] && 1.0 / (t[k + 1] - t[k]) < __builtin_inf()) {
-            Taylor<P> tp;
-            if constexpr (Lo == 0) span_taylor<P>(s, tp);
-            Bernstein<P, B, Top> bz;
-            span_bernstein<P, Lo, B, Top>(s, c, bz);
-            auto f = [&](vec4 x) __attribute__((always_inline)) {
-                const Orders<Top - B + 1> d = bernstein4<P, B, Top>(bz, x);
-                Orders<N> o;
-                if constexpr (Lo == 0) o.v[0] = horner4<P>(tp, x);
-                PYORVEX_UNROLL for (int q = 0; q <= Top - B; ++q) o.v[B - Lo + q] = d.v[q];
-                return o;
-            };
+        if (avg >= kSpanRun && bernstein_span(t, k, hi, xs[i])) {
+            Bernstein<P, Lo, Top> bz;
+            span_bernstein<P, Lo, Lo, Top>(s, c, bz);
+            auto f = [&](vec4 x) __attribute__((always_inline)) { return bernstein4<P, Lo, Top>(bz, x); };
             i = rows_to_edge<N>(f, right, xs, work, i, m);
         } else {
             auto f = [&](vec4 x) __attribute__((always_inline)) { return fused4<P, Lo, Top>(s, c, x); };

@@ -34,7 +34,7 @@ inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // The evaluators keep a de Boor window of kMaxDegree + 1 doubles (bspline.hpp) on the stack,
 // since the kernel never allocates.
 
-// Degrees with compile-time specialisations (unrolled windows, Taylor-form batch evaluation).
+// Degrees with compile-time specialisations (unrolled windows, Bernstein-form batch evaluation).
 inline constexpr int kMaxFixedDegree = 7;
 
 struct View {

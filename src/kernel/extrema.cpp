@@ -340,15 +340,15 @@ void search_span(const View &v, idx k, int nu, double *d, double *T, double *scr
 
 }  // namespace
 
-bool extrema(cspan t, cspan c, int p, int nu, vspan work, Extrema &out) {
+EvalStatus extrema(cspan t, cspan c, int p, int nu, vspan work, Extrema &out) {
     View v;
     if (!detail::make_view(t, c, p, v) || nu < 0 || work.size() != extrema_work_size(p))
-        return false;
-    if (!detail::has_span(v)) return false;
+        return EvalStatus::refused;
+    if (!detail::has_span(v)) return EvalStatus::refused;
     const double start = t.front();
     if (nu > p) {
         out = {start, 0.0, start, 0.0};
-        return true;
+        return EvalStatus::ok;
     }
     const std::size_t row = static_cast<std::size_t>(p) + 1;
     double *d = work.data(), *T = d + row, *scratch = T + 2 * p, *scratch2 = scratch + row;
@@ -379,10 +379,18 @@ bool extrema(cspan t, cspan c, int p, int nu, vspan work, Extrema &out) {
         search_span(v, k, nu, d, T, scratch, scratch2, stack, track);
     }
     // A NaN value has no place in an order, and NaN knots inside leave no span to look at:
-    // either way there is no extremum to report.
-    if (track.nan || !track.any) return false;
-    out = track.e;
-    return true;
+    // either way there is no extremum to report. From finite data, a value that is not finite
+    // (NaN included: inf - inf on the way) is an overflow of the derivative.
+    if (!track.any && !track.nan) return EvalStatus::refused;
+    const double seen[] = {track.e.vmin, track.e.vmax};
+    if (!track.nan && all_finite(seen)) {
+        out = track.e;
+        return EvalStatus::ok;
+    }
+    if (all_finite(t) && all_finite(c)) return EvalStatus::overflow;
+    if (track.nan) return EvalStatus::refused;
+    out = track.e;  // infinite data, infinite extrema
+    return EvalStatus::ok;
 }
 
 }  // namespace pyorvex::kernel

@@ -439,12 +439,6 @@ void residual(const Band &orig, const double *b, const double *x, double *r, dou
     }
 }
 
-bool all_finite(cspan v) {
-    for (double x : v)
-        if (!std::isfinite(x)) return false;
-    return true;
-}
-
 // The data's scale (see InterpolationCheck) and, in tol[d], the tolerance of each derivative
 // row of order d at one end: tolerance * scale * d! / h^d.
 double end_scale(const double *ends, index count, double h, double scale) {

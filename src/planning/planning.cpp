@@ -155,8 +155,15 @@ PyObject *extrema(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
                 axis = {column.data(), static_cast<std::size_t>(rows)};
             }
             k::Extrema e;
-            if (!(nu >= 0.0 && nu <= k::kMaxDegree + 1) ||
-                !k::extrema(in(knots), axis, p, static_cast<int>(nu), work.span(), e)) {
+            const k::EvalStatus status =
+                nu >= 0.0 && nu <= k::kMaxDegree + 1
+                    ? k::extrema(in(knots), axis, p, static_cast<int>(nu), work.span(), e)
+                    : k::EvalStatus::refused;
+            if (status == k::EvalStatus::overflow) {
+                capi::raise_derivative_overflow(static_cast<int>(nu));
+                return nullptr;
+            }
+            if (status != k::EvalStatus::ok) {
                 PyErr_SetString(PyExc_ValueError,
                                 "no extrema: the knots and control points must be finite and "
                                 "agree in number with the degree, the domain must not be empty "
@@ -174,13 +181,24 @@ PyObject *extrema(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
 }
 
 // The rows of the derivatives of orders first..last of one axis at x, into `rows` (shape
-// (last - first + 1, len(x))); x is known to lie in the domain.
-void axis_rows(const capi::DoubleBuffer &x, const capi::DoubleBuffer &knots, k::cspan cpts, int p,
+// (last - first + 1, len(x))); x is known to lie in the domain. False with OverflowError naming
+// the first order whose values do not fit a double (the values, order 0, of finite data always
+// do).
+bool axis_rows(const capi::DoubleBuffer &x, const capi::DoubleBuffer &knots, k::cspan cpts, int p,
                int first, int last, bool ascending, k::vspan rows) {
     if (ascending)
         k::derivatives_sorted(in(x), in(knots), cpts, p, first, last, rows);
     else
         k::derivatives_any(in(x), in(knots), cpts, p, first, last, rows);
+    const std::size_t m = rows.size() / (static_cast<std::size_t>(last) - first + 1);
+    for (int q = first > 0 ? first : 1; q <= last; ++q) {
+        const k::cspan row{rows.data() + static_cast<std::size_t>(q - first) * m, m};
+        if (k::derivative_status(row, in(knots), cpts) == k::EvalStatus::overflow) {
+            capi::raise_derivative_overflow(q);
+            return false;
+        }
+    }
+    return true;
 }
 
 // derivatives(knots, cpts, dof, p, x, first, last, out): out (shape (last - first + 1, len(x),
@@ -222,7 +240,7 @@ PyObject *derivatives(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
         return nullptr;
     }
     if (dof == 1) {
-        axis_rows(x, knots, in(cpts), p, first, last, ascending, out(result));
+        if (!axis_rows(x, knots, in(cpts), p, first, last, ascending, out(result))) return nullptr;
         Py_RETURN_NONE;
     }
     // One axis at a time into scratch rows, then scattered to every dof-th place of the result.
@@ -231,8 +249,9 @@ PyObject *derivatives(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
     if (!column.allocate(rows) || !scratch.allocate(orders * m)) return nullptr;
     for (Py_ssize_t c = 0; c < dof; ++c) {
         gather_axis(cpts, dof, c, column.data());
-        axis_rows(x, knots, {column.data(), static_cast<std::size_t>(rows)}, p, first, last,
-                  ascending, scratch.span());
+        if (!axis_rows(x, knots, {column.data(), static_cast<std::size_t>(rows)}, p, first, last,
+                       ascending, scratch.span()))
+            return nullptr;
         double *dst = result.data() + c;
         const double *src = scratch.data();
         for (Py_ssize_t i = 0; i < orders * m; ++i) dst[i * dof] = src[i];

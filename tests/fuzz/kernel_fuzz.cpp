@@ -160,10 +160,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const std::size_t right = k::extrema_work_size(p);
         std::vector<double> work(maybe_off(in, right));
         k::Extrema e{kSentinel, kSentinel, kSentinel, kSentinel};
-        const bool done = k::extrema(t, c, p, nu, work, e);
+        const bool done = k::extrema(t, c, p, nu, work, e) == k::EvalStatus::ok;
         const bool agree = p >= 0 && t.size() == c.size() + p + 1;  // no coefficient is fine
-        // Refused also on an empty domain and on NaN values; a result is ordered and finite
-        // or infinite, never NaN.
+        // Refused also on an empty domain and on NaN values, overflow on values that finite data
+        // cannot hold; a result is ordered and finite or infinite, never NaN.
         if (done) check(agree && nu >= 0 && work.size() == right && t.front() < t.back());
         if (!done) check(e.tmin == kSentinel && e.vmax == kSentinel);
         if (done)

@@ -271,7 +271,7 @@ TEST_P(Extremum, IsTakenWhereReportedAndBoundsTheSampledPeaks) {
     for (const Spline &s : extrema_cases(rng, p))
         for (int nu = 0; nu <= std::min(p, 3); ++nu) {
             k::Extrema e;
-            ASSERT_TRUE(k::extrema(s.t, s.c, p, nu, work, e));
+            ASSERT_EQ(k::extrema(s.t, s.c, p, nu, work, e), k::EvalStatus::ok);
             // Every knot from both sides and a dense grid.
             const std::vector<double> xs = cases::abscissae(rng, s, 4000);
             double lo = kInf, hi = -kInf, xlo = 0.0, xhi = 0.0, scale = 1e-300;
@@ -306,7 +306,7 @@ TEST(ExtremumEdges, OrdersAboveTheDegreeNaNAndRefusals) {
     Spline s = reference::random_clamped(rng, 4, 9);
     std::vector<double> work(k::extrema_work_size(4));
     k::Extrema e;
-    ASSERT_TRUE(k::extrema(s.t, s.c, 4, 5, work, e));
+    ASSERT_EQ(k::extrema(s.t, s.c, 4, 5, work, e), k::EvalStatus::ok);
     EXPECT_EQ(e.tmin, s.t.front());
     EXPECT_EQ(e.tmax, s.t.front());
     EXPECT_EQ(e.vmin, 0.0);
@@ -314,20 +314,20 @@ TEST(ExtremumEdges, OrdersAboveTheDegreeNaNAndRefusals) {
     const k::Extrema untouched{1.0, 2.0, 3.0, 4.0};
     e = untouched;
     s.c[6] = kNaN;  // no order among NaN values: refused
-    EXPECT_FALSE(k::extrema(s.t, s.c, 4, 1, work, e));
+    EXPECT_EQ(k::extrema(s.t, s.c, 4, 1, work, e), k::EvalStatus::refused);
     s.c[6] = 0.5;
     const std::vector<double> empty_domain(s.t.size(), 2.0);  // every span empty
-    EXPECT_FALSE(k::extrema(empty_domain, s.c, 4, 1, work, e));
+    EXPECT_EQ(k::extrema(empty_domain, s.c, 4, 1, work, e), k::EvalStatus::refused);
     std::vector<double> nan_inside = s.t;  // no span left to look at
     for (std::size_t i = 1; i + 1 < nan_inside.size(); ++i) nan_inside[i] = kNaN;
-    EXPECT_FALSE(k::extrema(nan_inside, s.c, 4, 1, work, e));
+    EXPECT_EQ(k::extrema(nan_inside, s.c, 4, 1, work, e), k::EvalStatus::refused);
     std::vector<double> short_work(work.size() - 1);
-    EXPECT_FALSE(k::extrema(s.t, s.c, 4, 1, short_work, e));
-    EXPECT_FALSE(k::extrema(s.t, s.c, 3, 1, work, e));
-    EXPECT_FALSE(k::extrema(s.t, s.c, 4, -1, work, e));
+    EXPECT_EQ(k::extrema(s.t, s.c, 4, 1, short_work, e), k::EvalStatus::refused);
+    EXPECT_EQ(k::extrema(s.t, s.c, 3, 1, work, e), k::EvalStatus::refused);
+    EXPECT_EQ(k::extrema(s.t, s.c, 4, -1, work, e), k::EvalStatus::refused);
     const int above = k::kMaxDegree + 1;  // refused like every operation above the limit
     const std::vector<double> t_above(above + 2, 0.0), c_above(1, 1.0);
-    EXPECT_FALSE(k::extrema(t_above, c_above, above, 0, {}, e));
+    EXPECT_EQ(k::extrema(t_above, c_above, above, 0, {}, e), k::EvalStatus::refused);
     EXPECT_EQ(e.vmax, untouched.vmax);
     EXPECT_EQ(e.tmin, untouched.tmin);
 }

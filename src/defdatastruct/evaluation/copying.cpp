@@ -23,16 +23,18 @@ struct Record {
     pyorvex_dview knots, cpts;
 };
 
-// The kernel over xs[0..len) (increasing, checked) into out[0..len).
-void run_kernel(const Record &r, const double *xs, double *out, Py_ssize_t len, bool derivative,
-                int nu) {
+// The kernel over xs[0..len) (increasing, checked) into out[0..len); -1 with the error set for
+// a derivative that overflows.
+int run_kernel(const Record &r, const double *xs, double *out, Py_ssize_t len, bool derivative,
+               int nu) {
     if (!derivative) {
         std::memcpy(out, xs, static_cast<size_t>(len) * sizeof(double));
         module_state.kernel.splcev({out, len}, r.knots, r.cpts, r.self->p, 0);
-    } else {
-        module_state.kernel.dsplcev({const_cast<double *>(xs), len}, r.knots, r.cpts, r.self->p, nu,
-                                    nu, {out, len}, 0);
+        return 0;
     }
+    module_state.kernel.dsplcev({const_cast<double *>(xs), len}, r.knots, r.cpts, r.self->p, nu, nu,
+                                {out, len}, 0);
+    return check_derivative(out, len, r.knots, r.cpts, nu);
 }
 
 int unordered(const Record &r, const double *xs, double *out, Py_ssize_t m, bool derivative,
@@ -83,7 +85,7 @@ int evaluate_copying(Traj *self, const double *xs, double *out, Py_ssize_t m, bo
             if (broken) return unordered(r, xs, out, m, derivative, nu);
             if (nan) return raise_domain_error();
         }
-        run_kernel(r, xs + i, out + i, end - i, derivative, nu);
+        if (run_kernel(r, xs + i, out + i, end - i, derivative, nu) < 0) return -1;
     }
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "bspline.hpp"
 #include "scan.hpp"
 #include "trajectory/trajectory.hpp"
 
@@ -50,6 +51,21 @@ private:
 // Arrays are evaluated in blocks of this many points where the results allow it: a block stays in
 // the cache between its test, its copy and the kernel.
 constexpr Py_ssize_t kEvaluationBlock = 4096;
+
+// 0 when the derivative values of order nu in values[0..len), computed at abscissae inside the
+// domain, fit a double (the kernel's test, header only); -1 with the overflow error otherwise.
+inline int check_derivative(const double *values, Py_ssize_t len, const pyorvex_dview &knots,
+                            const pyorvex_dview &cpts, int nu) {
+    namespace k = pyorvex::kernel;
+    const auto view = [](const pyorvex_dview &v) {
+        return k::cspan(v.data, static_cast<std::size_t>(v.size));
+    };
+    if (nu < 1 || k::derivative_status({values, static_cast<std::size_t>(len)}, view(knots),
+                                       view(cpts)) != k::EvalStatus::overflow)
+        return 0;
+    capi::raise_derivative_overflow(nu);
+    return -1;
+}
 
 // --- point.cpp ---------------------------------------------------------------------
 double peval_op(Traj *self, double x, int skip_dispatch);

@@ -65,6 +65,7 @@ int derivative_in_place(Traj *self, pyorvex_dview xp, pyorvex_dview knots, pyorv
             const Py_ssize_t len = std::min(block, xp.size - i);
             module_state.kernel.dsplcev({xp.data + i, len}, knots, cpts, self->p, nu, nu,
                                         {work.data(), len}, 0);
+            if (check_derivative(work.data(), len, knots, cpts, nu) < 0) return -1;
             std::memcpy(xp.data + i, work.data(), static_cast<size_t>(len) * sizeof(double));
         }
         return 0;
@@ -72,6 +73,7 @@ int derivative_in_place(Traj *self, pyorvex_dview xp, pyorvex_dview knots, pyorv
     Scratch<double> work;
     if (!work.allocate(xp.size)) return -1;
     module_state.kernel.dsplcev(xp, knots, cpts, self->p, nu, nu, {work.data(), xp.size}, 0);
+    if (check_derivative(work.data(), xp.size, knots, cpts, nu) < 0) return -1;
     std::memcpy(xp.data, work.data(), static_cast<size_t>(xp.size) * sizeof(double));
     return 0;
 }
@@ -133,6 +135,7 @@ double dpeval_op(Traj *self, double x, int skip_dispatch, pyorvex_opt_nu *opt) {
     }
     module_state.kernel.dsplpev(x, knots, cpts, self->p, top,
                                 {work, static_cast<Py_ssize_t>(top) + 1}, 0);
+    if (x == x && check_derivative(work + top, 1, knots, cpts, nu) < 0) return -1.0;
     return work[top];
 }
 
