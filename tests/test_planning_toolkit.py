@@ -233,7 +233,7 @@ def test_to_scipy_drops_surplus_end_knots(p):
 @pytest.mark.parametrize(
     "spline, exc, message",
     [
-        (BSpline(np.r_[0.0, 0, 1, 1], np.ones((2, 3)), 1), ValueError, "got shape (2, 3)"),
+        (BSpline(np.r_[0.0, 0, 1, 1], np.ones((2, 3, 1)), 1), ValueError, "got shape (2, 3, 1)"),
         (BSpline.construct_fast(np.r_[0.0, 0, 1, 2, 2], np.ones(2), 1), ValueError, "need 3"),
         (cubic(), TypeError, "must be a scipy.interpolate.BSpline, got Trajectory1d"),
     ],
@@ -317,7 +317,7 @@ def test_extrema_and_peak_are_exact(p, kind):
         ),
         (cubic(), -1, ValueError, "'nu' must be non-negative, got -1"),
         (cubic(), 1.0, TypeError, "'nu' must be an integer, got float"),
-        ("cubic", 0, TypeError, "'traj' must be a Trajectory1d, got str"),
+        ("cubic", 0, TypeError, "'traj' must be a Trajectory1d or a TrajectoryNd, got str"),
     ],
 )
 def test_extrema_and_peak_refuse(fn, traj, nu, exc, message):
@@ -392,7 +392,12 @@ def test_retime_meets_the_binding_limit_with_equality(orders, limits):
         ),
         ([], {"velocity": 1.0}, ValueError, "'trajs' holds no trajectory"),
         ([cubic(), Trajectory1d()], {"velocity": 1.0}, ValueError, "'trajs[1]' holds no data"),
-        (5, {"velocity": 1.0}, TypeError, "'trajs' must be a Trajectory1d or a sequence"),
+        (
+            5,
+            {"velocity": 1.0},
+            TypeError,
+            "'trajs' must be a Trajectory1d, a TrajectoryNd or a sequence",
+        ),
     ],
 )
 def test_retime_refuses_and_leaves_the_inputs_unchanged(trajs, limits, exc, message):
@@ -534,3 +539,55 @@ def test_a_derivative_beyond_the_largest_double_is_an_overflow_not_nan(call):
     assert np.isfinite(peak(t, 1)).all()
     with pytest.raises(OverflowError, match="^the derivative of order 2 overflows a double$"):
         call(t)
+
+
+# --- multi-axis motions --------------------------------------------------------------------------
+
+
+def six_axis_job(seed):
+    rng = np.random.default_rng(seed)
+    times = np.cumsum(rng.uniform(0.5, 1.5, 8)) - 0.5
+    return times, rng.uniform(-2.0, 2.0, (8, 6)), rng.uniform(1.0, 3.0, 6), rng.uniform(4, 9, 6)
+
+
+@pytest.mark.parametrize("seed", [1, 2])
+def test_the_toolkit_on_a_six_axis_motion_agrees_with_each_axis_alone(seed):
+    times, values, vmax, amax = six_axis_job(seed)
+    motion = interpolate(times, values)
+    axes = [interpolate(times, values[:, c]) for c in range(6)]
+    assert isinstance(motion, pyorvex.TrajectoryNd) and motion.dof == 6
+    rest = [(1, np.zeros(6)), (2, np.zeros(6))]
+    ref = make_interp_spline(times, values, k=5, bc_type=(rest, rest))
+    np.testing.assert_allclose(motion.get_cpts_asarray(), ref.c, rtol=1e-9, atol=1e-9)
+    for nu in (1, 2):
+        e = extrema(motion, nu)
+        for c, a in enumerate(axes):
+            assert (e.tmin[c], e.vmin[c], e.tmax[c], e.vmax[c]) == pytest.approx(
+                tuple(extrema(a, nu)), rel=1e-9, abs=1e-12
+            )
+    slow = retime(motion, velocity=vmax, acceleration=amax)
+    ratios = np.r_[np.abs(peak(slow, 1).value) / vmax, np.abs(peak(slow, 2).value) / amax]
+    assert ratios.max() <= 1.0 and ratios.max() == pytest.approx(1.0, rel=1e-12)
+    assert state_of(retime(axes, velocity=vmax, acceleration=amax)) == pytest.approx(
+        state_of(slow.axes()), rel=1e-12
+    )
+    ticks, rows = sample(slow, 0.01, [0, 1, 2])
+    assert rows.shape == (3, ticks.size, 6)
+    for c, a in enumerate(slow.axes()):
+        np.testing.assert_allclose(rows[:, :, c], derivatives(a, ticks, 2), rtol=1e-12, atol=1e-12)
+    back = pyorvex.from_scipy(pyorvex.to_scipy(slow))
+    np.testing.assert_array_equal(back.get_cpts_asarray(), slow.get_cpts_asarray())
+    report = pyorvex.limits_report(slow, velocity=vmax, acceleration=amax)
+    assert (
+        report.holds
+        and len(report.rows) == 18
+        and report.text().split()[:2] == ["quantity", "axis"]
+    )
+    with pytest.raises(
+        ValueError, match="'velocity' must be one number or one per axis: 6 of them, got 5"
+    ):
+        retime(motion, velocity=vmax[:5])
+
+
+def state_of(trajs):
+    return [x for t in trajs for x in (*t.get_knotvector_asarray(), *t.get_cpts_asarray())]

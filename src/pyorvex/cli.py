@@ -259,50 +259,6 @@ def cmd_plot(args: argparse.Namespace) -> int:
 # --- limits --------------------------------------------------------------------------------------
 
 
-def limits_report(traj: Trajectory1d, limits: Sequence[Tuple[str, int, float]]) -> Tuple[str, bool]:
-    """The peaks of velocity, acceleration and jerk (those at or above the trajectory's order)
-    with their times, each limit given and whether it holds, and the factor k that retime would
-    stretch time by; and whether every limit holds."""
-    from .planning._arguments import spline_of
-    from .planning.peaks import spline_peak
-    from .planning.retiming import LIMITED, check_applies, settle
-    from .plot import quantity
-
-    s = spline_of(traj)
-    for name, q, _ in limits:
-        check_applies(s, "the trajectory", name, q)
-    shown = [(name, q) for name, q in LIMITED if q >= s.order]
-    if not shown:
-        raise ValueError(
-            f"it describes the {quantity(s.order)} (order {s.order}): "
-            "it has no velocity, acceleration or jerk"
-        )
-    asked = {q: limit for _, q, limit in limits}
-    rows = [("quantity", "peak", "time", "limit", "holds")]
-    holds = True
-    for name, q in shown:
-        time, value = spline_peak(s, q - s.order)
-        limit = asked.get(q)
-        ok = limit is None or abs(value) <= limit
-        holds = holds and ok
-        verdict = "-" if limit is None else "yes" if ok else "NO"
-        rows.append((name, repr(value), repr(time), "-" if limit is None else repr(limit), verdict))
-    widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]))]
-    lines = ["  ".join(c.ljust(w) for c, w in zip(r, widths)).rstrip() for r in rows]
-    if limits:
-        try:
-            k = settle([s], limits, True)[0]
-        except ValueError as exc:
-            # A profile at rest (or infinite limits) has no binding factor, and a factor may
-            # overflow: the verdicts above still stand.
-            lines.append(f"k: none ({exc})")
-        else:
-            lines.append(
-                f"k = {k!r} (retime stretches time by this factor; every limit then holds)"
-            )
-    return "\n".join(lines), holds
-
-
 def _limit(name: str) -> Callable[[str], float]:
     """The parser of a limit on the command line: a positive number (inf allowed); anything
     else is a wrong argument, as a word is."""
@@ -318,23 +274,15 @@ def _limit(name: str) -> Callable[[str], float]:
 
 
 def cmd_limits(args: argparse.Namespace) -> int:
-    from .planning.retiming import limits_given
+    from .planning.limits import limits_report
 
     traj = load_trajectory(args.file, args.id)
     try:
-        given = (
-            limits_given(args.velocity, args.acceleration, args.jerk)
-            if (args.velocity, args.acceleration, args.jerk) != (None, None, None)
-            else []
-        )
-    except ValueError as exc:
-        raise CommandError(f"invalid limit: {exc}") from None
-    try:
-        report, holds = limits_report(traj, given)
+        report = limits_report(traj, args.velocity, args.acceleration, args.jerk)
     except ValueError as exc:
         raise CommandError(f"cannot check trajectory {args.id!r}: {exc}") from None
-    print(report)
-    return EXIT_OK if holds else EXIT_LIMIT_EXCEEDED
+    print(report.text())
+    return EXIT_OK if report.holds else EXIT_LIMIT_EXCEEDED
 
 
 # --- demo ----------------------------------------------------------------------------------------

@@ -1,7 +1,7 @@
 """The planning toolkit: profiles through waypoints, exact peaks, retiming to limits, sampling.
 
-Every function takes and returns :class:`~pyorvex.defdatastruct.Trajectory1d` objects as they
-are; the numerics run in the package's B-spline kernel. Each one gives the exact answer or
+Every function takes and returns :class:`~pyorvex.defdatastruct.Trajectory1d` objects (and
+multi-axis :class:`~pyorvex.TrajectoryNd` motions) as they are; the numerics run in the package's B-spline kernel. Each one gives the exact answer or
 raises ValueError (TypeError for an argument of the wrong kind) and changes none of its inputs.
 
 - :func:`interpolate` -- the spline of degree p through waypoints, with end derivatives.
@@ -12,8 +12,14 @@ raises ValueError (TypeError for an argument of the wrong kind) and changes none
   acceleration and jerk limits hold, the binding one with equality.
 - :func:`sample`, :func:`derivatives` -- values and derivatives on a control-rate grid or at
   any abscissae, in one pass.
+- :func:`limits_report` -- the peaks of velocity, acceleration and jerk against limits, and the
+  factor :func:`retime` would stretch time by (what ``pyorvex limits`` prints).
+
+Each of them takes a multi-axis :class:`~pyorvex.TrajectoryNd` as well, axis by axis (limits
+are then one number for every axis or one per axis).
 """
 
+from .limits import LimitRow, LimitsReport, limits_report
 from .peaks import Extrema, Peak, extrema, peak
 from .retiming import retime, time_scale
 from .sampling import derivatives, sample
@@ -27,6 +33,9 @@ __all__ = [
     "extrema",
     "from_scipy",
     "interpolate",
+    "LimitRow",
+    "LimitsReport",
+    "limits_report",
     "peak",
     "retime",
     "sample",

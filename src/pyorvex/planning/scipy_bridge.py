@@ -9,7 +9,7 @@ import numpy.typing as npt
 
 from .._factory import make_trajectory
 from ..defdatastruct import Trajectory1d
-from ._arguments import Spline, spline_of
+from ._arguments import Spline, multiaxis_type, spline_of
 
 if TYPE_CHECKING:
     from scipy.interpolate import BSpline
@@ -33,11 +33,21 @@ def _bspline_class() -> Any:
     return BSpline
 
 
-def to_scipy(traj: Trajectory1d) -> BSpline:
+def _rows(s: Spline) -> npt.NDArray[np.float64]:
+    """The control points as they are shaped: (n + 1, dof) for a multi-axis motion."""
+    return s.cpts.reshape(-1, s.dof) if s.axes else s.cpts
+
+
+def _type_of(s: Spline) -> Any:
+    return multiaxis_type() if s.axes else Trajectory1d
+
+
+def to_scipy(traj: Any) -> BSpline:
     """The same spline as a ``scipy.interpolate.BSpline`` (copies of the knots and control
-    points, the degree as k) that does not extrapolate beyond the domain. An unclamped end is
-    clamped first by knot insertion (the curve is the same), so that scipy evaluates it on the
-    trajectory's whole domain, first knot to last."""
+    points, the degree as k) that does not extrapolate beyond the domain; a multi-axis motion
+    gives coefficients of shape (n + 1, dof). An unclamped end is clamped first by knot
+    insertion (the curve is the same), so that scipy evaluates it on the trajectory's whole
+    domain, first knot to last."""
     bspline = _bspline_class()
     s = spline_of(traj)
     knots, cpts = _clamped(s)
@@ -54,7 +64,7 @@ def _clamped(s: Spline) -> Tuple[npt.NDArray[np.float64], npt.NDArray[np.float64
     p = s.p
     head = int(np.count_nonzero(s.knots == s.knots[0]))
     tail = int(np.count_nonzero(s.knots == s.knots[-1]))
-    knots, cpts = s.knots, s.cpts
+    knots, cpts, cls = s.knots, _rows(s), _type_of(s)
     if head > p + 1 or tail > p + 1:
         lo, hi = max(head - p - 1, 0), max(tail - p - 1, 0)
         knots = knots[lo : knots.size - hi]
@@ -64,21 +74,18 @@ def _clamped(s: Spline) -> Tuple[npt.NDArray[np.float64], npt.NDArray[np.float64
         return knots, cpts
     traj = make_trajectory(knots, cpts, p)
     if head <= p:
-        traj = Trajectory1d.knotins(traj, float(knots[0]), p + 1 - head)
+        traj = cls.knotins(traj, float(knots[0]), p + 1 - head)
     if tail <= p:
-        traj = Trajectory1d.knotins(traj, float(knots[-1]), p + 1 - tail)
-    return (
-        np.array(Trajectory1d.get_knotvector_asarray(traj)),
-        np.array(Trajectory1d.get_cpts_asarray(traj)),
-    )
+        traj = cls.knotins(traj, float(knots[-1]), p + 1 - tail)
+    return np.array(cls.get_knotvector_asarray(traj)), np.array(cls.get_cpts_asarray(traj))
 
 
-def from_scipy(spline: BSpline, order: int = 0) -> Trajectory1d:
-    """A new trajectory from a ``scipy.interpolate.BSpline`` with one-dimensional coefficients:
-    its knots ``t``, degree ``k`` and the first ``len(t) - k - 1`` coefficients (scipy may pad
-    ``c`` beyond them). `order` is the derivative order the trajectory describes. Errors as for
-    :func:`pyorvex.make_trajectory`, and ValueError for coefficients of more than one dimension
-    or fewer than the knots need. The trajectory's domain is scipy's base interval,
+def from_scipy(spline: BSpline, order: int = 0) -> Any:
+    """A new trajectory from a ``scipy.interpolate.BSpline``: its knots ``t``, degree ``k`` and
+    the first ``len(t) - k - 1`` coefficients (scipy may pad ``c`` beyond them); coefficients of
+    shape (n + 1, dof) give a multi-axis :class:`~pyorvex.TrajectoryNd`. `order` is the
+    derivative order the trajectory describes. Errors as for :func:`pyorvex.make_trajectory`,
+    and ValueError for coefficients of more than two dimensions or fewer than the knots need. The trajectory's domain is scipy's base interval,
     ``t[k]`` to ``t[n]``: where the knots run beyond it, both ends are clamped there (the curve
     on the interval is the same)."""
     bspline = _bspline_class()
@@ -89,12 +96,14 @@ def from_scipy(spline: BSpline, order: int = 0) -> Trajectory1d:
     t = np.asarray(spline.t)
     c = np.asarray(spline.c)
     k = int(spline.k)
-    if c.ndim != 1:
-        raise ValueError(f"'spline' must have one-dimensional coefficients, got shape {c.shape}")
-    n = t.size - k - 1
-    if n < 1 or c.size < n:
+    if c.ndim not in (1, 2):
         raise ValueError(
-            f"'spline' has {c.size} coefficients where its {t.size} knots and degree {k} "
+            f"'spline' must have coefficients of one or two dimensions, got shape {c.shape}"
+        )
+    n = t.size - k - 1
+    if n < 1 or c.shape[0] < n:
+        raise ValueError(
+            f"'spline' has {c.shape[0]} coefficients where its {t.size} knots and degree {k} "
             f"need {max(n, 1)}"
         )
     if k < 0 or t.ndim != 1 or t.size < 2 * k + 2:
@@ -103,7 +112,7 @@ def from_scipy(spline: BSpline, order: int = 0) -> Trajectory1d:
     return _restricted(traj, float(t[k]), float(t[n]))
 
 
-def _restricted(traj: Trajectory1d, a: float, b: float) -> Trajectory1d:
+def _restricted(traj: Any, a: float, b: float) -> Any:
     """The trajectory on [a, b] only: scipy's spline is the curve between t[k] and t[n], while
     the trajectory of the same knots would also take in the knots beyond. Each end is clamped by
     knot insertion, and the basis functions that vanish on [a, b] are dropped with their knots."""
@@ -113,8 +122,8 @@ def _restricted(traj: Trajectory1d, a: float, b: float) -> Trajectory1d:
     for u in (a, b):
         have = int(np.count_nonzero(s.knots == u))
         if have <= s.p:
-            traj = Trajectory1d.knotins(traj, u, s.p + 1 - have)
+            traj = _type_of(s).knotins(traj, u, s.p + 1 - have)
             s = spline_of(traj)
     first = int(np.flatnonzero(s.knots == a)[0])
     last = int(np.flatnonzero(s.knots == b)[-1])
-    return make_trajectory(s.knots[first : last + 1], s.cpts[first : last - s.p], s.p, s.order)
+    return make_trajectory(s.knots[first : last + 1], _rows(s)[first : last - s.p], s.p, s.order)
