@@ -810,19 +810,25 @@ def family_planning():
             pl.retime([t, small], velocity=1.0, jerk=5.0)
             pl.from_scipy(pl.to_scipy(t))
         pl.interpolate(times, values, 5)
+        motion = pl.interpolate(times, np.c_[values, -values])
+        pl.sample(pl.retime(motion, velocity=[1.0, 2.0]), 0.05, [0, 1])
+        pl.limits_report(motion, acceleration=3.0)
         expect(ValueError, pl.interpolate, times, values, 5, (0.0,))
         expect(ValueError, pl.derivatives, small, [0.5, 3.0], 1)
         expect(ValueError, pl.retime, small, velocity=-1.0)
         expect(ValueError, pl.extrema, Trajectory1d())
         # the extension's own refusals, past the Python checks
-        expect(ValueError, _kernel.extrema, bad_knots, cpts, 3, 1)
-        expect(ValueError, _kernel.extrema, knots, cpts, 2000, 1)
-        expect(ValueError, _kernel.derivatives, knots, cpts, 3, times, 0, 1, np.empty(3))
+        one, four = np.ones(1), np.empty(4)
+        expect(ValueError, _kernel.extrema, bad_knots, cpts, 1, 3, one, four)
+        expect(ValueError, _kernel.extrema, knots, cpts, 1, 2000, one, four)
+        expect(ValueError, _kernel.extrema, knots, cpts, 2, 3, one, four)
+        expect(ValueError, _kernel.derivatives, knots, cpts, 1, 3, times, 0, 1, np.empty(3))
         expect(
             ValueError,
             _kernel.interpolate,
             times,
             values,
+            1,
             3,
             np.zeros(1),
             np.zeros(0),
@@ -830,7 +836,7 @@ def family_planning():
             np.empty(52),
             1e-9,
         )
-        expect(TypeError, _kernel.interpolate, times, values, "3", times, times, times, times, 0)
+        expect(TypeError, _kernel.interpolate, times, values, 1, "3", times, times, times, times, 0)
         expect(ValueError, pl.interpolate, times[:12] * 500, values[:12], 5, (0, 0, 0, 1.0), ())
 
     return cycle

@@ -1,6 +1,4 @@
 # The kernel routines of pyorvex.planning (private: call the functions of pyorvex.planning).
-from typing import Tuple
-
 import numpy as np
 import numpy.typing as npt
 
@@ -9,6 +7,7 @@ _Array = npt.NDArray[np.float64]
 def interpolate(
     times: _Array,
     values: _Array,
+    dof: int,
     p: int,
     start: _Array,
     stop: _Array,
@@ -16,7 +15,7 @@ def interpolate(
     coefs: _Array,
     tolerance: float,
 ) -> None: ...
-def extrema(knots: _Array, cpts: _Array, p: int, nu: int) -> Tuple[float, float, float, float]: ...
+def extrema(knots: _Array, cpts: _Array, dof: int, p: int, nus: _Array, out: _Array) -> None: ...
 def derivatives(
-    knots: _Array, cpts: _Array, p: int, x: _Array, first: int, last: int, out: _Array
+    knots: _Array, cpts: _Array, dof: int, p: int, x: _Array, first: int, last: int, out: _Array
 ) -> None: ...
