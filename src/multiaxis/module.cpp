@@ -182,6 +182,9 @@ PyMODINIT_FUNC PyInit_multiaxis(void) {
     ma::Ref capsule(PyCapsule_New(&ma::vtab, nullptr, nullptr));
     if (!capsule || PyDict_SetItemString(ma::type.tp_dict, "__pyx_vtable__", capsule.get()) < 0)
         return nullptr;
+    // NumPy's operators defer to ours, so that vector - motion is a motion (not an object array
+    // of motions).
+    if (PyDict_SetItemString(ma::type.tp_dict, "__array_ufunc__", Py_None) < 0) return nullptr;
     PyType_Modified(&ma::type);
     ma::Ref module(PyModule_Create(&ma::module_def));
     if (!module) return nullptr;
