@@ -155,13 +155,19 @@ def test_arithmetic():
 
 def test_protocol():
     m, b = motion(2, 3)
-    assert repr(m) == str(m) == "TrajectoryNd(start = 0.0, stop = 2.0, p = 2, n = 9, dof = 3, order = 0)"
+    assert (
+        repr(m)
+        == str(m)
+        == "TrajectoryNd(start = 0.0, stop = 2.0, p = 2, n = 9, dof = 3, order = 0)"
+    )
     for c in (m.copy(), copy.copy(m), copy.deepcopy(m), pickle.loads(pickle.dumps(m))):
         assert c == m and c is not m and type(c) is TrajectoryNd
         c.get_cpts_asarray()[0, 0] += 1e-6
         assert c != m
-    assert m != m.axis(0) and m != TrajectoryNd() and TrajectoryNd() == pickle.loads(
-        pickle.dumps(TrajectoryNd())
+    assert (
+        m != m.axis(0)
+        and m != TrajectoryNd()
+        and TrajectoryNd() == pickle.loads(pickle.dumps(TrajectoryNd()))
     )
     cpts, knots = m.get_cpts_asarray(), m.get_knotvector_asarray()
     assert cpts.shape == (10, 3) and knots.shape == (13,)
@@ -180,12 +186,20 @@ def refusals():
     return m, [
         (lambda: make_trajectory(k, c[:, :0], 3), ValueError, r"'cpts'.*dof >= 1"),
         (lambda: make_trajectory(k, c[None], 3), ValueError, r"'cpts' must have one dimension"),
-        (lambda: make_trajectory(k, np.where(c > 1, np.nan, c), 3), ValueError, r"'cpts' must be finite"),
+        (
+            lambda: make_trajectory(k, np.where(c > 1, np.nan, c), 3),
+            ValueError,
+            r"'cpts' must be finite",
+        ),
         (lambda: make_trajectory(k[1:], c, 3), ValueError, r"needs 14 knots"),
         (lambda: TrajectoryNd.from_axes([]), ValueError, "'trajs'"),
         (lambda: TrajectoryNd.from_axes([a0, 1.0]), TypeError, "'trajs'"),
         (lambda: TrajectoryNd.from_axes([a0, a0.derivative()]), ValueError, "'order'"),
-        (lambda: TrajectoryNd.from_axes([a0, m.axis(1).knotins(1.0, 1).derivative()]), ValueError, "domain|order"),
+        (
+            lambda: TrajectoryNd.from_axes([a0, m.axis(1).knotins(1.0, 1).derivative()]),
+            ValueError,
+            "domain|order",
+        ),
         (lambda: m.axis(3), IndexError, "axis index 3 out of range"),
         (lambda: m(2.5), ValueError, r"^'x' out of domain: 2\.5$"),
         (lambda: m([0.1, 2.5]), ValueError, "^domain error$"),
