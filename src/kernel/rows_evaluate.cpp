@@ -39,8 +39,8 @@ struct SpanBasis {
         }
         // right[r + 1] + left[j - r] = t[k + r + 1] - t[k + 1 - j + r]: at least the span's
         // length, never zero on a non-empty span.
-        PYORVEX_UNROLL for (int j = 1; j <= P; ++j)
-            PYORVEX_UNROLL for (int r = 0; r < j; ++r) inv[j][r] = 1.0 / (hi[r + 1] - lo[j - r]);
+        PYORVEX_UNROLL for (int j = 1; j <= P; ++j) PYORVEX_UNROLL for (int r = 0; r < j; ++r)
+            inv[j][r] = 1.0 / (hi[r + 1] - lo[j - r]);
     }
 
     void basis(double x, double *N) const {
@@ -102,8 +102,8 @@ void combine(const Knots &kn, const double *c, std::size_t dof, idx k, const dou
     }
 }
 
-void combine_dyn(const Knots &kn, int p, const double *c, std::size_t dof, idx k,
-                 const double *N, double *row) {
+void combine_dyn(const Knots &kn, int p, const double *c, std::size_t dof, idx k, const double *N,
+                 double *row) {
     for (std::size_t j = 0; j < dof; ++j) row[j] = 0.0;
     for (int r = 0; r <= p; ++r) {
         const idx g = k - p + r;
@@ -138,8 +138,7 @@ struct SpanWalk {
 // rule on it errs by a small multiple of eps times the largest coefficient of the window, the
 // scale of de Boor's own error (the batch evaluators of evaluate.cpp rely on the same form).
 template <int P>
-void taylor_span(const Knots &kn, const double *c, std::size_t dof, idx k, double mid,
-                 double *a) {
+void taylor_span(const Knots &kn, const double *c, std::size_t dof, idx k, double mid, double *a) {
     double T[2 * P + 1], d[P + 1], U[P + 1];
     PYORVEX_UNROLL for (int m = 0; m < 2 * P; ++m) T[m] = kn.at(k - P + 1 + m);
     for (std::size_t j = 0; j < dof; ++j) {
@@ -148,7 +147,8 @@ void taylor_span(const Knots &kn, const double *c, std::size_t dof, idx k, doubl
             d[r] = (g >= 0 && g <= kn.n) ? c[static_cast<std::size_t>(g) * dof + j] : 0.0;
         }
         detail::derivatives_unscaled<P>(T, d, mid, U);
-        PYORVEX_UNROLL for (int r = 0; r <= P; ++r) a[r * dof + j] = U[r] * detail::kTables.binom[P][r];
+        PYORVEX_UNROLL for (int r = 0; r <= P; ++r) a[r * dof + j] =
+            U[r] * detail::kTables.binom[P][r];
     }
 }
 
@@ -164,9 +164,9 @@ void horner(const double *a, std::size_t dof, double s, double *row) {
 // Horner's rule at xs[i..end) into their rows (a NaN gives a row of NaN). Built twice: for
 // baseline x86-64 and, picked at run time, with AVX2 and fused multiply-adds.
 template <int P>
-[[gnu::always_inline]] inline void horner_points(const double *a, std::size_t dof,
-                                                 const double *xs, std::size_t i, std::size_t end,
-                                                 double mid, double *out) {
+[[gnu::always_inline]] inline void horner_points(const double *a, std::size_t dof, const double *xs,
+                                                 std::size_t i, std::size_t end, double mid,
+                                                 double *out) {
     for (std::size_t q = i; q < end; ++q) {
         const double xq = xs[q];
         if (xq != xq)
@@ -186,8 +186,8 @@ __attribute__((target("avx2,fma"))) void horner_avx2(const double *a, std::size_
 #endif
 
 template <int P>
-void horner_run(const double *a, std::size_t dof, const double *xs, std::size_t i,
-                std::size_t end, double mid, double *out) {
+void horner_run(const double *a, std::size_t dof, const double *xs, std::size_t i, std::size_t end,
+                double mid, double *out) {
 #if PYORVEX_KERNEL_X86
     if (has_avx2()) return horner_avx2<P>(a, dof, xs, i, end, mid, out);
 #endif
@@ -243,8 +243,8 @@ void values_fixed(SpanWalk &walk, const Knots &kn, cspan xs, const double *c, st
     }
 }
 
-void values_dyn(SpanWalk &walk, const Knots &kn, int p, cspan xs, const double *c,
-                std::size_t dof, double *out) {
+void values_dyn(SpanWalk &walk, const Knots &kn, int p, cspan xs, const double *c, std::size_t dof,
+                double *out) {
     double N[kMaxDegree + 1], left[kMaxDegree + 1], right[kMaxDegree + 1];
     for (std::size_t i = 0; i < xs.size(); ++i) {
         const double x = xs[i];
@@ -262,8 +262,7 @@ void values_dyn(SpanWalk &walk, const Knots &kn, int p, cspan xs, const double *
 }  // namespace
 
 void values_rows(cspan xs, cspan t, cspan c, int p, std::size_t dof, vspan out) {
-    if (p < 0 || p > kMaxDegree || dof == 0 || t.size() < static_cast<std::size_t>(p) + 2)
-        return;
+    if (p < 0 || p > kMaxDegree || dof == 0 || t.size() < static_cast<std::size_t>(p) + 2) return;
     const std::size_t rows = t.size() - static_cast<std::size_t>(p) - 1;
     if (c.size() / dof != rows || c.size() % dof != 0 || out.size() / dof != xs.size() ||
         out.size() % dof != 0)

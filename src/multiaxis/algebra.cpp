@@ -86,7 +86,9 @@ int prepare(PyObject *x, const Motion *m, Kind kind, Doubles *v) {
     return 1;
 }
 
-Op op_of(Kind kind) { return (kind == Kind::add || kind == Kind::subtract) ? Op::shift : Op::scale; }
+Op op_of(Kind kind) {
+    return (kind == Kind::add || kind == Kind::subtract) ? Op::shift : Op::scale;
+}
 
 PyObject *in_place(PyObject *self, PyObject *x, Kind kind) {
     if (!is_motion(self) || is_motion(x)) Py_RETURN_NOTIMPLEMENTED;

@@ -66,7 +66,8 @@ bool check_axes(PyObject *seq, std::vector<Axis *> *out) {
     for (Py_ssize_t i = 0; i < count; ++i) {
         PyObject *item = PySequence_Fast_GET_ITEM(seq, i);
         if (!is_trajectory(item)) {
-            PyErr_Format(PyExc_TypeError, "'trajs' must hold Trajectory1d objects, got %.200s at %zd",
+            PyErr_Format(PyExc_TypeError,
+                         "'trajs' must hold Trajectory1d objects, got %.200s at %zd",
                          Py_TYPE(item)->tp_name, i);
             return false;
         }

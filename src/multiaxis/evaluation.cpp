@@ -127,8 +127,9 @@ PyObject *at_increasing(PyObject *self, PyObject *x, int nu) {
     Ref out(PyArray_SimpleNew(2, dims, NPY_DOUBLE));
     if (!out) return nullptr;
     auto *data = static_cast<double *>(PyArray_DATA(reinterpret_cast<PyArrayObject *>(out.get())));
-    const int done = increasing_blocks(as_motion(src.get()), static_cast<const double *>(PyArray_DATA(a)),
-                                       count, m->knots[0], m->knots[knot_count(m) - 1], data);
+    const int done =
+        increasing_blocks(as_motion(src.get()), static_cast<const double *>(PyArray_DATA(a)), count,
+                          m->knots[0], m->knots[knot_count(m) - 1], data);
     if (done == 1) return out.release();
     return Py_None;  // not increasing inside the domain: the general route decides
 }

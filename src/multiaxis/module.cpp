@@ -15,7 +15,6 @@ namespace {
 
 using capi::fastcall;
 
-
 PyMethodDef methods[] = {
     {"_from_arrays", fastcall(record::from_arrays), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
      "_from_arrays(knots, cpts, p, order)\n--\n\n"
@@ -50,8 +49,7 @@ PyMethodDef methods[] = {
     {"knotsrem", fastcall(operations::knotsrem), METH_FASTCALL | METH_KEYWORDS,
      "knotsrem(tol=1e-13)\n--\n\n"
      "A motion with every interior knot removed that every axis can lose within tol."},
-    {"rshift", operations::rshift, METH_O,
-     "rshift(x)\n--\n\nMoves every knot by x, in place."},
+    {"rshift", operations::rshift, METH_O, "rshift(x)\n--\n\nMoves every knot by x, in place."},
     {"ashift", operations::ashift, METH_O,
      "ashift(x)\n--\n\nMoves the knots so that the domain starts at x, in place."},
     {"hscale", operations::hscale, METH_O,
@@ -71,8 +69,7 @@ PyMethodDef methods[] = {
      "(None when empty)."},
     {"_getAttrib", protocol::py_getattrib, METH_NOARGS, nullptr},
     {"_addPyORVEXObject", fastcall(protocol::py_add), METH_FASTCALL | METH_KEYWORDS, nullptr},
-    {"_updatePyORVEXObject", fastcall(protocol::py_update), METH_FASTCALL | METH_KEYWORDS,
-     nullptr},
+    {"_updatePyORVEXObject", fastcall(protocol::py_update), METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -182,6 +179,9 @@ PyMODINIT_FUNC PyInit_multiaxis(void) {
     ma::Ref capsule(PyCapsule_New(&ma::vtab, nullptr, nullptr));
     if (!capsule || PyDict_SetItemString(ma::type.tp_dict, "__pyx_vtable__", capsule.get()) < 0)
         return nullptr;
+    // NumPy's operators defer to ours, so that vector - motion is a motion (not an object array
+    // of motions).
+    if (PyDict_SetItemString(ma::type.tp_dict, "__array_ufunc__", Py_None) < 0) return nullptr;
     PyType_Modified(&ma::type);
     ma::Ref module(PyModule_Create(&ma::module_def));
     if (!module) return nullptr;

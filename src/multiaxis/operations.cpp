@@ -37,8 +37,7 @@ public:
             gather(m->cpts, row_count(m), m->dof, j, column_.data());
             f(t, span(column_.data(), row_count(m)), vspan(nt_.data(), nt_.size()),
               vspan(nc_.data(), nc_.size()));
-            if (j == 0)
-                std::memcpy(result_.knots(), nt_.data(), static_cast<size_t>(knots_) * 8);
+            if (j == 0) std::memcpy(result_.knots(), nt_.data(), static_cast<size_t>(knots_) * 8);
             assert(std::memcmp(result_.knots(), nt_.data(), static_cast<size_t>(knots_) * 8) == 0);
             scatter(nc_.data(), rows_, m->dof, j, result_.cpts());
         }
@@ -167,7 +166,8 @@ PyObject *antiderivative(PyObject *self, PyObject *const *args, Py_ssize_t nargs
         PyErr_Format(PyExc_ValueError, "'nu' must be greater than or equal to zero: %d", nu);
         return nullptr;
     }
-    if (m->order < static_cast<unsigned int>(nu)) return raise_value("negative 'order' not allowed");
+    if (m->order < static_cast<unsigned int>(nu))
+        return raise_value("negative 'order' not allowed");
     if (!supported_degree(std::int64_t{m->p} + nu)) return nullptr;
     const kernel::CalculusSize s = kernel::antiderivative_size(knots_of(m), rows_of(m), m->p, nu);
     if (!s.ok || !fits(s.knots)) return raise_kernel_refusal();
@@ -190,7 +190,8 @@ PyObject *degelev(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObj
     if (!s.ok || !fits(s.work_knots) || !fits(s.work_coefs)) return raise_kernel_refusal();
     PerAxis work;
     if (!work.allocate(m, static_cast<Py_ssize_t>(s.knots), static_cast<Py_ssize_t>(s.coefs),
-                       static_cast<Py_ssize_t>(s.work_knots), static_cast<Py_ssize_t>(s.work_coefs)))
+                       static_cast<Py_ssize_t>(s.work_knots),
+                       static_cast<Py_ssize_t>(s.work_coefs)))
         return nullptr;
     work.run(m, [&](auto t, auto c, auto nt, auto ncs) {
         kernel::elevate_degree(t, c, m->p, nu, nt, ncs);
@@ -252,8 +253,8 @@ PyObject *remove(Motion *m, double tol, bool single, double u, int r) {
     std::memcpy(c.data(), m->cpts, static_cast<size_t>(cpts_count(m)) * sizeof(double));
     const auto dof = static_cast<std::size_t>(m->dof);
     const int removed =
-        single ? kernel::remove_knot_rows(vspan(t.data(), nk), vspan(c.data(), c.size()), m->p,
-                                          dof, u, r, tol)
+        single ? kernel::remove_knot_rows(vspan(t.data(), nk), vspan(c.data(), c.size()), m->p, dof,
+                                          u, r, tol)
                : kernel::remove_knots_rows(vspan(t.data(), nk), vspan(c.data(), c.size()), m->p,
                                            dof, tol);
     if (removed < 0 || removed > m->n) return raise_kernel_refusal();
@@ -264,7 +265,9 @@ PyObject *remove(Motion *m, double tol, bool single, double u, int r) {
     return out.wrap(m->p, m->order);
 }
 
-bool optional_tol(PyObject *arg, double *tol) { return arg == nullptr || capi::to_double(arg, tol); }
+bool optional_tol(PyObject *arg, double *tol) {
+    return arg == nullptr || capi::to_double(arg, tol);
+}
 
 }  // namespace
 

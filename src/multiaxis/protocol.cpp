@@ -46,9 +46,10 @@ PyObject *repr(PyObject *self) {
     const Motion *m = as_motion(self);
     Ref start(end_text(m, false)), stop(end_text(m, true));
     if (!start || !stop) return nullptr;
-    return PyUnicode_FromFormat("TrajectoryNd(start = %U, stop = %U, p = %d, n = %d, dof = %d, "
-                                "order = %u)",
-                                start.get(), stop.get(), m->p, m->n, m->dof, m->order);
+    return PyUnicode_FromFormat(
+        "TrajectoryNd(start = %U, stop = %U, p = %d, n = %d, dof = %d, "
+        "order = %u)",
+        start.get(), stop.get(), m->p, m->n, m->dof, m->order);
 }
 
 namespace {
@@ -126,7 +127,9 @@ pyorvex_PyORVEXObject *base_of(PyObject *self) {
 
 }  // namespace
 
-PyObject *py_getattrib(PyObject *self, PyObject *) { return vtab.base._getAttrib(base_of(self), 1); }
+PyObject *py_getattrib(PyObject *self, PyObject *) {
+    return vtab.base._getAttrib(base_of(self), 1);
+}
 
 PyObject *py_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[2];

@@ -26,8 +26,7 @@ bool Doubles::allocate(Py_ssize_t count) {
 
 bool NewMotion::allocate(Py_ssize_t knots, Py_ssize_t rows, int dof) {
     // n = rows - 1 and the knot count are kept in ints, rows * dof in a Py_ssize_t.
-    if (rows < 1 || dof < 1 || knots < rows + 1 || knots > INT_MAX ||
-        rows > PY_SSIZE_T_MAX / dof) {
+    if (rows < 1 || dof < 1 || knots < rows + 1 || knots > INT_MAX || rows > PY_SSIZE_T_MAX / dof) {
         raise_memory_error();
         return false;
     }
