@@ -17,54 +17,57 @@ using capi::fastcall;
 
 PyMethodDef methods[] = {
     {"_from_arrays", fastcall(record::from_arrays), METH_FASTCALL | METH_KEYWORDS | METH_CLASS,
-     "_from_arrays(knots, cpts, p, order)\n--\n\n"
+     "_from_arrays($type, knots, cpts, p, order)\n--\n\n"
      "A motion owning copies of the knot vector (1-D) and control points (n + 1, dof); the\n"
      "arrays are trusted to make one (private: use pyorvex.make_trajectory)."},
     {"from_axes", axes::from_axes, METH_O | METH_CLASS,
-     "from_axes(trajs)\n--\n\n"
+     "from_axes($type, trajs)\n--\n\n"
      "The motion whose axes are the given Trajectory1d objects, exactly: each raised to the\n"
      "highest degree among them and refined to the union of their knots. Domains and orders\n"
      "must agree (ValueError otherwise)."},
     {"axis", axes::axis, METH_O,
-     "axis(i)\n--\n\nAxis i (negative i counts from the end) as a new Trajectory1d."},
-    {"axes", axes::all_axes, METH_NOARGS, "axes()\n--\n\nEvery axis as a new Trajectory1d."},
+     "axis($self, i)\n--\n\nAxis i (negative i counts from the end) as a new Trajectory1d."},
+    {"axes", axes::all_axes, METH_NOARGS, "axes($self)\n--\n\nEvery axis as a new Trajectory1d."},
     {"derivative", fastcall(operations::derivative), METH_FASTCALL | METH_KEYWORDS,
-     "derivative(nu=1)\n--\n\n"
+     "derivative($self, nu=1)\n--\n\n"
      "The derivative of order nu: degree p - nu, order self.order + nu (the zero function\n"
      "above the degree)."},
     {"antiderivative", fastcall(operations::antiderivative), METH_FASTCALL | METH_KEYWORDS,
-     "antiderivative(nu=1)\n--\n\n"
+     "antiderivative($self, nu=1)\n--\n\n"
      "The antiderivative of order nu, zero at self.start: degree p + nu, order\n"
      "self.order - nu (nu may not exceed self.order)."},
     {"degelev", fastcall(operations::degelev), METH_FASTCALL | METH_KEYWORDS,
-     "degelev(nu=1)\n--\n\nThe same motion with the degree raised by nu."},
+     "degelev($self, nu=1)\n--\n\nThe same motion with the degree raised by nu."},
     {"knotins", fastcall(operations::knotins), METH_FASTCALL | METH_KEYWORDS,
-     "knotins(u, r)\n--\n\nThe same motion with the knot u inserted r times (r <= p)."},
+     "knotins($self, u, r)\n--\n\nThe same motion with the knot u inserted r times (r <= p)."},
     {"knotref", operations::knotref, METH_O,
-     "knotref(X)\n--\n\nThe same motion with every value of the increasing array X inserted."},
+     "knotref($self, X)\n--\n\nThe same motion with every value of the increasing array X "
+     "inserted."},
     {"knotrem", fastcall(operations::knotrem), METH_FASTCALL | METH_KEYWORDS,
-     "knotrem(u, r, tol=1e-13)\n--\n\n"
+     "knotrem($self, u, r, tol=1e-13)\n--\n\n"
      "A motion with the knot u removed up to r times: a copy goes only while every axis stays\n"
      "within tol of its curve."},
     {"knotsrem", fastcall(operations::knotsrem), METH_FASTCALL | METH_KEYWORDS,
-     "knotsrem(tol=1e-13)\n--\n\n"
+     "knotsrem($self, tol=1e-13)\n--\n\n"
      "A motion with every interior knot removed that every axis can lose within tol."},
-    {"rshift", operations::rshift, METH_O, "rshift(x)\n--\n\nMoves every knot by x, in place."},
+    {"rshift", operations::rshift, METH_O,
+     "rshift($self, x)\n--\n\nMoves every knot by x, in place."},
     {"ashift", operations::ashift, METH_O,
-     "ashift(x)\n--\n\nMoves the knots so that the domain starts at x, in place."},
+     "ashift($self, x)\n--\n\nMoves the knots so that the domain starts at x, in place."},
     {"hscale", operations::hscale, METH_O,
-     "hscale(k)\n--\n\nScales the knots by k about self.start, in place."},
+     "hscale($self, k)\n--\n\nScales the knots by k about self.start, in place."},
     {"adapt", fastcall(operations::adapt), METH_FASTCALL | METH_KEYWORDS,
-     "adapt(start, stop)\n--\n\nMaps the domain onto [start, stop], in place."},
-    {"copy", record::py_copy, METH_NOARGS, "copy()\n--\n\nA new motion with copies of the data."},
+     "adapt($self, start, stop)\n--\n\nMaps the domain onto [start, stop], in place."},
+    {"copy", record::py_copy, METH_NOARGS,
+     "copy($self)\n--\n\nA new motion with copies of the data."},
     {"__copy__", record::py_copy, METH_NOARGS, nullptr},
     {"__deepcopy__", record::py_deepcopy, METH_O, nullptr},
     {"__reduce__", protocol::reduce, METH_NOARGS, nullptr},
     {"get_knotvector_asarray", protocol::knot_view, METH_NOARGS,
-     "get_knotvector_asarray()\n--\n\n"
+     "get_knotvector_asarray($self)\n--\n\n"
      "The knot vector as a NumPy array over the motion's own memory (None when empty)."},
     {"get_cpts_asarray", protocol::cpts_view, METH_NOARGS,
-     "get_cpts_asarray()\n--\n\n"
+     "get_cpts_asarray($self)\n--\n\n"
      "The control points, shape (n + 1, dof), as a NumPy array over the motion's own memory\n"
      "(None when empty)."},
     {"_getAttrib", protocol::py_getattrib, METH_NOARGS, nullptr},

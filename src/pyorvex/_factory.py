@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import numbers
 import operator
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING, Any, Sequence, Union, overload
 
 import numpy as np
 
@@ -17,9 +17,19 @@ if TYPE_CHECKING:
 _UINT_MAX = 2**32 - 1
 
 
+# Rows of numbers give a multi-axis motion; anything else is typed as the one-axis trajectory it
+# usually is (an array's dimensions are not known to the type checker).
+@overload
+def make_trajectory(  # type: ignore[overload-overlap]
+    knots: npt.ArrayLike, cpts: Sequence[Sequence[float]], p: int, order: int = 0
+) -> TrajectoryNd: ...
+@overload
 def make_trajectory(
     knots: npt.ArrayLike, cpts: npt.ArrayLike, p: int, order: int = 0
-) -> Trajectory1d | TrajectoryNd:
+) -> Trajectory1d: ...
+def make_trajectory(
+    knots: npt.ArrayLike, cpts: npt.ArrayLike, p: int, order: int = 0
+) -> Union[Trajectory1d, TrajectoryNd]:
     """Build a trajectory from its knot vector and control points.
 
     Parameters

@@ -83,10 +83,10 @@ def limits_report(
     rows = []
     for j, (name, q) in enumerate(shown):
         for c in range(s.dof):
-            limit = None if q not in asked else float(asked[q][c])
-            holds = None if limit is None else bool(abs(values[j, c]) <= limit)
+            bound = None if q not in asked else float(asked[q][c])
+            holds = None if bound is None else bool(abs(values[j, c]) <= bound)
             axis = c if s.axes else None
-            rows.append(LimitRow(name, axis, float(values[j, c]), float(times[j, c]), limit, holds))
+            rows.append(LimitRow(name, axis, float(values[j, c]), float(times[j, c]), bound, holds))
     k: Optional[float] = None
     no_k: Optional[str] = None
     if limits:

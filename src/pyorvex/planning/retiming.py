@@ -72,7 +72,8 @@ class Axes(NamedTuple):
     single: bool
 
     @property
-    def count(self) -> int:
+    def width(self) -> int:
+        """The number of axes in all."""
         return sum(s.dof for s in self.splines)
 
 
@@ -212,7 +213,7 @@ def time_scale(
     limit hold on every axis as computed (k > 1 slows the motion down, k < 1 speeds it up).
     Errors as for :func:`retime`."""
     axes = axes_of(trajs)
-    return settle(axes, limits_given(velocity, acceleration, jerk, axes.count))[0]
+    return settle(axes, limits_given(velocity, acceleration, jerk, axes.width))[0]
 
 
 @overload
@@ -266,5 +267,5 @@ def retime(
     finite; TypeError for arguments of the wrong kind.
     """
     axes = axes_of(trajs)
-    out = settle(axes, limits_given(velocity, acceleration, jerk, axes.count))[1]
+    out = settle(axes, limits_given(velocity, acceleration, jerk, axes.width))[1]
     return out[0] if axes.single else out
