@@ -180,16 +180,19 @@ PyObject *extrema(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
     Py_RETURN_NONE;
 }
 
+// Abscissae a block of the multi-axis derivatives: a block's rows of every axis stay in cache.
+constexpr Py_ssize_t kBlock = 512;
+
 // The rows of the derivatives of orders first..last of one axis at x, into `rows` (shape
 // (last - first + 1, len(x))); x is known to lie in the domain. False with OverflowError naming
 // the first order whose values do not fit a double (the values, order 0, of finite data always
 // do).
-bool axis_rows(const capi::DoubleBuffer &x, const capi::DoubleBuffer &knots, k::cspan cpts, int p,
-               int first, int last, bool ascending, k::vspan rows) {
+bool axis_rows(k::cspan x, const capi::DoubleBuffer &knots, k::cspan cpts, int p, int first,
+               int last, bool ascending, k::vspan rows) {
     if (ascending)
-        k::derivatives_sorted(in(x), in(knots), cpts, p, first, last, rows);
+        k::derivatives_sorted(x, in(knots), cpts, p, first, last, rows);
     else
-        k::derivatives_any(in(x), in(knots), cpts, p, first, last, rows);
+        k::derivatives_any(x, in(knots), cpts, p, first, last, rows);
     const std::size_t m = rows.size() / (static_cast<std::size_t>(last) - first + 1);
     for (int q = first > 0 ? first : 1; q <= last; ++q) {
         const k::cspan row{rows.data() + static_cast<std::size_t>(q - first) * m, m};
@@ -240,21 +243,35 @@ PyObject *derivatives(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
         return nullptr;
     }
     if (dof == 1) {
-        if (!axis_rows(x, knots, in(cpts), p, first, last, ascending, out(result))) return nullptr;
+        if (!axis_rows(in(x), knots, in(cpts), p, first, last, ascending, out(result)))
+            return nullptr;
         Py_RETURN_NONE;
     }
-    // One axis at a time into scratch rows, then scattered to every dof-th place of the result.
+    // Blocks of abscissae that keep every axis's rows in cache: one axis at a time into scratch
+    // rows, then each order's block written out tick by tick, the dof values of a tick side by
+    // side, so that the result is written in order.
     const Py_ssize_t rows = cpts.size() / dof;
+    const Py_ssize_t block = ascending ? kBlock : (m > 0 ? m : 1);
     capi::Scratch column, scratch;
-    if (!column.allocate(rows) || !scratch.allocate(orders * m)) return nullptr;
-    for (Py_ssize_t c = 0; c < dof; ++c) {
-        gather_axis(cpts, dof, c, column.data());
-        if (!axis_rows(x, knots, {column.data(), static_cast<std::size_t>(rows)}, p, first, last,
-                       ascending, scratch.span()))
-            return nullptr;
-        double *dst = result.data() + c;
-        const double *src = scratch.data();
-        for (Py_ssize_t i = 0; i < orders * m; ++i) dst[i * dof] = src[i];
+    if (!column.allocate(rows * dof) || !scratch.allocate(orders * block * dof)) return nullptr;
+    for (Py_ssize_t c = 0; c < dof; ++c) gather_axis(cpts, dof, c, column.data() + c * rows);
+    for (Py_ssize_t i0 = 0; i0 < m; i0 += block) {
+        const Py_ssize_t len = m - i0 < block ? m - i0 : block;
+        const k::cspan xs_part{x.data() + i0, static_cast<std::size_t>(len)};
+        for (Py_ssize_t c = 0; c < dof; ++c) {
+            const k::vspan dst{scratch.data() + c * orders * len,
+                               static_cast<std::size_t>(orders * len)};
+            if (!axis_rows(xs_part, knots,
+                           {column.data() + c * rows, static_cast<std::size_t>(rows)}, p, first,
+                           last, ascending, dst))
+                return nullptr;
+        }
+        for (Py_ssize_t q = 0; q < orders; ++q) {
+            double *dst = result.data() + (q * m + i0) * dof;
+            for (Py_ssize_t i = 0; i < len; ++i)
+                for (Py_ssize_t c = 0; c < dof; ++c)
+                    dst[i * dof + c] = scratch.data()[(c * orders + q) * len + i];
+        }
     }
     Py_RETURN_NONE;
 }

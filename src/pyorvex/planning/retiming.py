@@ -174,6 +174,20 @@ def stretched(s: Spline, k: float) -> Any:
 _ATTEMPTS = 64
 
 
+def _result_spline(traj: Any, s: Spline) -> Spline:
+    """The data of a stretched axis, read back for the check of its peaks (finite by
+    construction: stretched refuses anything else)."""
+    cls: Any = multiaxis_type() if s.axes else Trajectory1d
+    cpts = np.array(cls.get_cpts_asarray(traj)).reshape(-1)
+    return s._replace(knots=np.array(cls.get_knotvector_asarray(traj)), cpts=cpts)
+
+
+# The first factor tried is the exact one grown by this many units of rounding: the rounding of
+# the stretched knots and control points moves a peak by a few units, so that the first result
+# usually holds every limit already, with the binding one as close as that.
+_HEADROOM = 8
+
+
 def settle(axes: Axes, limits: Sequence[Limit]) -> Tuple[float, List[Any]]:
     """The factor k and the stretched axes, on which every limit holds as computed.
 
@@ -182,11 +196,13 @@ def settle(axes: Axes, limits: Sequence[Limit]) -> Tuple[float, List[Any]]:
     and far more on a time axis far from zero (a start at 1.7e9 s keeps fewer digits of every
     knot difference). So each result is checked on its exact peaks and stretched a little more
     until every limit holds."""
-    k = scale_of(axes, limits)
+    k = scale_of(axes, limits) * (1.0 + _HEADROOM * 2.0**-53)
     margin = 2.0**-52
     for _ in range(_ATTEMPTS):
         out = [stretched(s, k) for s in axes.splines]
-        result = Axes([spline_of(t) for t in out], axes.names, axes.single)
+        result = Axes(
+            [_result_spline(t, s) for t, s in zip(out, axes.splines)], axes.names, axes.single
+        )
         worst, first = 1.0, 0
         for s, peaks in zip(result.splines, peak_table(result, limits)):
             for j, limit in enumerate(limits):
