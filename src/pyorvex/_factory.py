@@ -1,20 +1,19 @@
-"""Building a Trajectory1d from its knot vector and control points."""
+"""Building a Trajectory1d (or a multi-axis TrajectoryNd) from its knot vector and control
+points."""
 
 from __future__ import annotations
 
-import numbers
-import operator
-from typing import TYPE_CHECKING, Any, Sequence, Union, overload
+from typing import TYPE_CHECKING, Sequence, Union, overload
 
 import numpy as np
+
+from ._checks import check_order, integer, real_array, require_finite, vector
 
 if TYPE_CHECKING:
     import numpy.typing as npt
 
     from .defdatastruct import Trajectory1d
     from .multiaxis import TrajectoryNd
-
-_UINT_MAX = 2**32 - 1
 
 
 # Rows of numbers give a multi-axis motion; anything else is typed as the one-axis trajectory it
@@ -69,13 +68,13 @@ def make_trajectory(
     first knot to last.
     """
 
-    p = _integer(p, "p")
-    order = _integer(order, "order")
+    p = integer(p, "p")
+    order = integer(order, "order")
     if p < 0:
         raise ValueError(f"the degree 'p' must be non-negative, got {p}")
-    _check_order(order)
-    knots = _vector(knots, "knots")
-    cpts = _real_array(cpts, "cpts")
+    check_order(order)
+    knots = vector(knots, "knots")
+    cpts = real_array(cpts, "cpts")
     if cpts.ndim == 2 and cpts.shape[1] == 0:
         raise ValueError("'cpts' of shape (n + 1, dof) must have at least one axis (dof >= 1)")
     if cpts.ndim not in (1, 2):
@@ -91,7 +90,7 @@ def make_trajectory(
             f"a degree-{p} trajectory with {rows} control points needs "
             f"{rows + p + 1} knots (len(cpts) + p + 1), got {knots.size}"
         )
-    _require_finite(knots, "knots")
+    require_finite(knots, "knots")
     drops = np.flatnonzero(np.diff(knots) < 0)
     if drops.size:
         i = int(drops[0]) + 1
@@ -100,22 +99,15 @@ def make_trajectory(
         )
     if not knots[0] < knots[-1]:
         raise ValueError(f"the domain [knots[0], knots[-1]] = [{knots[0]}, {knots[-1]}] is empty")
-    _require_finite(cpts, "cpts")
+    require_finite(cpts, "cpts")
     if cpts.ndim == 2:
         from .multiaxis import TrajectoryNd
 
         return TrajectoryNd._from_arrays(knots, cpts, p, order)
-    return _trajectory(knots, cpts, p, order)
+    return build_trajectory(knots, cpts, p, order)
 
 
-def _check_order(order: int) -> None:
-    if order < 0:
-        raise ValueError(f"'order' must be non-negative, got {order}")
-    if order > _UINT_MAX:
-        raise OverflowError(f"'order' must be at most {_UINT_MAX}, got {order}")
-
-
-def _trajectory(
+def build_trajectory(
     knots: npt.NDArray[np.float64], cpts: npt.NDArray[np.float64], p: int, order: int
 ) -> Trajectory1d:
     """A trajectory owning copies of arrays already known to make one (the checks of
@@ -125,39 +117,3 @@ def _trajectory(
     traj = Trajectory1d()
     traj._dset_data(knots.tobytes(), cpts.tobytes(), p, cpts.size - 1, order, True)
     return traj
-
-
-def _integer(value: object, name: str) -> int:
-    if isinstance(value, bool):
-        raise TypeError(f"'{name}' must be an integer, got bool")
-    try:
-        return operator.index(value)  # type: ignore[arg-type]
-    except TypeError:
-        raise TypeError(f"'{name}' must be an integer, got {type(value).__name__}") from None
-
-
-def _require_finite(values: npt.NDArray[Any], name: str) -> None:
-    if not np.all(np.isfinite(values)):
-        bad = tuple(int(i) for i in np.argwhere(~np.isfinite(values))[0])
-        where = ", ".join(map(str, bad))
-        raise ValueError(f"'{name}' must be finite: {name}[{where}] = {values[bad]}")
-
-
-def _vector(values: npt.ArrayLike, name: str) -> npt.NDArray[Any]:
-    arr = _real_array(values, name)
-    if arr.ndim != 1:
-        raise ValueError(f"'{name}' must be one-dimensional, got {arr.ndim} dimensions")
-    return np.ascontiguousarray(arr, dtype=np.float64)
-
-
-def _real_array(values: npt.ArrayLike, name: str) -> npt.NDArray[Any]:
-    arr = np.asarray(values)
-    if arr.dtype.kind == "O":  # Python numbers of other kinds (Fraction, Decimal, ...); not None
-        flat = arr.ravel()
-        for i, v in enumerate(flat):
-            if not isinstance(v, numbers.Real):
-                raise TypeError(f"'{name}' must hold real numbers, got {v!r} at index {i}")
-        arr = np.array([float(v) for v in flat], dtype=np.float64).reshape(arr.shape)
-    elif arr.dtype.kind not in "biuf":
-        raise TypeError(f"'{name}' must hold real numbers, got an array of dtype {arr.dtype}")
-    return arr

@@ -262,7 +262,7 @@ def cmd_plot(args: argparse.Namespace) -> int:
 def _limit(name: str) -> Callable[[str], float]:
     """The parser of a limit on the command line: a positive number (inf allowed); anything
     else is a wrong argument, as a word is."""
-    from .planning._arguments import positive
+    from ._checks import positive
 
     def parse(text: str) -> float:
         try:

@@ -9,7 +9,7 @@ from typing import Any, List, Sequence, Tuple, Union, overload
 import numpy as np
 import numpy.typing as npt
 
-from .._factory import _vector
+from .._checks import vector
 from ..defdatastruct import Trajectory1d
 from . import _kernel
 from ._arguments import Spline, finite_positive, order_of, spline_of
@@ -68,7 +68,7 @@ def derivatives(traj: Any, x: npt.ArrayLike, nu_max: int) -> npt.NDArray[np.floa
     not finite or of a degree above the kernel's maximum.
     """
     nu_max = order_of(nu_max, "nu_max")
-    xs = _vector(x, "x")
+    xs = vector(x, "x")
     return _rows(spline_of(traj), xs, 0, nu_max)
 
 

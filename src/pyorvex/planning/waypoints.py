@@ -7,9 +7,10 @@ from typing import Any, Sequence
 import numpy as np
 import numpy.typing as npt
 
-from .._factory import _check_order, _integer, _require_finite, _trajectory, _vector
+from .._checks import check_order, integer, private_array, require_finite, vector
+from .._factory import build_trajectory
 from . import _kernel
-from ._arguments import check_degree, real_array
+from ._arguments import check_degree
 
 
 def interpolate(
@@ -44,15 +45,15 @@ def interpolate(
     point (end conditions piled up at one end, or a high degree, make the system
     ill-conditioned); TypeError for arguments of the wrong kind.
     """
-    p = _integer(p, "p")
-    order = _integer(order, "order")
-    _check_order(order)
+    p = integer(p, "p")
+    order = integer(order, "order")
+    check_order(order)
     if p < 1:
         raise ValueError(f"the degree 'p' must be at least 1, got {p}")
     check_degree(p)
     # Private copies: another thread may rewrite the caller's arrays meanwhile.
-    t = np.array(_vector(times, "times"))
-    v = real_array(values, "values", 2)
+    t = np.array(vector(times, "times"))
+    v = private_array(values, "values", 2)
     axes = v.ndim == 2
     dof = v.shape[1] if axes else 1
     if axes and dof == 0:
@@ -94,7 +95,7 @@ def interpolate(
     # strictly increasing times: a trajectory as they stand.
     if axes:
         return _multiaxis().TrajectoryNd._from_arrays(knots, coefs, p, order)
-    return _trajectory(knots, coefs, p, order)
+    return build_trajectory(knots, coefs, p, order)
 
 
 def _multiaxis():  # type: ignore[no-untyped-def]
@@ -108,7 +109,7 @@ def _end_conditions(
 ) -> npt.NDArray[np.float64]:
     """End derivatives as rows of dof, row d - 1 the derivative of order d: a sequence of numbers
     is each order's value on every axis; rows of dof give each axis its own."""
-    e = real_array(values, name, 2 if axes else 1)
+    e = private_array(values, name, 2 if axes else 1)
     if e.ndim == 1:
         return np.ascontiguousarray(np.repeat(e[:, None], dof, axis=1))
     if e.shape[1] != dof:
@@ -125,16 +126,16 @@ def _check_data(
     head: npt.NDArray[np.float64],
     tail: npt.NDArray[np.float64],
 ) -> None:
-    _require_finite(t, "times")
+    require_finite(t, "times")
     steps = np.flatnonzero(np.diff(t) <= 0)
     if steps.size:
         i = int(steps[0]) + 1
         raise ValueError(
             f"'times' must be strictly increasing: times[{i}] = {t[i]} <= times[{i - 1}] = {t[i - 1]}"
         )
-    _require_finite(v.reshape(-1), "values")
-    _require_finite(head.reshape(-1), "start")
-    _require_finite(tail.reshape(-1), "stop")
+    require_finite(v.reshape(-1), "values")
+    require_finite(head.reshape(-1), "start")
+    require_finite(tail.reshape(-1), "stop")
 
 
 # The result passes through every waypoint, meets every end condition and is accurate between
