@@ -145,11 +145,12 @@ bool import_defdatastruct() {
     }
     Ref capi(PyObject_GetAttrString(dds.get(), "__pyx_capi__"));
     if (!capi) return false;
-    PyObject *helpers = PyDict_Check(capi.get()) ? PyDict_GetItemString(capi.get(), "persistence")
-                                                 : nullptr;
-    auto *api = helpers == nullptr ? nullptr
-                                   : static_cast<const pyorvex_persistence_api *>(
-                                         PyCapsule_GetPointer(helpers, PYORVEX_PERSISTENCE_API_NAME));
+    PyObject *helpers =
+        PyDict_Check(capi.get()) ? PyDict_GetItemString(capi.get(), "persistence") : nullptr;
+    auto *api = helpers == nullptr
+                    ? nullptr
+                    : static_cast<const pyorvex_persistence_api *>(
+                          PyCapsule_GetPointer(helpers, PYORVEX_PERSISTENCE_API_NAME));
     if (api == nullptr || api->size < sizeof(pyorvex_persistence_api)) {
         PyErr_Clear();
         PyErr_SetString(PyExc_ImportError,

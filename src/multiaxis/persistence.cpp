@@ -33,8 +33,8 @@ bool check_knots(const double *knots, Py_ssize_t count) {
     Ref text(capi::float_text(knots[0]));
     if (text)
         PyErr_Format(PyExc_ValueError,
-                     "'knots' must span a non-empty domain: knots[0] = knots[%zd] = %U",
-                     count - 1, text.get());
+                     "'knots' must span a non-empty domain: knots[0] = knots[%zd] = %U", count - 1,
+                     text.get());
     return false;
 }
 
@@ -52,8 +52,8 @@ int check(PyObject *owner) {
 int numbers(PyObject *owner, int which, pyorvex_dview *out) {
     Motion *m = as_motion(owner);
     if (m->knots == nullptr || m->cpts == nullptr) return check(owner);
-    *out = which == 0 ? pyorvex_dview{m->cpts, cpts_count(m)}
-                      : pyorvex_dview{m->knots, knot_count(m)};
+    *out =
+        which == 0 ? pyorvex_dview{m->cpts, cpts_count(m)} : pyorvex_dview{m->knots, knot_count(m)};
     return 0;
 }
 
@@ -71,7 +71,8 @@ PyObject *getattrib_op(pyorvex_PyORVEXObject *self, int) {
         {"dof", PyUnicode_FromFormat("%d", m->dof)},
         {"order", PyUnicode_FromFormat("%u", m->order)},
         {"start", data ? capi::float_text(m->knots[0]) : PyUnicode_FromString("None")},
-        {"stop", data ? capi::float_text(m->knots[knot_count(m) - 1]) : PyUnicode_FromString("None")},
+        {"stop",
+         data ? capi::float_text(m->knots[knot_count(m) - 1]) : PyUnicode_FromString("None")},
     };
     bool ok = true;
     for (const auto &item : items) {

@@ -116,8 +116,7 @@ int register_form(PyTypeObject *type, const pyorvex_element_form *form);
 // The loader's pieces, shared by Trajectory1d's loader and the exported interface.
 bool read_count(PyObject *element, const char *name, int *out);
 bool read_order(PyObject *element, unsigned int *out);
-double *read_numbers(PyObject *element, const char *child, Py_ssize_t needed,
-                     const char *counts);
+double *read_numbers(PyObject *element, const char *child, Py_ssize_t needed, const char *counts);
 bool check_knots(const double *knots, Py_ssize_t count);
 
 // The exported interface, "persistence" in __pyx_capi__.

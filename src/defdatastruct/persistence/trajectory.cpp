@@ -25,8 +25,8 @@ int numbers(PyObject *owner, int which, pyorvex_dview *out) {
 }
 
 const char *const children[] = {"cpts", "knots"};
-const pyorvex_element_form form = {children,         2, numbers, check_arrays, trajectory_add_op,
-                                   trajectory_update_op};
+const pyorvex_element_form form = {
+    children, 2, numbers, check_arrays, trajectory_add_op, trajectory_update_op};
 
 int add_element(BaseObject *self, PyObject *root, PyObject *ID, DeferredTexts *deferred) {
     return capi::no_throw(-1, [&] { return add_form_element(self, root, ID, &form, deferred); });
@@ -127,8 +127,7 @@ double *read_values(PyObject *element, const char *name, Py_ssize_t needed, cons
 
 }  // namespace
 
-double *read_numbers(PyObject *element, const char *name, Py_ssize_t needed,
-                     const char *counts) {
+double *read_numbers(PyObject *element, const char *name, Py_ssize_t needed, const char *counts) {
     Ref found(child(element, name));
     if (!found) return nullptr;
     return read_values(found.get(), name, needed, counts);
