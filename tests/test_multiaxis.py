@@ -220,7 +220,6 @@ def refusals():
         (lambda: m.hscale(0.0), ValueError, "'k' must be a finite number greater than zero"),
         (lambda: m.hscale(1e-320), ValueError, "merge or reverse distinct knots"),
         (lambda: m.adapt(1.0, 1.0), ValueError, "'stop' must be strictly greater than 'start'"),
-        (lambda: m._getAttrib(), NotImplementedError, "TrajectoryNd cannot be saved yet"),
         (lambda: TrajectoryNd()(0.5), ValueError, "the motion is empty"),
     ]
 

@@ -182,7 +182,9 @@ def test_exceptions(name, doc):
 
 def test_make_point_is_exported(vtable_probe):
     capi = dds.__pyx_capi__
-    assert type(capi) is dict and list(capi) == ["make_point"]
+    assert type(capi) is dict and list(capi) == ["make_point", "persistence"]
+    helpers = b"pyorvex.defdatastruct.persistence_api"
+    assert _api.PyCapsule_IsValid(capi["persistence"], helpers) == 1
     capsule = capi["make_point"]
     assert type(capsule).__name__ == "PyCapsule"
     assert capsule_name(capsule) == MAKE_POINT_SIGNATURE
@@ -410,7 +412,7 @@ print(json.dumps(out))
     assert kind == "AttributeError" and "__pyx_capi__" in message
     # The kernel is bound before lxml is imported, so a failed binding never got that far.
     assert result["lxml imported"] is False
-    assert result["later import"] == [0, ["make_point"]]
+    assert result["later import"] == [0, ["make_point", "persistence"]]
     assert len(signatures) == 16
 
 

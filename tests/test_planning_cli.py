@@ -2,7 +2,7 @@
 limits, with the factor retiming would stretch time by."""
 
 import pytest
-from test_package_cli import assert_fails, run
+from test_package_cli import assert_fails, png_size, run
 
 import pyorvex
 from pyorvex import make_trajectory
@@ -87,3 +87,34 @@ def test_limits_agrees_with_retime_on_its_result(tmp_path, limits):
     pyorvex.retime(PROFILE, **limits).savexml(str(path), "slow")
     proc = run("limits", path, "slow", *[f"--{n}={v!r}" for n, v in limits.items()])
     assert proc.returncode == 0 and "NO" not in proc.stdout, proc.stdout
+
+
+ARM = make_trajectory(
+    [0, 0, 0, 0, 1, 2, 2, 2, 2], [[0, 1], [0.2, 2], [1.2, 3], [1.8, 2.5], [2, 0]], 3
+)
+
+
+@pytest.mark.parametrize("command", ["show", "plot", "limits"])
+def test_multi_axis_motions(tmp_path, command):
+    path = tmp_path / "arm.pyorvex"
+    ARM.savexml(str(path), "arm")
+    ARM.axis(1).savexml(str(path), "y")
+    if command == "show":
+        lines = run("show", path).stdout.splitlines()
+        assert lines[0].split() == ["tag", "ID", "degree", "n", "dof", "order", "domain"]
+        assert [line.split()[:5] for line in lines[2:4]] == [
+            ["TrajectoryNd", "arm", "3", "4", "2"],
+            ["Trajectory1d", "y", "3", "4", "1"],
+        ]
+    elif command == "plot":
+        proc = run("plot", path, "arm", "-k", "1", "-o", tmp_path / "arm.png")
+        assert proc.returncode == 0, proc.stderr
+        png_size(tmp_path / "arm.png")
+    else:
+        proc = run("limits", path, "arm", "--velocity=2.0")
+        assert proc.returncode == 3, proc.stderr
+        rows = [line.split() for line in proc.stdout.splitlines() if line.startswith("velocity")]
+        for axis, row in enumerate(rows):
+            time, value = pyorvex.peak(ARM.axis(axis), 1)
+            assert row[:4] == ["velocity", str(axis), repr(value), repr(time)]
+        assert len(rows) == ARM.dof

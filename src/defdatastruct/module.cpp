@@ -285,7 +285,7 @@ int add_exceptions(PyObject *module) {
     return PyModule_AddObject(module, "CorruptedFileError", module_state.corrupted_file_error);
 }
 
-int export_make_point(PyObject *module) {
+int export_capi(PyObject *module) {
     Ref capi(PyObject_GetAttrString(module, "__pyx_capi__"));
     if (!capi) {
         PyErr_Clear();
@@ -295,8 +295,12 @@ int export_make_point(PyObject *module) {
     Ref capsule(PyCapsule_New(
         reinterpret_cast<void *>(static_cast<pyorvex_make_point_fn>(&point::make_point)),
         PYORVEX_MAKE_POINT_SIGNATURE, nullptr));
-    if (!capsule) return -1;
-    return PyDict_SetItemString(capi.get(), "make_point", capsule.get());
+    if (!capsule || PyDict_SetItemString(capi.get(), "make_point", capsule.get()) < 0) return -1;
+    // The document side of persistence, for the element forms of other modules' types.
+    Ref helpers(PyCapsule_New(const_cast<pyorvex_persistence_api *>(&persistence::api),
+                              PYORVEX_PERSISTENCE_API_NAME, nullptr));
+    if (!helpers) return -1;
+    return PyDict_SetItemString(capi.get(), "persistence", helpers.get());
 }
 
 // A warning when the interpreter differs from the one the module was built for.
@@ -349,7 +353,7 @@ int run_exec_steps(PyObject *module) {
     const int present = PyMapping_HasKeyString(modules, module_name);
     if (!present && PyDict_SetItemString(modules, module_name, module) < 0) return -1;
     if (check_builtins(builtins) < 0) return -1;
-    if (export_make_point(module) < 0) return -1;
+    if (export_capi(module) < 0) return -1;
     if (ready_types(module) < 0) return -1;
     if (check_imported_types() < 0) return -1;
     if (bind_kernel() < 0) return -1;

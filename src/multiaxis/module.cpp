@@ -70,9 +70,18 @@ PyMethodDef methods[] = {
      "get_cpts_asarray($self)\n--\n\n"
      "The control points, shape (n + 1, dof), as a NumPy array over the motion's own memory\n"
      "(None when empty)."},
-    {"_getAttrib", protocol::py_getattrib, METH_NOARGS, nullptr},
-    {"_addPyORVEXObject", fastcall(protocol::py_add), METH_FASTCALL | METH_KEYWORDS, nullptr},
-    {"_updatePyORVEXObject", fastcall(protocol::py_update), METH_FASTCALL | METH_KEYWORDS, nullptr},
+    {"loadxml", fastcall(persistence::py_loadxml), METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+     "loadxml(fname, ID)\n--\n\n"
+     "The motion saved under ID in the document fname (.pyorvex added to a name without an\n"
+     "extension), bit for bit as it was saved. ValueError when no TrajectoryNd has that ID, or\n"
+     "when the element's counts and numbers do not make a motion (finite, non-decreasing knots\n"
+     "spanning a non-empty domain; n + p + 2 knots; (n + 1) * dof control points, dof >= 1)."},
+    {"_getAttrib", persistence::py_getattrib, METH_NOARGS,
+     "_getAttrib()\n--\n\nThe attributes of the motion's element (p, n, dof, order, start, stop)."},
+    {"_addPyORVEXObject", fastcall(persistence::py_add), METH_FASTCALL | METH_KEYWORDS,
+     "_addPyORVEXObject(root, ID)\n--\n\nAppends the element of the motion to the root node."},
+    {"_updatePyORVEXObject", fastcall(persistence::py_update), METH_FASTCALL | METH_KEYWORDS,
+     "_updatePyORVEXObject(tree, node, ID)\n--\n\nRewrites the element of the motion in place."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -91,7 +100,8 @@ const char type_doc[] =
     "-----\n"
     "m(x) gives shape (dof,) at a number and (len(x), dof) at an array, m(x, nu) the\n"
     "derivative of order nu. Build one with pyorvex.make_trajectory(knots, cpts, p) and\n"
-    "2-D cpts, or TrajectoryNd.from_axes(trajs).\n";
+    "2-D cpts, or TrajectoryNd.from_axes(trajs). savexml and loadxml keep it in the documents\n"
+    "of Trajectory1d and Point1d, as the element TrajectoryNd.\n";
 
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
@@ -136,11 +146,26 @@ bool import_defdatastruct() {
         tables[i] = PyCapsule_GetPointer(capsule, nullptr);
         if (tables[i] == nullptr) return false;
     }
+    Ref capi(PyObject_GetAttrString(dds.get(), "__pyx_capi__"));
+    if (!capi) return false;
+    PyObject *helpers =
+        PyDict_Check(capi.get()) ? PyDict_GetItemString(capi.get(), "persistence") : nullptr;
+    auto *api = helpers == nullptr
+                    ? nullptr
+                    : static_cast<const pyorvex_persistence_api *>(
+                          PyCapsule_GetPointer(helpers, PYORVEX_PERSISTENCE_API_NAME));
+    if (api == nullptr || api->size < sizeof(pyorvex_persistence_api)) {
+        PyErr_Clear();
+        PyErr_SetString(PyExc_ImportError,
+                        "pyorvex.defdatastruct does not export the persistence helpers");
+        return false;
+    }
     // The types live as long as the process: defdatastruct is never unloaded.
     imported.base = reinterpret_cast<PyTypeObject *>(base.release());
     imported.trajectory = reinterpret_cast<PyTypeObject *>(traj.release());
     imported.base_vtab = static_cast<pyorvex_PyORVEXObject_vtab *>(tables[0]);
     imported.trajectory_vtab = static_cast<pyorvex_Trajectory1d_vtab *>(tables[1]);
+    imported.persistence = api;
     return true;
 }
 
@@ -176,7 +201,7 @@ PyMODINIT_FUNC PyInit_multiaxis(void) {
     if (!ma::import_defdatastruct()) return nullptr;
     // The base's table with the persistence slots of this type.
     ma::vtab.base = *ma::imported.base_vtab;
-    ma::protocol::install(&ma::vtab);
+    ma::persistence::install(&ma::vtab);
     ma::type.tp_base = ma::imported.base;
     if (PyType_Ready(&ma::type) < 0) return nullptr;
     ma::Ref capsule(PyCapsule_New(&ma::vtab, nullptr, nullptr));
@@ -185,6 +210,7 @@ PyMODINIT_FUNC PyInit_multiaxis(void) {
     // NumPy's operators defer to ours, so that vector - motion is a motion (not an object array
     // of motions).
     if (PyDict_SetItemString(ma::type.tp_dict, "__array_ufunc__", Py_None) < 0) return nullptr;
+    if (ma::persistence::register_form() < 0) return nullptr;
     PyType_Modified(&ma::type);
     ma::Ref module(PyModule_Create(&ma::module_def));
     if (!module) return nullptr;

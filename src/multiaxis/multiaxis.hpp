@@ -40,8 +40,8 @@ struct Motion {
     double *cpts;   // (n + 1) * dof values, owned (PyMem)
 };
 
-// The type's table extends the base's; the persistence slots refuse until TrajectoryNd has an
-// element form.
+// The type's table extends the base's (its own loader and element operations, the base's
+// savexml).
 struct MotionVtab {
     pyorvex_PyORVEXObject_vtab base;
 };
@@ -55,6 +55,7 @@ struct ImportedTypes {
     PyTypeObject *trajectory = nullptr;  // Trajectory1d
     pyorvex_PyORVEXObject_vtab *base_vtab = nullptr;
     pyorvex_Trajectory1d_vtab *trajectory_vtab = nullptr;
+    const pyorvex_persistence_api *persistence = nullptr;  // the document helpers
 };
 extern ImportedTypes imported;
 
@@ -114,6 +115,9 @@ private:
     int dof_ = 0;
 };
 
+// A new motion over two PyMem buffers of n + p + 2 knots and (n + 1) * dof control points, which
+// it takes over; on failure they are freed.
+PyObject *adopt_motion(double *knots, double *cpts, int p, int n, int dof, unsigned int order);
 // A new motion holding copies of the record (an empty one for an empty record).
 PyObject *copy_motion(const Motion *m);
 // ValueError "the motion is empty" for a motion without arrays; degrees above the kernel's
@@ -169,10 +173,14 @@ PyObject *repr(PyObject *self);
 PyObject *reduce(PyObject *self, PyObject *);
 PyObject *knot_view(PyObject *self, PyObject *);
 PyObject *cpts_view(PyObject *self, PyObject *);
+}  // namespace protocol
+namespace persistence {
+PyObject *py_loadxml(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
 PyObject *py_getattrib(PyObject *self, PyObject *);
 PyObject *py_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
 PyObject *py_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
-void install(MotionVtab *v);  // the persistence slots
-}  // namespace protocol
+void install(MotionVtab *v);  // the loader and the element operations in the table
+int register_form();          // savexml's fast writing of the numbers, after the type is ready
+}  // namespace persistence
 
 }  // namespace pyorvex::multiaxis

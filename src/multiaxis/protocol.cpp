@@ -1,6 +1,5 @@
 // The object protocol of TrajectoryNd: equality within Trajectory1d's tolerance, the text form,
-// pickling through the trusted constructor, NumPy views of its own memory, and the persistence
-// slots of the base, which refuse until TrajectoryNd has an element form of its own.
+// pickling through the trusted constructor and NumPy views of its own memory.
 #include <cmath>
 #include <cstring>
 
@@ -95,60 +94,6 @@ PyObject *reduce(PyObject *self, PyObject *) {
     std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject *>(cpts.get())), m->cpts,
                 static_cast<size_t>(cpts_count(m)) * sizeof(double));
     return Py_BuildValue("(O(OOiI))", make.get(), knots.get(), cpts.get(), m->p, m->order);
-}
-
-// --- persistence ---------------------------------------------------------------------------------
-
-namespace {
-
-PyObject *not_yet() {
-    PyErr_SetString(PyExc_NotImplementedError, "TrajectoryNd cannot be saved yet");
-    return nullptr;
-}
-
-PyObject *getattrib_op(pyorvex_PyORVEXObject *, int) { return not_yet(); }
-int add_op(pyorvex_PyORVEXObject *, PyObject *, PyObject *, int) {
-    not_yet();
-    return -1;
-}
-int update_op(pyorvex_PyORVEXObject *, PyObject *, PyObject *, PyObject *, int) {
-    not_yet();
-    return -1;
-}
-
-const char *const add_names[] = {"root", "ID"};
-const capi::ArgSpec add_spec{"_addPyORVEXObject", add_names, 2, 2};
-const char *const update_names[] = {"tree", "node", "ID"};
-const capi::ArgSpec update_spec{"_updatePyORVEXObject", update_names, 3, 3};
-
-pyorvex_PyORVEXObject *base_of(PyObject *self) {
-    return reinterpret_cast<pyorvex_PyORVEXObject *>(self);
-}
-
-}  // namespace
-
-PyObject *py_getattrib(PyObject *self, PyObject *) {
-    return vtab.base._getAttrib(base_of(self), 1);
-}
-
-PyObject *py_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
-    PyObject *a[2];
-    if (!capi::parse_args(add_spec, args, nargs, kw, a)) return nullptr;
-    if (vtab.base._addPyORVEXObject(base_of(self), a[0], a[1], 1) < 0) return nullptr;
-    return capi::none();
-}
-
-PyObject *py_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
-    PyObject *a[3];
-    if (!capi::parse_args(update_spec, args, nargs, kw, a)) return nullptr;
-    if (vtab.base._updatePyORVEXObject(base_of(self), a[0], a[1], a[2], 1) < 0) return nullptr;
-    return capi::none();
-}
-
-void install(MotionVtab *v) {
-    v->base._getAttrib = getattrib_op;
-    v->base._addPyORVEXObject = add_op;
-    v->base._updatePyORVEXObject = update_op;
 }
 
 }  // namespace pyorvex::multiaxis::protocol

@@ -55,6 +55,24 @@ PyObject *NewMotion::wrap(int p, unsigned int order) {
     return obj;
 }
 
+PyObject *adopt_motion(double *knots, double *cpts, int p, int n, int dof, unsigned int order) {
+    PyObject *obj = type.tp_alloc(&type, 0);
+    if (obj == nullptr) {
+        PyMem_Free(knots);
+        PyMem_Free(cpts);
+        return nullptr;
+    }
+    Motion *m = as_motion(obj);
+    m->base.vtab = &vtab;
+    m->p = p;
+    m->n = n;
+    m->order = order;
+    m->dof = dof;
+    m->knots = knots;
+    m->cpts = cpts;
+    return obj;
+}
+
 PyObject *copy_motion(const Motion *m) {
     if (m->knots == nullptr) return record::tp_new(&type, nullptr, nullptr);
     NewMotion r;

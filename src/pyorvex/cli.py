@@ -14,6 +14,7 @@ if TYPE_CHECKING:
     from lxml import etree
 
     from .defdatastruct import Trajectory1d
+    from .multiaxis import TrajectoryNd
 
 EXIT_OK = 0
 EXIT_FAILURE = 1  # a failure reported in one line on stderr; argparse uses 2 for usage errors
@@ -21,8 +22,9 @@ EXIT_LIMIT_EXCEEDED = 3  # `limits`: the report is printed, and a limit given do
 
 DEFAULT_EXTENSION = ".pyorvex"
 TRAJECTORY_TAG = "Trajectory1d"
+MOTION_TAG = "TrajectoryNd"
 
-Row = Tuple[str, str, str, str, str, str]
+Row = Tuple[str, str, str, str, str, str, str]
 
 
 class CommandError(Exception):
@@ -111,26 +113,22 @@ def knots_domain(elem: etree._Element) -> str:
 
 def read_document(name: str) -> Tuple[str, List[Row]]:
     """The file a document name stands for, and its objects as rows of
-    (tag, ID, degree, n, order, domain)."""
+    (tag, ID, degree, n, dof, order, domain): a trajectory of one axis has dof 1, a point none."""
     path, root = parse_document(name)
     rows: List[Row] = []
     for elem in object_elements(root):
         get = elem.get
+        ident = get("ID", "")
         if elem.find("knots") is not None:
+            dof = get("dof", "?") if elem.tag == MOTION_TAG else "1"
+            domain = knots_domain(elem)
             rows.append(
-                (
-                    elem.tag,
-                    get("ID", ""),
-                    get("p", "?"),
-                    get("n", "?"),
-                    get("order", "?"),
-                    knots_domain(elem),
-                )
+                (elem.tag, ident, get("p", "?"), get("n", "?"), dof, get("order", "?"), domain)
             )
         elif get("t") is not None:
-            rows.append((elem.tag, get("ID", ""), "-", "-", get("order", "?"), f"t = {get('t')}"))
+            rows.append((elem.tag, ident, "-", "-", "-", get("order", "?"), f"t = {get('t')}"))
         else:
-            rows.append((elem.tag, get("ID", ""), "-", "-", get("order", "-"), "-"))
+            rows.append((elem.tag, ident, "-", "-", "-", get("order", "-"), "-"))
     return path, rows
 
 
@@ -140,8 +138,14 @@ def _printable(text: str) -> str:
 
 
 def format_table(rows: Sequence[Sequence[str]]) -> str:
-    """Rows under the header (tag, ID, degree, n, order, domain), in aligned columns."""
-    header = ("tag", "ID", "degree", "n", "order", "domain")
+    """Rows under the header (tag, ID, degree, n, dof, order, domain), in aligned columns. The
+    dof column is shown only for a document that holds a multi-axis motion: elsewhere every
+    trajectory has one axis, and the table stays as it has always been."""
+    header: Tuple[str, ...] = ("tag", "ID", "degree", "n", "dof", "order", "domain")
+    if not any(row[0] == MOTION_TAG for row in rows):
+        keep = [i for i in range(len(header)) if header[i] != "dof"]
+        header = tuple(header[i] for i in keep)
+        rows = [[row[i] for i in keep] for row in rows]
     table = [header, *(tuple(map(_printable, row)) for row in rows)]
     widths = [max(len(row[i]) for row in table) for i in range(len(header))]
     lines = ["  ".join(cell.ljust(w) for cell, w in zip(row, widths)).rstrip() for row in table]
@@ -159,13 +163,15 @@ def cmd_show(args: argparse.Namespace) -> int:
 # --- plot ----------------------------------------------------------------------------------------
 
 
-def load_trajectory(name: str, ident: str) -> Trajectory1d:
+def load_trajectory(name: str, ident: str) -> Trajectory1d | TrajectoryNd:
     """The trajectory saved under `ident` in a document, with errors a user can act on. An element
-    of the tag Trajectory1d is the one loadxml finds; failing that, the first element under that ID
-    that holds knots and control points (saved from a subclass) is read the same way."""
+    of the tag Trajectory1d is the one loadxml finds, then one of TrajectoryNd (a motion of several
+    axes); failing both, the first element under that ID that holds knots and control points
+    (saved from a subclass) is read as a Trajectory1d."""
     from lxml import etree
 
     from .defdatastruct import CorruptedFileError, Trajectory1d
+    from .multiaxis import TrajectoryNd
 
     path, root = parse_document(name)
     elements = object_elements(root)
@@ -182,6 +188,8 @@ def load_trajectory(name: str, ident: str) -> Trajectory1d:
     try:
         if any(e.tag == TRAJECTORY_TAG for e in found):
             return Trajectory1d.loadxml(path, ident)
+        if any(e.tag == MOTION_TAG for e in found):
+            return TrajectoryNd.loadxml(path, ident)
         return _load_as_trajectory(found[0])
     except (
         ValueError,
@@ -345,8 +353,8 @@ def build_parser() -> argparse.ArgumentParser:
         "show",
         help="list the objects of a document",
         description="Lists the objects of a pyorvex document as a table: tag, ID, degree, n "
-        "(highest control-point index), derivative order and domain (first and last knot; for a "
-        "point, its time). "
+        "(highest control-point index), dof (number of axes; shown when the document holds a "
+        "TrajectoryNd), derivative order and domain (first and last knot; for a point, its time). "
         f"A FILE without an extension stands for FILE{DEFAULT_EXTENSION}.",
     )
     show.add_argument("file", metavar="FILE", help="the document")
@@ -356,8 +364,9 @@ def build_parser() -> argparse.ArgumentParser:
         "plot",
         help="plot a saved trajectory and its derivatives",
         description="Plots the trajectory saved under ID in a document, with its first K "
-        "derivatives below it on a shared time axis and the knots marked; any element under ID "
-        "that holds knots and control points, whatever its tag. Needs matplotlib: "
+        "derivatives below it on a shared time axis and the knots marked (every axis of a "
+        "TrajectoryNd, one labelled line each); any element under ID that holds knots and "
+        "control points, whatever its tag. Needs matplotlib: "
         f"pip install 'pyorvex[plot]'. A FILE without an extension stands for FILE{DEFAULT_EXTENSION}.",
     )
     plot.add_argument("file", metavar="FILE", help="the document")

@@ -16,6 +16,7 @@ if TYPE_CHECKING:
     from matplotlib.figure import Figure
 
     from .defdatastruct import Trajectory1d
+    from .multiaxis import TrajectoryNd
 
 QUANTITIES = ("position", "velocity", "acceleration", "jerk", "snap", "crackle", "pop")
 
@@ -40,7 +41,7 @@ def quantity(order: int) -> str:
 
 
 def trajectory_figure(
-    traj: Trajectory1d,
+    traj: Trajectory1d | TrajectoryNd,
     derivatives: int = 2,
     title: Optional[str] = None,
     samples: Optional[int] = None,
@@ -48,7 +49,7 @@ def trajectory_figure(
     """A figure with the trajectory and its first `derivatives` derivatives, one panel each.
 
     The panels share the time axis; every distinct knot is marked by a faint vertical line and a
-    dot on the curve. `samples` points are evaluated per panel; by default enough to resolve
+    dot on the curve. A TrajectoryNd draws one line per axis in every panel, labelled "axis j". `samples` points are evaluated per panel; by default enough to resolve
     every knot span (at least 600, at most 20000).
     """
     try:
@@ -69,10 +70,17 @@ def trajectory_figure(
         ax.vlines(
             knots, 0.0, 1.0, transform=ax.get_xaxis_transform(), colors="0.85", lw=0.6, zorder=0
         )
-        ax.plot(x, traj(x, k), lw=1.6, color="tab:blue")
-        ax.plot(
-            knots, traj(knots, k), "o", ms=3, color="tab:red", label="knots" if k == 0 else None
-        )
+        # One column per axis: a Trajectory1d is a single one.
+        curves = np.reshape(traj(x, k), (x.size, -1))
+        marks = np.reshape(traj(knots, k), (knots.size, -1))
+        per_axis = hasattr(traj, "dof")  # a TrajectoryNd, whose lines are labelled by axis
+        for j in range(curves.shape[1]):
+            label = f"axis {j}" if per_axis and k == 0 else None
+            ax.plot(x, curves[:, j], lw=1.6, color=f"C{j}" if per_axis else "tab:blue", label=label)
+            first = k == 0 and j == 0
+            ax.plot(
+                knots, marks[:, j], "o", ms=3, color="tab:red", label="knots" if first else None
+            )
         ax.set_ylabel(quantity(traj.order + k))
         ax.grid(alpha=0.3)
     axes[0].legend(loc="best")
@@ -83,7 +91,7 @@ def trajectory_figure(
 
 
 def plot_trajectory(
-    traj: Trajectory1d,
+    traj: Trajectory1d | TrajectoryNd,
     out: str | os.PathLike[str],
     derivatives: int = 2,
     title: Optional[str] = None,

@@ -10,14 +10,14 @@ namespace pyorvex::dds::persistence {
 namespace {
 
 int add_element(BaseObject *self, PyObject *root, PyObject *ID, DeferredTexts *texts) {
-    const int done = add_trajectory_deferred(self, root, ID, texts);
+    const int done = add_deferred(self, root, ID, texts);
     if (done != 0) return done < 0 ? -1 : 0;
     return vt(self)->_addPyORVEXObject(self, root, ID, 0);
 }
 
 int update_element(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
                    DeferredTexts *texts) {
-    const int done = update_trajectory_deferred(self, tree, node, ID, texts);
+    const int done = update_deferred(self, tree, node, ID, texts);
     if (done != 0) return done < 0 ? -1 : 0;
     return vt(self)->_updatePyORVEXObject(self, tree, node, ID, 0);
 }

@@ -61,30 +61,36 @@ bool check_str(PyObject *obj, const char *name);
 
 // --- number texts written past lxml (texts.cpp) --------------------------------------
 
-// The number texts of a trajectory's element, as savexml writes them. Handing millions of numbers
+// The number texts of an element's children, as savexml writes them. Handing millions of numbers
 // to lxml as text and having it escape them again on output costs more than everything else of a
 // save, and the texts need neither: they are plain ASCII. So while savexml runs the built-in
-// element operation of a trajectory, the children cpts and knots get a placeholder text, and the
-// numbers are formatted straight into the serialized document in its place.
+// element operation of an object with numbers (a trajectory, or a type of another module that
+// registered its element form), the children get a placeholder text, and the numbers are
+// formatted straight into the serialized document in its place.
 class DeferredTexts {
 public:
     DeferredTexts();
     DeferredTexts(const DeferredTexts &) = delete;
     DeferredTexts &operator=(const DeferredTexts &) = delete;
 
-    // Gives `element` a placeholder for the control points (or the knots) of `owner`.
-    int defer(PyObject *element, PyObject *owner, bool knots);
+    // Gives `element` a placeholder for the numbers `numbers(owner, which)` gives.
+    int defer(PyObject *element, PyObject *owner, pyorvex_numbers_fn numbers, int which);
 
     // The serialized tree with the numbers in place of the placeholders. Should a placeholder not
     // be found exactly once in the output (a document that happens to hold its text already),
     // the texts are set through lxml and the tree serialized again.
     PyObject *serialize(PyObject *tree);
 
+    // The handle of the C-level interface is the object itself.
+    pyorvex_texts *handle() { return reinterpret_cast<pyorvex_texts *>(this); }
+    static DeferredTexts *from(pyorvex_texts *h) { return reinterpret_cast<DeferredTexts *>(h); }
+
 private:
     struct Entry {
         Ref element;
         Ref owner;
-        bool knots;
+        pyorvex_numbers_fn numbers;
+        int which;
         std::string placeholder;
     };
     int set_real_texts();
@@ -92,9 +98,38 @@ private:
     std::string prefix_;
 };
 
-// savexml's way of running a trajectory's element operation: when the object's operation is the
-// built-in one (no override, not another type's), runs it with the number texts deferred and
-// returns 1; returns 0 when the object's own operation is to run instead; -1 on error.
+// --- element forms with number children (elements.cpp) -----------------------------------------
+
+// The element of an object whose numbers live in children (Trajectory1d's cpts and knots, and the
+// forms other modules register): <Tag ID=.. **_getAttrib()> with one child per number array.
+// With `texts`, the numbers are deferred to the serialization (savexml); without, set through
+// lxml. The form's check runs before the tree changes.
+int add_form_element(BaseObject *self, PyObject *root, PyObject *ID,
+                     const pyorvex_element_form *form, DeferredTexts *texts);
+int update_form_element(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
+                        const pyorvex_element_form *form, DeferredTexts *texts);
+
+// The form registered for exactly `type`, or nullptr.
+const pyorvex_element_form *registered_form(PyTypeObject *type);
+int register_form(PyTypeObject *type, const pyorvex_element_form *form);
+
+// The loader's pieces, shared by Trajectory1d's loader and the exported interface.
+bool read_count(PyObject *element, const char *name, int *out);
+bool read_order(PyObject *element, unsigned int *out);
+double *read_numbers(PyObject *element, const char *child, Py_ssize_t needed, const char *counts);
+bool check_knots(const double *knots, Py_ssize_t count);
+
+// The exported interface, "persistence" in __pyx_capi__.
+extern const pyorvex_persistence_api api;
+
+// savexml's way of running an object's element operation: when it is the built-in one of a
+// trajectory or of a registered form (no override, not another type's), runs it with the number
+// texts deferred and returns 1; returns 0 when the object's own operation is to run instead;
+// -1 on error.
+int add_deferred(BaseObject *self, PyObject *root, PyObject *ID, DeferredTexts *texts);
+int update_deferred(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
+                    DeferredTexts *texts);
+// The same for a trajectory (trajectory.cpp), which add_deferred and update_deferred try first.
 int add_trajectory_deferred(BaseObject *self, PyObject *root, PyObject *ID, DeferredTexts *texts);
 int update_trajectory_deferred(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
                                DeferredTexts *texts);

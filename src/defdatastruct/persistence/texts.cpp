@@ -14,12 +14,6 @@ namespace pyorvex::dds::persistence {
 
 namespace {
 
-// The record's array behind an entry, as it is now.
-bool entry_values(PyObject *owner, bool knots, pyorvex_dview *out) {
-    auto *t = reinterpret_cast<Traj *>(owner);
-    return knots ? trajectory::knot_view(t, out) : trajectory::cpts_view(t, out);
-}
-
 const char *find(const char *hay, Py_ssize_t hay_len, const std::string &needle) {
     return static_cast<const char *>(
         memmem(hay, static_cast<size_t>(hay_len), needle.data(), needle.size()));
@@ -42,19 +36,21 @@ DeferredTexts::DeferredTexts() {
     prefix_ = buf;
 }
 
-int DeferredTexts::defer(PyObject *element, PyObject *owner, bool knots) {
+int DeferredTexts::defer(PyObject *element, PyObject *owner, pyorvex_numbers_fn numbers,
+                         int which) {
     std::string placeholder = prefix_ + std::to_string(entries_.size()) + ".";
     Ref text(PyUnicode_FromStringAndSize(placeholder.data(),
                                          static_cast<Py_ssize_t>(placeholder.size())));
     if (!text || PyObject_SetAttrString(element, "text", text.get()) < 0) return -1;
-    entries_.push_back({Ref::borrow(element), Ref::borrow(owner), knots, std::move(placeholder)});
+    entries_.push_back(
+        {Ref::borrow(element), Ref::borrow(owner), numbers, which, std::move(placeholder)});
     return 0;
 }
 
 int DeferredTexts::set_real_texts() {
     for (Entry &e : entries_) {
         pyorvex_dview values;
-        if (!entry_values(e.owner.get(), e.knots, &values)) return -1;
+        if (e.numbers(e.owner.get(), e.which, &values) < 0) return -1;
         Ref text(capi::join_floats(values.data, values.size));
         if (!text || PyObject_SetAttrString(e.element.get(), "text", text.get()) < 0) return -1;
     }
@@ -85,7 +81,7 @@ PyObject *DeferredTexts::serialize(PyObject *tree) {
             break;
         }
         pyorvex_dview values;
-        if (!entry_values(e.owner.get(), e.knots, &values)) return nullptr;
+        if (e.numbers(e.owner.get(), e.which, &values) < 0) return nullptr;
         const Py_ssize_t room = capi::joined_size_bound(values.size);
         if (room < 0 || bound > PY_SSIZE_T_MAX - room) return PyErr_NoMemory();
         bound += room;

@@ -11,67 +11,31 @@ namespace pyorvex::dds::persistence {
 
 namespace {
 
-Traj *as_traj(BaseObject *self) { return reinterpret_cast<Traj *>(self); }
-
-int set_text(PyObject *element, const double *data, Py_ssize_t count) {
-    Ref text(capi::join_floats(data, count));
-    if (!text) return -1;
-    return PyObject_SetAttrString(element, "text", text.get());
-}
-
-// The texts come from the record as it is when they are written: an override of _getAttrib
-// called on the way may have given the trajectory new arrays. With `deferred`, the numbers are
-// formatted into the serialized document later instead (savexml).
-int set_texts(Traj *t, PyObject *cpts_element, PyObject *knots_element, DeferredTexts *deferred) {
+// A trajectory without arrays has no element form; refused before the tree changes.
+int check_arrays(PyObject *owner) {
     pyorvex_dview knots, cpts;
-    if (!trajectory::record_data_views(t, &knots, &cpts)) return -1;
-    if (deferred != nullptr) {
-        auto *owner = reinterpret_cast<PyObject *>(t);
-        if (deferred->defer(cpts_element, owner, false) < 0) return -1;
-        return deferred->defer(knots_element, owner, true);
-    }
-    if (set_text(cpts_element, cpts.data, cpts.size) < 0) return -1;
-    if (!trajectory::record_data_views(t, &knots, &cpts)) return -1;
-    return set_text(knots_element, knots.data, knots.size);
+    return trajectory::record_data_views(reinterpret_cast<Traj *>(owner), &knots, &cpts) ? 0 : -1;
 }
+
+int numbers(PyObject *owner, int which, pyorvex_dview *out) {
+    pyorvex_dview knots, cpts;
+    if (!trajectory::record_data_views(reinterpret_cast<Traj *>(owner), &knots, &cpts)) return -1;
+    *out = which == 0 ? cpts : knots;
+    return 0;
+}
+
+const char *const children[] = {"cpts", "knots"};
+const pyorvex_element_form form = {
+    children, 2, numbers, check_arrays, trajectory_add_op, trajectory_update_op};
 
 int add_element(BaseObject *self, PyObject *root, PyObject *ID, DeferredTexts *deferred) {
-    // A trajectory without arrays has no element form; refused before the tree changes.
-    pyorvex_dview knots, cpts;
-    if (!trajectory::record_data_views(as_traj(self), &knots, &cpts)) return -1;
-    Ref text(id_text(ID));
-    if (!text) return -1;
-    Ref attrib(element_attributes(self, text.get()));
-    if (!attrib) return -1;
-    Ref tag(type_name(reinterpret_cast<PyObject *>(self)));
-    if (!tag) return -1;
-    Ref element(sub_element(root, tag.get(), attrib.get()));
-    if (!element) return -1;
-    Ref cpts_element(sub_element(element.get(), "cpts"));
-    if (!cpts_element) return -1;
-    Ref knots_element(sub_element(element.get(), "knots"));
-    if (!knots_element) return -1;
-    return set_texts(as_traj(self), cpts_element.get(), knots_element.get(), deferred);
+    return capi::no_throw(-1, [&] { return add_form_element(self, root, ID, &form, deferred); });
 }
 
 int update_element(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
                    DeferredTexts *deferred) {
-    pyorvex_dview knots, cpts;
-    if (!trajectory::record_data_views(as_traj(self), &knots, &cpts)) return -1;
-    if (update_attributes(self, node) < 0) return -1;
-    Ref tag(type_name(reinterpret_cast<PyObject *>(self)));
-    if (!tag) return -1;
-    Ref text(id_text(ID));
-    if (!text) return -1;
-    Ref cpts_found(find_elements(tree, tag.get(), text.get(), "cpts"));
-    if (!cpts_found) return -1;
-    Ref cpts_element(first_item(cpts_found.get()));
-    if (!cpts_element) return -1;
-    Ref knots_found(find_elements(tree, tag.get(), text.get(), "knots"));
-    if (!knots_found) return -1;
-    Ref knots_element(first_item(knots_found.get()));
-    if (!knots_element) return -1;
-    return set_texts(as_traj(self), cpts_element.get(), knots_element.get(), deferred);
+    return capi::no_throw(
+        -1, [&] { return update_form_element(self, tree, node, ID, &form, deferred); });
 }
 
 }  // namespace
@@ -90,8 +54,6 @@ int trajectory_update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObj
         return ran < 0 ? -1 : 0;
     return update_element(self, tree, node, ID, nullptr);
 }
-
-namespace {
 
 // --- loading -------------------------------------------------------------------------------------
 
@@ -116,6 +78,8 @@ bool read_order(PyObject *element, unsigned int *out) {
     return value && capi::to_uint(value.get(), out);
 }
 
+namespace {
+
 // The child `name` of the trajectory's own element.
 PyObject *child(PyObject *element, const char *name) {
     Ref found(PyObject_CallMethod(element, "xpath", "s", name));
@@ -127,7 +91,7 @@ PyObject *child(PyObject *element, const char *name) {
 // `needed` values. A text with another number of pieces is refused (after its pieces are checked
 // as numbers): too few would leave the buffer partly unread, and too many mean that p, n and the
 // numbers do not describe the same trajectory.
-double *read_values(PyObject *element, const char *name, Py_ssize_t needed) {
+double *read_values(PyObject *element, const char *name, Py_ssize_t needed, const char *counts) {
     Ref text(PyObject_GetAttrString(element, "text"));
     if (!text) return nullptr;
     if (text.get() == Py_None) {
@@ -148,8 +112,8 @@ double *read_values(PyObject *element, const char *name, Py_ssize_t needed) {
             PyErr_Format(PyExc_ValueError, "'%s' holds %zd numbers but %zd are needed", name,
                          pieces, needed);
         else
-            PyErr_Format(PyExc_ValueError, "'%s' holds %zd numbers but p and n call for %zd", name,
-                         pieces, needed);
+            PyErr_Format(PyExc_ValueError, "'%s' holds %zd numbers but %s call for %zd", name,
+                         pieces, counts, needed);
         return nullptr;
     }
     double *values = trajectory::alloc_doubles(needed);
@@ -159,6 +123,14 @@ double *read_values(PyObject *element, const char *name, Py_ssize_t needed) {
         return nullptr;
     }
     return values;
+}
+
+}  // namespace
+
+double *read_numbers(PyObject *element, const char *name, Py_ssize_t needed, const char *counts) {
+    Ref found(child(element, name));
+    if (!found) return nullptr;
+    return read_values(found.get(), name, needed, counts);
 }
 
 // A knot vector that every operation can work on: finite and non-decreasing. (Control points
@@ -185,8 +157,6 @@ bool check_knots(const double *knots, Py_ssize_t count) {
     return true;
 }
 
-}  // namespace
-
 PyObject *trajectory_c_loadxml(PyObject *fname, PyObject *ID) {
     Ref element(load_element(fname, ID, "Trajectory1d"));
     if (!element) return nullptr;
@@ -205,13 +175,13 @@ PyObject *trajectory_c_loadxml(PyObject *fname, PyObject *ID) {
     if (!cpts_element) return nullptr;
     const Py_ssize_t nk = static_cast<Py_ssize_t>(n) + p + 2;
     const Py_ssize_t nc = static_cast<Py_ssize_t>(n) + 1;
-    double *knots = read_values(knots_element.get(), "knots", nk);
+    double *knots = read_values(knots_element.get(), "knots", nk, "p and n");
     if (knots == nullptr) return nullptr;
     if (!check_knots(knots, nk)) {
         PyMem_Free(knots);
         return nullptr;
     }
-    double *cpts = read_values(cpts_element.get(), "cpts", nc);
+    double *cpts = read_values(cpts_element.get(), "cpts", nc, "p and n");
     if (cpts == nullptr) {
         PyMem_Free(knots);
         return nullptr;

@@ -5,7 +5,7 @@
  * operations through it (obj->base.vtab->...) so that a call on a derived object reaches the
  * derived operation. Each type's dict holds the table as the capsule "__pyx_vtable__" (no name);
  * make_point is exported in the module's "__pyx_capi__" dict under "make_point", with the capsule
- * name PYORVEX_MAKE_POINT_SIGNATURE.
+ * name PYORVEX_MAKE_POINT_SIGNATURE, and the persistence helpers under "persistence" (below).
  *
  * Conventions of the operations:
  *  - skip_dispatch: 0 lets a Python subclass's override of the operation be called instead; 1
@@ -145,6 +145,68 @@ struct pyorvex_Trajectory1d_vtab {
     int (*setValueAm_point)(pyorvex_traj *self, PyObject *p, int skip_dispatch);
     int (*setValueAm_tuple)(pyorvex_traj *self, PyObject *p, int skip_dispatch);
 };
+
+/* The document side of persistence, for the element forms of types defined in other modules.
+ *
+ * Exported in the module's "__pyx_capi__" dict under "persistence", with the capsule name
+ * PYORVEX_PERSISTENCE_API_NAME: a pointer to a pyorvex_persistence_api. Fields are only ever
+ * added at the end; `size` says how many the running module has (compare it with offsetof the
+ * last field you use). Elements written through it follow the form of Trajectory1d's: the
+ * attributes {"ID": ID, **_getAttrib()} (through the method table) and children whose texts are
+ * numbers in their shortest exact form joined by single spaces. */
+#define PYORVEX_PERSISTENCE_API_NAME "pyorvex.defdatastruct.persistence_api"
+
+/* The numbers of an object's child `which` (its index in the form's children), as they are when
+ * the text is written: 0, or -1 with an exception set. */
+typedef int (*pyorvex_numbers_fn)(PyObject *owner, int which, pyorvex_dview *out);
+
+/* Number texts that savexml writes straight into the serialized document (opaque). */
+typedef struct pyorvex_texts pyorvex_texts;
+
+/* The element form of a type: what savexml needs to write its numbers fast. */
+typedef struct pyorvex_element_form {
+    const char *const *children; /* the children's tags, in document order */
+    int count;
+    pyorvex_numbers_fn numbers;
+    /* Refuses (-1 with an exception set) an object that has no element form the loader takes,
+     * before anything changes; 0 otherwise. */
+    int (*check)(PyObject *owner);
+    /* The type's built-in element operations in its method table: savexml writes the element
+     * itself only while the object's table still holds these. */
+    int (*add_op)(struct pyorvex_PyORVEXObject *self, PyObject *root, PyObject *ID,
+                  int skip_dispatch);
+    int (*update_op)(struct pyorvex_PyORVEXObject *self, PyObject *tree, PyObject *node,
+                     PyObject *ID, int skip_dispatch);
+} pyorvex_element_form;
+
+typedef struct pyorvex_persistence_api {
+    size_t size; /* sizeof(pyorvex_persistence_api) of the module that exports it */
+    /* The element of the first object of `tag` saved under ID in the document fname (".pyorvex"
+     * added to a name without an extension); ValueError "no match for ID: ..." without one. */
+    PyObject *(*load_element)(PyObject *fname, PyObject *ID, const char *tag);
+    /* int() of the element's attribute `name` into *out, refused when negative: 0 or -1. */
+    int (*read_count)(PyObject *element, const char *name, int *out);
+    /* int() of the element's attribute "order", as an unsigned int: 0 or -1. */
+    int (*read_order)(PyObject *element, unsigned int *out);
+    /* float() of every number of the text of the element's child `child`: exactly `needed` of
+     * them (ValueError otherwise; `counts` names the attributes that call for them, as in "p and
+     * n") in a new buffer to release with PyMem_Free; NULL on error. */
+    double *(*read_numbers)(PyObject *element, const char *child, Py_ssize_t needed,
+                            const char *counts);
+    /* 0 for a knot vector that every operation can work on (finite, non-decreasing); -1 with
+     * ValueError naming the first knot that is not. */
+    int (*check_knots)(const double *knots, Py_ssize_t count);
+    /* Adds the element of `self` under root, or rewrites its attributes and the texts of its
+     * children in place (update), as the form says; `texts` is NULL outside savexml. The form's
+     * check runs first. 0 or -1. */
+    int (*add_element)(struct pyorvex_PyORVEXObject *self, PyObject *root, PyObject *ID,
+                       const pyorvex_element_form *form, pyorvex_texts *texts);
+    int (*update_element)(struct pyorvex_PyORVEXObject *self, PyObject *tree, PyObject *node,
+                          PyObject *ID, const pyorvex_element_form *form, pyorvex_texts *texts);
+    /* Lets savexml write the element of objects of exactly `type` with `form` (kept, not
+     * copied: it must live as long as the type). 0 or -1. */
+    int (*register_form)(PyTypeObject *type, const pyorvex_element_form *form);
+} pyorvex_persistence_api;
 
 #ifdef __cplusplus
 }
