@@ -18,6 +18,8 @@ namespace {
 
 using detail::idx;
 
+constexpr double kInf = __builtin_inf();
+
 struct Knots {
     const double *t;
     idx L;  // last knot index
@@ -164,6 +166,11 @@ template <class V>
     __builtin_memcpy(p, &v, sizeof v);
 }
 
+template <class V>
+[[gnu::always_inline]] inline void splat(V &v, double d) {
+    PYORVEX_UNROLL for (int l = 0; l < kLanes<V>; ++l) v[l] = d;
+}
+
 // The basis of kLanes<V> points of span k (sb loaded for it), lane by lane as SpanBasis::basis.
 template <int P, class V>
 [[gnu::always_inline]] inline void basis_lanes(const SpanBasis<P> &sb, const V &x, V *N) {
@@ -172,9 +179,10 @@ template <int P, class V>
         left[j] = x - sb.lo[j];
         right[j] = sb.hi[j] - x;
     }
-    N[0] = x - x + 1.0;
+    splat(N[0], 1.0);
     PYORVEX_UNROLL for (int j = 1; j <= P; ++j) {
-        V saved = x - x;
+        V saved;
+        splat(saved, 0.0);
         PYORVEX_UNROLL for (int r = 0; r < j; ++r) {
             const V temp = N[r] * sb.inv[j][r];
             N[r] = saved + right[r + 1] * temp;
@@ -238,12 +246,75 @@ template <int P, class V>
 }
 
 #if PYORVEX_KERNEL_X86
+// With AVX2 four points go together all the way: their basis one point per lane, then four
+// columns at a time the four values of each column (a lane per point, fused multiply-adds on the
+// broadcast coefficients), turned into rows by a 4x4 transposition. The coefficients are read
+// once per four points instead of once per point, and no weight is broadcast.
+[[gnu::always_inline]] __attribute__((target("avx2,fma"))) inline __m256d column4(const __m256d *N, int P, const double *c,
+                                              std::size_t dof) {
+    __m256d y = _mm256_mul_pd(N[0], _mm256_broadcast_sd(c));
+    for (int r = 1; r <= P; ++r)
+        y = _mm256_fmadd_pd(N[r], _mm256_broadcast_sd(c + r * dof), y);
+    return y;
+}
+
+// The run of points from xs[i] (which the walk placed in span k) while they lie in [lo, hi), four
+// at a time; returns its end (> i). lo and hi are the span's ends, infinite at an open end.
 template <int P>
-__attribute__((target("avx2,fma"))) void rows_of_run_avx2(const SpanBasis<P> &sb,
-                                                          const double *base, std::size_t dof,
-                                                          const double *xs, std::size_t count,
-                                                          double *out) {
-    rows_of_run<P, vec4>(sb, base, dof, xs, count, out);
+__attribute__((target("avx2,fma"))) std::size_t rows_of_run_avx2(const SpanBasis<P> &sb,
+                                                                 const double *base,
+                                                                 std::size_t dof, const double *xs,
+                                                                 std::size_t i, std::size_t m,
+                                                                 double lo, double hi,
+                                                                 double *out) {
+    const __m256d vlo = _mm256_set1_pd(lo), vhi = _mm256_set1_pd(hi);
+    std::size_t q = i;
+    for (; q + 4 <= m; q += 4) {
+        const __m256d x = _mm256_loadu_pd(xs + q);
+        // NaN fails both tests and ends the run.
+        const int inside = _mm256_movemask_pd(
+            _mm256_and_pd(_mm256_cmp_pd(x, vlo, _CMP_GE_OQ), _mm256_cmp_pd(x, vhi, _CMP_LT_OQ)));
+        if (inside != 0xf) break;
+        __m256d N[P + 1];
+        basis_lanes<P, __m256d>(sb, x, N);
+        double *o0 = out + q * dof, *o1 = o0 + dof, *o2 = o1 + dof, *o3 = o2 + dof;
+        std::size_t j = 0;
+        for (; j + 4 <= dof; j += 4) {
+            const __m256d y0 = column4(N, P, base + j, dof), y1 = column4(N, P, base + j + 1, dof);
+            const __m256d y2 = column4(N, P, base + j + 2, dof);
+            const __m256d y3 = column4(N, P, base + j + 3, dof);
+            // Lanes are points: t0 = (p0 c0, p0 c1, p2 c0, p2 c1), t1 = the same of p1 and p3...
+            const __m256d t0 = _mm256_unpacklo_pd(y0, y1), t1 = _mm256_unpackhi_pd(y0, y1);
+            const __m256d t2 = _mm256_unpacklo_pd(y2, y3), t3 = _mm256_unpackhi_pd(y2, y3);
+            _mm256_storeu_pd(o0 + j, _mm256_permute2f128_pd(t0, t2, 0x20));
+            _mm256_storeu_pd(o1 + j, _mm256_permute2f128_pd(t1, t3, 0x20));
+            _mm256_storeu_pd(o2 + j, _mm256_permute2f128_pd(t0, t2, 0x31));
+            _mm256_storeu_pd(o3 + j, _mm256_permute2f128_pd(t1, t3, 0x31));
+        }
+        if (j + 2 <= dof) {
+            const __m256d y0 = column4(N, P, base + j, dof), y1 = column4(N, P, base + j + 1, dof);
+            const __m256d t0 = _mm256_unpacklo_pd(y0, y1), t1 = _mm256_unpackhi_pd(y0, y1);
+            _mm_storeu_pd(o0 + j, _mm256_castpd256_pd128(t0));
+            _mm_storeu_pd(o1 + j, _mm256_castpd256_pd128(t1));
+            _mm_storeu_pd(o2 + j, _mm256_extractf128_pd(t0, 1));
+            _mm_storeu_pd(o3 + j, _mm256_extractf128_pd(t1, 1));
+            j += 2;
+        }
+        if (j < dof) {
+            const __m256d y = column4(N, P, base + j, dof);
+            alignas(32) double v[4];
+            _mm256_store_pd(v, y);
+            o0[j] = v[0];
+            o1[j] = v[1];
+            o2[j] = v[2];
+            o3[j] = v[3];
+        }
+    }
+    // The run's last few points (at least xs[i] itself), point by point.
+    std::size_t e = q;
+    while (e < m && e < q + 4 && (e == i || (xs[e] >= lo && xs[e] < hi))) ++e;
+    if (e > q) rows_of_run<P, vec4>(sb, base, dof, xs + q, e - q, out + q * dof);
+    return e;
 }
 
 inline bool has_avx2_fma() {
@@ -252,13 +323,19 @@ inline bool has_avx2_fma() {
 }
 #endif
 
+// The run of points from xs[i] (which the walk placed in span k) while they lie in [lo, hi);
+// returns its end (> i).
 template <int P>
-void rows_run(const SpanBasis<P> &sb, const double *base, std::size_t dof, const double *xs,
-              std::size_t count, double *out) {
+std::size_t rows_run(const SpanBasis<P> &sb, const double *base, std::size_t dof,
+                     const double *xs, std::size_t i, std::size_t m, double lo, double hi,
+                     double *out) {
 #if PYORVEX_KERNEL_X86
-    if (has_avx2_fma()) return rows_of_run_avx2<P>(sb, base, dof, xs, count, out);
+    if (has_avx2_fma()) return rows_of_run_avx2<P>(sb, base, dof, xs, i, m, lo, hi, out);
 #endif
-    rows_of_run<P, vec2>(sb, base, dof, xs, count, out);
+    std::size_t end = i + 1;
+    while (end < m && xs[end] >= lo && xs[end] < hi) ++end;
+    rows_of_run<P, vec2>(sb, base, dof, xs + i, end - i, out + i * dof);
+    return end;
 }
 
 template <int P>
@@ -282,16 +359,12 @@ void values_fixed(SpanWalk &walk, const Knots &kn, cspan xs, const double *c, st
             loaded = k;
         }
         if (k - P >= 0 && k <= kn.n) {
-            // The run of points in span k as the walk would place them, in any order.
-            const double lo = kn.t[k], hi = kn.t[k + 1];
-            const bool open_lo = k == walk.first, open_hi = k == walk.last;
-            std::size_t end = i + 1;
-            while (end < m && (open_lo || xs[end] >= lo) && (open_hi || xs[end] < hi) &&
-                   xs[end] == xs[end])
-                ++end;
-            rows_run<P>(sb, c + static_cast<std::size_t>(k - P) * dof, dof, xs.data() + i,
-                        end - i, row);
-            i = end;
+            // The run of points in span k as the walk would place them, in any order: the first
+            // and the last span also take the points beyond their outer end.
+            const double lo = k == walk.first ? -kInf : kn.t[k];
+            const double hi = k == walk.last ? kInf : kn.t[k + 1];
+            i = rows_run<P>(sb, c + static_cast<std::size_t>(k - P) * dof, dof, xs.data(), i, m,
+                            lo, hi, out);
             continue;
         }
         // A window reaching past the coefficients (unclamped knots): point by point.
