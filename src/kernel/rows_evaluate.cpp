@@ -228,8 +228,8 @@ template <int P, class V>
 // The rows of xs[0..count) (none NaN, all in span k) from the coefficient rows base[0..P].
 template <int P, class V>
 [[gnu::always_inline]] inline void rows_of_run(const SpanBasis<P> &sb, const double *base,
-                                               std::size_t dof, const double *xs,
-                                               std::size_t count, double *out) {
+                                               std::size_t dof, const double *xs, std::size_t count,
+                                               double *out) {
     constexpr std::size_t L = kLanes<V>;
     for (std::size_t q = 0; q < count; q += L) {
         const std::size_t len = count - q < L ? count - q : L;
@@ -238,8 +238,8 @@ template <int P, class V>
         V N[P + 1];
         basis_lanes<P, V>(sb, x, N);
         double w[L][P + 1];  // point-major: each point's weights side by side
-        PYORVEX_UNROLL for (int r = 0; r <= P; ++r) PYORVEX_UNROLL for (std::size_t l = 0; l < L; ++l)
-            w[l][r] = N[r][l];
+        PYORVEX_UNROLL for (int r = 0; r <= P; ++r)
+            PYORVEX_UNROLL for (std::size_t l = 0; l < L; ++l) w[l][r] = N[r][l];
         for (std::size_t l = 0; l < len; ++l)
             weighted_row<P, V>(w[l], base, dof, out + (q + l) * dof);
     }
@@ -250,23 +250,21 @@ template <int P, class V>
 // columns at a time the four values of each column (a lane per point, fused multiply-adds on the
 // broadcast coefficients), turned into rows by a 4x4 transposition. The coefficients are read
 // once per four points instead of once per point, and no weight is broadcast.
-[[gnu::always_inline]] __attribute__((target("avx2,fma"))) inline __m256d column4(const __m256d *N, int P, const double *c,
-                                              std::size_t dof) {
+[[gnu::always_inline]] __attribute__((target("avx2,fma"))) inline __m256d column4(const __m256d *N,
+                                                                                  int P,
+                                                                                  const double *c,
+                                                                                  std::size_t dof) {
     __m256d y = _mm256_mul_pd(N[0], _mm256_broadcast_sd(c));
-    for (int r = 1; r <= P; ++r)
-        y = _mm256_fmadd_pd(N[r], _mm256_broadcast_sd(c + r * dof), y);
+    for (int r = 1; r <= P; ++r) y = _mm256_fmadd_pd(N[r], _mm256_broadcast_sd(c + r * dof), y);
     return y;
 }
 
 // The run of points from xs[i] (which the walk placed in span k) while they lie in [lo, hi), four
 // at a time; returns its end (> i). lo and hi are the span's ends, infinite at an open end.
 template <int P>
-__attribute__((target("avx2,fma"))) std::size_t rows_of_run_avx2(const SpanBasis<P> &sb,
-                                                                 const double *base,
-                                                                 std::size_t dof, const double *xs,
-                                                                 std::size_t i, std::size_t m,
-                                                                 double lo, double hi,
-                                                                 double *out) {
+__attribute__((target("avx2,fma"))) std::size_t rows_of_run_avx2(
+    const SpanBasis<P> &sb, const double *base, std::size_t dof, const double *xs, std::size_t i,
+    std::size_t m, double lo, double hi, double *out) {
     const __m256d vlo = _mm256_set1_pd(lo), vhi = _mm256_set1_pd(hi);
     std::size_t q = i;
     for (; q + 4 <= m; q += 4) {
@@ -326,9 +324,8 @@ inline bool has_avx2_fma() {
 // The run of points from xs[i] (which the walk placed in span k) while they lie in [lo, hi);
 // returns its end (> i).
 template <int P>
-std::size_t rows_run(const SpanBasis<P> &sb, const double *base, std::size_t dof,
-                     const double *xs, std::size_t i, std::size_t m, double lo, double hi,
-                     double *out) {
+std::size_t rows_run(const SpanBasis<P> &sb, const double *base, std::size_t dof, const double *xs,
+                     std::size_t i, std::size_t m, double lo, double hi, double *out) {
 #if PYORVEX_KERNEL_X86
     if (has_avx2_fma()) return rows_of_run_avx2<P>(sb, base, dof, xs, i, m, lo, hi, out);
 #endif
@@ -363,8 +360,8 @@ void values_fixed(SpanWalk &walk, const Knots &kn, cspan xs, const double *c, st
             // and the last span also take the points beyond their outer end.
             const double lo = k == walk.first ? -kInf : kn.t[k];
             const double hi = k == walk.last ? kInf : kn.t[k + 1];
-            i = rows_run<P>(sb, c + static_cast<std::size_t>(k - P) * dof, dof, xs.data(), i, m,
-                            lo, hi, out);
+            i = rows_run<P>(sb, c + static_cast<std::size_t>(k - P) * dof, dof, xs.data(), i, m, lo,
+                            hi, out);
             continue;
         }
         // A window reaching past the coefficients (unclamped knots): point by point.

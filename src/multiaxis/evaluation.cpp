@@ -44,9 +44,9 @@ PyObject *source(PyObject *self, int nu) {
 // abscissae inside the domain, fit a double (the kernel's test); -1 with the overflow error
 // otherwise: a differenced coefficient or the value went past the largest double.
 int check_derivative(const Motion *m, int nu, const double *out, Py_ssize_t count) {
-    if (nu < 1 || kernel::derivative_status(span(out, count * m->dof), span(m->knots, knot_count(m)),
-                                            span(m->cpts, cpts_count(m))) !=
-                      kernel::EvalStatus::overflow)
+    if (nu < 1 ||
+        kernel::derivative_status(span(out, count * m->dof), span(m->knots, knot_count(m)),
+                                  span(m->cpts, cpts_count(m))) != kernel::EvalStatus::overflow)
         return 0;
     capi::raise_derivative_overflow(nu);
     return -1;
