@@ -4,10 +4,13 @@ BSpline and against the Trajectory1d of each axis."""
 import copy
 import gc
 import pickle
+from fractions import Fraction
 
 import numpy as np
 import pytest
 from scipy.interpolate import BSpline
+from support import oracle
+from support.trajectories import clamped_knots
 
 from pyorvex import TrajectoryNd, make_trajectory
 from pyorvex.defdatastruct import Trajectory1d
@@ -69,6 +72,25 @@ def test_evaluation(p, order):
         assert m(float(x[3]), nu).shape == (4,)
         close(m(x[3], nu), m(x, nu)[3])
     assert m(list(x)).shape == (x.size, 4) and m(np.array(0.5)).shape == (1, 4)
+
+
+@pytest.mark.parametrize("p", [1, 3, 5, 6])
+@pytest.mark.parametrize("per_span", [3, 24])
+def test_values_keep_the_error_bound_of_the_recursion(p, per_span):
+    # Spiky axes: a small value beside a large control point keeps an error relative to
+    # sum |c_i| B_i(x) in every column (seven: the four-, two- and one-column steps).
+    rng = np.random.default_rng(10 * p + per_span)
+    knots = clamped_knots(rng.uniform(0.0, 1.0, 8), p)
+    n, dof = knots.size - p - 1, 7
+    cpts = rng.uniform(-1.0, 1.0, (n, dof)) * 10.0 ** rng.choice([0, 6, -3], (n, dof))
+    starts = np.unique(knots)
+    xs = np.r_[np.linspace(starts[:-1], starts[1:], per_span, endpoint=False).T.ravel(), 1.0]
+    got = make_trajectory(knots, cpts, p)(xs)
+    eps = np.finfo(np.float64).eps / 2
+    for j in range(dof):
+        for x, y in zip(xs, got[:, j]):
+            scale = float(oracle.exact(knots, np.abs(cpts[:, j]), p, x))
+            assert abs(Fraction(y) - oracle.exact(knots, cpts[:, j], p, x)) <= 4 * p * eps * scale
 
 
 OPS = {

@@ -18,6 +18,8 @@ namespace {
 
 using detail::idx;
 
+constexpr double kInf = __builtin_inf();
+
 struct Knots {
     const double *t;
     idx L;  // last knot index
@@ -133,77 +135,211 @@ struct SpanWalk {
     }
 };
 
-// The span's polynomial of every column in Taylor form about the span's midpoint:
-// a[r * dof + j] is the coefficient of (x - mid)^r of column j. With |x - mid| <= h/2, Horner's
-// rule on it errs by a small multiple of eps times the largest coefficient of the window, the
-// scale of de Boor's own error (the batch evaluators of evaluate.cpp rely on the same form).
-template <int P>
-void taylor_span(const Knots &kn, const double *c, std::size_t dof, idx k, double mid, double *a) {
-    double T[2 * P + 1], d[P + 1], U[P + 1];
-    PYORVEX_UNROLL for (int m = 0; m < 2 * P; ++m) T[m] = kn.at(k - P + 1 + m);
-    for (std::size_t j = 0; j < dof; ++j) {
-        PYORVEX_UNROLL for (int r = 0; r <= P; ++r) {
-            const idx g = k - P + r;
-            d[r] = (g >= 0 && g <= kn.n) ? c[static_cast<std::size_t>(g) * dof + j] : 0.0;
+// ---- runs of points in one span ------------------------------------------------------------
+//
+// Most points of a dense array share their span with their neighbours. A run of them takes the
+// basis of four points at a time (the recursion above, one point per lane) and then, point by
+// point, the weighted sum of the span's p + 1 coefficient rows, four columns at a time: the basis
+// is computed once per point as before, and each value is the same non-negative combination, so
+// it keeps de Boor's error bound. (A power form of the span is cheaper per point but errs by eps
+// times the window's largest coefficient, far more where a small value sits beside a large one.)
+// Built twice: for baseline x86-64 and, picked at run time, with AVX2 and fused multiply-adds.
+
+// Vectors of doubles: two lanes in the baseline build (SSE2), four in the AVX2 one.
+using vec2 = double __attribute__((vector_size(16)));
+#if PYORVEX_KERNEL_X86
+using vec4 = double __attribute__((vector_size(32)));
+#endif
+
+template <class V>
+inline constexpr int kLanes = static_cast<int>(sizeof(V) / sizeof(double));
+
+// (Loads fill an argument: a function returning a vector of four outside the AVX2 build would
+// have an ABI of its own, whatever the inlining.)
+template <class V>
+[[gnu::always_inline]] inline void load(V &v, const double *p) {
+    __builtin_memcpy(&v, p, sizeof v);
+}
+
+template <class V>
+[[gnu::always_inline]] inline void store(double *p, const V &v) {
+    __builtin_memcpy(p, &v, sizeof v);
+}
+
+template <class V>
+[[gnu::always_inline]] inline void splat(V &v, double d) {
+    PYORVEX_UNROLL for (int l = 0; l < kLanes<V>; ++l) v[l] = d;
+}
+
+// The basis of kLanes<V> points of span k (sb loaded for it), lane by lane as SpanBasis::basis.
+template <int P, class V>
+[[gnu::always_inline]] inline void basis_lanes(const SpanBasis<P> &sb, const V &x, V *N) {
+    V left[P + 1], right[P + 1];
+    PYORVEX_UNROLL for (int j = 1; j <= P; ++j) {
+        left[j] = x - sb.lo[j];
+        right[j] = sb.hi[j] - x;
+    }
+    splat(N[0], 1.0);
+    PYORVEX_UNROLL for (int j = 1; j <= P; ++j) {
+        V saved;
+        splat(saved, 0.0);
+        PYORVEX_UNROLL for (int r = 0; r < j; ++r) {
+            const V temp = N[r] * sb.inv[j][r];
+            N[r] = saved + right[r + 1] * temp;
+            saved = left[j - r] * temp;
         }
-        detail::derivatives_unscaled<P>(T, d, mid, U);
-        PYORVEX_UNROLL for (int r = 0; r <= P; ++r) a[r * dof + j] =
-            U[r] * detail::kTables.binom[P][r];
+        N[j] = saved;
     }
 }
 
-template <int P>
-void horner(const double *a, std::size_t dof, double s, double *row) {
-    for (std::size_t j = 0; j < dof; ++j) {
-        double v = a[P * dof + j];
-        PYORVEX_UNROLL for (int r = P - 1; r >= 0; --r) v = v * s + a[r * dof + j];
-        row[j] = v;
+// Columns [j, j + kLanes<V>) of row = sum_r w[r] * base[r * dof ..].
+template <int P, class V>
+[[gnu::always_inline]] inline void weighted_lanes(const double *w, const double *base,
+                                                  std::size_t dof, std::size_t j, double *row) {
+    V s, c;
+    load(c, base + j);
+    s = w[0] * c;
+    PYORVEX_UNROLL for (int r = 1; r <= P; ++r) {
+        load(c, base + r * dof + j);
+        s += w[r] * c;
+    }
+    store(row + j, s);
+}
+
+// row = sum_r w[r] * base[r * dof ..], the rows base[0..P] all inside the coefficients.
+template <int P, class V>
+[[gnu::always_inline]] inline void weighted_row(const double *w, const double *base,
+                                                std::size_t dof, double *row) {
+    std::size_t j = 0;
+    for (; j + kLanes<V> <= dof; j += kLanes<V>) weighted_lanes<P, V>(w, base, dof, j, row);
+    if constexpr (kLanes<V> > 2) {
+        if (j + 2 <= dof) {
+            weighted_lanes<P, vec2>(w, base, dof, j, row);
+            j += 2;
+        }
+    }
+    if (j < dof) {
+        double s = w[0] * base[j];
+        PYORVEX_UNROLL for (int r = 1; r <= P; ++r) s += w[r] * base[r * dof + j];
+        row[j] = s;
     }
 }
 
-// Horner's rule at xs[i..end) into their rows (a NaN gives a row of NaN). Built twice: for
-// baseline x86-64 and, picked at run time, with AVX2 and fused multiply-adds.
-template <int P>
-[[gnu::always_inline]] inline void horner_points(const double *a, std::size_t dof, const double *xs,
-                                                 std::size_t i, std::size_t end, double mid,
-                                                 double *out) {
-    for (std::size_t q = i; q < end; ++q) {
-        const double xq = xs[q];
-        if (xq != xq)
-            nan_row(out + q * dof, dof);
-        else
-            horner<P>(a, dof, xq - mid, out + q * dof);
+// The rows of xs[0..count) (none NaN, all in span k) from the coefficient rows base[0..P].
+template <int P, class V>
+[[gnu::always_inline]] inline void rows_of_run(const SpanBasis<P> &sb, const double *base,
+                                               std::size_t dof, const double *xs, std::size_t count,
+                                               double *out) {
+    constexpr std::size_t L = kLanes<V>;
+    for (std::size_t q = 0; q < count; q += L) {
+        const std::size_t len = count - q < L ? count - q : L;
+        V x;
+        PYORVEX_UNROLL for (std::size_t l = 0; l < L; ++l) x[l] = xs[q + (l < len ? l : 0)];
+        V N[P + 1];
+        basis_lanes<P, V>(sb, x, N);
+        double w[L][P + 1];  // point-major: each point's weights side by side
+        PYORVEX_UNROLL for (int r = 0; r <= P; ++r)
+            PYORVEX_UNROLL for (std::size_t l = 0; l < L; ++l) w[l][r] = N[r][l];
+        for (std::size_t l = 0; l < len; ++l)
+            weighted_row<P, V>(w[l], base, dof, out + (q + l) * dof);
     }
 }
 
 #if PYORVEX_KERNEL_X86
+// With AVX2 four points go together all the way: their basis one point per lane, then four
+// columns at a time the four values of each column (a lane per point, fused multiply-adds on the
+// broadcast coefficients), turned into rows by a 4x4 transposition. The coefficients are read
+// once per four points instead of once per point, and no weight is broadcast.
+[[gnu::always_inline]] __attribute__((target("avx2,fma"))) inline __m256d column4(const __m256d *N,
+                                                                                  int P,
+                                                                                  const double *c,
+                                                                                  std::size_t dof) {
+    __m256d y = _mm256_mul_pd(N[0], _mm256_broadcast_sd(c));
+    for (int r = 1; r <= P; ++r) y = _mm256_fmadd_pd(N[r], _mm256_broadcast_sd(c + r * dof), y);
+    return y;
+}
+
+// The run of points from xs[i] (which the walk placed in span k) while they lie in [lo, hi), four
+// at a time; returns its end (> i). lo and hi are the span's ends, infinite at an open end.
 template <int P>
-__attribute__((target("avx2,fma"))) void horner_avx2(const double *a, std::size_t dof,
-                                                     const double *xs, std::size_t i,
-                                                     std::size_t end, double mid, double *out) {
-    horner_points<P>(a, dof, xs, i, end, mid, out);
+__attribute__((target("avx2,fma"))) std::size_t rows_of_run_avx2(
+    const SpanBasis<P> &sb, const double *base, std::size_t dof, const double *xs, std::size_t i,
+    std::size_t m, double lo, double hi, double *out) {
+    const __m256d vlo = _mm256_set1_pd(lo), vhi = _mm256_set1_pd(hi);
+    std::size_t q = i;
+    for (; q + 4 <= m; q += 4) {
+        const __m256d x = _mm256_loadu_pd(xs + q);
+        // NaN fails both tests and ends the run.
+        const int inside = _mm256_movemask_pd(
+            _mm256_and_pd(_mm256_cmp_pd(x, vlo, _CMP_GE_OQ), _mm256_cmp_pd(x, vhi, _CMP_LT_OQ)));
+        if (inside != 0xf) break;
+        __m256d N[P + 1];
+        basis_lanes<P, __m256d>(sb, x, N);
+        double *o0 = out + q * dof, *o1 = o0 + dof, *o2 = o1 + dof, *o3 = o2 + dof;
+        std::size_t j = 0;
+        for (; j + 4 <= dof; j += 4) {
+            const __m256d y0 = column4(N, P, base + j, dof), y1 = column4(N, P, base + j + 1, dof);
+            const __m256d y2 = column4(N, P, base + j + 2, dof);
+            const __m256d y3 = column4(N, P, base + j + 3, dof);
+            // Lanes are points: t0 = (p0 c0, p0 c1, p2 c0, p2 c1), t1 = the same of p1 and p3...
+            const __m256d t0 = _mm256_unpacklo_pd(y0, y1), t1 = _mm256_unpackhi_pd(y0, y1);
+            const __m256d t2 = _mm256_unpacklo_pd(y2, y3), t3 = _mm256_unpackhi_pd(y2, y3);
+            _mm256_storeu_pd(o0 + j, _mm256_permute2f128_pd(t0, t2, 0x20));
+            _mm256_storeu_pd(o1 + j, _mm256_permute2f128_pd(t1, t3, 0x20));
+            _mm256_storeu_pd(o2 + j, _mm256_permute2f128_pd(t0, t2, 0x31));
+            _mm256_storeu_pd(o3 + j, _mm256_permute2f128_pd(t1, t3, 0x31));
+        }
+        if (j + 2 <= dof) {
+            const __m256d y0 = column4(N, P, base + j, dof), y1 = column4(N, P, base + j + 1, dof);
+            const __m256d t0 = _mm256_unpacklo_pd(y0, y1), t1 = _mm256_unpackhi_pd(y0, y1);
+            _mm_storeu_pd(o0 + j, _mm256_castpd256_pd128(t0));
+            _mm_storeu_pd(o1 + j, _mm256_castpd256_pd128(t1));
+            _mm_storeu_pd(o2 + j, _mm256_extractf128_pd(t0, 1));
+            _mm_storeu_pd(o3 + j, _mm256_extractf128_pd(t1, 1));
+            j += 2;
+        }
+        if (j < dof) {
+            const __m256d y = column4(N, P, base + j, dof);
+            alignas(32) double v[4];
+            _mm256_store_pd(v, y);
+            o0[j] = v[0];
+            o1[j] = v[1];
+            o2[j] = v[2];
+            o3[j] = v[3];
+        }
+    }
+    // The run's last few points (at least xs[i] itself), point by point.
+    std::size_t e = q;
+    while (e < m && e < q + 4 && (e == i || (xs[e] >= lo && xs[e] < hi))) ++e;
+    if (e > q) rows_of_run<P, vec4>(sb, base, dof, xs + q, e - q, out + q * dof);
+    return e;
+}
+
+inline bool has_avx2_fma() {
+    static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return has;
 }
 #endif
 
+// The run of points from xs[i] (which the walk placed in span k) while they lie in [lo, hi);
+// returns its end (> i).
 template <int P>
-void horner_run(const double *a, std::size_t dof, const double *xs, std::size_t i, std::size_t end,
-                double mid, double *out) {
+std::size_t rows_run(const SpanBasis<P> &sb, const double *base, std::size_t dof, const double *xs,
+                     std::size_t i, std::size_t m, double lo, double hi, double *out) {
 #if PYORVEX_KERNEL_X86
-    if (has_avx2()) return horner_avx2<P>(a, dof, xs, i, end, mid, out);
+    if (has_avx2_fma()) return rows_of_run_avx2<P>(sb, base, dof, xs, i, m, lo, hi, out);
 #endif
-    horner_points<P>(a, dof, xs, i, end, mid, out);
+    std::size_t end = i + 1;
+    while (end < m && xs[end] >= lo && xs[end] < hi) ++end;
+    rows_of_run<P, vec2>(sb, base, dof, xs + i, end - i, out + i * dof);
+    return end;
 }
-
-// Points per span from which the Taylor form pays for its conversion, and the room for the
-// coefficients of one span.
-inline constexpr std::size_t kTaylorRun = 4;
-inline constexpr std::size_t kTaylorRoom = 384;
 
 template <int P>
 void values_fixed(SpanWalk &walk, const Knots &kn, cspan xs, const double *c, std::size_t dof,
-                  double *out, double *taylor) {
+                  double *out) {
     SpanBasis<P> sb{};
-    idx loaded = -1, converted = -1;
+    idx loaded = -1;
     double N[P + 1];
     const std::size_t m = xs.size();
     for (std::size_t i = 0; i < m;) {
@@ -215,28 +351,20 @@ void values_fixed(SpanWalk &walk, const Knots &kn, cspan xs, const double *c, st
             continue;
         }
         const idx k = walk.next(x);
-        // The run of points in span k (as the walk would place them), for the Taylor form.
-        const double lo = kn.t[k], hi = kn.t[k + 1];
-        const bool open_lo = k == walk.first, open_hi = k == walk.last;
-        std::size_t end = i + 1;
-        while (end < m && end - i < kTaylorRun && (open_lo || xs[end] >= lo) &&
-               (open_hi || xs[end] < hi))
-            ++end;
-        if (taylor != nullptr && (end - i >= kTaylorRun || converted == k)) {
-            while (end < m && (open_lo || xs[end] >= lo) && (open_hi || xs[end] < hi)) ++end;
-            const double mid = 0.5 * (lo + hi);
-            if (converted != k) {
-                taylor_span<P>(kn, c, dof, k, mid, taylor);
-                converted = k;
-            }
-            horner_run<P>(taylor, dof, xs.data(), i, end, mid, out);
-            i = end;
-            continue;
-        }
         if (k != loaded) {
             sb.load(kn, k);
             loaded = k;
         }
+        if (k - P >= 0 && k <= kn.n) {
+            // The run of points in span k as the walk would place them, in any order: the first
+            // and the last span also take the points beyond their outer end.
+            const double lo = k == walk.first ? -kInf : kn.t[k];
+            const double hi = k == walk.last ? kInf : kn.t[k + 1];
+            i = rows_run<P>(sb, c + static_cast<std::size_t>(k - P) * dof, dof, xs.data(), i, m, lo,
+                            hi, out);
+            continue;
+        }
+        // A window reaching past the coefficients (unclamped knots): point by point.
         sb.basis(x, N);
         combine<P>(kn, c, dof, k, N, row);
         ++i;
@@ -280,23 +408,19 @@ void values_rows(cspan xs, cspan t, cspan c, int p, std::size_t dof, vspan out) 
     const Knots kn{t.data(), v.L, v.n};
     SpanWalk walk{v, detail::first_span(v), detail::last_span(v), 0};
     walk.k = walk.first;
-    // The Taylor coefficients of a span live on the stack; motions with more columns than it
-    // holds take the basis form at every point (null: no Taylor form).
-    double room[kTaylorRoom];
-    double *taylor = (static_cast<std::size_t>(p) + 1) * dof <= kTaylorRoom ? room : nullptr;
     switch (p) {
         case 0:
-            return values_fixed<0>(walk, kn, xs, c.data(), dof, out.data(), taylor);
+            return values_fixed<0>(walk, kn, xs, c.data(), dof, out.data());
         case 1:
-            return values_fixed<1>(walk, kn, xs, c.data(), dof, out.data(), taylor);
+            return values_fixed<1>(walk, kn, xs, c.data(), dof, out.data());
         case 2:
-            return values_fixed<2>(walk, kn, xs, c.data(), dof, out.data(), taylor);
+            return values_fixed<2>(walk, kn, xs, c.data(), dof, out.data());
         case 3:
-            return values_fixed<3>(walk, kn, xs, c.data(), dof, out.data(), taylor);
+            return values_fixed<3>(walk, kn, xs, c.data(), dof, out.data());
         case 4:
-            return values_fixed<4>(walk, kn, xs, c.data(), dof, out.data(), taylor);
+            return values_fixed<4>(walk, kn, xs, c.data(), dof, out.data());
         case 5:
-            return values_fixed<5>(walk, kn, xs, c.data(), dof, out.data(), taylor);
+            return values_fixed<5>(walk, kn, xs, c.data(), dof, out.data());
         default:
             return values_dyn(walk, kn, p, xs, c.data(), dof, out.data());
     }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "multiaxis.hpp"
+#include "order.hpp"
 #include "scan.hpp"
 
 namespace pyorvex::multiaxis::evaluation {
@@ -39,14 +40,31 @@ PyObject *source(PyObject *self, int nu) {
     return operations::derivative_of(as_motion(self), nu);
 }
 
-// Rows of values at xs[0..m) (checked to lie in the domain) into out.
+// 0 when the rows out[0..count) of the derivative of order nu (>= 1) of the motion m, at
+// abscissae inside the domain, fit a double (the kernel's test); -1 with the overflow error
+// otherwise: a differenced coefficient or the value went past the largest double.
+int check_derivative(const Motion *m, int nu, const double *out, Py_ssize_t count) {
+    if (nu < 1 ||
+        kernel::derivative_status(span(out, count * m->dof), span(m->knots, knot_count(m)),
+                                  span(m->cpts, cpts_count(m))) != kernel::EvalStatus::overflow)
+        return 0;
+    capi::raise_derivative_overflow(nu);
+    return -1;
+}
+
+void rows(const Motion *d, const double *xs, Py_ssize_t count, double *out) {
+    kernel::values_rows(span(xs, count), span(d->knots, knot_count(d)),
+                        span(d->cpts, cpts_count(d)), d->p, static_cast<std::size_t>(d->dof),
+                        vspan(out, count * d->dof));
+}
+
+// Rows of values at xs[0..m) (checked to lie in the domain, or a NaN number) into out.
 bool fill(PyObject *self, int nu, const double *xs, Py_ssize_t m, double *out) {
     Ref src(source(self, nu));
     if (!src) return false;
-    const Motion *d = as_motion(src.get());
-    kernel::values_rows(span(xs, m), span(d->knots, knot_count(d)), span(d->cpts, cpts_count(d)),
-                        d->p, static_cast<std::size_t>(d->dof), vspan(out, m * d->dof));
-    return true;
+    rows(as_motion(src.get()), xs, m, out);
+    // A NaN number gives a row of NaN, as Trajectory1d's call gives NaN: not an overflow.
+    return (m == 1 && xs[0] != xs[0]) || check_derivative(as_motion(self), nu, out, m) == 0;
 }
 
 PyObject *at_number(PyObject *self, PyObject *x, int nu) {
@@ -67,27 +85,75 @@ PyObject *at_number(PyObject *self, PyObject *x, int nu) {
     return out.release();
 }
 
-// The checks of an unordered array, on a sorted copy: the repeated abscissa fails the order test
-// there, the smallest and largest values the domain test.
-bool check_unordered(const double *xs, Py_ssize_t m, double start, double stop) {
-    Doubles sorted;
-    if (!sorted.allocate(m)) return false;
-    std::memcpy(sorted.data(), xs, static_cast<size_t>(m) * sizeof(double));
-    std::sort(sorted.data(), sorted.data() + m);
-    if (!kernel::strictly_increasing(sorted.data(), m)) {
-        raise_value("'xp' must be increasing");
-        return false;
+// PyMem memory of `count` values of a trivial type, freed with the object.
+template <class T>
+class Scratch {
+public:
+    Scratch() = default;
+    Scratch(const Scratch &) = delete;
+    Scratch &operator=(const Scratch &) = delete;
+    ~Scratch() { PyMem_Free(data_); }
+    bool allocate(std::size_t count) {
+        if (count > static_cast<std::size_t>(PY_SSIZE_T_MAX) / sizeof(T)) return false;
+        data_ = static_cast<T *>(PyMem_Malloc(count > 0 ? count * sizeof(T) : 1));
+        if (data_ == nullptr) raise_memory_error();
+        return data_ != nullptr;
     }
-    if (sorted.data()[0] < start || sorted.data()[m - 1] > stop) {
-        raise_value("domain error");
-        return false;
+    T *data() const { return data_; }
+
+private:
+    T *data_ = nullptr;
+};
+
+// An unordered array, sorted once with its positions (the kernel's bucket sort, as Trajectory1d's
+// call does): the repeated abscissa fails the order test on the sorted copy, its ends the domain
+// test. The sorted points are then evaluated block by block with the forward walk and each
+// block's rows scattered to the places of their abscissae.
+PyObject *at_unordered(PyObject *self, const double *xs, Py_ssize_t count, int nu, double start,
+                       double stop) {
+    const Motion *m = as_motion(self);
+    const auto size = static_cast<std::size_t>(count);
+    const kernel::SortScratchSize need = kernel::sort_scratch_size(size);
+    Scratch<double> sorted;
+    Scratch<std::ptrdiff_t> order;
+    Scratch<kernel::SortItem> items;
+    Scratch<std::size_t> starts;
+    if (!sorted.allocate(size) || !order.allocate(size) || !items.allocate(need.items) ||
+        !starts.allocate(need.starts))
+        return nullptr;
+    kernel::sort_positions(xs, size, sorted.data(), order.data(), items.data(), starts.data());
+    if (!kernel::strictly_increasing(sorted.data(), count))
+        return raise_value("'xp' must be increasing");
+    if (sorted.data()[0] < start || sorted.data()[count - 1] > stop)
+        return raise_value("domain error");
+    Ref src(source(self, nu));
+    if (!src) return nullptr;
+    const Motion *d = as_motion(src.get());
+    const std::size_t dof = static_cast<std::size_t>(m->dof);
+    npy_intp dims[2] = {count, m->dof};
+    Ref out(PyArray_SimpleNew(2, dims, NPY_DOUBLE));
+    if (!out) return nullptr;
+    auto *data = static_cast<double *>(PyArray_DATA(reinterpret_cast<PyArrayObject *>(out.get())));
+    constexpr Py_ssize_t block = 1024;
+    Scratch<double> buffer;
+    if (!buffer.allocate(static_cast<std::size_t>(std::min(block, count)) * dof)) return nullptr;
+    const std::ptrdiff_t *at = order.data();
+    for (Py_ssize_t i = 0; i < count; i += block) {
+        const Py_ssize_t len = std::min(block, count - i);
+        rows(d, sorted.data() + i, len, buffer.data());
+        for (Py_ssize_t q = 0; q < len; ++q)
+            std::memcpy(data + static_cast<std::size_t>(at[i + q]) * dof,
+                        buffer.data() + static_cast<std::size_t>(q) * dof, dof * sizeof(double));
     }
-    return true;
+    if (check_derivative(m, nu, data, count) < 0) return nullptr;
+    return out.release();
 }
 
 // Increasing abscissae are evaluated block by block, each block copied into a private buffer,
 // checked there (no NaN, increasing from the previous block on, inside the domain) and evaluated
-// from it while it is in the cache: one read of the caller's array. 1: done; 0: the array is not
+// from it while it is in the cache: one read of the caller's array. A NaN fails the order test
+// (order_suspect, unlike strictly_increasing, flags it), so it reaches the general route's
+// "domain error" rather than the kernel. 1: done; 0: the array is not
 // an increasing one inside the domain (the caller takes the full snapshot); -1: error.
 constexpr Py_ssize_t kBlock = 4096;
 
@@ -99,12 +165,10 @@ int increasing_blocks(const Motion *d, const double *xs, Py_ssize_t count, doubl
         const Py_ssize_t len = std::min(kBlock, count - i);
         std::memcpy(block, xs + i, static_cast<size_t>(len) * sizeof(double));
         if (!(block[0] >= previous) || (i > 0 && !(block[0] > previous)) ||
-            !kernel::strictly_increasing(block, len) || !(block[len - 1] <= stop))
+            kernel::order_suspect(block, 1, len) || !(block[len - 1] <= stop))
             return 0;
         previous = block[len - 1];
-        kernel::values_rows(span(block, len), span(d->knots, knot_count(d)),
-                            span(d->cpts, cpts_count(d)), d->p, static_cast<std::size_t>(d->dof),
-                            vspan(out + i * d->dof, len * d->dof));
+        rows(d, block, len, out + i * d->dof);
     }
     return 1;
 }
@@ -130,7 +194,7 @@ PyObject *at_increasing(PyObject *self, PyObject *x, int nu) {
     const int done =
         increasing_blocks(as_motion(src.get()), static_cast<const double *>(PyArray_DATA(a)), count,
                           m->knots[0], m->knots[knot_count(m) - 1], data);
-    if (done == 1) return out.release();
+    if (done == 1) return check_derivative(m, nu, data, count) < 0 ? nullptr : out.release();
     return Py_None;  // not increasing inside the domain: the general route decides
 }
 
@@ -153,11 +217,9 @@ PyObject *at_array(PyObject *self, PyObject *x, int nu) {
     for (Py_ssize_t i = 0; i < count; ++i)
         if (xs[i] != xs[i]) return raise_value("domain error");
     const double start = m->knots[0], stop = m->knots[knot_count(m) - 1];
-    if (kernel::strictly_increasing(xs, count)) {
-        if (xs[0] < start || xs[count - 1] > stop) return raise_value("domain error");
-    } else if (!check_unordered(xs, count, start, stop)) {
-        return nullptr;
-    }
+    if (!kernel::strictly_increasing(xs, count))
+        return at_unordered(self, xs, count, nu, start, stop);
+    if (xs[0] < start || xs[count - 1] > stop) return raise_value("domain error");
     npy_intp dims[2] = {count, m->dof};
     Ref out(PyArray_SimpleNew(2, dims, NPY_DOUBLE));
     if (!out) return nullptr;

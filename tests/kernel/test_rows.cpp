@@ -39,7 +39,7 @@ TEST(Rows, ValuesMatchEachColumnInAnyOrder) {
     std::mt19937 rng(7);
     for (int p : {0, 1, 3, 5, 8}) {
         const Rows r = random_rows(rng, p, p + 9, 3, p);
-        // Dense increasing points (the Taylor form on runs), then the same shuffled (the basis
+        // Dense increasing points (runs of four at a time), then the same shuffled (the basis
         // form per point), the two ends and a NaN.
         std::vector<double> xs;
         for (int i = 0; i <= 400; ++i) xs.push_back(i / 400.0);
