@@ -196,6 +196,9 @@ PyObject *py_point_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, 
 PyObject *py_point_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw);
 
 // --- trajectory.cpp: the element form of Trajectory1d -----------------------------------------
+// The knots every operation can work on: finite and non-decreasing. Otherwise ValueError naming
+// the first offending knot, false. The loader and the saver both apply it.
+bool check_knots(const double *knots, Py_ssize_t count);
 PyObject *trajectory_c_loadxml(PyObject *fname, PyObject *ID);
 int trajectory_add_op(BaseObject *self, PyObject *root, PyObject *ID, int skip_dispatch);
 int trajectory_update_op(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,

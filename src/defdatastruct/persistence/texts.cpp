@@ -14,10 +14,13 @@ namespace pyorvex::dds::persistence {
 
 namespace {
 
-// The record's array behind an entry, as it is now.
+// The record's array behind an entry, as it is now. Code the interpreter runs on the way (a
+// garbage-collector callback) may have given the record new knots since its element was made,
+// so they are checked again where they are written.
 bool entry_values(PyObject *owner, bool knots, pyorvex_dview *out) {
     auto *t = reinterpret_cast<Traj *>(owner);
-    return knots ? trajectory::knot_view(t, out) : trajectory::cpts_view(t, out);
+    if (!knots) return trajectory::cpts_view(t, out);
+    return trajectory::knot_view(t, out) && check_knots(out->data, out->size);
 }
 
 const char *find(const char *hay, Py_ssize_t hay_len, const std::string &needle) {

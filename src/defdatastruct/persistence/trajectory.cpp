@@ -9,9 +9,41 @@
 
 namespace pyorvex::dds::persistence {
 
+// A knot vector that every operation can work on: finite and non-decreasing. The loader refuses
+// any other, and so the saver refuses to write one: a document it wrote always loads back.
+// (Control points are data: a NaN among them saves and loads as it is.)
+bool check_knots(const double *knots, Py_ssize_t count) {
+    for (Py_ssize_t i = 0; i < count; ++i) {
+        if (!std::isfinite(knots[i])) {
+            Ref text(capi::float_text(knots[i]));
+            if (text)
+                PyErr_Format(PyExc_ValueError, "'knots' must be finite: knots[%zd] = %U", i,
+                             text.get());
+            return false;
+        }
+        if (i > 0 && knots[i] < knots[i - 1]) {
+            Ref now(capi::float_text(knots[i]));
+            Ref before(capi::float_text(knots[i - 1]));
+            if (now && before)
+                PyErr_Format(PyExc_ValueError,
+                             "'knots' must be non-decreasing: knots[%zd] = %U < knots[%zd] = %U", i,
+                             now.get(), i - 1, before.get());
+            return false;
+        }
+    }
+    return true;
+}
+
 namespace {
 
 Traj *as_traj(BaseObject *self) { return reinterpret_cast<Traj *>(self); }
+
+// The record's arrays when they can be written: the views exist and the knots are ones the
+// loader takes. Checked again where the texts are set, since an override of _getAttrib called on
+// the way may have given the trajectory new arrays.
+bool savable_views(Traj *t, pyorvex_dview *knots, pyorvex_dview *cpts) {
+    return trajectory::record_data_views(t, knots, cpts) && check_knots(knots->data, knots->size);
+}
 
 int set_text(PyObject *element, const double *data, Py_ssize_t count) {
     Ref text(capi::join_floats(data, count));
@@ -24,7 +56,7 @@ int set_text(PyObject *element, const double *data, Py_ssize_t count) {
 // formatted into the serialized document later instead (savexml).
 int set_texts(Traj *t, PyObject *cpts_element, PyObject *knots_element, DeferredTexts *deferred) {
     pyorvex_dview knots, cpts;
-    if (!trajectory::record_data_views(t, &knots, &cpts)) return -1;
+    if (!savable_views(t, &knots, &cpts)) return -1;
     if (deferred != nullptr) {
         auto *owner = reinterpret_cast<PyObject *>(t);
         if (deferred->defer(cpts_element, owner, false) < 0) return -1;
@@ -36,9 +68,10 @@ int set_texts(Traj *t, PyObject *cpts_element, PyObject *knots_element, Deferred
 }
 
 int add_element(BaseObject *self, PyObject *root, PyObject *ID, DeferredTexts *deferred) {
-    // A trajectory without arrays has no element form; refused before the tree changes.
+    // A trajectory without arrays, or with knots the loader would refuse, has no element form;
+    // refused before the tree changes.
     pyorvex_dview knots, cpts;
-    if (!trajectory::record_data_views(as_traj(self), &knots, &cpts)) return -1;
+    if (!savable_views(as_traj(self), &knots, &cpts)) return -1;
     Ref text(id_text(ID));
     if (!text) return -1;
     Ref attrib(element_attributes(self, text.get()));
@@ -57,7 +90,7 @@ int add_element(BaseObject *self, PyObject *root, PyObject *ID, DeferredTexts *d
 int update_element(BaseObject *self, PyObject *tree, PyObject *node, PyObject *ID,
                    DeferredTexts *deferred) {
     pyorvex_dview knots, cpts;
-    if (!trajectory::record_data_views(as_traj(self), &knots, &cpts)) return -1;
+    if (!savable_views(as_traj(self), &knots, &cpts)) return -1;
     if (update_attributes(self, node) < 0) return -1;
     Ref tag(type_name(reinterpret_cast<PyObject *>(self)));
     if (!tag) return -1;
@@ -159,30 +192,6 @@ double *read_values(PyObject *element, const char *name, Py_ssize_t needed) {
         return nullptr;
     }
     return values;
-}
-
-// A knot vector that every operation can work on: finite and non-decreasing. (Control points
-// are data: a NaN among them loads as it is.)
-bool check_knots(const double *knots, Py_ssize_t count) {
-    for (Py_ssize_t i = 0; i < count; ++i) {
-        if (!std::isfinite(knots[i])) {
-            Ref text(capi::float_text(knots[i]));
-            if (text)
-                PyErr_Format(PyExc_ValueError, "'knots' must be finite: knots[%zd] = %U", i,
-                             text.get());
-            return false;
-        }
-        if (i > 0 && knots[i] < knots[i - 1]) {
-            Ref now(capi::float_text(knots[i]));
-            Ref before(capi::float_text(knots[i - 1]));
-            if (now && before)
-                PyErr_Format(PyExc_ValueError,
-                             "'knots' must be non-decreasing: knots[%zd] = %U < knots[%zd] = %U", i,
-                             now.get(), i - 1, before.get());
-            return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace
