@@ -3,6 +3,7 @@
 # kernel itself instrumented for coverage) and runs it for a bounded time.
 #
 #   scripts/fuzz_kernel.sh [SECONDS] [extra libFuzzer options...]
+#   scripts/fuzz_kernel.sh --build-only
 #
 # SECONDS defaults to 60. The corpus is kept in build/k2-fuzz/corpus between runs; a crashing
 # input is written to build/k2-fuzz/ and the script fails, printing the input (base64) and the
@@ -24,6 +25,9 @@ cmake -S "$root" -B "$build" -G Ninja \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link" \
     -DPYORVEX_FUZZ=ON -DPYORVEX_SANITIZE=ON -DPYORVEX_WERROR=ON -DPYORVEX_PYTHON=OFF -DPYORVEX_KERNEL_TESTS=OFF >/dev/null
 cmake --build "$build" --target kernel_fuzz
+if [ "$seconds" = --build-only ]; then
+    exit 0
+fi
 
 mkdir -p "$build/corpus"
 cd "$build"

@@ -8,9 +8,10 @@
 #   3. the pytest suite once more against the sanitizer build of the extension modules;
 #   4. a bounded run of the atheris harness over the object surface
 #      (tests/fuzz/fuzz_objects.py), then its corpus replayed against the sanitizer build;
-#   5. a bounded run of the kernel's libFuzzer target (clang);
+#   5. a bounded run of the kernel's libFuzzer target (clang; built in the background while the
+#      pytest runs of 2 and 3 leave a core idle);
 #   6. every operation family of the leak test under valgrind's memcheck (scripts/memcheck.py).
-# The steps run one after another. Each announces itself and ends with a line
+# The steps run one after another (but for that build). Each announces itself and ends with a line
 # "== <step>: PASS|FAIL (<seconds> s) =="; the first failure stops the run, and a table of the
 # steps run so far closes the output either way. The fuzz runs use a fixed seed
 # (PYORVEX_FUZZ_SEED, 1 unless set), so that a red run reproduces; a finding prints its input in
@@ -116,6 +117,30 @@ fuzz_objects_replay() {
     PYTHON="$py" PYORVEX_FUZZ_PKG="$root/build/asan/pkg" scripts/fuzz_python.sh 0 --asan
 }
 
+# The kernel's fuzz target is compiled with clang while the pytest runs, which use one core,
+# leave the other idle: started in the background before them, its output kept in a log. The
+# step that runs the target waits for the build first and reports its failure with that log.
+fuzz_build_pid=""
+fuzz_build_log="$root/build/k2-fuzz-build.log"
+
+start_fuzz_kernel_build() {
+    rm -f "$fuzz_build_log.status"
+    # In a process group of its own, so that a run that stops early stops the build with it.
+    setsid bash -c 'status=0; scripts/fuzz_kernel.sh --build-only >"$1" 2>&1 || status=$?
+                    echo "$status" >"$1.status"' fuzz-build "$fuzz_build_log" &
+    fuzz_build_pid=$!
+}
+
+fuzz_kernel_build() {
+    # Steps run in subshells, which cannot wait for the build: its exit status comes in a file.
+    while [ ! -s "$fuzz_build_log.status" ]; do sleep 1; done
+    if [ "$(cat "$fuzz_build_log.status")" != 0 ]; then
+        cat "$fuzz_build_log"
+        return 1
+    fi
+    tail -n 1 "$fuzz_build_log"
+}
+
 fuzz_kernel() {
     scripts/fuzz_kernel.sh 60
 }
@@ -161,12 +186,16 @@ export PATH="$root/.venv/bin:$PATH"
 step "style (clang-format, ruff)" style
 step "build: ASan + UBSan (kernel tests and modules)" sanitizer_build
 step "kernel unit tests (ASan + UBSan)" kernel_tests
+start_fuzz_kernel_build
+trap 'kill -- -"$fuzz_build_pid" 2>/dev/null || true' EXIT
 step "pytest (installed package)" pytest_installed
 step "pytest (NumPy 1.26, the same wheel)" pytest_numpy1
 step "package: the sdist and the wheel, installed into a fresh environment" package_check
 step "pytest (ASan + UBSan build)" pytest_sanitized
 step "fuzzing: object surface (atheris, 60 s, seed $PYORVEX_FUZZ_SEED)" fuzz_objects
 step "fuzzing: object surface corpus replayed under ASan + UBSan" fuzz_objects_replay
+step "build: kernel fuzz target (clang; ran in the background since the kernel tests)" \
+    fuzz_kernel_build
 step "fuzzing: kernel (libFuzzer, 60 s, seed $PYORVEX_FUZZ_SEED)" fuzz_kernel
 step "memcheck: every operation family (valgrind)" memcheck
 summary
