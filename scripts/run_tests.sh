@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
 # Runs every test of pyorvex on a fresh machine, installing what the tests need:
 #   0. the style checks: C++ against .clang-format, Python against ruff's settings;
-#   1. one build with ASan + UBSan of the kernel, its C++ unit tests (GoogleTest via CTest) and
-#      the extension modules; the kernel's unit tests run from it;
-#   2. the pytest suite against the package installed into .venv, once more in .venv-numpy1 with
+#   1. the pytest suite against the package installed into .venv, once more in .venv-numpy1 with
 #      NumPy 1.26, then the check of the sdist and the wheel (scripts/check_dist.py);
+#   2. one build with ASan + UBSan of the kernel, its C++ unit tests (GoogleTest via CTest) and
+#      the extension modules (compiled in the background during 0 and 1); the kernel's unit tests
+#      run from it;
 #   3. the pytest suite once more against the sanitizer build of the extension modules;
 #   4. a bounded run of the atheris harness over the object surface
 #      (tests/fuzz/fuzz_objects.py), then its corpus replayed against the sanitizer build;
-#   5. a bounded run of the kernel's libFuzzer target (clang; built in the background while the
-#      pytest runs of 2 and 3 leave a core idle);
+#   5. a bounded run of the kernel's libFuzzer target (clang; built in the background during 2
+#      to 4);
 #   6. every operation family of the leak test under valgrind's memcheck (scripts/memcheck.py).
-# The steps run one after another (but for that build). Each announces itself and ends with a line
-# "== <step>: PASS|FAIL (<seconds> s) =="; the first failure stops the run, and a table of the
-# steps run so far closes the output either way. The fuzz runs use a fixed seed
+# The steps run one after another, but for those two builds. Each announces itself and ends with
+# a line "== <step>: PASS|FAIL (<seconds> s) =="; the first failure stops the run, and a table of
+# the steps run so far closes the output either way. The fuzz runs use a fixed seed
 # (PYORVEX_FUZZ_SEED, 1 unless set), so that a red run reproduces; a finding prints its input in
 # base64 and the command that replays it. Exits non-zero on any failure.
 set -euo pipefail
@@ -74,6 +75,10 @@ sanitizer_build() {
         -DPYORVEX_KERNEL_TESTS=ON -DPYORVEX_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 }
 
+fuzz_kernel_build() {
+    scripts/fuzz_kernel.sh --build-only
+}
+
 kernel_tests() {
     ctest --test-dir build/asan --output-on-failure
 }
@@ -117,30 +122,6 @@ fuzz_objects_replay() {
     PYTHON="$py" PYORVEX_FUZZ_PKG="$root/build/asan/pkg" scripts/fuzz_python.sh 0 --asan
 }
 
-# The kernel's fuzz target is compiled with clang while the pytest runs, which use one core,
-# leave the other idle: started in the background before them, its output kept in a log. The
-# step that runs the target waits for the build first and reports its failure with that log.
-fuzz_build_pid=""
-fuzz_build_log="$root/build/k2-fuzz-build.log"
-
-start_fuzz_kernel_build() {
-    rm -f "$fuzz_build_log.status"
-    # In a process group of its own, so that a run that stops early stops the build with it.
-    setsid bash -c 'status=0; scripts/fuzz_kernel.sh --build-only >"$1" 2>&1 || status=$?
-                    echo "$status" >"$1.status"' fuzz-build "$fuzz_build_log" &
-    fuzz_build_pid=$!
-}
-
-fuzz_kernel_build() {
-    # Steps run in subshells, which cannot wait for the build: its exit status comes in a file.
-    while [ ! -s "$fuzz_build_log.status" ]; do sleep 1; done
-    if [ "$(cat "$fuzz_build_log.status")" != 0 ]; then
-        cat "$fuzz_build_log"
-        return 1
-    fi
-    tail -n 1 "$fuzz_build_log"
-}
-
 fuzz_kernel() {
     scripts/fuzz_kernel.sh 60
 }
@@ -179,23 +160,57 @@ step() {
     fi
 }
 
+# The builds use both cores, the pytest runs one: the sanitizer build and the kernel's fuzz
+# target are compiled in the background (at a lower priority) while single-threaded steps run,
+# each with its output in build/<name>.log. The step "build: ..." of each waits for it and
+# reports its result, printing the log when it failed; nothing else reads a build before that.
+background_pids=()
+trap 'for pid in "${background_pids[@]}"; do kill -- -"$pid" 2>/dev/null || true; done' EXIT
+
+# background NAME FUNCTION: starts FUNCTION in a process group of its own (so that a run that
+# stops early stops the build with it).
+background() {
+    local log="$root/build/$1.log"
+    rm -f "$log" "$log.status"
+    echo "== $1: started in the background =="
+    setsid nice -n 10 bash -c '(set -e; "$2") >"$1" 2>&1; echo "$?" >"$1.status"' \
+        background "$log" "$2" &
+    background_pids+=($!)
+}
+
+# await NAME: the step's body for a background build. Steps run in subshells, which cannot wait
+# for a sibling process: the build's exit status comes in a file.
+await() {
+    local log="$root/build/$1.log"
+    while [ ! -s "$log.status" ]; do sleep 1; done
+    if [ "$(cat "$log.status")" != 0 ]; then
+        cat "$log"
+        return 1
+    fi
+    tail -n 1 "$log"
+}
+await_asan() { await asan-build; }
+await_fuzz_kernel() { await fuzz-kernel-build; }
+
 step "setup: system packages (apt)" system_packages
 step "setup: .venv and the build and style tools (pip)" python_environment
 step "build: sdist and wheel, installed into .venv with the test extra" package_build
 export PATH="$root/.venv/bin:$PATH"
+export -f sanitizer_build fuzz_kernel_build
+export root py
+background asan-build sanitizer_build
 step "style (clang-format, ruff)" style
-step "build: ASan + UBSan (kernel tests and modules)" sanitizer_build
-step "kernel unit tests (ASan + UBSan)" kernel_tests
-start_fuzz_kernel_build
-trap 'kill -- -"$fuzz_build_pid" 2>/dev/null || true' EXIT
 step "pytest (installed package)" pytest_installed
 step "pytest (NumPy 1.26, the same wheel)" pytest_numpy1
 step "package: the sdist and the wheel, installed into a fresh environment" package_check
+step "build: ASan + UBSan, kernel tests and modules (in the background since the wheel)" await_asan
+background fuzz-kernel-build fuzz_kernel_build
+step "kernel unit tests (ASan + UBSan)" kernel_tests
 step "pytest (ASan + UBSan build)" pytest_sanitized
 step "fuzzing: object surface (atheris, 60 s, seed $PYORVEX_FUZZ_SEED)" fuzz_objects
 step "fuzzing: object surface corpus replayed under ASan + UBSan" fuzz_objects_replay
-step "build: kernel fuzz target (clang; ran in the background since the kernel tests)" \
-    fuzz_kernel_build
+step "build: kernel fuzz target, clang (in the background since the sanitizer build)" \
+    await_fuzz_kernel
 step "fuzzing: kernel (libFuzzer, 60 s, seed $PYORVEX_FUZZ_SEED)" fuzz_kernel
 step "memcheck: every operation family (valgrind)" memcheck
 summary
