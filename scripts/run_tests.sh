@@ -70,7 +70,7 @@ style() {
 
 sanitizer_build() {
     # One tree for the kernel's unit tests and the extension modules: the kernel is compiled
-    # once with the sanitizers (at -O1, see CMakeLists.txt) for both.
+    # once with the sanitizers (at -O1 with GCC, see CMakeLists.txt) for both.
     PYTHON="$py" scripts/dev_build.sh "$root/build/asan" -DPYORVEX_SANITIZE=ON \
         -DPYORVEX_KERNEL_TESTS=ON -DPYORVEX_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 }
