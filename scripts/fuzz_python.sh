@@ -15,9 +15,12 @@
 # "installed" for the package installed in the interpreter.
 # PYTHON names the interpreter (python3 by default); it needs atheris, numpy and lxml.
 #
+# PYORVEX_FUZZ_SEED fixes libFuzzer's seed and the interpreter's hash seed (CI does, so that a red
+# run reproduces); unset, every run starts from a fresh seed, which libFuzzer prints ("Seed: N").
+#
 # The corpus is kept in build/py-fuzz/corpus between runs. A crashing, hanging or failing input
-# is written to build/py-fuzz/ as crash-*, timeout-* or oom-* and the script fails; replay it
-# with PYTHONPATH=build/dev/pkg python3 tests/fuzz/fuzz_objects.py build/py-fuzz/crash-...
+# is written to build/py-fuzz/ as crash-*, timeout-* or oom-* and the script fails, printing the
+# input (base64) and the command that replays it.
 set -euo pipefail
 
 seconds=60
@@ -57,17 +60,39 @@ if [ "$seconds" = 0 ]; then
 else
     opts+=(-max_total_time="$seconds")
 fi
+if [ -n "${PYORVEX_FUZZ_SEED:-}" ]; then
+    opts+=(-seed="$PYORVEX_FUZZ_SEED")
+    export PYTHONHASHSEED="${PYTHONHASHSEED:-0}"
+fi
 
 cd "$out"
+env=()
 if [ "$asan" = 1 ]; then
     asan_rt=$(gcc -print-file-name=libasan.so)
     ubsan_rt=$(gcc -print-file-name=libubsan.so)
-    LD_PRELOAD="$asan_rt $ubsan_rt" \
-    ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1:allocator_may_return_null=1:max_allocation_size_mb=4096}" \
-    UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}" \
-    PYTHONMALLOC=malloc PYTHONPATH="$pkg" PYORVEX_SANITIZED=1 \
-        "$python" "$root/tests/fuzz/fuzz_objects.py" "${opts[@]}" "$@" corpus
+    env=(LD_PRELOAD="$asan_rt $ubsan_rt"
+         ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1:allocator_may_return_null=1:max_allocation_size_mb=4096}"
+         UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
+         PYTHONMALLOC=malloc PYORVEX_SANITIZED=1)
+fi
+if [ -n "$pkg" ]; then
+    env+=(PYTHONPATH="$pkg")
+fi
+if [ -n "${PYTHONHASHSEED:-}" ]; then
+    env+=(PYTHONHASHSEED="$PYTHONHASHSEED")
+fi
+harness=("$python" "$root/tests/fuzz/fuzz_objects.py")
+. "$root/scripts/fuzz_findings.sh"
+fuzz_mark "$out"
+status=0
+if [ "$asan" = 1 ]; then
+    env "${env[@]}" "${harness[@]}" "${opts[@]}" "$@" corpus || status=$?
 else
     (ulimit -v "$limit_kb"
-     PYTHONPATH="$pkg" exec "$python" "$root/tests/fuzz/fuzz_objects.py" "${opts[@]}" "$@" corpus)
+     exec env "${env[@]}" "${harness[@]}" "${opts[@]}" "$@" corpus) || status=$?
 fi
+if [ "$status" != 0 ]; then
+    echo "object surface fuzzing failed (exit status $status)"
+    report_findings "$out" env "${env[@]}" "${harness[@]}"
+fi
+exit "$status"

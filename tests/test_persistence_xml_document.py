@@ -281,6 +281,32 @@ def test_trajectory_without_arrays_is_refused_before_writing(tmp_path):
     assert file_bytes(path) == before
 
 
+@pytest.mark.parametrize("index, value", [(3, float("nan")), (0, -float("inf")), (7, 0.5)])
+@pytest.mark.parametrize("ID", [None, "a", "b"])  # new document, update, addition
+def test_knots_the_loader_refuses_are_never_saved(tmp_path, index, value, ID):
+    path = tmp_path / "k.pyorvex"
+    bad = small(seed=1)
+    bad.get_knotvector_asarray()[index] = value
+    bad.get_cpts_asarray()[1] = float("nan")  # data: not what is refused
+    hand = tmp_path / "hand.pyorvex"
+    write_document(
+        hand,
+        trajectory_element(
+            p="2", n="5", cpts="0 0 0 0 0 0", knots=" ".join(map(repr, knots_of(bad).tolist()))
+        ),
+    )
+    with pytest.raises(ValueError) as loaded:
+        Trajectory1d.loadxml(str(hand), "a")
+    if ID is not None:
+        small().savexml(str(path), "a")
+    before = file_bytes(path) if ID is not None else None
+    with pytest.raises(ValueError) as saved:
+        bad.savexml(str(path), ID or "a")
+    assert str(saved.value) == str(loaded.value)
+    assert (file_bytes(path) if path.exists() else None) == before
+    assert entries(tmp_path) == sorted(["hand.pyorvex"] + (["k.pyorvex"] if ID else []))
+
+
 # --- overrides reached through the method table --------------------------------------------------
 
 

@@ -117,6 +117,8 @@ int register_form(PyTypeObject *type, const pyorvex_element_form *form);
 bool read_count(PyObject *element, const char *name, int *out);
 bool read_order(PyObject *element, unsigned int *out);
 double *read_numbers(PyObject *element, const char *child, Py_ssize_t needed, const char *counts);
+// The knots every operation can work on: finite and non-decreasing. Otherwise ValueError naming
+// the first offending knot, false. The loader and the saver both apply it.
 bool check_knots(const double *knots, Py_ssize_t count);
 
 // The exported interface, "persistence" in __pyx_capi__.

@@ -11,15 +11,24 @@ namespace pyorvex::dds::persistence {
 
 namespace {
 
-// A trajectory without arrays has no element form; refused before the tree changes.
+// A trajectory without arrays, or with knots the loader would refuse (reachable through the
+// writable knot view), has no element form: refused before the tree changes, so that a document
+// savexml wrote always loads back. (Control points are data: a NaN among them saves as it is.)
 int check_arrays(PyObject *owner) {
     pyorvex_dview knots, cpts;
-    return trajectory::record_data_views(reinterpret_cast<Traj *>(owner), &knots, &cpts) ? 0 : -1;
+    return trajectory::record_data_views(reinterpret_cast<Traj *>(owner), &knots, &cpts) &&
+                   check_knots(knots.data, knots.size)
+               ? 0
+               : -1;
 }
 
+// The numbers as they are where they are written: code the interpreter runs on the way (an
+// override, a garbage-collector callback) may have given the record new knots since its element
+// was made, so they are checked again.
 int numbers(PyObject *owner, int which, pyorvex_dview *out) {
     pyorvex_dview knots, cpts;
     if (!trajectory::record_data_views(reinterpret_cast<Traj *>(owner), &knots, &cpts)) return -1;
+    if (which != 0 && !check_knots(knots.data, knots.size)) return -1;
     *out = which == 0 ? cpts : knots;
     return 0;
 }
