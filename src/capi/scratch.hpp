@@ -1,5 +1,6 @@
-// Scratch memory of doubles for one call into the kernel, which never allocates: from the
-// Python allocator, released when the call's frame ends.
+// Scratch memory for one call into the kernel, which never allocates: `count` values of a
+// trivial type from the Python allocator, released when the call's frame ends (or handed over
+// with release()). The one holder of this rule for every module.
 #pragma once
 
 #include <Python.h>
@@ -9,6 +10,7 @@
 
 namespace pyorvex::capi {
 
+template <class T = double>
 class Scratch {
 public:
     Scratch() = default;
@@ -16,25 +18,37 @@ public:
     Scratch &operator=(const Scratch &) = delete;
     ~Scratch() { PyMem_Free(data_); }
 
-    // `count` doubles (at least one byte is asked for, so that zero succeeds too); MemoryError
-    // when they cannot be had or their size overflows.
-    bool allocate(std::size_t count) {
-        if (count > static_cast<std::size_t>(PY_SSIZE_T_MAX) / sizeof(double)) {
-            PyErr_NoMemory();
+    // Room for `count` values (zero asks for the least the allocator gives, so that it succeeds
+    // too); MemoryError "memory allocation failed" when count is negative, its size overflows or
+    // the memory cannot be had. What was held before is released.
+    bool allocate(Py_ssize_t count) {
+        PyMem_Free(data_);
+        data_ = nullptr;
+        size_ = 0;
+        if (count >= 0 && count <= PY_SSIZE_T_MAX / static_cast<Py_ssize_t>(sizeof(T)))
+            data_ = static_cast<T *>(
+                PyMem_Malloc(count > 0 ? static_cast<std::size_t>(count) * sizeof(T) : 1));
+        if (data_ == nullptr) {
+            PyErr_SetString(PyExc_MemoryError, "memory allocation failed");
             return false;
         }
-        PyMem_Free(data_);
-        data_ = static_cast<double *>(PyMem_Malloc(count ? count * sizeof(double) : 1));
-        size_ = data_ != nullptr ? count : 0;
-        if (data_ == nullptr) PyErr_NoMemory();
-        return data_ != nullptr;
+        size_ = count;
+        return true;
     }
-    double *data() const { return data_; }
-    std::span<double> span() const { return {data_, size_}; }
+    T *data() const { return data_; }
+    Py_ssize_t size() const { return size_; }
+    std::span<T> span() const { return {data_, static_cast<std::size_t>(size_)}; }
+    // The memory, now the caller's to free (PyMem_Free).
+    T *release() {
+        T *d = data_;
+        data_ = nullptr;
+        size_ = 0;
+        return d;
+    }
 
 private:
-    double *data_ = nullptr;
-    std::size_t size_ = 0;
+    T *data_ = nullptr;
+    Py_ssize_t size_ = 0;
 };
 
 }  // namespace pyorvex::capi

@@ -85,25 +85,7 @@ PyObject *at_number(PyObject *self, PyObject *x, int nu) {
     return out.release();
 }
 
-// PyMem memory of `count` values of a trivial type, freed with the object.
-template <class T>
-class Scratch {
-public:
-    Scratch() = default;
-    Scratch(const Scratch &) = delete;
-    Scratch &operator=(const Scratch &) = delete;
-    ~Scratch() { PyMem_Free(data_); }
-    bool allocate(std::size_t count) {
-        if (count > static_cast<std::size_t>(PY_SSIZE_T_MAX) / sizeof(T)) return false;
-        data_ = static_cast<T *>(PyMem_Malloc(count > 0 ? count * sizeof(T) : 1));
-        if (data_ == nullptr) raise_memory_error();
-        return data_ != nullptr;
-    }
-    T *data() const { return data_; }
-
-private:
-    T *data_ = nullptr;
-};
+using capi::Scratch;
 
 // An unordered array, sorted once with its positions (the kernel's bucket sort, as Trajectory1d's
 // call does): the repeated abscissa fails the order test on the sorted copy, its ends the domain

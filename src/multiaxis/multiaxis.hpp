@@ -17,6 +17,7 @@
 
 #include <cstddef>
 
+#include "scratch.hpp"
 #include "args.hpp"
 #include "bspline.hpp"
 #include "buffer.hpp"
@@ -76,28 +77,8 @@ inline kernel::vspan vspan(double *d, Py_ssize_t size) {
 
 PyObject *raise_memory_error();
 
-// PyMem memory of `count` doubles (at least one), freed with the object.
-class Doubles {
-public:
-    Doubles() = default;
-    Doubles(const Doubles &) = delete;
-    Doubles &operator=(const Doubles &) = delete;
-    ~Doubles() { PyMem_Free(data_); }
-    // MemoryError "memory allocation failed" when count is negative, overflows or cannot be had.
-    bool allocate(Py_ssize_t count);
-    double *data() const { return data_; }
-    Py_ssize_t size() const { return size_; }
-    double *release() {
-        double *d = data_;
-        data_ = nullptr;
-        size_ = 0;
-        return d;
-    }
-
-private:
-    double *data_ = nullptr;
-    Py_ssize_t size_ = 0;
-};
+// Memory of doubles for a call or a record under construction.
+using Doubles = capi::Scratch<double>;
 
 // The buffers of a motion being built; wrap() hands them to a new TrajectoryNd. Sizes in rows
 // are checked against int (n) and Py_ssize_t (rows * dof) before anything is allocated.

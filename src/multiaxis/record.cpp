@@ -12,18 +12,6 @@ PyObject *raise_memory_error() {
     return nullptr;
 }
 
-bool Doubles::allocate(Py_ssize_t count) {
-    if (count < 0 || count > PY_SSIZE_T_MAX / static_cast<Py_ssize_t>(sizeof(double))) {
-        raise_memory_error();
-        return false;
-    }
-    PyMem_Free(data_);
-    data_ = static_cast<double *>(PyMem_Malloc(static_cast<size_t>(count ? count : 1) * 8));
-    size_ = data_ ? count : 0;
-    if (data_ == nullptr) raise_memory_error();
-    return data_ != nullptr;
-}
-
 bool NewMotion::allocate(Py_ssize_t knots, Py_ssize_t rows, int dof) {
     // n = rows - 1 and the knot count are kept in ints, rows * dof in a Py_ssize_t.
     if (rows < 1 || dof < 1 || knots < rows + 1 || knots > INT_MAX || rows > PY_SSIZE_T_MAX / dof) {

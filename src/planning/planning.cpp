@@ -82,7 +82,7 @@ PyObject *interpolate(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
                                      static_cast<std::size_t>(stop.size()) / axes, axes)
              : k::InterpolationSize{};
     capi::Scratch work;
-    if (size.ok && !work.allocate(size.work)) return nullptr;
+    if (size.ok && !work.allocate(static_cast<Py_ssize_t>(size.work))) return nullptr;
     const k::InterpolationStatus status =
         k::interpolate_axes(in(times), in(values), axes, p, in(start), in(stop), out(knots),
                             out(coefs), work.span(), check);
@@ -144,7 +144,8 @@ PyObject *extrema(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
     }
     const Py_ssize_t rows = cpts.size() / dof;
     capi::Scratch work, column;
-    if (!work.allocate(k::extrema_work_size(p)) || !column.allocate(dof > 1 ? rows : 0))
+    if (!work.allocate(static_cast<Py_ssize_t>(k::extrema_work_size(p))) ||
+        !column.allocate(dof > 1 ? rows : 0))
         return nullptr;
     for (Py_ssize_t j = 0; j < nus.size(); ++j) {
         const double nu = nus.data()[j];

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "scratch.hpp"
 #include "bspline.hpp"
 #include "scan.hpp"
 #include "trajectory/trajectory.hpp"
@@ -19,34 +20,7 @@ void *builtin_of(F *fn) {
 }
 
 // Per-call scratch memory from the interpreter's allocator, released on every exit path.
-template <class T>
-class Scratch {
-public:
-    Scratch() = default;
-    Scratch(const Scratch &) = delete;
-    Scratch &operator=(const Scratch &) = delete;
-    ~Scratch() { PyMem_Free(data_); }
-
-    // Room for count values (at least one); MemoryError "memory allocation failed" on failure.
-    bool allocate(Py_ssize_t count) {
-        if (count < 1) count = 1;
-        if (count > PY_SSIZE_T_MAX / static_cast<Py_ssize_t>(sizeof(T))) {
-            trajectory::raise_memory_error();
-            return false;
-        }
-        PyMem_Free(data_);
-        data_ = static_cast<T *>(PyMem_Malloc(static_cast<size_t>(count) * sizeof(T)));
-        if (data_ == nullptr) {
-            trajectory::raise_memory_error();
-            return false;
-        }
-        return true;
-    }
-    T *data() const { return data_; }
-
-private:
-    T *data_ = nullptr;
-};
+using capi::Scratch;
 
 // Arrays are evaluated in blocks of this many points where the results allow it: a block stays in
 // the cache between its test, its copy and the kernel.
