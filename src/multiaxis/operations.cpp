@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "refusals.hpp"
 #include "knot_transform.hpp"
 #include "multiaxis.hpp"
 
@@ -298,18 +299,8 @@ PyObject *knotsrem(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyOb
 namespace {
 
 int check_transform(const Motion *m, bool scale, double k, bool shift, double d) {
-    switch (kernel::check_knot_transform(m->knots, knot_count(m), scale, k, shift, d)) {
-        case kernel::KnotTransformCheck::Overflow:
-            PyErr_SetString(PyExc_OverflowError, "the transformed knots would overflow a double");
-            return -1;
-        case kernel::KnotTransformCheck::Merge:
-            PyErr_SetString(PyExc_ValueError,
-                            "the transform would merge or reverse distinct knots");
-            return -1;
-        case kernel::KnotTransformCheck::Ok:
-            break;
-    }
-    return 0;
+    return capi::knot_transform_refusal(
+        kernel::check_knot_transform(m->knots, knot_count(m), scale, k, shift, d));
 }
 
 void shift_knots(Motion *m, double x) {
