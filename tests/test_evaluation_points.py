@@ -343,7 +343,10 @@ def test_span_too_short_for_its_reciprocal(p):
     xs = np.array([0.0, 1e-310, 2e-310, 3e-310, 3.5e-310])
     t = trajectory(knots, cpts, p)
     f = [Fraction(v) for v in knots]
-    slopes = [p * (cpts[i + 1] - Fraction(cpts[i])) / (f[i + p + 1] - f[i + 1]) for i in range(cpts.size - 1)]
+    slopes = [
+        p * (cpts[i + 1] - Fraction(cpts[i])) / (f[i + p + 1] - f[i + 1])
+        for i in range(cpts.size - 1)
+    ]
     values, array = derivatives(t, xs, 1), xs.copy()
     t.ceval(array)
     for i, x in enumerate(xs):
