@@ -335,7 +335,7 @@ def test_array_values_keep_the_error_bound_of_the_recursion(p, per_span):
             assert abs(Fraction(y) - oracle.exact(knots, cpts, p, x)) <= 4 * p * EPS * scale, x
 
 
-@pytest.mark.parametrize("p", [1, 3])
+@pytest.mark.parametrize("p", [2, 3])
 def test_span_too_short_for_its_reciprocal(p):
     # 1 / h overflows on [0, 4e-310]; values and first derivatives there are finite all the same.
     knots = np.r_[[-1.0] * (p + 1), 0.0, 4e-310, [1.0] * (p + 1)]
