@@ -333,3 +333,25 @@ def test_array_values_keep_the_error_bound_of_the_recursion(p, per_span):
         for x, y in zip(xs, row):
             scale = float(oracle.exact(knots, np.abs(cpts), p, x))
             assert abs(Fraction(y) - oracle.exact(knots, cpts, p, x)) <= 4 * p * EPS * scale, x
+
+
+@pytest.mark.parametrize("p", [2, 3])
+def test_span_too_short_for_its_reciprocal(p):
+    # 1 / h overflows on [0, 4e-310]; values and first derivatives there are finite all the same.
+    knots = np.r_[[-1.0] * (p + 1), 0.0, 4e-310, [1.0] * (p + 1)]
+    cpts = np.linspace(1.0, 2.0, knots.size - p - 1) ** 2
+    xs = np.array([0.0, 1e-310, 2e-310, 3e-310, 3.5e-310])
+    t = trajectory(knots, cpts, p)
+    f = [Fraction(v) for v in knots]
+    slopes = [
+        p * (cpts[i + 1] - Fraction(cpts[i])) / (f[i + p + 1] - f[i + 1])
+        for i in range(cpts.size - 1)
+    ]
+    values, array = derivatives(t, xs, 1), xs.copy()
+    t.ceval(array)
+    for i, x in enumerate(xs):
+        exact = [oracle.exact(knots, cpts, p, x), oracle.exact(knots[1:-1], slopes, p - 1, x)]
+        got = [[t.peval(x), array[i], values[0][i]], [t.dpeval(x), t(xs, 1)[i], values[1][i]]]
+        for order in (0, 1):
+            for y in got[order]:
+                assert abs(Fraction(y) - exact[order]) <= 1e-14 * abs(exact[order]), (order, x)

@@ -158,10 +158,19 @@ struct Orders {
     vec4 v[N];  // v[r]: the derivative of order Lo + r
 };
 
+// Evaluation. With r = s / w and s + w = 1, sum a[i] s^i w^(D-i) = w^D sum a[i] r^i: Horner's
+// rule in r, D fused multiply-adds, one division and a power of w per point (the direct sum takes
+// about three products per degree). Horner's error is bounded by the sum of its absolute terms,
+// sum |a[i]| r^i, which times w^D is again sum |a[i]| s^i w^(D-i): the bound above holds. While
+// s <= w, r <= 1 and w >= 1/2; beyond the midpoint the same holds for the reversed sum
+// s^D sum a[D-i] (w / s)^i, so no power overflows or underflows where the value does not. Both
+// forms are one expression: r = (x - from) / (to - x) and w = (to - x) inv, with (lo, hi, 1/h)
+// forward and (hi, lo, -1/h) reversed (the signs cancel in r).
+
 template <int P, int B, int Top>
 struct Bernstein {
-    double a[Top - B + 1][P + 1];  // a[Q - B][i], B <= Q <= Top, 0 <= i <= P - Q
-    vec4 lo, hi, inv;              // the span's ends and 1 / (hi - lo)
+    double a[2][Top - B + 1][P + 1];  // a[0][Q - B][i], B <= Q <= Top, 0 <= i <= P - Q; a[1] reversed
+    double lo, hi, inv, mid;          // the span's ends, 1 / (hi - lo) and its midpoint
 };
 
 // Orders B..Top from c[Q - Lo][Q..P], the scaled differenced coefficients of levels_of<P, Lo, Top>.
@@ -170,10 +179,14 @@ template <int P, int Lo, int B, int Top>
                                                   const double (&c)[Top - Lo + 1][P + 1],
                                                   Bernstein<P, B, Top>& bz) {
     const double lo = s.T[P - 1], hi = s.T[P];
-    PYORVEX_UNROLL for (int Q = B; Q <= Top; ++Q) blossoms<P>(Q, &c[Q - Lo][Q], s.T, s.R, lo, hi, bz.a[Q - B]);
-    bz.lo = splat(lo);
-    bz.hi = splat(hi);
-    bz.inv = splat(1.0 / (hi - lo));
+    PYORVEX_UNROLL for (int Q = B; Q <= Top; ++Q) {
+        blossoms<P>(Q, &c[Q - Lo][Q], s.T, s.R, lo, hi, bz.a[0][Q - B]);
+        PYORVEX_UNROLL for (int i = 0; i <= P - Q; ++i) bz.a[1][Q - B][i] = bz.a[0][Q - B][P - Q - i];
+    }
+    bz.lo = lo;
+    bz.hi = hi;
+    bz.inv = 1.0 / (hi - lo);
+    bz.mid = lo + 0.5 * (hi - lo);
 }
 
 // The powers s^2..s^n into pw (squares for the even powers: a chain of log2 rather than all the
@@ -184,20 +197,46 @@ template <int N>
     PYORVEX_UNROLL for (int i = 2; i < N; ++i) pw[i] = (i % 2 == 0) ? pw[i / 2] * pw[i / 2] : pw[i - 1] * s;
 }
 
+// Orders B..Top at x from the rows a[Q - B] of coefficients (forward or reversed, see above).
 template <int P, int B, int Top>
-[[gnu::always_inline]] inline Orders<Top - B + 1> bernstein4(const Bernstein<P, B, Top>& bz, vec4 x) {
+[[gnu::always_inline]] inline Orders<Top - B + 1> bernstein4(const double (*a)[P + 1], vec4 from,
+                                                             vec4 to, vec4 inv, vec4 x) {
     Orders<Top - B + 1> o;
-    const vec4 s = (x - bz.lo) * bz.inv, w = (bz.hi - x) * bz.inv;
-    vec4 pw[P - B + 1];  // pw[i] = s^i
-    powers(s, pw);
+    const vec4 den = to - x;
+    const vec4 r = (x - from) / den;
+    vec4 pw[P - B + 1];  // pw[i] = w^i
+    powers(den * inv, pw);
     PYORVEX_UNROLL for (int Q = B; Q <= Top; ++Q) {
         const int D = P - Q;
-        const double* a = bz.a[Q - B];
-        vec4 y = splat(a[0]);
-        PYORVEX_UNROLL for (int i = 1; i <= D; ++i) y = PYORVEX_VFMA(y, w, splat(a[i]) * pw[i]);
-        o.v[Q - B] = (D == 0) ? ((x == x) ? y : x) : y;  // a constant still turns NaN into NaN
+        vec4 y = splat(a[Q - B][D]);
+        PYORVEX_UNROLL for (int i = D - 1; i >= 0; --i) y = PYORVEX_VFMA(y, r, splat(a[Q - B][i]));
+        o.v[Q - B] = (D == 0) ? ((x == x) ? y : x) : y * pw[D];  // a constant still turns NaN into NaN
     }
     return o;
+}
+
+// The run from i in the span of bz, up to the first point at or beyond `right` (not NaN): the
+// points before the midpoint by the forward form, the others by the reversed one. run(f, edge, i)
+// evaluates by f up to edge and returns the run's end.
+template <int P, int B, int Top, class Run>
+[[gnu::always_inline]] inline std::size_t bernstein_halves(const Bernstein<P, B, Top>& bz, double right,
+                                                           const double* xs, std::size_t i,
+                                                           std::size_t m, Run&& run) {
+    // One evaluator for both halves (its parameters change between them): one copy of the loop.
+    vec4 from = splat(bz.lo), to = splat(bz.hi), inv = splat(bz.inv);
+    const double (*a)[P + 1] = bz.a[0];
+    auto f = [&](vec4 x) __attribute__((always_inline)) {
+        return bernstein4<P, B, Top>(a, from, to, inv, x);
+    };
+    if (xs[i] < bz.mid) i = run(f, bz.mid, i);
+    if (i < m && xs[i] < right) {
+        from = splat(bz.hi);
+        to = splat(bz.lo);
+        inv = -inv;
+        a = bz.a[1];
+        i = run(f, right, i);
+    }
+    return i;
 }
 
 // Whether the run from x (its least point) in span k takes the Bernstein form: the span is
@@ -350,6 +389,54 @@ template <int P>
     return run_to_edge<true>(f, v.t[k0 + 4], xs, xs, i, m);
 }
 
+// ---- spans too short for the reciprocal of their length ------------------------------------
+
+// A span shorter than the reciprocal of the largest double has an infinite 1 / h, and every
+// product with it would give infinities or NaN where the values are finite. Its points are taken
+// one at a time by the recursions of eval_detail.hpp, which divide where a reciprocal is infinite:
+// such spans are far too rare for their cost to matter.
+template <int P>
+[[gnu::always_inline]] inline bool tiny_span(const Span<P>& s) {
+    if constexpr (P == 0) return false;
+    else return !(s.R[P][P] < __builtin_inf());
+}
+
+// f(i) for the run from i (its first point before `right` or NaN) to the first point at or beyond
+// `right`; returns the run's end.
+template <class F>
+inline std::size_t points_to_edge(F&& f, double right, const double* xs, std::size_t i, std::size_t m) {
+    do f(i);
+    while (++i < m && !(xs[i] >= right));
+    return i;
+}
+
+// Orders first..top of the span at the points of the run into their rows (row q - first at
+// work + (q - first) m).
+template <int P>
+[[gnu::noinline]] inline std::size_t tiny_orders(const Span<P>& s, int first, int top, double right,
+                                                 const double* xs, double* work, std::size_t i,
+                                                 std::size_t m) {
+    auto f = [&](std::size_t at) {
+        const double x = xs[at];
+        double U[P + 1];
+        detail::derivatives_unscaled<P>(s.T, s.d, x, U);
+        for (int q = first; q <= top; ++q)
+            work[static_cast<std::size_t>(q - first) * m + at] = x == x ? U[q] * detail::kTables.falling[P][q] : x;
+    };
+    return points_to_edge(f, right, xs, i, m);
+}
+
+template <int P>
+[[gnu::noinline]] inline std::size_t tiny_values(const Span<P>& s, double right, double* xs,
+                                                 std::size_t i, std::size_t m) {
+    auto f = [&](std::size_t at) {
+        double d[P + 1];
+        PYORVEX_UNROLL for (int j = 0; j <= P; ++j) d[j] = s.d[j];
+        xs[at] = detail::de_boor<P>(s.T, d, xs[at]);
+    };
+    return points_to_edge(f, right, xs, i, m);
+}
+
 // ---- drivers ----------------------------------------------------------------------------------
 
 // The number of spans from the first to the last point's (all of them when either is NaN).
@@ -388,14 +475,21 @@ template <int P>
         }
         const double right = k >= hi ? detail::kNaN : t[k + 1];  // NaN: the run goes to the end
         set_span<P>(v, k, s);
+        if (tiny_span(s)) {
+            i = tiny_values<P>(s, right, xs, i, m);
+            continue;
+        }
         if constexpr (P > 0) {
             if (avg >= kFormRun && bernstein_span(t, k, hi, xs[i])) {
                 double c[1][P + 1];
                 PYORVEX_UNROLL for (int j = 0; j <= P; ++j) c[0][j] = s.d[j];
                 Bernstein<P, 0, 0> bz;
                 span_bernstein<P, 0, 0, 0>(s, c, bz);
-                auto f = [&](vec4 x) __attribute__((always_inline)) { return bernstein4<P, 0, 0>(bz, x).v[0]; };
-                i = run_to_edge<true>(f, right, xs, xs, i, m);
+                auto run = [&](auto&& f, double edge, std::size_t from) __attribute__((always_inline)) {
+                    auto value = [&](vec4 x) __attribute__((always_inline)) { return f(x).v[0]; };
+                    return run_to_edge<true>(value, edge, xs, xs, from, m);
+                };
+                i = bernstein_halves(bz, right, xs, i, m, run);
                 avg = (3 * avg + (i - start)) / 4;
                 continue;
             }
@@ -494,14 +588,20 @@ template <int P, int Lo, int Top>
         const double right = k >= hi ? detail::kNaN : t[k + 1];
         set_span<P>(v, k, s);
         const std::size_t start = i;
+        if (tiny_span(s)) {
+            i = tiny_orders<P>(s, Lo, Top, right, xs, work, i, m);
+            continue;
+        }
         double c[N][P + 1];
         levels_of<P, Lo, Top>(s, c);
         // Sorted points: the run's first is its least, and every point before `right`.
         if (avg >= kSpanRun && bernstein_span(t, k, hi, xs[i])) {
             Bernstein<P, Lo, Top> bz;
             span_bernstein<P, Lo, Lo, Top>(s, c, bz);
-            auto f = [&](vec4 x) __attribute__((always_inline)) { return bernstein4<P, Lo, Top>(bz, x); };
-            i = rows_to_edge<N>(f, right, xs, work, i, m);
+            auto run = [&](auto&& f, double edge, std::size_t from) __attribute__((always_inline)) {
+                return rows_to_edge<N>(f, edge, xs, work, from, m);
+            };
+            i = bernstein_halves(bz, right, xs, i, m, run);
         } else {
             auto f = [&](vec4 x) __attribute__((always_inline)) { return fused4<P, Lo, Top>(s, c, x); };
             i = rows_to_edge<N>(f, right, xs, work, i, m);
@@ -540,6 +640,10 @@ template <int P>
         k = detail::advance(t, k, hi, xs[i]);
         const double right = k >= hi ? detail::kNaN : t[k + 1];
         set_span<P>(v, k, s);
+        if (tiny_span(s)) {
+            i = tiny_orders<P>(s, first, top, right, xs, work, i, m);
+            continue;
+        }
         std::size_t e = i;
         bool have_e = false;
         orders_from<P, 0>(s, s.d, first, top, right, xs, work, i, e, have_e, m);

@@ -148,6 +148,13 @@ inline void load_window(const View& v, idx k, double* d, double* T) {
 // 1 - weight (or the lerp d0 + a (d1 - d0)) would leave an error of the size of a neighbouring
 // coefficient that should have dropped out, and the differenced coefficients of a short span next
 // to long ones are large.
+// num / den by the reciprocal inv = 1 / den where that is finite; by the division where den is
+// below the reciprocal of the largest double (a span that short has finite values, and a product
+// with an infinite reciprocal would turn them into infinities or NaN).
+inline double over(double num, double den, double inv) {
+    return inv < std::numeric_limits<double>::infinity() ? num * inv : num / den;
+}
+
 template <int P>
 inline double de_boor(const double* T, double* d, double x) {
     // The weights depend on x and the knots only: their divisions stay off the chain through d.
@@ -155,8 +162,8 @@ inline double de_boor(const double* T, double* d, double x) {
     PYORVEX_UNROLL for (int r = 1; r <= P; ++r)
         PYORVEX_UNROLL for (int j = P; j >= r; --j) {
             const double lo = T[j - 1], hi = T[j + P - r], inv = 1.0 / (hi - lo);
-            a[r][j] = (x - lo) * inv;
-            b[r][j] = (hi - x) * inv;
+            a[r][j] = over(x - lo, hi - lo, inv);
+            b[r][j] = over(hi - x, hi - lo, inv);
         }
     PYORVEX_UNROLL for (int r = 1; r <= P; ++r)
         PYORVEX_UNROLL for (int j = P; j >= r; --j) d[j] = b[r][j] * d[j - 1] + a[r][j] * d[j];
@@ -200,8 +207,8 @@ inline void derivatives_unscaled(const double* T, const double* d, double xe, do
         PYORVEX_UNROLL for (int m = 1; m <= P; ++m)
             PYORVEX_UNROLL for (int j = m; j <= P; ++j) {
                 R[m][j] = 1.0 / (T[j + P - m] - T[j - 1]);
-                A[m][j] = (xe - T[j - 1]) * R[m][j];
-                B[m][j] = (T[j + P - m] - xe) * R[m][j];
+                A[m][j] = over(xe - T[j - 1], T[j + P - m] - T[j - 1], R[m][j]);
+                B[m][j] = over(T[j + P - m] - xe, T[j + P - m] - T[j - 1], R[m][j]);
             }
         double Q[P + 1];
         PYORVEX_UNROLL for (int j = 0; j <= P; ++j) Q[j] = d[j];
@@ -214,7 +221,7 @@ inline void derivatives_unscaled(const double* T, const double* d, double xe, do
             U[r] = w[P];
             if (r < P)
                 PYORVEX_UNROLL for (int j = P; j >= r + 1; --j) {
-                    Q[j] = (Q[j] - Q[j - 1]) * R[r + 1][j];
+                    Q[j] = over(Q[j] - Q[j - 1], T[j + P - r - 1] - T[j - 1], R[r + 1][j]);
                 }
         }
     }
