@@ -361,8 +361,18 @@ OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan vel
             }
         }
         if (!moves) {
+            // The whole pause: every following segment whose coefficients are all equal too.
+            auto still = [&](std::size_t g) {
+                const double *q = bez + g * order * dof;
+                for (std::size_t m = 1; m < order; ++m)
+                    for (std::size_t j = 0; j < dof; ++j)
+                        if (q[m * dof + j] != q[j]) return false;
+                return true;
+            };
+            std::size_t last = i + 1;
+            while (last < n && still(last)) ++last;
             plan.where_lo = s[i];
-            plan.where_hi = s[i + 1];
+            plan.where_hi = s[last];
             return OptimalStatus::stands_still;
         }
     }

@@ -13,7 +13,7 @@ from ..defdatastruct import Trajectory1d
 from . import _kernel
 from ._arguments import Spline, multiaxis_type, real, spline_of
 from .peaks import extrema_table, peaks_of
-from .retiming import Axes, Limit, LimitArg, limit_values, settle
+from .retiming import Axes, Limit, LimitArg, limit_values, peak_table, settle, stretched
 
 # Grid segments over the path's parameter by default: every knot span gets its share, at least
 # one. The duration lost to the grid shrinks with its step (about 1% at this count on the usual
@@ -187,6 +187,13 @@ def retime_optimal(
         i = min(max(int(np.searchsorted(joints, over[0], side="right")) - 1, 0), segments - 1)
         shrink[i] *= over[1]
         result = _plan(s, limits, shrink, g, speeds, (nknots, ncoefs))
+    axes = Axes([result], ["path"], True)
+    if np.any(speeds > 0.0):
+        # A common time scale would scale the end speeds too, and a motion joined to others must
+        # keep them: it only stretches, and only as far as rounding left a peak over its limit.
+        peaks = peak_table(axes, checked)[0]
+        if all(np.all(np.abs(peaks[j]) <= lim.values) for j, lim in enumerate(checked)):
+            return stretched(result, 1.0)
     # One common time scale brings the binding peak to its limit (the grid's bounds leave every
     # peak a little below) and absorbs the rounding of the composition.
-    return settle(Axes([result], ["path"], True), checked)[1][0]
+    return settle(axes, checked)[1][0]
