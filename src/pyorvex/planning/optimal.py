@@ -13,7 +13,7 @@ from ..defdatastruct import Trajectory1d
 from . import _kernel
 from ._arguments import Spline, multiaxis_type, real, spline_of
 from .peaks import extrema_table, peaks_of
-from .retiming import Axes, Limit, LimitArg, limit_values, peak_table, settle, stretched
+from .retiming import Axes, Limit, LimitArg, limit_values, needed, settle, stretched
 
 # Grid segments over the path's parameter by default: every knot span gets its share, at least
 # one. The duration lost to the grid shrinks with its step (about 1% at this count on the usual
@@ -98,18 +98,23 @@ def _plan(
     return Spline(knots, coefs, 2 * s.p, 0, s.dof, s.axes)
 
 
-def _over(result: Spline, limits: Sequence[Limit]) -> Optional[Tuple[float, float]]:
+def _over(
+    result: Spline, limits: Sequence[Limit]
+) -> Tuple[Optional[Tuple[float, float]], float]:
     """(time, factor) of the peak furthest over its limit beyond rounding, the factor being what
-    the limits of its segment must shrink by; None when every peak is within _OVER."""
+    the limits of its segment must shrink by (None when every peak is within _OVER), and the
+    common time scale that brings the binding peak to its limit."""
     table = extrema_table(result, [limit.q for limit in limits])
     times, values = peaks_of(table)
     worst: Optional[Tuple[float, float]] = None
+    k = 0.0
     for j, limit in enumerate(limits):
         ratio = np.abs(values[j]) / limit.values
         c = int(np.argmax(ratio))
+        k = max(k, needed(values[j], limit.values, limit.q))
         if ratio[c] > 1.0 + _OVER and (worst is None or ratio[c] > 1.0 / worst[1]):
             worst = (float(times[j, c]), 1.0 / float(ratio[c]))
-    return worst
+    return worst, k
 
 
 @overload
@@ -178,9 +183,9 @@ def retime_optimal(
     checked = [Limit("velocity", 1, limits[0]), Limit("acceleration", 2, limits[1])]
     shrink = np.ones(segments)
     result = _plan(s, limits, shrink, g, speeds, (nknots, ncoefs))
-    for _ in range(_ROUNDS):
-        over = _over(result, checked)
-        if over is None:
+    for attempt in range(_ROUNDS + 1):
+        over, k = _over(result, checked)
+        if over is None or attempt == _ROUNDS:
             break
         # The segment that holds the peak: the grid points are the result's distinct knots.
         joints = np.unique(result.knots)
@@ -191,9 +196,8 @@ def retime_optimal(
     if np.any(speeds > 0.0):
         # A common time scale would scale the end speeds too, and a motion joined to others must
         # keep them: it only stretches, and only as far as rounding left a peak over its limit.
-        peaks = peak_table(axes, checked)[0]
-        if all(np.all(np.abs(peaks[j]) <= lim.values) for j, lim in enumerate(checked)):
+        if k <= 1.0:
             return stretched(result, 1.0)
     # One common time scale brings the binding peak to its limit (the grid's bounds leave every
     # peak a little below) and absorbs the rounding of the composition.
-    return settle(axes, checked)[1][0]
+    return settle(axes, checked, k)[1][0]
