@@ -17,7 +17,8 @@ import time
 
 import numpy as np
 
-from pyorvex.planning import GRID, interpolate, peak, retime, retime_optimal
+from pyorvex.planning import interpolate, peak, retime, retime_optimal
+from pyorvex.planning.optimal import GRID
 
 PROBLEMS = 100
 DOF = 6
@@ -63,7 +64,9 @@ def peer():
             self.path = path
 
         def __call__(self, ss, order=0):
-            return self.path(np.clip(np.asarray(ss, dtype=float), self.path.start, self.path.stop), order)
+            return self.path(
+                np.clip(np.asarray(ss, dtype=float), self.path.start, self.path.stop), order
+            )
 
         @property
         def dof(self):
@@ -90,9 +93,7 @@ def peer():
 
     def check(traj, v, a):
         ticks = np.linspace(0.0, traj.duration, 20001)
-        return max(
-            float(np.max(np.abs(traj(ticks, nu)) / lim)) for nu, lim in ((1, v), (2, a))
-        )
+        return max(float(np.max(np.abs(traj(ticks, nu)) / lim)) for nu, lim in ((1, v), (2, a)))
 
     return plan, check
 

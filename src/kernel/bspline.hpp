@@ -387,7 +387,8 @@ inline std::size_t extrema_work_size(int p) {
 // point.
 EvalStatus extrema(cspan t, cspan c, int p, int nu, vspan work, Extrema &out);
 
-// --- time-optimal retiming along a path ------------------------------------------------------------
+// --- time-optimal retiming along a path
+// ------------------------------------------------------------
 
 // Outcome of retime_optimal. Every code but ok leaves knots and coefs unspecified.
 enum class OptimalStatus : int {

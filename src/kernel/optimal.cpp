@@ -84,8 +84,9 @@ struct Path {
     }
     double coef(std::ptrdiff_t i, std::size_t j) const {
         const std::size_t rows = c.size() / dof;
-        return i >= 0 && static_cast<std::size_t>(i) < rows ? c[static_cast<std::size_t>(i) * dof + j]
-                                                            : 0.0;
+        return i >= 0 && static_cast<std::size_t>(i) < rows
+                   ? c[static_cast<std::size_t>(i) * dof + j]
+                   : 0.0;
     }
 
     // The Bernstein coefficients on [a, b] (inside the non-empty span k) of every axis, by
@@ -110,7 +111,8 @@ struct Path {
                 }
             }
             for (std::size_t j = 0; j < dof; ++j)
-                out[static_cast<std::size_t>(m) * dof + j] = window[static_cast<std::size_t>(pp) * dof + j];
+                out[static_cast<std::size_t>(m) * dof + j] =
+                    window[static_cast<std::size_t>(pp) * dof + j];
         }
     }
 };

@@ -288,10 +288,10 @@ PyObject *optimal_size(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyOb
     if (!knots.acquire(a[0], false) || !capi::to_int(a[1], &p) || !capi::to_int(a[2], &dof) ||
         !capi::to_int(a[3], &grid))
         return nullptr;
-    const k::OptimalSize size =
-        dof > 0 && grid > 0 ? k::optimal_size(in(knots), p, static_cast<std::size_t>(dof),
-                                              static_cast<std::size_t>(grid))
-                            : k::OptimalSize{};
+    const k::OptimalSize size = dof > 0 && grid > 0
+                                    ? k::optimal_size(in(knots), p, static_cast<std::size_t>(dof),
+                                                      static_cast<std::size_t>(grid))
+                                    : k::OptimalSize{};
     if (!size.ok) {
         PyErr_SetString(PyExc_ValueError,
                         "no plan of these sizes: the path's degree must be at least 1 and its "
@@ -351,9 +351,9 @@ void raise_optimal(k::OptimalStatus status, const k::OptimalPlan &plan) {
 // out_coefs) -> duration: the shortest motion along the path of dof axes (rows of dof) within
 // the limits, ds/dt = speeds[0] and speeds[1] at its ends, into arrays of optimal_size's sizes.
 PyObject *retime_optimal(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
-    static const char *const names[] = {"knots",        "cpts",   "dof",  "p",
-                                        "velocity",     "acceleration", "shrink", "grid",
-                                        "speeds",       "out_knots",    "out_coefs"};
+    static const char *const names[] = {"knots",    "cpts",         "dof",      "p",
+                                        "velocity", "acceleration", "shrink",   "grid",
+                                        "speeds",   "out_knots",    "out_coefs"};
     static const capi::ArgSpec signature{"retime_optimal", names, 11, 11};
     PyObject *a[11];
     if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
@@ -377,10 +377,10 @@ PyObject *retime_optimal(PyObject *, PyObject *const *args, Py_ssize_t nargs, Py
     plan.start_speed = speeds.data()[0];
     plan.stop_speed = speeds.data()[1];
     plan.interrupted = signalled;
-    const k::OptimalStatus status = k::retime_optimal(
-        in(knots), in(cpts), p, static_cast<std::size_t>(dof), in(velocity), in(acceleration),
-        in(shrink), static_cast<std::size_t>(grid), out(out_knots), out(out_coefs), work.span(),
-        plan);
+    const k::OptimalStatus status =
+        k::retime_optimal(in(knots), in(cpts), p, static_cast<std::size_t>(dof), in(velocity),
+                          in(acceleration), in(shrink), static_cast<std::size_t>(grid),
+                          out(out_knots), out(out_coefs), work.span(), plan);
     if (status == k::OptimalStatus::interrupted) return nullptr;  // the signal's exception
     if (status != k::OptimalStatus::ok) {
         raise_optimal(status, plan);

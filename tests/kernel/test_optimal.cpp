@@ -85,8 +85,7 @@ TEST(Optimal, Refusals) {
     // Entering at twice the speed limit, or too fast to stop in the length given.
     EXPECT_EQ(plan(t, move, 1, 1, {1.0}, {1.0}, 8, 2.0).status, k::OptimalStatus::infeasible);
     EXPECT_EQ(plan(t, move, 1, 1, {1.0}, {1.0}, 8, 1.0, 0.0).status, k::OptimalStatus::ok);
-    EXPECT_EQ(plan(t, move, 1, 1, {10.0}, {1.0}, 8, 3.0, 0.0).status,
-              k::OptimalStatus::infeasible);
+    EXPECT_EQ(plan(t, move, 1, 1, {10.0}, {1.0}, 8, 3.0, 0.0).status, k::OptimalStatus::infeasible);
     // A jump: a linear path with a double knot holding two values.
     const std::vector<double> jt{0.0, 0.0, 0.5, 0.5, 1.0, 1.0}, jc{0.0, 0.5, 0.7, 1.0};
     EXPECT_EQ(plan(jt, jc, 1, 1, {1.0}, {1.0}, 8).status, k::OptimalStatus::broken);

@@ -22,7 +22,7 @@ are then one number for every axis or one per axis).
 """
 
 from .limits import LimitRow, LimitsReport, limits_report
-from .optimal import GRID, retime_optimal
+from .optimal import retime_optimal
 from .peaks import Extrema, Peak, extrema, peak
 from .retiming import retime, time_scale
 from .sampling import derivatives, sample

@@ -98,9 +98,7 @@ def _plan(
     return Spline(knots, coefs, 2 * s.p, 0, s.dof, s.axes)
 
 
-def _over(
-    result: Spline, limits: Sequence[Limit]
-) -> Tuple[Optional[Tuple[float, float]], float]:
+def _over(result: Spline, limits: Sequence[Limit]) -> Tuple[Optional[Tuple[float, float]], float]:
     """(time, factor) of the peak furthest over its limit beyond rounding, the factor being what
     the limits of its segment must shrink by (None when every peak is within _OVER), and the
     common time scale that brings the binding peak to its limit."""
