@@ -400,4 +400,62 @@ inline std::size_t extrema_work_size(int p) {
 // point.
 EvalStatus extrema(cspan t, cspan c, int p, int nu, vspan work, Extrema &out);
 
+// --- time-optimal retiming along a path
+// ------------------------------------------------------------
+
+// Outcome of retime_optimal. Every code but ok leaves knots and coefs unspecified.
+enum class OptimalStatus : int {
+    ok = 0,
+    refused,       // sizes that do not agree, p < 1 or 2p above kMaxDegree, a grid below 2
+    bad_limits,    // a limit that is not positive and finite, a shrink factor outside (0, 1]
+    bad_path,      // knots or coefficients that are not finite, or an empty domain
+    broken,        // the path jumps (a knot of full multiplicity with two values): where_*
+    stands_still,  // the path's derivative is zero on every axis over [where_lo, where_hi]
+    infeasible,    // no motion meets the limits with the end speeds asked; where_lo tells where
+    interrupted,   // the caller's interrupt test asked to stop
+};
+
+// The problem's end conditions and the caller's interrupt test, and what the plan found.
+// interrupted, when set, is asked every few dozen grid segments; true stops the plan.
+struct OptimalPlan {
+    double start_speed = 0.0;  // ds/dt at the start of the path
+    double stop_speed = 0.0;   // ds/dt at its end
+    bool (*interrupted)(void *) = nullptr;
+    void *context = nullptr;
+    double where_lo = 0.0;  // out: the stretch of the path's parameter a refusal is about
+    double where_hi = 0.0;
+    double duration = 0.0;  // out: the duration of the motion
+};
+
+// Sizes of retime_optimal for a path of degree p and dof axes on the knots t with a grid of at
+// least `grid` segments: every non-empty span of t is cut into equal segments, as many as its
+// share of the domain asks (at least one). The result is of degree 2p, each grid point inside
+// the domain a knot of multiplicity 2p - 1: (2p + 1) + (segments - 1)(2p - 1) rows of dof
+// coefficients. ok is false exactly when retime_optimal refuses the sizes.
+struct OptimalSize {
+    std::size_t segments = 0;
+    std::size_t knots = 0;
+    std::size_t coefs = 0;
+    std::size_t work = 0;
+    bool ok = false;
+};
+
+OptimalSize optimal_size(cspan t, int p, std::size_t dof, std::size_t grid);
+
+// The path q(s) (knots t, coefficients c in rows of dof, degree p) traversed in the least time
+// that the grid allows, with |q_j'(s) ds/dt| <= velocity[j] and |q_j''(s) (ds/dt)^2 + q_j'(s)
+// d2s/dt2| <= acceleration[j] everywhere, s(t) non-decreasing, ds/dt given at both ends. The
+// time starts at t.front(). On each grid segment d2s/dt2 is constant (s(t) is piecewise
+// quadratic) and the limits are imposed with bounds of q' and q'' over the whole segment (the
+// hulls of their Bernstein coefficients) and the segment's extreme speeds, so they hold between
+// the grid points too; the speeds come from the sets of speeds that can still stop in time
+// (a backward pass) and the largest admissible d2s/dt2 forward. At a knot where q' jumps the
+// motion passes at rest. The result q(s(t)) is composed exactly, segment by segment, as
+// Bernstein polynomials of degree 2p (convex combinations only), into the B-spline of
+// optimal_size. shrink (empty, or one factor in (0, 1] per segment) scales the limits of each
+// segment. O(segments (dof p^3 + dof^2)) time.
+OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan velocity,
+                             cspan acceleration, cspan shrink, std::size_t grid, vspan knots,
+                             vspan coefs, vspan work, OptimalPlan &plan);
+
 }  // namespace pyorvex::kernel

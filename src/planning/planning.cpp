@@ -277,6 +277,119 @@ PyObject *derivatives(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
     Py_RETURN_NONE;
 }
 
+// optimal_size(knots, p, dof, grid) -> (segments, knots, coefs): the sizes of retime_optimal's
+// result for a path on these knots (coefs counts doubles: rows of dof).
+PyObject *optimal_size(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+    static const char *const names[] = {"knots", "p", "dof", "grid"};
+    static const capi::ArgSpec signature{"optimal_size", names, 4, 4};
+    PyObject *a[4];
+    if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
+    capi::DoubleBuffer knots;
+    int p = 0, dof = 0, grid = 0;
+    if (!knots.acquire(a[0], false) || !capi::to_int(a[1], &p) || !capi::to_int(a[2], &dof) ||
+        !capi::to_int(a[3], &grid))
+        return nullptr;
+    const k::OptimalSize size = dof > 0 && grid > 0
+                                    ? k::optimal_size(in(knots), p, static_cast<std::size_t>(dof),
+                                                      static_cast<std::size_t>(grid))
+                                    : k::OptimalSize{};
+    if (!size.ok) {
+        PyErr_SetString(PyExc_ValueError,
+                        "no plan of these sizes: the path's degree must be at least 1 and its "
+                        "double at most the maximum supported degree, its domain not empty, and "
+                        "the grid between 2 and 2**24 segments");
+        return nullptr;
+    }
+    return Py_BuildValue("(nnn)", static_cast<Py_ssize_t>(size.segments),
+                         static_cast<Py_ssize_t>(size.knots), static_cast<Py_ssize_t>(size.coefs));
+}
+
+// The message of a plan refused, with the stretch of the path's parameter it is about.
+void raise_optimal(k::OptimalStatus status, const k::OptimalPlan &plan) {
+    using S = k::OptimalStatus;
+    capi::Ref lo = capi::Ref::steal(capi::float_text(plan.where_lo));
+    capi::Ref hi = capi::Ref::steal(capi::float_text(plan.where_hi));
+    if (!lo || !hi) return;
+    switch (status) {
+        case S::stands_still:
+            PyErr_Format(PyExc_ValueError,
+                         "the path stands still over [%U, %U] of its parameter (its derivative "
+                         "is zero on every axis there): the limits set no speed along it; take "
+                         "the pause out of the path",
+                         lo.get(), hi.get());
+            return;
+        case S::broken:
+            PyErr_Format(PyExc_ValueError,
+                         "the path jumps at %U of its parameter (a knot of full multiplicity "
+                         "with two values): no motion follows it",
+                         lo.get());
+            return;
+        case S::infeasible:
+            PyErr_Format(PyExc_ValueError,
+                         "no motion along the path meets the limits with the path speeds asked "
+                         "at its ends: the plan fails over [%U, %U] of its parameter",
+                         lo.get(), hi.get());
+            return;
+        case S::bad_limits:
+            PyErr_SetString(PyExc_ValueError,
+                            "the limits must be positive and finite, the shrink factors in "
+                            "(0, 1] and the end speeds non-negative and finite");
+            return;
+        case S::bad_path:
+            PyErr_SetString(PyExc_ValueError,
+                            "the path's knots and control points must be finite, and its "
+                            "derivatives and the motion within the range of floating point");
+            return;
+        case S::refused:
+        case S::interrupted:
+        case S::ok:
+            break;
+    }
+    PyErr_SetString(PyExc_ValueError, "the arrays do not agree in size with the plan");
+}
+
+// retime_optimal(knots, cpts, dof, p, velocity, acceleration, shrink, grid, speeds, out_knots,
+// out_coefs) -> duration: the shortest motion along the path of dof axes (rows of dof) within
+// the limits, ds/dt = speeds[0] and speeds[1] at its ends, into arrays of optimal_size's sizes.
+PyObject *retime_optimal(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+    static const char *const names[] = {"knots",    "cpts",         "dof",      "p",
+                                        "velocity", "acceleration", "shrink",   "grid",
+                                        "speeds",   "out_knots",    "out_coefs"};
+    static const capi::ArgSpec signature{"retime_optimal", names, 11, 11};
+    PyObject *a[11];
+    if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
+    capi::DoubleBuffer knots, cpts, velocity, acceleration, shrink, speeds, out_knots, out_coefs;
+    int p = 0, dof = 0, grid = 0;
+    if (!knots.acquire(a[0], false) || !cpts.acquire(a[1], false) || !capi::to_int(a[2], &dof) ||
+        !capi::to_int(a[3], &p) || !velocity.acquire(a[4], false) ||
+        !acceleration.acquire(a[5], false) || !shrink.acquire(a[6], false) ||
+        !capi::to_int(a[7], &grid) || !speeds.acquire(a[8], false) || !out_knots.acquire(a[9]) ||
+        !out_coefs.acquire(a[10]) || !capi::supported_degree(p))
+        return nullptr;
+    if (dof < 1 || grid < 1 || speeds.size() != 2) {
+        PyErr_SetString(PyExc_ValueError, "the arrays do not agree in size with the plan");
+        return nullptr;
+    }
+    const k::OptimalSize size = k::optimal_size(in(knots), p, static_cast<std::size_t>(dof),
+                                                static_cast<std::size_t>(grid));
+    capi::Scratch work;
+    if (size.ok && !work.allocate(size.work)) return nullptr;
+    k::OptimalPlan plan;
+    plan.start_speed = speeds.data()[0];
+    plan.stop_speed = speeds.data()[1];
+    plan.interrupted = signalled;
+    const k::OptimalStatus status =
+        k::retime_optimal(in(knots), in(cpts), p, static_cast<std::size_t>(dof), in(velocity),
+                          in(acceleration), in(shrink), static_cast<std::size_t>(grid),
+                          out(out_knots), out(out_coefs), work.span(), plan);
+    if (status == k::OptimalStatus::interrupted) return nullptr;  // the signal's exception
+    if (status != k::OptimalStatus::ok) {
+        raise_optimal(status, plan);
+        return nullptr;
+    }
+    return PyFloat_FromDouble(plan.duration);
+}
+
 PyMethodDef methods[] = {
     {"interpolate", capi::fastcall(interpolate), METH_FASTCALL | METH_KEYWORDS,
      "interpolate(times, values, dof, p, start, stop, knots, coefs, tolerance)\n--\n\n"
@@ -287,6 +400,14 @@ PyMethodDef methods[] = {
     {"derivatives", capi::fastcall(derivatives), METH_FASTCALL | METH_KEYWORDS,
      "derivatives(knots, cpts, dof, p, x, first, last, out)\n--\n\n"
      "Fill out[q - first, i, c] with the derivative of order q of axis c at x[i]."},
+    {"optimal_size", capi::fastcall(optimal_size), METH_FASTCALL | METH_KEYWORDS,
+     "optimal_size(knots, p, dof, grid)\n--\n\n"
+     "(segments, knots, coefs): the sizes of retime_optimal's result."},
+    {"retime_optimal", capi::fastcall(retime_optimal), METH_FASTCALL | METH_KEYWORDS,
+     "retime_optimal(knots, cpts, dof, p, velocity, acceleration, shrink, grid, speeds, "
+     "out_knots, out_coefs)\n--\n\n"
+     "Fill out_knots and out_coefs with the shortest motion along the path within the limits; "
+     "return its duration."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -10,6 +10,8 @@ raises ValueError (TypeError for an argument of the wrong kind) and changes none
   over the whole domain, with where they are taken.
 - :func:`retime` -- the axes of a motion stretched in time by one factor so that velocity,
   acceleration and jerk limits hold, the binding one with equality.
+- :func:`retime_optimal` -- the shortest motion along a path within velocity and acceleration
+  limits: the path kept exactly, the speed along it planned.
 - :func:`sample`, :func:`derivatives` -- values and derivatives on a control-rate grid or at
   any abscissae, in one pass.
 - :func:`limits_report` -- the peaks of velocity, acceleration and jerk against limits, and the
@@ -20,6 +22,7 @@ are then one number for every axis or one per axis).
 """
 
 from .limits import LimitRow, LimitsReport, limits_report
+from .optimal import retime_optimal
 from .peaks import Extrema, Peak, extrema, peak
 from .retiming import retime, time_scale
 from .sampling import derivatives, sample
@@ -38,6 +41,7 @@ __all__ = [
     "limits_report",
     "peak",
     "retime",
+    "retime_optimal",
     "sample",
     "time_scale",
     "to_scipy",

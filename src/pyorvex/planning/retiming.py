@@ -5,7 +5,7 @@ equality."""
 from __future__ import annotations
 
 import math
-from typing import Any, List, NamedTuple, Sequence, Tuple, Union, overload
+from typing import Any, List, NamedTuple, Optional, Sequence, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -188,15 +188,18 @@ def _result_spline(traj: Any, s: Spline) -> Spline:
 _HEADROOM = 8
 
 
-def settle(axes: Axes, limits: Sequence[Limit]) -> Tuple[float, List[Any]]:
+def settle(
+    axes: Axes, limits: Sequence[Limit], exact: Optional[float] = None
+) -> Tuple[float, List[Any]]:
     """The factor k and the stretched axes, on which every limit holds as computed.
 
     The exact factor brings the binding peak to its limit in exact arithmetic; the stretched
     knots and control points are rounded, which leaves a peak a few units of rounding over it,
     and far more on a time axis far from zero (a start at 1.7e9 s keeps fewer digits of every
     knot difference). So each result is checked on its exact peaks and stretched a little more
-    until every limit holds."""
-    k = scale_of(axes, limits) * (1.0 + _HEADROOM * 2.0**-53)
+    until every limit holds. `exact`, when the caller has the peaks already, is the factor
+    scale_of would find."""
+    k = (scale_of(axes, limits) if exact is None else exact) * (1.0 + _HEADROOM * 2.0**-53)
     margin = 2.0**-52
     for _ in range(_ATTEMPTS):
         out = [stretched(s, k) for s in axes.splines]

@@ -1,0 +1,97 @@
+"""retime_optimal: the path kept, the limits exact on the result's peaks, the ends at the speeds
+asked, shorter than the uniform stretch; the uniform retime and dense sampling are the oracles."""
+
+import numpy as np
+import pytest
+
+from pyorvex import TrajectoryNd, interpolate, make_trajectory, peak, retime, retime_optimal
+
+SEEDS = range(6)
+
+
+def problem(seed):
+    """A path whose axis 0 is its own parameter s (so the result's axis 0 reads s(t) back), two
+    more axes through random waypoints, and per-axis limits."""
+    rng = np.random.default_rng(seed)
+    times = np.cumsum(rng.uniform(0.3, 1.2, 7))
+    curve = interpolate(times, rng.uniform(-2.0, 2.0, (7, 2)))
+    ident = make_trajectory([times[0]] * 2 + [times[-1]] * 2, [times[0], times[-1]], 1)
+    path = TrajectoryNd.from_axes([ident, *curve.axes()])
+    return path, rng.uniform(0.5, 3.0, 3), rng.uniform(1.0, 9.0, 3)
+
+
+def duration(traj):
+    return traj.stop - traj.start
+
+
+@pytest.mark.parametrize("seed", SEEDS)
+def test_follows_the_path_with_s_never_decreasing(seed):
+    path, v, a = problem(seed)
+    motion = retime_optimal(path, v, a)
+    ticks = np.linspace(motion.start, motion.stop, 4001)
+    q = motion(ticks)
+    s = q[:, 0]
+    assert motion.start == path.start and motion.p == 2 * path.p
+    assert np.all(np.diff(s) >= -1e-12) and abs(s[-1] - path.stop) < 1e-12
+    np.testing.assert_allclose(q[:, 1:], path(np.clip(s, path.start, path.stop))[:, 1:], atol=1e-10)
+
+
+@pytest.mark.parametrize("seed", SEEDS)
+def test_limits_hold_on_exact_peaks_and_dense_samples_the_binding_one_exactly(seed):
+    path, v, a = problem(seed)
+    motion = retime_optimal(path, v, a)
+    ratios = [np.abs(peak(motion, nu).value) / lim for nu, lim in ((1, v), (2, a))]
+    assert max(r.max() for r in ratios) == pytest.approx(1.0, abs=1e-12)
+    assert all(np.all(r <= 1.0) for r in ratios)
+    ticks = np.linspace(motion.start, motion.stop, 20001)
+    for nu, lim in ((1, v), (2, a)):
+        assert np.all(np.abs(motion(ticks, nu)) <= lim * (1 + 1e-12))
+
+
+@pytest.mark.parametrize("seed", SEEDS[:3])
+@pytest.mark.parametrize("speed", [(0.0, 0.0), (0.05, 0.0), (0.0, 0.04), (0.03, 0.05)])
+def test_ends_at_the_path_speeds_asked(seed, speed):
+    path, v, a = problem(seed)
+    motion = retime_optimal(path, v, a, speed=speed)
+    for t, s, want in ((motion.start, path.start, speed[0]), (motion.stop, path.stop, speed[1])):
+        np.testing.assert_allclose(motion(t, 1), path(s, 1) * want, rtol=1e-9, atol=1e-12)
+    assert all(np.all(np.abs(peak(motion, nu).value) <= lim) for nu, lim in ((1, v), (2, a)))
+
+
+@pytest.mark.parametrize("seed", SEEDS)
+def test_shorter_than_the_uniform_stretch(seed):
+    path, v, a = problem(seed)
+    assert duration(retime_optimal(path, v, a)) < duration(retime(path, v, a))
+    single = path.axis(1)
+    one = retime_optimal(single, v[1], a[1])
+    assert type(one) is type(single)
+    assert duration(one) < duration(retime(single, v[1], a[1]))
+
+
+def still():
+    return make_trajectory([0.0, 0.0, 1.0, 2.0, 3.0, 3.0], [0.0, 1.0, 1.0, 2.0], 1)
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, exc, message",
+    [
+        ((0.0, 1.0), {}, ValueError, "'velocity' must be positive"),
+        ((1.0, float("nan")), {}, ValueError, "'acceleration' must be positive"),
+        (([1.0, 2.0], 1.0), {}, ValueError, "one number or one per axis: 3 of them, got 2"),
+        ((float("inf"), 1.0), {}, ValueError, "'velocity' must be finite"),
+        ((1.0, 1.0, 1.0), {}, NotImplementedError, "a jerk limit is not supported"),
+        ((1.0, 1.0), {"speed": (-1.0, 0.0)}, ValueError, "two finite path speeds"),
+        ((1.0, 1.0), {"speed": (50.0, 0.0)}, ValueError, "no motion along the path meets"),
+        ((1.0, 1.0), {"grid": 1}, ValueError, "'grid' must be between 2"),
+    ],
+)
+def test_refuses(args, kwargs, exc, message):
+    with pytest.raises(exc, match=message):
+        retime_optimal(problem(0)[0], *args, **kwargs)
+
+
+def test_refuses_a_path_that_stands_still_or_is_empty():
+    with pytest.raises(ValueError, match=r"stands still over \[1.0, 2.0\]"):
+        retime_optimal(still(), 1.0, 1.0)
+    with pytest.raises(ValueError, match="holds no data"):
+        retime_optimal(TrajectoryNd(), 1.0, 1.0)
