@@ -19,3 +19,17 @@ def extrema(knots: _Array, cpts: _Array, dof: int, p: int, nus: _Array, out: _Ar
 def derivatives(
     knots: _Array, cpts: _Array, dof: int, p: int, x: _Array, first: int, last: int, out: _Array
 ) -> None: ...
+def optimal_size(knots: _Array, p: int, dof: int, grid: int) -> tuple[int, int, int]: ...
+def retime_optimal(
+    knots: _Array,
+    cpts: _Array,
+    dof: int,
+    p: int,
+    velocity: _Array,
+    acceleration: _Array,
+    shrink: _Array,
+    grid: int,
+    speeds: _Array,
+    out_knots: _Array,
+    out_coefs: _Array,
+) -> float: ...

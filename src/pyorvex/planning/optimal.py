@@ -8,7 +8,7 @@ from typing import Any, Optional, Sequence, Tuple, overload
 import numpy as np
 import numpy.typing as npt
 
-from .._factory import _integer
+from .._checks import integer
 from ..defdatastruct import Trajectory1d
 from . import _kernel
 from ._arguments import Spline, multiaxis_type, real, spline_of
@@ -77,7 +77,7 @@ def _speeds(speed: Any) -> npt.NDArray[np.float64]:
 
 
 def _grid(grid: Any) -> int:
-    g = _integer(grid, "grid")
+    g = integer(grid, "grid")
     if not 2 <= g <= 2**24:
         raise ValueError(f"'grid' must be between 2 and 2**24 segments, got {g}")
     return g
