@@ -174,6 +174,8 @@ def test_interpolate_is_accurate_between_waypoints_or_refuses(
 
 def test_interpolate_answers_ctrl_c_and_copies_what_another_thread_rewrites():
     rng = np.random.default_rng(8)
+    # Python's own handler, whatever a test before this one installed: Ctrl-C raises.
+    handler = signal.signal(signal.SIGINT, signal.default_int_handler)
     timer = threading.Timer(0.3, lambda: os.kill(os.getpid(), signal.SIGINT))
     timer.start()
     try:
@@ -181,6 +183,7 @@ def test_interpolate_answers_ctrl_c_and_copies_what_another_thread_rewrites():
             interpolate(np.arange(1000.0), rng.uniform(-1, 1, 1000), 1023, [0.0] * 511, [0.0] * 511)
     finally:
         timer.cancel()
+        signal.signal(signal.SIGINT, handler)
     times, values = np.arange(300.0), rng.uniform(-1, 1, 300)
     stop = threading.Event()
 
