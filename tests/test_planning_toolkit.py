@@ -3,6 +3,7 @@ retiming to limits, sampling on a control-rate grid and derivatives at any absci
 
 import os
 import signal
+import subprocess
 import sys
 import threading
 import tracemalloc
@@ -174,15 +175,16 @@ def test_interpolate_is_accurate_between_waypoints_or_refuses(
 
 def test_interpolate_answers_ctrl_c_and_copies_what_another_thread_rewrites():
     rng = np.random.default_rng(8)
-    # Python's own handler, whatever a test before this one installed: Ctrl-C raises.
+    # Python's own handler, whatever a test before this one installed: Ctrl-C raises. The signal
+    # comes from another process: a thread of this one would wait for the interpreter lock,
+    # which the call holds throughout.
     handler = signal.signal(signal.SIGINT, signal.default_int_handler)
-    timer = threading.Timer(0.3, lambda: os.kill(os.getpid(), signal.SIGINT))
-    timer.start()
+    sender = subprocess.Popen(["sh", "-c", f"sleep 0.3; kill -INT {os.getpid()}"])
     try:
         with pytest.raises(KeyboardInterrupt):  # seconds of work at this degree
             interpolate(np.arange(1000.0), rng.uniform(-1, 1, 1000), 1023, [0.0] * 511, [0.0] * 511)
     finally:
-        timer.cancel()
+        sender.wait()
         signal.signal(signal.SIGINT, handler)
     times, values = np.arange(300.0), rng.uniform(-1, 1, 300)
     stop = threading.Event()
