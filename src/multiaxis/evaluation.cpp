@@ -18,7 +18,7 @@ namespace pyorvex::multiaxis::evaluation {
 namespace {
 
 const char *const call_names[] = {"x", "nu"};
-const capi::ArgSpec call_spec{"__call__", call_names, 1, 2};
+const capi::ArgSpec call_signature{"__call__", call_names, 1, 2};
 
 PyObject *raise_value(const char *message) {
     PyErr_SetString(PyExc_ValueError, message);
@@ -214,7 +214,7 @@ PyObject *at_array(PyObject *self, PyObject *x, int nu) {
 
 PyObject *call(PyObject *self, PyObject *args, PyObject *kw) {
     PyObject *a[2];
-    if (!capi::parse_tuple_args(call_spec, args, kw, a)) return nullptr;
+    if (!capi::parse_tuple_args(call_signature, args, kw, a)) return nullptr;
     int nu = 0;
     if (a[1] != nullptr && !capi::to_int(a[1], &nu)) return nullptr;
     if (!require_data(as_motion(self))) return nullptr;

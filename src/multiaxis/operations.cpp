@@ -92,22 +92,22 @@ bool derived_order(unsigned int order, int nu, unsigned int *out) {
 // --- argument parsing ----------------------------------------------------------------------------
 
 const char *const nu_names[] = {"nu"};
-const capi::ArgSpec derivative_spec{"derivative", nu_names, 0, 1};
-const capi::ArgSpec antiderivative_spec{"antiderivative", nu_names, 0, 1};
-const capi::ArgSpec degelev_spec{"degelev", nu_names, 0, 1};
+const capi::ArgSpec derivative_signature{"derivative", nu_names, 0, 1};
+const capi::ArgSpec antiderivative_signature{"antiderivative", nu_names, 0, 1};
+const capi::ArgSpec degelev_signature{"degelev", nu_names, 0, 1};
 const char *const knotins_names[] = {"u", "r"};
-const capi::ArgSpec knotins_spec{"knotins", knotins_names, 2, 2};
+const capi::ArgSpec knotins_signature{"knotins", knotins_names, 2, 2};
 const char *const knotrem_names[] = {"u", "r", "tol"};
-const capi::ArgSpec knotrem_spec{"knotrem", knotrem_names, 2, 3};
+const capi::ArgSpec knotrem_signature{"knotrem", knotrem_names, 2, 3};
 const char *const knotsrem_names[] = {"tol"};
-const capi::ArgSpec knotsrem_spec{"knotsrem", knotsrem_names, 0, 1};
+const capi::ArgSpec knotsrem_signature{"knotsrem", knotsrem_names, 0, 1};
 const char *const adapt_names[] = {"start", "stop"};
-const capi::ArgSpec adapt_spec{"adapt", adapt_names, 2, 2};
+const capi::ArgSpec adapt_signature{"adapt", adapt_names, 2, 2};
 
-bool parse_nu(const capi::ArgSpec &spec, PyObject *const *args, Py_ssize_t nargs, PyObject *kw,
+bool parse_nu(const capi::ArgSpec &signature, PyObject *const *args, Py_ssize_t nargs, PyObject *kw,
               int *nu) {
     PyObject *a[1];
-    if (!capi::parse_args(spec, args, nargs, kw, a)) return false;
+    if (!capi::parse_args(signature, args, nargs, kw, a)) return false;
     *nu = 1;
     return a[0] == nullptr || capi::to_int(a[0], nu);
 }
@@ -154,7 +154,7 @@ PyObject *derivative_of(Motion *m, int nu) {
 
 PyObject *derivative(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     int nu;
-    if (!parse_nu(derivative_spec, args, nargs, kw, &nu) || !require_data(motion(self)))
+    if (!parse_nu(derivative_signature, args, nargs, kw, &nu) || !require_data(motion(self)))
         return nullptr;
     return derivative_of(motion(self), nu);
 }
@@ -162,7 +162,8 @@ PyObject *derivative(PyObject *self, PyObject *const *args, Py_ssize_t nargs, Py
 PyObject *antiderivative(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     int nu;
     Motion *m = motion(self);
-    if (!parse_nu(antiderivative_spec, args, nargs, kw, &nu) || !require_data(m)) return nullptr;
+    if (!parse_nu(antiderivative_signature, args, nargs, kw, &nu) || !require_data(m))
+        return nullptr;
     if (nu < 0) {
         PyErr_Format(PyExc_ValueError, "'nu' must be greater than or equal to zero: %d", nu);
         return nullptr;
@@ -184,7 +185,7 @@ PyObject *antiderivative(PyObject *self, PyObject *const *args, Py_ssize_t nargs
 PyObject *degelev(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     int nu;
     Motion *m = motion(self);
-    if (!parse_nu(degelev_spec, args, nargs, kw, &nu) || !require_data(m)) return nullptr;
+    if (!parse_nu(degelev_signature, args, nargs, kw, &nu) || !require_data(m)) return nullptr;
     if (nu < 0) return raise_value("'nu' must be non-negative number");
     if (!supported_degree(std::int64_t{m->p} + nu)) return nullptr;
     const kernel::ElevationSize s = kernel::elevation_size(knots_of(m), rows_of(m), m->p, nu);
@@ -204,7 +205,7 @@ PyObject *degelev(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObj
 
 PyObject *knotins(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[2];
-    if (!capi::parse_args(knotins_spec, args, nargs, kw, a)) return nullptr;
+    if (!capi::parse_args(knotins_signature, args, nargs, kw, a)) return nullptr;
     double u;
     int r;
     Motion *m = motion(self);
@@ -274,7 +275,7 @@ bool optional_tol(PyObject *arg, double *tol) {
 
 PyObject *knotrem(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[3];
-    if (!capi::parse_args(knotrem_spec, args, nargs, kw, a)) return nullptr;
+    if (!capi::parse_args(knotrem_signature, args, nargs, kw, a)) return nullptr;
     double u, tol = 1e-13;
     int r;
     Motion *m = motion(self);
@@ -287,7 +288,7 @@ PyObject *knotrem(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObj
 
 PyObject *knotsrem(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[1];
-    if (!capi::parse_args(knotsrem_spec, args, nargs, kw, a)) return nullptr;
+    if (!capi::parse_args(knotsrem_signature, args, nargs, kw, a)) return nullptr;
     double tol = 1e-13;
     Motion *m = motion(self);
     if (!optional_tol(a[0], &tol) || !require_data(m)) return nullptr;
@@ -358,7 +359,7 @@ PyObject *hscale(PyObject *self, PyObject *k) {
 
 PyObject *adapt(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[2];
-    if (!capi::parse_args(adapt_spec, args, nargs, kw, a)) return nullptr;
+    if (!capi::parse_args(adapt_signature, args, nargs, kw, a)) return nullptr;
     double start, stop;
     Motion *m = motion(self);
     if (!capi::to_double(a[0], &start) || !capi::to_double(a[1], &stop) || !require_data(m))

@@ -129,11 +129,11 @@ PyObject *c_loadxml(PyObject *fname, PyObject *ID) {
 }
 
 const char *const loadxml_names[] = {"fname", "ID"};
-const capi::ArgSpec loadxml_spec{"loadxml", loadxml_names, 2, 2};
+const capi::ArgSpec loadxml_signature{"loadxml", loadxml_names, 2, 2};
 const char *const add_names[] = {"root", "ID"};
-const capi::ArgSpec add_spec{"_addPyORVEXObject", add_names, 2, 2};
+const capi::ArgSpec add_signature{"_addPyORVEXObject", add_names, 2, 2};
 const char *const update_names[] = {"tree", "node", "ID"};
-const capi::ArgSpec update_spec{"_updatePyORVEXObject", update_names, 3, 3};
+const capi::ArgSpec update_signature{"_updatePyORVEXObject", update_names, 3, 3};
 
 bool check_str(PyObject *obj, const char *name) {
     return capi::check_arg_type(obj, &PyUnicode_Type, true, name, true);
@@ -143,7 +143,7 @@ bool check_str(PyObject *obj, const char *name) {
 
 PyObject *py_loadxml(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[2];
-    if (!capi::parse_args(loadxml_spec, args, nargs, kw, a)) return nullptr;
+    if (!capi::parse_args(loadxml_signature, args, nargs, kw, a)) return nullptr;
     if (!check_str(a[0], "fname") || !check_str(a[1], "ID")) return nullptr;
     return c_loadxml(a[0], a[1]);
 }
@@ -154,14 +154,15 @@ PyObject *py_getattrib(PyObject *self, PyObject *) {
 
 PyObject *py_add(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[2];
-    if (!capi::parse_args(add_spec, args, nargs, kw, a) || !check_str(a[1], "ID")) return nullptr;
+    if (!capi::parse_args(add_signature, args, nargs, kw, a) || !check_str(a[1], "ID"))
+        return nullptr;
     if (vtab.base._addPyORVEXObject(base_of(self), a[0], a[1], 1) < 0) return nullptr;
     return capi::none();
 }
 
 PyObject *py_update(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[3];
-    if (!capi::parse_args(update_spec, args, nargs, kw, a) || !check_str(a[2], "ID"))
+    if (!capi::parse_args(update_signature, args, nargs, kw, a) || !check_str(a[2], "ID"))
         return nullptr;
     if (vtab.base._updatePyORVEXObject(base_of(self), a[0], a[1], a[2], 1) < 0) return nullptr;
     return capi::none();

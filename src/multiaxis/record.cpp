@@ -115,7 +115,7 @@ void dealloc(PyObject *self) {
 namespace {
 
 const char *const from_arrays_names[] = {"knots", "cpts", "p", "order"};
-const capi::ArgSpec from_arrays_spec{"_from_arrays", from_arrays_names, 4, 4};
+const capi::ArgSpec from_arrays_signature{"_from_arrays", from_arrays_names, 4, 4};
 
 // A C-contiguous float64 array of exactly ndim dimensions (a copy only when needed).
 PyObject *float_array(PyObject *obj, int ndim, const char *name) {
@@ -133,7 +133,7 @@ PyObject *float_array(PyObject *obj, int ndim, const char *name) {
 
 PyObject *from_arrays(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     PyObject *a[4];
-    if (!capi::parse_args(from_arrays_spec, args, nargs, kw, a)) return nullptr;
+    if (!capi::parse_args(from_arrays_signature, args, nargs, kw, a)) return nullptr;
     int p;
     unsigned int order;
     if (!capi::to_int(a[2], &p) || !capi::to_uint(a[3], &order)) return nullptr;
