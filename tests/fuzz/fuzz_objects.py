@@ -29,6 +29,7 @@ import math
 import operator
 import os
 import pickle
+import re
 import shutil
 import sys
 import tempfile
@@ -1320,10 +1321,12 @@ def reentrant_ops(fz, pool):
 
 
 # The planning functions answer a result, TypeError or ValueError; anything else (an OverflowError
-# from a C conversion, an IndexError) is a finding, except the errors that the harness's own
+# from a C conversion other than a derivative's refusal, an IndexError) is a finding, except the errors that the harness's own
 # objects raise (BadNumber's conversions, a Wild override) passing through as they are, and
 # MemoryError for a result that does not fit (derivatives up to an order of 2**40).
 PLANNING_ERRORS = (TypeError, ValueError, MemoryError)
+# A derivative too large for a double is refused with this message, and only with it.
+DERIVATIVE_OVERFLOW = re.compile(r"the derivative of order \d+ overflows a double")
 HARNESS_ERRORS = {"no float", "no index", "no negation", "no power", "override failed"}
 
 
@@ -1332,6 +1335,10 @@ def planning_call(fn, t, *args, **kwargs):
     try:
         return fn(*args, **kwargs)
     except PLANNING_ERRORS:
+        return None
+    except OverflowError as exc:
+        if not DERIVATIVE_OVERFLOW.fullmatch(str(exc)):
+            raise
         return None
     except RuntimeError as exc:
         if str(exc) not in HARNESS_ERRORS:
