@@ -315,13 +315,17 @@ def test_docstrings(name):
         assert f"\n{section}\n{'-' * len(section)}\n" in doc
 
 
-@pytest.mark.parametrize("p", [2, 3, 5])
-@pytest.mark.parametrize("per_span", [6, 60])
-def test_array_values_keep_the_error_bound_of_the_recursion(p, per_span):
+@pytest.mark.parametrize(
+    "p, per_span, scale",
+    [(p, per_span, 1.0) for p in (2, 3, 5) for per_span in (6, 60)]
+    + [(3, 60, 1e-95), (4, 6, 1e-95), (4, 60, 1e95), (3, 6, 1e95), (5, 60, 1e-250)],
+)
+def test_array_values_keep_the_error_bound_of_the_recursion(p, per_span, scale):
     # Control points of very different sizes: a small value beside a large control point must
-    # keep an error relative to sum |c_i| B_i(x), as de Boor's recursion does, on every array path.
+    # keep an error relative to sum |c_i| B_i(x), as de Boor's recursion does, on every array path;
+    # and so on time axes whose span lengths put the powers of 1 / h near or beyond the doubles.
     rng = np.random.default_rng(10 * p + per_span)
-    knots = clamped_knots(rng.uniform(0.0, 1.0, 16), p)
+    knots = clamped_knots(rng.uniform(0.0, 1.0, 16), p) * scale
     n = knots.size - p - 1
     cpts = rng.uniform(-1.0, 1.0, n) * 10.0 ** rng.choice([0, 6, -3], n)
     starts = np.unique(knots)

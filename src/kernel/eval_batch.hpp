@@ -6,7 +6,8 @@
 // include guard and no #includes here. Before each inclusion the includer defines
 //   PYORVEX_VFMA(a, b, c)   a * b + c on vec4 (fused where the region allows)
 //   PYORVEX_MOVEMASK(m)     the sign bits of the four lanes of a mask4, as an int
-//   PYORVEX_PERMUTE(v, i)   the vec4 whose lane l is lane i[l] of v (i a mask4 of 0..3)
+//   PYORVEX_LANES(i)        the form of a mask4 of lane numbers 0..3 that PYORVEX_PICK takes
+//   PYORVEX_PICK(v, l)      the vec4 whose lane j is lane i[j] of v, l = PYORVEX_LANES(i)
 //
 // Method. The spans are walked forward (detail::advance). For each span that holds points, the
 // points are taken four at a time until the first one at or beyond the span's right knot (a NaN
@@ -19,15 +20,15 @@
 //  - on spans holding several points, all inside the span, the span's Bernstein form, converted
 //    by the same recursion and evaluated with non-negative weights: the recursion's error bound
 //    (relative to sum |c_i| B_i(x), not to the largest coefficient of the window) at a few
-//    products per point (see "Bernstein form" below). Values use it from a few points per span
-//    on, derivatives on long runs. A power form (Taylor about the midpoint, say) is cheaper but
-//    not fit: its error is eps times the window's largest coefficient, far above the recursion's
-//    where a small value sits beside a large coefficient, and its coefficients overflow on very
-//    short spans where the values do not.
+//    products per point and no division (see "Bernstein form" and "pair form" below). Values
+//    use it from a few points per span on, derivatives on long runs. A power form (Taylor about
+//    the midpoint, say) is cheaper but not fit: its error is eps times the window's largest
+//    coefficient, far above the recursion's where a small value sits beside a large coefficient.
 //    The first and the last span (where points may lie outside the domain, and the weights would
-//    change sign) and spans too short for the reciprocal of their length to be finite keep the
-//    recursion. Between a few and a few dozen points per span, spans are converted four at a
-//    time (see "groups of four spans" below).
+//    change sign), spans too short for the reciprocal of their length to be finite and spans
+//    whose coefficients would leave the range of doubles keep the recursion. Between a few and a
+//    few dozen points per span, spans are converted four at a time (see "groups of four spans"
+//    below), and long runs take eight points a step.
 // The inverted knot differences of the window are shared by every order, and carried from one
 // span to the next (P new divisions instead of P(P+1)/2). Nothing outlives the call.
 // The unrolled loop nests below are laid out by hand, one recurrence a line.
@@ -45,6 +46,15 @@ using mask4 = long long __attribute__((vector_size(32)));
 }
 
 [[gnu::always_inline]] inline void store4(double* p, vec4 v) { __builtin_memcpy(p, &v, sizeof v); }
+
+// Lane numbers i (0..3) as the indices 2i, 2i + 1 of the 32-bit words of each double, for
+// permutations that move words.
+using words8 = int __attribute__((vector_size(32)));
+[[gnu::always_inline]] inline words8 word_lanes(mask4 i) {
+    const mask4 twice = i + i;
+    const long long odd = 1LL << 32;
+    return reinterpret_cast<words8>(twice | (twice << 32) | mask4{odd, odd, odd, odd});
+}
 
 // Mask of the first `count` lanes (0 <= count <= 4).
 [[gnu::always_inline]] inline mask4 prefix_mask(int count) {
@@ -127,9 +137,9 @@ template <int P, int Q>
 // each term keeps its error relative to itself, and the sum's error is bounded by the sum of
 // the absolute terms, which is at most that of de Boor's recursion at the same point (the
 // conversion is itself a convex combination): the accuracy of the recursion, at a few products
-// per point instead of D(D+1)/2 steps. Outside the span the weights change sign, so the first
-// and the last span, where points may lie beyond the domain, keep the recursion. Nothing here
-// divides by a power of the span's length, so no coefficient overflows where the values do not.
+// per point instead of D(D+1)/2 steps (the pair form below). Outside the span the weights change
+// sign, so the first and the last span, where points may lie beyond the domain, keep the
+// recursion.
 
 // The scaled blossom values a[0..D] of the order-Q window c[0..D] (knots T[Q..], reciprocals
 // R[Q + st][Q + j], as deboor4 reads them) at the span's ends lo and hi; V is double for one
@@ -158,82 +168,133 @@ struct Orders {
     vec4 v[N];  // v[r]: the derivative of order Lo + r
 };
 
-// Evaluation. With r = s / w and s + w = 1, sum a[i] s^i w^(D-i) = w^D sum a[i] r^i: Horner's
-// rule in r, D fused multiply-adds, one division and a power of w per point (the direct sum takes
-// about three products per degree). Horner's error is bounded by the sum of its absolute terms,
-// sum |a[i]| r^i, which times w^D is again sum |a[i]| s^i w^(D-i): the bound above holds. While
-// s <= w, r <= 1 and w >= 1/2; beyond the midpoint the same holds for the reversed sum
-// s^D sum a[D-i] (w / s)^i, so no power overflows or underflows where the value does not. Both
-// forms are one expression: r = (x - from) / (to - x) and w = (to - x) inv, with (lo, hi, 1/h)
-// forward and (hi, lo, -1/h) reversed (the signs cancel in r).
+// ---- pair form ----------------------------------------------------------------------------------
+
+// Evaluation without a division. With u = x - lo, v = hi - x and h = hi - lo, the Bernstein sum
+// is sum e[i] u^i v^(D-i), e[i] = a[i] / h^D. An even D is first raised by one (the sum times
+// (u + v) / h = 1: e'[i] = (a[i-1] + a[i]) / h^(D+1), sums of the form's own terms), so that the
+// terms pair up: with D odd and K = (D - 1) / 2,
+//     f = sum over k of P_k U^k V^(K-k),   P_k = e[2k] v + e[2k+1] u,   U = u^2, V = v^2,
+// by Horner's rule in U with the powers of V as weights. Every weight is non-negative, so each
+// term keeps its error relative to itself and the bound above holds. On the half of the span next
+// to lo, where |u| <= |v|, v = h - u turns P_k into e[2k] h + (e[2k+1] - e[2k]) u, one fused
+// multiply-add whose error stays within three times |e[2k] v| + |e[2k+1] u|; the other half is
+// the same sum read from hi (u = x - hi, v = lo - x, coefficients reversed and negated, D being
+// odd). A cubic thus costs six products per point, against three for a power form, and no
+// division. The coefficients divide by h^D: spans whose power is outside [2^-960, 2^960], or whose
+// coefficients then overflow or lose digits to underflow, keep the recursion.
 
 template <int P, int B, int Top>
-struct Bernstein {
-    double a[2][Top - B + 1][P + 1];  // a[0][Q - B][i], B <= Q <= Top, 0 <= i <= P - Q; a[1] reversed
-    double lo, hi, inv, mid;          // the span's ends, 1 / (hi - lo) and its midpoint
+struct PairForm {
+    static constexpr int N = Top - B + 1;
+    double e[2][N][P / 2 + 1];  // [half][Q - B][k]: P_k = e + d u, k <= (P - Q) / 2
+    double d[2][N][P / 2 + 1];
+    double lo, hi, mid;  // the span's ends and its midpoint, where the halves meet
 };
 
-// Orders B..Top from c[Q - Lo][Q..P], the scaled differenced coefficients of levels_of<P, Lo, Top>.
+// Whether a coefficient scaled from `from` kept its digits: finite, and not pushed below the
+// normal range unless it was zero.
+[[gnu::always_inline]] inline bool kept(double scaled, double from) {
+    const double m = __builtin_fabs(scaled);
+    return m < __builtin_inf() && (m >= 0x1p-960 || from == 0.0);
+}
+
+// Orders B..Top from c[Q - Lo][Q..P], the scaled differenced coefficients of levels_of<P, Lo, Top>;
+// false when the span keeps the recursion (see above).
 template <int P, int Lo, int B, int Top>
-[[gnu::always_inline]] inline void span_bernstein(const Span<P>& s,
-                                                  const double (&c)[Top - Lo + 1][P + 1],
-                                                  Bernstein<P, B, Top>& bz) {
-    const double lo = s.T[P - 1], hi = s.T[P];
+[[gnu::always_inline]] inline bool span_pairs(const Span<P>& s,
+                                              const double (&c)[Top - Lo + 1][P + 1],
+                                              PairForm<P, B, Top>& pf) {
+    const double lo = s.T[P - 1], hi = s.T[P], h = hi - lo, inv = 1.0 / h;
+    bool ok = true;
     PYORVEX_UNROLL for (int Q = B; Q <= Top; ++Q) {
-        blossoms<P>(Q, &c[Q - Lo][Q], s.T, s.R, lo, hi, bz.a[0][Q - B]);
-        PYORVEX_UNROLL for (int i = 0; i <= P - Q; ++i) bz.a[1][Q - B][i] = bz.a[0][Q - B][P - Q - i];
+        const int D = P - Q, odd = D | 1, K = D / 2;
+        double a[P + 1], e[P + 2];
+        blossoms<P>(Q, &c[Q - Lo][Q], s.T, s.R, lo, hi, a);
+        double g = 1.0;  // h^-odd
+        PYORVEX_UNROLL for (int i = 0; i < odd; ++i) g *= inv;
+        ok = ok && g >= 0x1p-960 && g <= 0x1p960;
+        PYORVEX_UNROLL for (int i = 0; i <= odd; ++i) {
+            const double raised = D == odd ? a[i] : (i > 0 ? a[i - 1] : 0.0) + (i <= D ? a[i] : 0.0);
+            e[i] = raised * g;
+            ok = ok && kept(e[i], raised);
+        }
+        if (D == 0) {  // a constant stays exact
+            PYORVEX_UNROLL for (int half = 0; half < 2; ++half) {
+                pf.e[half][Q - B][0] = a[0];
+                pf.d[half][Q - B][0] = 0.0;
+            }
+            continue;
+        }
+        PYORVEX_UNROLL for (int k = 0; k <= K; ++k) {
+            pf.e[0][Q - B][k] = e[2 * k] * h;
+            pf.d[0][Q - B][k] = e[2 * k + 1] - e[2 * k];
+            pf.e[1][Q - B][k] = e[odd - 2 * k] * h;
+            pf.d[1][Q - B][k] = e[odd - 2 * k] - e[odd - 2 * k - 1];
+            ok = ok && kept(pf.e[0][Q - B][k], e[2 * k]) && kept(pf.e[1][Q - B][k], e[odd - 2 * k]);
+        }
     }
-    bz.lo = lo;
-    bz.hi = hi;
-    bz.inv = 1.0 / (hi - lo);
-    bz.mid = lo + 0.5 * (hi - lo);
+    pf.lo = lo;
+    pf.hi = hi;
+    pf.mid = lo + 0.5 * h;
+    return ok;
 }
 
-// The powers s^2..s^n into pw (squares for the even powers: a chain of log2 rather than all the
-// products).
-template <int N>
-[[gnu::always_inline]] inline void powers(vec4 s, vec4 (&pw)[N]) {
-    if constexpr (N > 1) pw[1] = s;
-    PYORVEX_UNROLL for (int i = 2; i < N; ++i) pw[i] = (i % 2 == 0) ? pw[i / 2] * pw[i / 2] : pw[i - 1] * s;
-}
-
-// Orders B..Top at x from the rows a[Q - B] of coefficients (forward or reversed, see above).
+// One half's coefficients as vectors: loop invariants the compiler keeps in registers (read
+// through pointers, they would be reloaded after every store of a result).
 template <int P, int B, int Top>
-[[gnu::always_inline]] inline Orders<Top - B + 1> bernstein4(const double (*a)[P + 1], vec4 from,
-                                                             vec4 to, vec4 inv, vec4 x) {
+struct HalfForm {
+    static constexpr int N = Top - B + 1;
+    vec4 e[N][P / 2 + 1], d[N][P / 2 + 1];
+    vec4 from, to;
+};
+
+template <int P, int B, int Top>
+[[gnu::always_inline]] inline void load_half(const PairForm<P, B, Top>& pf, int half,
+                                             HalfForm<P, B, Top>& f) {
+    PYORVEX_UNROLL for (int Q = B; Q <= Top; ++Q)
+        PYORVEX_UNROLL for (int k = 0; k <= (P - Q) / 2; ++k) {
+            f.e[Q - B][k] = splat(pf.e[half][Q - B][k]);
+            f.d[Q - B][k] = splat(pf.d[half][Q - B][k]);
+        }
+    f.from = splat(half == 0 ? pf.lo : pf.hi);
+    f.to = splat(half == 0 ? pf.hi : pf.lo);
+}
+
+// Orders B..Top at x from one half's coefficients.
+template <int P, int B, int Top>
+[[gnu::always_inline]] inline Orders<Top - B + 1> pairs4(const HalfForm<P, B, Top>& f, vec4 x) {
     Orders<Top - B + 1> o;
-    const vec4 den = to - x;
-    const vec4 r = (x - from) / den;
-    vec4 pw[P - B + 1];  // pw[i] = w^i
-    powers(den * inv, pw);
+    const vec4 u = x - f.from, v = f.to - x;
+    const vec4 U = u * u;
+    vec4 V[P / 2 + 1];  // V[j] = v^(2j)
+    if constexpr (P >= 2) V[1] = v * v;
+    PYORVEX_UNROLL for (int j = 2; j <= P / 2; ++j) V[j] = V[j - 1] * V[1];
     PYORVEX_UNROLL for (int Q = B; Q <= Top; ++Q) {
-        const int D = P - Q;
-        vec4 y = splat(a[Q - B][D]);
-        PYORVEX_UNROLL for (int i = D - 1; i >= 0; --i) y = PYORVEX_VFMA(y, r, splat(a[Q - B][i]));
-        o.v[Q - B] = (D == 0) ? ((x == x) ? y : x) : y * pw[D];  // a constant still turns NaN into NaN
+        const int K = (P - Q) / 2;
+        vec4 y = PYORVEX_VFMA(f.d[Q - B][K], u, f.e[Q - B][K]);
+        PYORVEX_UNROLL for (int k = K - 1; k >= 0; --k)
+            y = PYORVEX_VFMA(y, U, PYORVEX_VFMA(f.d[Q - B][k], u, f.e[Q - B][k]) * V[K - k]);
+        o.v[Q - B] = y;
     }
     return o;
 }
 
-// The run from i in the span of bz, up to the first point at or beyond `right` (not NaN): the
-// points before the midpoint by the forward form, the others by the reversed one. run(f, edge, i)
-// evaluates by f up to edge and returns the run's end.
+// The run from i in the span of pf, up to the first point at or beyond `right` (not NaN): the
+// points before the midpoint from lo, the others from hi. run(f, edge, i) evaluates by f up to
+// edge and returns the run's end.
 template <int P, int B, int Top, class Run>
-[[gnu::always_inline]] inline std::size_t bernstein_halves(const Bernstein<P, B, Top>& bz, double right,
-                                                           const double* xs, std::size_t i,
-                                                           std::size_t m, Run&& run) {
-    // One evaluator for both halves (its parameters change between them): one copy of the loop.
-    vec4 from = splat(bz.lo), to = splat(bz.hi), inv = splat(bz.inv);
-    const double (*a)[P + 1] = bz.a[0];
-    auto f = [&](vec4 x) __attribute__((always_inline)) {
-        return bernstein4<P, B, Top>(a, from, to, inv, x);
-    };
-    if (xs[i] < bz.mid) i = run(f, bz.mid, i);
+[[gnu::always_inline]] inline std::size_t pair_halves(const PairForm<P, B, Top>& pf, double right,
+                                                      const double* xs, std::size_t i,
+                                                      std::size_t m, Run&& run) {
+    HalfForm<P, B, Top> form;  // one evaluator for both halves: one copy of the loop
+    auto f = [&](vec4 x) __attribute__((always_inline)) { return pairs4<P, B, Top>(form, x); };
+    if (xs[i] < pf.mid) {
+        load_half(pf, 0, form);
+        i = run(f, pf.mid, i);
+    }
     if (i < m && xs[i] < right) {
-        from = splat(bz.hi);
-        to = splat(bz.lo);
-        inv = -inv;
-        a = bz.a[1];
+        load_half(pf, 1, form);
         i = run(f, right, i);
     }
     return i;
@@ -252,10 +313,39 @@ template <int P, int B, int Top, class Run>
 // be NaN): four points at a time up to the first abscissa >= right. In place (values) the lanes
 // beyond the run keep their abscissae; into a separate row they are written too and overwritten
 // by the later runs they belong to. Returns the end of the run (> i).
-template <bool InPlace, class F>
+// Wide: eight points a step first, two independent evaluations side by side, for runs long
+// enough that the points evaluated past the run's end do not matter.
+template <bool InPlace, bool Wide = false, class F>
 [[gnu::always_inline]] inline std::size_t run_to_edge(F&& f, double right, const double* xs,
                                                       double* out, std::size_t i, std::size_t m) {
     const vec4 r = splat(right);
+    if constexpr (Wide) {
+        while (i + 8 <= m) {
+            const vec4 x0 = load4(xs + i), x1 = load4(xs + i + 4);
+            const vec4 y0 = f(x0), y1 = f(x1);
+            const int bits = PYORVEX_MOVEMASK(x0 >= r) | (PYORVEX_MOVEMASK(x1 >= r) << 4);
+            if (bits == 0) {
+                store4(out + i, y0);
+                store4(out + i + 4, y1);
+                i += 8;
+                continue;
+            }
+            const int lead = __builtin_ctz(static_cast<unsigned>(bits));
+            if (lead >= 4) {
+                store4(out + i, y0);
+                if constexpr (InPlace)
+                    store4(out + i + 4, prefix_mask(lead - 4) ? y1 : x1);
+                else
+                    store4(out + i + 4, y1);
+            } else {
+                if constexpr (InPlace)
+                    store4(out + i, prefix_mask(lead) ? y0 : x0);
+                else
+                    store4(out + i, y0);
+            }
+            return i + static_cast<std::size_t>(lead);
+        }
+    }
     while (i + 4 <= m) {
         const vec4 x = load4(xs + i);
         const vec4 y = f(x);
@@ -328,14 +418,17 @@ template <int P, int Q>
 // values that no point selects (the span tests below skip empty spans).
 template <int P>
 struct Group {
-    vec4 a[P + 1];      // lane l: a[i] of span k0 + l
-    vec4 lo, hi, inv;   // lane l: the ends of span k0 + l and 1 / (hi - lo)
+    static constexpr int Odd = P | 1;
+    vec4 e[Odd + 1];  // lane l: coefficient i of span k0 + l in the pair form's unscaled terms
+    vec4 lo, hi;      // lane l: the ends of span k0 + l
 };
 
 // tb: the first lane's window knots (2P + 3 of them), cb: its coefficients (P + 4). False when a
-// span of the group is too short for the reciprocal of its length to be finite.
+// span of the group keeps the recursion (too short for the reciprocal of its length, or a
+// coefficient out of range: see span_pairs).
 template <int P>
 [[gnu::always_inline]] inline bool group_bernstein(const double* tb, const double* cb, Group<P>& g) {
+    constexpr int Odd = Group<P>::Odd;
     vec4 T[2 * P];
     PYORVEX_UNROLL for (int i = 0; i < 2 * P; ++i) T[i] = load4(tb + i);
     vec4 R[P + 1][P + 1];
@@ -345,9 +438,19 @@ template <int P>
     PYORVEX_UNROLL for (int j = 0; j <= P; ++j) c[j] = load4(cb + j);
     g.lo = T[P - 1];
     g.hi = T[P];
-    g.inv = splat(1.0) / (g.hi - g.lo);
-    blossoms<P>(0, c, T, R, g.lo, g.hi, g.a);
-    return PYORVEX_MOVEMASK((g.hi > g.lo) & ~(g.inv < splat(__builtin_inf()))) == 0;
+    vec4 a[P + 1];
+    blossoms<P>(0, c, T, R, g.lo, g.hi, a);
+    const vec4 inv = splat(1.0) / (g.hi - g.lo);
+    vec4 scale = inv;  // h^-Odd
+    PYORVEX_UNROLL for (int i = 1; i < Odd; ++i) scale = scale * inv;
+    mask4 bad = ~((g.hi > g.lo) & (scale >= splat(0x1p-960)) & (scale <= splat(0x1p960)));
+    PYORVEX_UNROLL for (int i = 0; i <= Odd; ++i) {
+        const vec4 raised = P == Odd ? a[i] : (i > 0 ? a[i - 1] : splat(0.0)) + (i <= P ? a[i] : splat(0.0));
+        g.e[i] = raised * scale;
+        const vec4 size = g.e[i] < 0 ? -g.e[i] : g.e[i];
+        bad |= ~((size < splat(__builtin_inf())) & ((size >= splat(0x1p-960)) | (raised == 0)));
+    }
+    return PYORVEX_MOVEMASK(bad) == 0;
 }
 
 // The group of spans k0..k0+3. Windows that reach past either end of the arrays are padded the way
@@ -374,16 +477,22 @@ template <int P>
                                                     std::size_t m) {
     const vec4 e1 = splat(v.t[k0 + 1]), e2 = splat(v.t[k0 + 2]), e3 = splat(v.t[k0 + 3]);
     auto f = [&](vec4 x) __attribute__((always_inline)) {
-        // (maybe_unused: GCC does not count a use inside __builtin_shuffle.)
-        [[maybe_unused]] const mask4 lane = -((x >= e1) + (x >= e2) + (x >= e3));
-        const vec4 inv = PYORVEX_PERMUTE(g.inv, lane);
-        const vec4 s = (x - PYORVEX_PERMUTE(g.lo, lane)) * inv;
-        const vec4 w = (PYORVEX_PERMUTE(g.hi, lane) - x) * inv;
-        vec4 pw[P + 1];
-        powers(s, pw);
-        vec4 y = PYORVEX_PERMUTE(g.a[0], lane);
-        PYORVEX_UNROLL for (int r = 1; r <= P; ++r)
-            y = PYORVEX_VFMA(y, w, PYORVEX_PERMUTE(g.a[r], lane) * pw[r]);
+        // (maybe_unused: GCC does not count a use inside __builtin_shuffle.) The lanes' form is
+        // made once: every coefficient of the point is picked with it.
+        [[maybe_unused]] const auto lane = PYORVEX_LANES(-((x >= e1) + (x >= e2) + (x >= e3)));
+        // The pair form of span_pairs with both weights of each pair: a point may lie anywhere
+        // in its span, so no half may drop one.
+        const vec4 u = x - PYORVEX_PICK(g.lo, lane), v = PYORVEX_PICK(g.hi, lane) - x;
+        const vec4 U = u * u;
+        constexpr int K = Group<P>::Odd / 2;
+        vec4 V[K + 2];  // V[j] = v^(2j) (V[1] unused when K = 0)
+        V[1] = v * v;
+        PYORVEX_UNROLL for (int j = 2; j <= K; ++j) V[j] = V[j - 1] * V[1];
+        auto pair = [&](int k) __attribute__((always_inline)) {
+            return PYORVEX_VFMA(PYORVEX_PICK(g.e[2 * k + 1], lane), u, PYORVEX_PICK(g.e[2 * k], lane) * v);
+        };
+        vec4 y = pair(K);
+        PYORVEX_UNROLL for (int k = K - 1; k >= 0; --k) y = PYORVEX_VFMA(y, U, pair(k) * V[K - k]);
         return y;
     };
     return run_to_edge<true>(f, v.t[k0 + 4], xs, xs, i, m);
@@ -483,15 +592,16 @@ template <int P>
             if (avg >= kFormRun && bernstein_span(t, k, hi, xs[i])) {
                 double c[1][P + 1];
                 PYORVEX_UNROLL for (int j = 0; j <= P; ++j) c[0][j] = s.d[j];
-                Bernstein<P, 0, 0> bz;
-                span_bernstein<P, 0, 0, 0>(s, c, bz);
-                auto run = [&](auto&& f, double edge, std::size_t from) __attribute__((always_inline)) {
-                    auto value = [&](vec4 x) __attribute__((always_inline)) { return f(x).v[0]; };
-                    return run_to_edge<true>(value, edge, xs, xs, from, m);
-                };
-                i = bernstein_halves(bz, right, xs, i, m, run);
-                avg = (3 * avg + (i - start)) / 4;
-                continue;
+                PairForm<P, 0, 0> pf;
+                if (span_pairs<P, 0, 0, 0>(s, c, pf)) {
+                    auto run = [&](auto&& f, double edge, std::size_t from) __attribute__((always_inline)) {
+                        auto value = [&](vec4 x) __attribute__((always_inline)) { return f(x).v[0]; };
+                        return run_to_edge<true, true>(value, edge, xs, xs, from, m);
+                    };
+                    i = pair_halves(pf, right, xs, i, m, run);
+                    avg = (3 * avg + (i - start)) / 4;
+                    continue;
+                }
             }
         }
         auto f = [&](vec4 x) __attribute__((always_inline)) { return deboor4<P, 0>(s.d, s, x); };
@@ -595,13 +705,12 @@ template <int P, int Lo, int Top>
         double c[N][P + 1];
         levels_of<P, Lo, Top>(s, c);
         // Sorted points: the run's first is its least, and every point before `right`.
-        if (avg >= kSpanRun && bernstein_span(t, k, hi, xs[i])) {
-            Bernstein<P, Lo, Top> bz;
-            span_bernstein<P, Lo, Lo, Top>(s, c, bz);
+        PairForm<P, Lo, Top> pf;
+        if (avg >= kSpanRun && bernstein_span(t, k, hi, xs[i]) && span_pairs<P, Lo, Lo, Top>(s, c, pf)) {
             auto run = [&](auto&& f, double edge, std::size_t from) __attribute__((always_inline)) {
                 return rows_to_edge<N>(f, edge, xs, work, from, m);
             };
-            i = bernstein_halves(bz, right, xs, i, m, run);
+            i = pair_halves(pf, right, xs, i, m, run);
         } else {
             auto f = [&](vec4 x) __attribute__((always_inline)) { return fused4<P, Lo, Top>(s, c, x); };
             i = rows_to_edge<N>(f, right, xs, work, i, m);

@@ -33,7 +33,9 @@ namespace batch_avx2 {
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512vl,avx2,fma")
 namespace batch_avx512 {
+#define PYORVEX_PICK_BY_QWORD
 #include "eval_batch_x86.hpp"
+#undef PYORVEX_PICK_BY_QWORD
 }  // namespace batch_avx512
 #pragma GCC pop_options
 #else
