@@ -64,6 +64,13 @@ def test_limits_prints_the_peaks_and_whether_each_limit_holds(
         assert len(k_lines) == 1 and k_lines[0].startswith(k_line)
     if k_line == "k = ":
         assert k_lines[0].startswith(f"k = {pyorvex.time_scale(OBJECTS[ident], **limits)!r} (")
+    optimal = [line for line in lines if line.startswith("time-optimal")]
+    if {"velocity", "acceleration"} <= limits.keys():
+        m = pyorvex.retime_optimal(OBJECTS[ident], limits["velocity"], limits["acceleration"])
+        assert len(optimal) == 1
+        assert optimal[0].startswith(f"time-optimal along the same path: {m.stop - m.start!r} s")
+    else:
+        assert optimal == []
 
 
 @pytest.mark.parametrize(

@@ -26,12 +26,17 @@ class LimitRow(NamedTuple):
 class LimitsReport(NamedTuple):
     """Every row, the factor k by which :func:`retime` would stretch time (None, with the
     reason, when none makes a limit bind or it is beyond floating point; None without a reason
-    when no limit was given), and whether every limit holds."""
+    when no limit was given), and whether every limit holds. With velocity and acceleration
+    limits on a path of positions, also the duration of :func:`retime_optimal`'s motion along
+    the same path (None, with the reason, when it has none)."""
 
     rows: List[LimitRow]
     k: Optional[float]
     no_k: Optional[str]
     holds: bool
+    optimal: Optional[float] = None
+    no_optimal: Optional[str] = None
+    uniform: Optional[float] = None  # the duration after retime's stretch by k
 
     def text(self) -> str:
         """The report as the command line prints it: a table, then the line of k."""
@@ -52,6 +57,13 @@ class LimitsReport(NamedTuple):
             )
         elif self.no_k is not None:
             lines.append(f"k: none ({self.no_k})")
+        if self.optimal is not None:
+            against = "" if self.uniform is None else f"; retime's lasts {self.uniform!r} s"
+            lines.append(
+                f"time-optimal along the same path: {self.optimal!r} s (retime_optimal{against})"
+            )
+        elif self.no_optimal is not None:
+            lines.append(f"time-optimal: none ({self.no_optimal})")
         return "\n".join(lines)
 
 
@@ -96,4 +108,17 @@ def limits_report(
             # A profile at rest (or infinite limits) has no binding factor, and a factor may
             # overflow: the verdicts still stand.
             no_k = str(exc)
-    return LimitsReport(rows, k, no_k, all(r.holds is not False for r in rows))
+    optimal: Optional[float] = None
+    no_optimal: Optional[str] = None
+    if velocity is not None and acceleration is not None and s.order == 0:
+        from .optimal import retime_optimal
+
+        try:
+            motion = retime_optimal(traj, velocity, acceleration, jerk)
+            optimal = float(motion.stop - motion.start)
+        except (ValueError, NotImplementedError) as exc:
+            no_optimal = str(exc)
+    span = float(s.knots[-s.p - 1] - s.knots[s.p])
+    uniform = None if k is None else k * span
+    holds = all(r.holds is not False for r in rows)
+    return LimitsReport(rows, k, no_k, holds, optimal, no_optimal, uniform)
