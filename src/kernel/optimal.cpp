@@ -1,14 +1,14 @@
 // The shortest motion along a path under per-axis velocity and acceleration limits.
 //
 // The path q(s) is cut into a grid of segments (every knot a grid point). With x = (ds/dt)^2 and
-// u = d2s/dt2 constant on a segment, x is linear in s there, x_{i+1} = x_i + 2 h_i u_i, and the
-// limits are linear in (x_i, u_i) once q' and q'' are replaced by bounds over the segment (the
-// hulls of their Bernstein coefficients) and x by its two end values: every combination of those
-// bounds is imposed, so the limits hold everywhere on the segment and not only at grid points.
-// Each segment's admissible x_i then comes from eliminating u between the constraints that bound
-// it from above and from below (Fourier-Motzkin in two variables); the sets of speeds from which
-// the end can still be reached are built backward, and the forward pass takes the largest u each
-// segment admits. The motion q(s(t)) is finally composed exactly: on a segment s(tau) is a
+// d2s/dt2 constant on a segment, x is linear in s there, and each axis's acceleration and squared
+// velocity are polynomials over the segment whose Bernstein coefficients are linear in the
+// squared speeds (a, b) at its two ends: bounding the coefficients imposes the limits everywhere
+// on the segment, not only at grid points, and loses little (they approach the polynomial as the
+// segment shrinks, and the end ones are its values). Those linear constraints make a convex
+// polygon of admissible (a, b), kept as the lines of its boundary; the sets of speeds from which
+// the end can still be reached are built backward, and the forward pass takes the greatest speed
+// each segment admits. The motion q(s(t)) is finally composed exactly: on a segment s(tau) is a
 // quadratic whose Bernstein coefficients in the segment's own variables are (0, w, 1), and the
 // path's Bernstein polynomial of degree p composed with it is a polynomial of degree 2p, formed
 // by de Casteljau's recursion carried out on polynomials (convex combinations only).
@@ -40,13 +40,19 @@ std::size_t span_segments(double a, double b, double lo, double hi, std::size_t 
     return n >= 1.0 && n <= static_cast<double>(grid) ? static_cast<std::size_t>(n) : 1;
 }
 
+// The constraints one axis puts on a segment: 2p on the acceleration (both signs of p
+// coefficients), 2p on the squared velocity.
+std::size_t points_per_axis(int p) { return 4 * static_cast<std::size_t>(p); }
+
 // Where each array lives in the work memory.
 struct Layout {
-    std::size_t s, bez, box, vcap, cap, lo, hi, x, dur, window, poly, cons, total;
+    std::size_t s, bez, chain, count, cap, lo, hi, x, dur, window, poly, pts, verts, deriv, binom,
+        total;
 };
 
 Layout layout(std::size_t n, int p, std::size_t dof) {
     const std::size_t order = static_cast<std::size_t>(p) + 1, d1 = 2 * order - 1;
+    const std::size_t most = points_per_axis(p) * dof;
     Layout l{};
     std::size_t at = 0;
     auto take = [&at](std::size_t count) {
@@ -56,8 +62,8 @@ Layout layout(std::size_t n, int p, std::size_t dof) {
     };
     l.s = take(n + 1);
     l.bez = take(n * order * dof);
-    l.box = take(4 * n * dof);
-    l.vcap = take(n);
+    l.chain = take(n * 2 * most);
+    l.count = take(n);
     l.cap = take(n + 1);
     l.lo = take(n + 1);
     l.hi = take(n + 1);
@@ -65,7 +71,10 @@ Layout layout(std::size_t n, int p, std::size_t dof) {
     l.dur = take(n);
     l.window = take(order * dof);
     l.poly = take(order * d1 * dof);
-    l.cons = take(6 * (8 * dof + 5));
+    l.pts = take(2 * most);
+    l.verts = take(2 * (most + 2));
+    l.deriv = take(2 * order);
+    l.binom = take(3 * static_cast<std::size_t>(p) + 2);
     l.total = at;
     return l;
 }
@@ -117,100 +126,184 @@ struct Path {
     }
 };
 
-// Linear constraints alpha x + beta u <= gamma on one segment, split by the sign of beta.
-struct Constraints {
-    double *upper;  // beta > 0: bounds u from above
-    double *lower;  // beta < 0: bounds u from below
-    std::size_t n_upper = 0, n_lower = 0;
-    double x_lo = 0.0, x_hi = kInf;  // beta == 0: bounds of x itself
-    bool empty = false;
+// The limits on one segment, as constraints on (a, b), the squared path speeds (ds/dt)^2 at its
+// two ends. With x(s) linear from a to b over the segment and d2s/dt2 = (b - a) / 2h constant,
+// axis j's acceleration q''(s) x(s) + q'(s) (b - a) / 2h and its squared velocity q'(s)^2 x(s)
+// are polynomials in the segment's variable tau whose Bernstein coefficients are linear in
+// (a, b): bounding every coefficient bounds the polynomial over the whole segment (the hull
+// property), and keeps together the q' and q'' of one place on the path, which independent
+// bounds of the two would not. The end coefficients are the values at the grid points, so the
+// limits there are met exactly. Every constraint alpha a + beta b <= gamma has gamma > 0: it is
+// kept as its point (alpha, beta) / gamma, and one whose point has no positive coordinate never
+// binds for a, b >= 0.
+struct Points {
+    double *xy;
+    std::size_t count = 0;
 
     void add(double alpha, double beta, double gamma) {
-        if (beta > 0.0) {
-            double *r = upper + 3 * n_upper++;
-            r[0] = alpha, r[1] = beta, r[2] = gamma;
-        } else if (beta < 0.0) {
-            double *r = lower + 3 * n_lower++;
-            r[0] = alpha, r[1] = beta, r[2] = gamma;
-        } else if (alpha > 0.0) {
-            x_hi = std::min(x_hi, gamma / alpha);
-        } else if (alpha < 0.0) {
-            x_lo = std::max(x_lo, gamma / alpha);
-        } else if (gamma < 0.0) {
-            empty = true;
-        }
+        if (!(alpha > 0.0) && !(beta > 0.0)) return;
+        xy[2 * count] = alpha / gamma;
+        xy[2 * count + 1] = beta / gamma;
+        ++count;
     }
 };
 
-struct Segment {
-    double h;           // its length in s
-    double vcap;        // the largest x the velocity limits allow on it
-    const double *box;  // per axis: least and greatest q', least and greatest q''
-    double f;           // the factor on its limits
-};
+// C(n, i) for i = 0..n, into out (exact in a double up to the sizes the degree gate lets in, to
+// rounding beyond).
+void binomials(int n, double *out) {
+    out[0] = 1.0;
+    for (int i = 1; i <= n; ++i) out[i] = out[i - 1] * (n - i + 1) / i;
+}
 
-// Every constraint of one segment on (x_i, u_i): the speed bounds at both ends, the reach of the
-// next grid point's set [next_lo, next_hi], and the acceleration limits at the segment's two end
-// speeds with each bound of q' (the largest and least q'' suffice: x >= 0).
-void constrain(const Segment &g, cspan acceleration, double next_lo, double next_hi,
-               Constraints &k) {
-    const double h2 = 2.0 * g.h;
-    k.add(1.0, 0.0, g.vcap);
-    k.add(1.0, h2, std::min(g.vcap, next_hi));
-    k.add(-1.0, -h2, -next_lo);
-    k.add(-1.0, 0.0, 0.0);
-    for (std::size_t j = 0; j < acceleration.size(); ++j) {
-        const double *b = g.box + 4 * j;
-        const double limit = acceleration[j] * g.f;
-        for (int side = 0; side < 2; ++side) {
-            const double d1 = b[side];
-            k.add(b[3], d1, limit);
-            k.add(-b[2], -d1, limit);
-            k.add(b[3], d1 + h2 * b[3], limit);
-            k.add(-b[2], -(d1 + h2 * b[2]), limit);
+// The points of every limit of the segment of length h whose Bernstein coefficients are b
+// (p + 1 rows of dof). deriv holds 2 (p + 1) doubles and binom 3 p + 2.
+void segment_points(const double *b, double h, int p, std::size_t dof, cspan velocity,
+                    cspan acceleration, double f, Points &pts, double *deriv, double *binom) {
+    const int n = p - 1, big = 2 * n + 1;
+    double *d = deriv, *e = deriv + p + 1;
+    double *cn = binom, *c2n = binom + n + 1;
+    binomials(n, cn);
+    binomials(2 * n, c2n);
+    const double half = 1.0 / (2.0 * h);
+    for (std::size_t j = 0; j < dof; ++j) {
+        for (int k = 0; k <= n; ++k)
+            d[k] = p *
+                   (b[static_cast<std::size_t>(k + 1) * dof + j] -
+                    b[static_cast<std::size_t>(k) * dof + j]) /
+                   h;
+        for (int k = 0; k < n; ++k) e[k] = n * (d[k + 1] - d[k]) / h;
+        // Acceleration, degree n: a ((1 - tau) q'' - q' / 2h) + b (tau q'' + q' / 2h).
+        const double limit = acceleration[j] * f;
+        for (int k = 0; k <= n; ++k) {
+            const double lower = k < n ? (n - k) * e[k] / n : 0.0;
+            const double upper = k > 0 ? k * e[k - 1] / n : 0.0;
+            const double alpha = lower - d[k] * half, beta = upper + d[k] * half;
+            pts.add(alpha, beta, limit);
+            pts.add(-alpha, -beta, limit);
+        }
+        // Squared velocity, degree 2n + 1: a (1 - tau) q'^2 + b tau q'^2.
+        const double vmax = velocity[j] * f, v2 = vmax * vmax;
+        double prev = 0.0;
+        for (int k = 0; k <= big; ++k) {
+            double sq = 0.0;  // coefficient k of q'^2 (degree 2n)
+            if (k <= 2 * n)
+                for (int i = std::max(0, k - n); i <= std::min(k, n); ++i)
+                    sq += cn[i] * cn[k - i] * d[i] * d[k - i];
+            if (k <= 2 * n) sq /= c2n[k];
+            const double alpha = k <= 2 * n ? (big - k) * sq / big : 0.0;
+            const double beta = k > 0 ? k * prev / big : 0.0;
+            pts.add(alpha, beta, v2);
+            prev = sq;
         }
     }
 }
 
-// The x for which some u meets every constraint: [lo, hi], or false when there is none.
-bool admissible(Constraints &k, double &lo, double &hi) {
-    lo = k.x_lo;
-    hi = k.x_hi;
-    if (k.empty) return false;
-    for (std::size_t a = 0; a < k.n_upper; ++a) {
-        const double *up = k.upper + 3 * a;
-        for (std::size_t b = 0; b < k.n_lower; ++b) {
-            const double *dn = k.lower + 3 * b;
-            // u <= (g_a - a_a x) / b_a and u >= (g_b - a_b x) / b_b (b_b < 0): eliminate u.
-            const double coef = -dn[1] * up[0] + up[1] * dn[0];
-            const double rhs = -dn[1] * up[2] + up[1] * dn[2];
-            if (coef > 0.0)
-                hi = std::min(hi, rhs / coef);
-            else if (coef < 0.0)
-                lo = std::max(lo, rhs / coef);
-            else if (rhs < 0.0)
-                return false;
+// The constraints that bound the segment's admissible (a, b) >= 0, in the order their lines
+// follow its boundary from the a axis to the b axis: the part of the convex hull of the points
+// that is extreme in directions of the first quadrant (gift wrapping). Written over the front
+// of pts; their count, or 0 when some direction is left unbounded.
+std::size_t boundary(double *xy, std::size_t count) {
+    if (count == 0) return 0;
+    std::size_t first = 0;
+    for (std::size_t k = 1; k < count; ++k)
+        if (xy[2 * k] > xy[2 * first] ||
+            (xy[2 * k] == xy[2 * first] && xy[2 * k + 1] > xy[2 * first + 1]))
+            first = k;
+    if (!(xy[2 * first] > 0.0)) return 0;
+    std::swap(xy[0], xy[2 * first]);
+    std::swap(xy[1], xy[2 * first + 1]);
+    std::size_t chain = 1;
+    for (;;) {
+        const double cx = xy[2 * chain - 2], cy = xy[2 * chain - 1];
+        // The next hull vertex counter-clockwise: every point on the left of c -> next.
+        std::size_t next = count;
+        double nx = 0.0, ny = 0.0;
+        for (std::size_t k = chain; k < count; ++k) {
+            const double ex = xy[2 * k] - cx, ey = xy[2 * k + 1] - cy;
+            if (!(ey > 0.0)) continue;  // not ahead while the direction stays in the quadrant
+            if (next == count) {
+                next = k, nx = ex, ny = ey;
+                continue;
+            }
+            const double cross = nx * ey - ny * ex;
+            if (cross < 0.0 || (cross == 0.0 && ex * ex + ey * ey > nx * nx + ny * ny))
+                next = k, nx = ex, ny = ey;
         }
+        if (next == count) break;
+        std::swap(xy[2 * chain], xy[2 * next]);
+        std::swap(xy[2 * chain + 1], xy[2 * next + 1]);
+        ++chain;
     }
-    if (lo > hi) {
-        if (lo > hi + kSetTolerance * std::max(hi, 0.0)) return false;
-        lo = hi;
-    }
-    return true;
+    return xy[2 * chain - 1] > 0.0 ? chain : 0;
 }
 
-// The largest u that the constraints admit at x (the least the lower ones ask when they cross).
-double largest_u(const Constraints &k, double x) {
-    double u = kInf, floor = -kInf;
-    for (std::size_t a = 0; a < k.n_upper; ++a) {
-        const double *r = k.upper + 3 * a;
-        u = std::min(u, (r[2] - r[0] * x) / r[1]);
+// The vertices of the admissible polygon of a boundary chain, counter-clockwise from the
+// origin: the origin, the a axis's end, the meeting points of successive lines, the b axis's
+// end. out holds 2 (chain + 2) doubles; returns the vertex count.
+std::size_t polygon(const double *c, std::size_t chain, double *out) {
+    std::size_t v = 0;
+    auto put = [&](double a, double b) {
+        out[2 * v] = a, out[2 * v + 1] = b;
+        ++v;
+    };
+    put(0.0, 0.0);
+    put(1.0 / c[0], 0.0);
+    for (std::size_t k = 0; k + 1 < chain; ++k) {
+        const double *m = c + 2 * k, *q = m + 2;
+        const double det = m[0] * q[1] - m[1] * q[0];
+        const double a = (q[1] - m[1]) / det, b = (m[0] - q[0]) / det;
+        put(std::max(a, 0.0), std::max(b, 0.0));
     }
-    for (std::size_t b = 0; b < k.n_lower; ++b) {
-        const double *r = k.lower + 3 * b;
-        floor = std::max(floor, (r[2] - r[0] * x) / r[1]);
+    put(0.0, 1.0 / c[2 * chain - 1]);
+    return v;
+}
+
+// The least and greatest a the chain admits at b, or false when it admits none.
+bool range_at(const double *c, std::size_t chain, double b, double &amin, double &amax) {
+    amin = 0.0, amax = kInf;
+    for (std::size_t k = 0; k < chain; ++k) {
+        const double x = c[2 * k], room = 1.0 - c[2 * k + 1] * b;
+        if (x > 0.0)
+            amax = std::min(amax, room / x);
+        else if (x < 0.0)
+            amin = std::max(amin, room / x);
+        else if (room < 0.0)
+            return false;
     }
-    return u >= floor ? u : floor;
+    return amin <= amax;
+}
+
+// The least and greatest a of the chain's admissible points whose b lies in [lo, hi]; false
+// when there is none. Both are extreme at a vertex of the polygon or on the band's edges: the
+// vertices (of rounded position) only say where to look, and the a there is read from the
+// lines, so that every a reported has a b with every constraint met to rounding.
+bool band_range(const double *c, std::size_t chain, const double *v, std::size_t count, double lo,
+                double hi, double &amin, double &amax) {
+    amin = kInf, amax = -kInf;
+    auto look = [&](double b) {
+        double least, most;
+        if (!range_at(c, chain, b, least, most)) return;
+        amin = std::min(amin, least);
+        amax = std::max(amax, most);
+    };
+    look(lo);
+    look(hi);
+    for (std::size_t k = 0; k < count; ++k)
+        if (v[2 * k + 1] > lo && v[2 * k + 1] < hi) look(v[2 * k + 1]);
+    return amin <= amax;
+}
+
+// The greatest b the chain admits at a (the least any line asks when rounding crosses them).
+double largest_b(const double *c, std::size_t chain, double a) {
+    double top = kInf, floor = 0.0;
+    for (std::size_t k = 0; k < chain; ++k) {
+        const double x = c[2 * k], y = c[2 * k + 1], room = 1.0 - x * a;
+        if (y > 0.0)
+            top = std::min(top, room / y);
+        else if (y < 0.0)
+            floor = std::max(floor, room / y);
+    }
+    return top >= floor ? top : floor;
 }
 
 // poly (p + 1 polynomials of up to 2p + 1 Bernstein coefficients, rows of dof) starts as the
@@ -292,10 +385,11 @@ OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan vel
         return OptimalStatus::bad_limits;
 
     const std::size_t n = size.segments, order = static_cast<std::size_t>(p) + 1;
+    const std::size_t most = points_per_axis(p) * dof;
     const Layout l = layout(n, p, dof);
     double *w = work.data();
-    double *s = w + l.s, *bez = w + l.bez, *box = w + l.box, *vcap = w + l.vcap, *cap = w + l.cap;
-    double *lo = w + l.lo, *hi = w + l.hi, *x = w + l.x, *dur = w + l.dur;
+    double *s = w + l.s, *bez = w + l.bez, *chains = w + l.chain, *counts = w + l.count;
+    double *cap = w + l.cap, *lo = w + l.lo, *hi = w + l.hi, *x = w + l.x, *dur = w + l.dur;
     const Path path{t, c, p, dof};
     auto interrupted = [&plan](std::size_t i) {
         return plan.interrupted != nullptr && i % kCheckEvery == 0 &&
@@ -321,47 +415,24 @@ OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan vel
     }
     cap[n] = kInf;
 
-    // Bounds of q' and q'' on every segment, from the hulls of their Bernstein coefficients, and
-    // the speed the velocity limits allow there.
+    // The scales of the path and its derivative (what a corner is measured against), and every
+    // segment's boundary of admissible end speeds.
     double scale_q = 0.0, scale_d1 = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
+        if (interrupted(i)) return OptimalStatus::interrupted;
         const double h = s[i + 1] - s[i];
         const double *b = bez + i * order * dof;
-        const double f = shrink.empty() ? 1.0 : shrink[i];
-        vcap[i] = kInf;
         bool moves = false;
-        for (std::size_t j = 0; j < dof; ++j) {
-            double d1lo = kInf, d1hi = -kInf, d2lo = 0.0, d2hi = 0.0;
-            for (std::size_t m = 0; m + 1 < order; ++m) {
-                const double v = p * (b[(m + 1) * dof + j] - b[m * dof + j]) / h;
-                d1lo = std::min(d1lo, v);
-                d1hi = std::max(d1hi, v);
-            }
-            if (p >= 2) {
-                d2lo = kInf, d2hi = -kInf;
-                for (std::size_t m = 0; m + 2 < order; ++m) {
-                    const double v = (static_cast<double>(p) * (p - 1)) *
-                                     ((b[(m + 2) * dof + j] - b[(m + 1) * dof + j]) -
-                                      (b[(m + 1) * dof + j] - b[m * dof + j])) /
-                                     (h * h);
-                    d2lo = std::min(d2lo, v);
-                    d2hi = std::max(d2hi, v);
+        for (std::size_t j = 0; j < dof; ++j)
+            for (std::size_t m = 0; m < order; ++m) {
+                scale_q = std::max(scale_q, std::fabs(b[m * dof + j]));
+                if (m + 1 < order) {
+                    const double v = std::fabs(p * (b[(m + 1) * dof + j] - b[m * dof + j]) / h);
+                    if (!std::isfinite(v)) return OptimalStatus::bad_path;  // beyond a double
+                    scale_d1 = std::max(scale_d1, v);
+                    moves = moves || v > 0.0;
                 }
             }
-            for (std::size_t m = 0; m < order; ++m)
-                scale_q = std::max(scale_q, std::fabs(b[m * dof + j]));
-            double *o = box + 4 * (i * dof + j);
-            o[0] = d1lo, o[1] = d1hi, o[2] = d2lo, o[3] = d2hi;
-            const double top = std::max(std::fabs(d1lo), std::fabs(d1hi));
-            scale_d1 = std::max(scale_d1, top);
-            if (!std::isfinite(top) || !std::isfinite(d2lo) || !std::isfinite(d2hi))
-                return OptimalStatus::bad_path;  // derivatives beyond the range of a double
-            if (top > 0.0) {
-                moves = true;
-                const double v = velocity[j] * f / top;
-                vcap[i] = std::min(vcap[i], v * v);
-            }
-        }
         if (!moves) {
             // The whole pause: every following segment whose coefficients are all equal too.
             auto still = [&](std::size_t g) {
@@ -377,6 +448,19 @@ OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan vel
             plan.where_hi = s[last];
             return OptimalStatus::stands_still;
         }
+        Points pts{w + l.pts};
+        segment_points(b, h, p, dof, velocity, acceleration, shrink.empty() ? 1.0 : shrink[i], pts,
+                       w + l.deriv, w + l.binom);
+        for (std::size_t k = 0; k < 2 * pts.count; ++k)
+            if (!std::isfinite(pts.xy[k])) return OptimalStatus::bad_path;
+        const std::size_t chain = boundary(pts.xy, pts.count);
+        if (chain == 0) {
+            plan.where_lo = s[i];
+            plan.where_hi = s[i + 1];
+            return OptimalStatus::infeasible;
+        }
+        std::copy(pts.xy, pts.xy + 2 * chain, chains + i * 2 * most);
+        counts[i] = static_cast<double>(chain);
     }
 
     // At a knot where the path jumps there is no motion; where its derivative jumps the motion
@@ -398,27 +482,39 @@ OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan vel
         }
     }
 
-    // Backward: the speeds at each grid point from which the end is reached within the limits.
-    double *cons = w + l.cons;
-    const std::size_t room = 8 * dof + 5;
-    auto segment = [&](std::size_t i) {
-        return Segment{s[i + 1] - s[i], vcap[i], box + 4 * i * dof,
-                       shrink.empty() ? 1.0 : shrink[i]};
-    };
+    // Backward: the squared speeds at each grid point from which the end is reached within the
+    // limits, from the band the next grid point admits.
+    auto chain_of = [&](std::size_t i) { return chains + i * 2 * most; };
+    auto chain_size = [&](std::size_t i) { return static_cast<std::size_t>(counts[i]); };
+    double *verts = w + l.verts;
     lo[n] = hi[n] = plan.stop_speed * plan.stop_speed;
     for (std::size_t i = n; i-- > 0;) {
         if (interrupted(i)) return OptimalStatus::interrupted;
-        Constraints k{cons, cons + 3 * room};
-        constrain(segment(i), acceleration, lo[i + 1], hi[i + 1], k);
-        k.add(1.0, 0.0, cap[i]);
-        if (!admissible(k, lo[i], hi[i])) {
+        const std::size_t corners = polygon(chain_of(i), chain_size(i), verts);
+        double top = 0.0;  // the greatest b of the polygon
+        for (std::size_t k = 0; k < corners; ++k) top = std::max(top, verts[2 * k + 1]);
+        const double band_lo = std::min(lo[i + 1], top), band_hi = std::min(hi[i + 1], top);
+        if (lo[i + 1] > top * (1.0 + kSetTolerance) ||
+            !band_range(chain_of(i), chain_size(i), verts, corners, band_lo, band_hi, lo[i],
+                        hi[i])) {
             plan.where_lo = s[i];
             plan.where_hi = s[i + 1];
             return OptimalStatus::infeasible;
         }
+        lo[i] = std::max(lo[i], 0.0);
+        hi[i] = std::min(hi[i], cap[i]);
+        if (lo[i] > hi[i]) {
+            if (lo[i] > hi[i] + kSetTolerance * std::max(hi[i], 0.0)) {
+                plan.where_lo = s[i];
+                plan.where_hi = s[i + 1];
+                return OptimalStatus::infeasible;
+            }
+            lo[i] = hi[i];
+        }
     }
 
-    // Forward: the largest admissible d2s/dt2 on each segment, from the speed asked at the start.
+    // Forward: the greatest squared speed each segment admits at its end, from the speed asked
+    // at the start.
     x[0] = plan.start_speed * plan.start_speed;
     if (x[0] > hi[0] * (1.0 + kSetTolerance) || x[0] < lo[0] * (1.0 - kSetTolerance)) {
         plan.where_lo = plan.where_hi = s[0];
@@ -427,13 +523,10 @@ OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan vel
     x[0] = std::clamp(x[0], lo[0], hi[0]);
     for (std::size_t i = 0; i < n; ++i) {
         if (interrupted(i)) return OptimalStatus::interrupted;
-        Constraints k{cons, cons + 3 * room};
-        const Segment g = segment(i);
-        constrain(g, acceleration, lo[i + 1], hi[i + 1], k);
-        const double u = largest_u(k, x[i]);
-        x[i + 1] = std::clamp(x[i] + 2.0 * g.h * u, lo[i + 1], hi[i + 1]);
+        const double h = s[i + 1] - s[i];
+        x[i + 1] = std::clamp(largest_b(chain_of(i), chain_size(i), x[i]), lo[i + 1], hi[i + 1]);
         const double pace = std::sqrt(x[i]) + std::sqrt(x[i + 1]);
-        dur[i] = 2.0 * g.h / pace;
+        dur[i] = 2.0 * h / pace;
         if (!(dur[i] > 0.0 && dur[i] < kInf)) {
             plan.where_lo = s[i];
             plan.where_hi = s[i + 1];

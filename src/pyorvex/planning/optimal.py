@@ -153,13 +153,14 @@ def retime_optimal(
     rest by default) and meets every limit on its exact peaks, the binding one with equality.
 
     The speed along the path is planned on a grid of `grid` segments over s (every knot of the
-    path a grid point): d2s/dt2 is constant on each segment and the limits are imposed with
-    bounds of the path's derivatives over the whole segment, so they hold between grid points
-    too; the speeds are the largest from which the end can still be reached (one backward and
-    one forward pass). The result is composed exactly, without sampling: a spline of degree 2p
+    path a grid point): d2s/dt2 is constant on each segment and the limits are imposed on the
+    Bernstein coefficients of every axis's acceleration and squared velocity over the whole
+    segment, so they hold between grid points too; the speeds are the largest from which the end
+    can still be reached (one backward and one forward pass). The result is composed exactly, without sampling: a spline of degree 2p
     whose interior grid points are knots of multiplicity 2p - 1 (it is C1 in time). At a knot
     where the path's derivative jumps (a corner) the motion passes at rest. Its peaks are then
-    checked, and one common time scale (as :func:`retime`) brings the binding limit to equality.
+    checked, and one common time scale (as :func:`retime`) brings the binding limit to equality
+    on them.
     A long plan answers Ctrl-C.
 
     Returns a new TrajectoryNd (a Trajectory1d for a Trajectory1d). The path is not changed.
