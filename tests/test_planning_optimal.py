@@ -95,3 +95,11 @@ def test_refuses_a_path_that_stands_still_or_is_empty():
         retime_optimal(still(), 1.0, 1.0)
     with pytest.raises(ValueError, match="holds no data"):
         retime_optimal(TrajectoryNd(), 1.0, 1.0)
+
+
+def test_a_leg_shorter_than_a_grid_step_between_two_corners_is_passed_at_rest_at_both():
+    # Legs of 1, 0.001 and 1 along alternate axes, each from rest to rest at acceleration 1.
+    knots = [0.0, 0.0, 1.0, 1.001, 2.0, 2.0]
+    legs = [make_trajectory(knots, c, 1) for c in ([0, 1, 1, 2], [0, 0, 1e-3, 1e-3])]
+    motion = retime_optimal(legs, 1.0, 1.0)
+    assert duration(motion) == pytest.approx(4.0 + 2.0 * 1e-3**0.5, rel=1e-10)

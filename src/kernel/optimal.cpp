@@ -31,13 +31,17 @@ constexpr std::size_t kCheckEvery = 32;
 // A jump of the path or of its derivative at a knot smaller than this share of the path's scale
 // is rounding, not a corner.
 constexpr double kJoinTolerance = 1e-9;
+// The least share of its greatest squared speed a grid point keeps before one passed at rest.
+constexpr double kRestShare = 0.5;
 // Rounding allowed when two bounds of one speed set meet.
 constexpr double kSetTolerance = 1e-12;
 
-// Equal segments of the span [a, b] of the domain [lo, hi]: its share of `grid`, at least one.
+// Equal segments of the span [a, b] of the domain [lo, hi]: its share of `grid`, at least two (a
+// span between two corners, passed at rest, needs a grid point inside where the speed is not
+// zero: d2s/dt2 is constant on a segment).
 std::size_t span_segments(double a, double b, double lo, double hi, std::size_t grid) {
     const double n = std::ceil(static_cast<double>(grid) * ((b - a) / (hi - lo)));
-    return n >= 1.0 && n <= static_cast<double>(grid) ? static_cast<std::size_t>(n) : 1;
+    return n >= 2.0 && n <= static_cast<double>(grid) ? static_cast<std::size_t>(n) : 2;
 }
 
 // The constraints one axis puts on a segment: 2p on the acceleration (both signs of p
@@ -501,7 +505,9 @@ OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan vel
             plan.where_hi = s[i + 1];
             return OptimalStatus::infeasible;
         }
-        lo[i] = std::max(lo[i], 0.0);
+        // Before a point passed at rest the speed must not be zero too (the segment would take
+        // forever): half the greatest is asked, which the braking there meets anyway.
+        lo[i] = std::max(lo[i], hi[i + 1] == 0.0 && i > 0 ? kRestShare * hi[i] : 0.0);
         hi[i] = std::min(hi[i], cap[i]);
         if (lo[i] > hi[i]) {
             if (lo[i] > hi[i] + kSetTolerance * std::max(hi[i], 0.0)) {
