@@ -425,6 +425,9 @@ struct OptimalPlan {
     double where_lo = 0.0;  // out: the stretch of the path's parameter a refusal is about
     double where_hi = 0.0;
     double duration = 0.0;  // out: the duration of the motion
+    // out: whether one common time scale brought the binding limit to equality, less a margin
+    // of about 1e-10 for rounding (the peaks at grid points were known to be the greatest).
+    bool settled = false;
 };
 
 // Sizes of retime_optimal for a path of degree p and dof axes on the knots t with a grid of at

@@ -33,6 +33,12 @@ constexpr std::size_t kCheckEvery = 32;
 constexpr double kJoinTolerance = 1e-9;
 // The least share of its greatest squared speed a grid point keeps before one passed at rest.
 constexpr double kRestShare = 0.5;
+// The greatest peak is sought to this share, halving a segment at most kPeakDepth times. The
+// time scale then leaves it this margin (squared, for accelerations) below its limit, room for
+// the rounding of the composed motion's derivatives (a few 1e-11 on the usual grids).
+constexpr double kPeakTolerance = 1e-13;
+constexpr int kPeakDepth = 48;
+constexpr double kSettleMargin = 0x1p-34;
 // Rounding allowed when two bounds of one speed set meet.
 constexpr double kSetTolerance = 1e-12;
 
@@ -50,8 +56,8 @@ std::size_t points_per_axis(int p) { return 4 * static_cast<std::size_t>(p); }
 
 // Where each array lives in the work memory.
 struct Layout {
-    std::size_t s, bez, chain, count, cap, lo, hi, x, dur, window, poly, pts, verts, deriv, binom,
-        total;
+    std::size_t s, bez, chain, count, points, cap, lo, hi, x, dur, window, poly, pts, verts, acc,
+        vel, deriv, binom, peak, stack, total;
 };
 
 Layout layout(std::size_t n, int p, std::size_t dof) {
@@ -68,6 +74,7 @@ Layout layout(std::size_t n, int p, std::size_t dof) {
     l.bez = take(n * order * dof);
     l.chain = take(n * 2 * most);
     l.count = take(n);
+    l.points = take(n);
     l.cap = take(n + 1);
     l.lo = take(n + 1);
     l.hi = take(n + 1);
@@ -77,8 +84,12 @@ Layout layout(std::size_t n, int p, std::size_t dof) {
     l.poly = take(order * d1 * dof);
     l.pts = take(2 * most);
     l.verts = take(2 * (most + 2));
+    l.acc = take(2 * order);
+    l.vel = take(4 * order);
     l.deriv = take(2 * order);
     l.binom = take(3 * static_cast<std::size_t>(p) + 2);
+    l.peak = take(2 * order);
+    l.stack = take(static_cast<std::size_t>(kPeakDepth) * 2 * order);
     l.total = at;
     return l;
 }
@@ -159,55 +170,150 @@ void binomials(int n, double *out) {
     for (int i = 1; i <= n; ++i) out[i] = out[i - 1] * (n - i + 1) / i;
 }
 
-// The points of every limit of the segment of length h whose Bernstein coefficients are b
-// (p + 1 rows of dof). deriv holds 2 (p + 1) doubles and binom 3 p + 2.
-void segment_points(const double *b, double h, int p, std::size_t dof, cspan velocity,
-                    cspan acceleration, double f, Points &pts, double *deriv, double *binom) {
+// Axis j's limited quantities on the segment of length h whose Bernstein coefficients are b
+// (p + 1 rows of dof), as Bernstein coefficients alpha_k a + beta_k b2 in the squared speeds at
+// its ends: the acceleration's n + 1 = p pairs (alpha, beta) into acc, the squared velocity's
+// 2p into vel. work holds 2p + 1 doubles, binom 3p + 2 with the binomials of n and 2n.
+struct Coefficients {
+    double *acc, *vel, *work;
+    const double *binom;
+};
+
+void axis_coefficients(const double *b, double h, int p, std::size_t dof, std::size_t j,
+                       const Coefficients &out) {
     const int n = p - 1, big = 2 * n + 1;
-    double *d = deriv, *e = deriv + p + 1;
-    double *cn = binom, *c2n = binom + n + 1;
-    binomials(n, cn);
-    binomials(2 * n, c2n);
+    double *d = out.work, *e = out.work + p;
+    const double *cn = out.binom, *c2n = out.binom + n + 1;
     const double half = 1.0 / (2.0 * h);
-    for (std::size_t j = 0; j < dof; ++j) {
-        for (int k = 0; k <= n; ++k)
-            d[k] = p *
-                   (b[static_cast<std::size_t>(k + 1) * dof + j] -
-                    b[static_cast<std::size_t>(k) * dof + j]) /
-                   h;
-        for (int k = 0; k < n; ++k) e[k] = n * (d[k + 1] - d[k]) / h;
-        // Acceleration, degree n: a ((1 - tau) q'' - q' / 2h) + b (tau q'' + q' / 2h).
-        const double limit = acceleration[j] * f;
-        for (int k = 0; k <= n; ++k) {
-            const double lower = k < n ? (n - k) * e[k] / n : 0.0;
-            const double upper = k > 0 ? k * e[k - 1] / n : 0.0;
-            const double alpha = lower - d[k] * half, beta = upper + d[k] * half;
-            pts.add(alpha, beta, limit);
-            pts.add(-alpha, -beta, limit);
+    for (int k = 0; k <= n; ++k)
+        d[k] = p *
+               (b[static_cast<std::size_t>(k + 1) * dof + j] -
+                b[static_cast<std::size_t>(k) * dof + j]) /
+               h;
+    for (int k = 0; k < n; ++k) e[k] = n * (d[k + 1] - d[k]) / h;
+    // Acceleration, degree n: a ((1 - tau) q'' - q' / 2h) + b (tau q'' + q' / 2h).
+    for (int k = 0; k <= n; ++k) {
+        const double lower = k < n ? (n - k) * e[k] / n : 0.0;
+        const double upper = k > 0 ? k * e[k - 1] / n : 0.0;
+        out.acc[2 * k] = lower - d[k] * half;
+        out.acc[2 * k + 1] = upper + d[k] * half;
+    }
+    // Squared velocity, degree 2n + 1: a (1 - tau) q'^2 + b tau q'^2.
+    double prev = 0.0;
+    for (int k = 0; k <= big; ++k) {
+        double sq = 0.0;  // coefficient k of q'^2 (degree 2n)
+        if (k <= 2 * n) {
+            for (int i = std::max(0, k - n); i <= std::min(k, n); ++i)
+                sq += cn[i] * cn[k - i] * d[i] * d[k - i];
+            sq /= c2n[k];
         }
-        // Squared velocity, degree 2n + 1: a (1 - tau) q'^2 + b tau q'^2.
-        const double vmax = velocity[j] * f, v2 = vmax * vmax;
-        double prev = 0.0;
-        for (int k = 0; k <= big; ++k) {
-            double sq = 0.0;  // coefficient k of q'^2 (degree 2n)
-            if (k <= 2 * n)
-                for (int i = std::max(0, k - n); i <= std::min(k, n); ++i)
-                    sq += cn[i] * cn[k - i] * d[i] * d[k - i];
-            if (k <= 2 * n) sq /= c2n[k];
-            const double alpha = k <= 2 * n ? (big - k) * sq / big : 0.0;
-            const double beta = k > 0 ? k * prev / big : 0.0;
-            pts.add(alpha, beta, v2);
-            prev = sq;
+        out.vel[2 * k] = k <= 2 * n ? (big - k) * sq / big : 0.0;
+        out.vel[2 * k + 1] = k > 0 ? k * prev / big : 0.0;
+        prev = sq;
+    }
+}
+
+// The binomials axis_coefficients reads, for degree p.
+void coefficient_binomials(int p, double *binom) {
+    binomials(p - 1, binom);
+    binomials(2 * (p - 1), binom + p);
+}
+
+// The points of every limit of a segment (limits scaled by f).
+void segment_points(const double *b, double h, int p, std::size_t dof, cspan velocity,
+                    cspan acceleration, double f, Points &pts, const Coefficients &co) {
+    for (std::size_t j = 0; j < dof; ++j) {
+        axis_coefficients(b, h, p, dof, j, co);
+        const double limit = acceleration[j] * f, vmax = velocity[j] * f, v2 = vmax * vmax;
+        for (int k = 0; k < p; ++k) {
+            pts.add(co.acc[2 * k], co.acc[2 * k + 1], limit);
+            pts.add(-co.acc[2 * k], -co.acc[2 * k + 1], limit);
+        }
+        for (int k = 0; k < 2 * p; ++k) pts.add(co.vel[2 * k], co.vel[2 * k + 1], v2);
+    }
+}
+
+// The greatest |value| of the Bernstein polynomial c[0..m] over [0, 1] if it exceeds floor by
+// more than kPeakTolerance, else floor: halving (de Casteljau) the pieces whose coefficients
+// still reach above what has been met, the end values being exact. stack holds kPeakDepth (m + 1)
+// doubles, and c is overwritten.
+double polynomial_peak(double *c, int m, double floor, double *stack) {
+    const std::size_t width = static_cast<std::size_t>(m) + 1;
+    std::size_t depth = 0;
+    int levels[kPeakDepth];
+    int level = 0;
+    for (;;) {
+        double top = 0.0;
+        for (int k = 0; k <= m; ++k) top = std::max(top, std::fabs(c[k]));
+        floor = std::max({floor, std::fabs(c[0]), std::fabs(c[m])});
+        if (top > floor * (1.0 + kPeakTolerance)) {
+            if (level + 1 < kPeakDepth) {
+                // Split at the middle (de Casteljau): c becomes the left half, the right one
+                // waits on the stack; row r's first entry is the left half's coefficient r, and
+                // its last is left in place as the right half's coefficient m - r.
+                double *right = stack + depth * width;
+                for (int k = 0; k <= m; ++k) right[k] = c[k];
+                for (int r = 1; r <= m; ++r) {
+                    for (int k = 0; k + r <= m; ++k) right[k] = 0.5 * (right[k] + right[k + 1]);
+                    c[r] = right[0];
+                }
+                levels[depth++] = ++level;
+                continue;
+            }
+            floor = std::max(floor, top);  // narrower than a double resolves: its bound stands
+        }
+        if (depth == 0) return floor;
+        --depth;
+        level = levels[depth];
+        for (std::size_t k = 0; k < width; ++k) c[k] = stack[depth * width + k];
+    }
+}
+
+// Drops the points that cannot be on the boundary: those strictly inside the hull of the
+// points extreme in a few directions of the first quadrant, widened toward -x and -y (no
+// direction of the quadrant finds them extreme). Moves the others to the front, in order;
+// returns their count. Most points of a segment go, which spares the gift wrapping that follows.
+std::size_t prune(double *xy, std::size_t count) {
+    constexpr int kDirections = 5;
+    static const double cs[kDirections][2] = {{1.0, 0.0},
+                                              {0.9238795325112867, 0.3826834323650898},
+                                              {0.7071067811865476, 0.7071067811865476},
+                                              {0.3826834323650898, 0.9238795325112867},
+                                              {0.0, 1.0}};
+    double best[kDirections];
+    std::size_t at[kDirections] = {};
+    for (int d = 0; d < kDirections; ++d) best[d] = -kInf;
+    for (std::size_t k = 0; k < count; ++k)
+        for (int d = 0; d < kDirections; ++d) {
+            const double v = cs[d][0] * xy[2 * k] + cs[d][1] * xy[2 * k + 1];
+            if (v > best[d]) best[d] = v, at[d] = k;
+        }
+    double ex[kDirections], ey[kDirections];
+    for (int d = 0; d < kDirections; ++d) ex[d] = xy[2 * at[d]], ey[d] = xy[2 * at[d] + 1];
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const double px = xy[2 * k], py = xy[2 * k + 1];
+        bool inside = px < ex[0] && py < ey[kDirections - 1];
+        for (int d = 0; inside && d + 1 < kDirections; ++d) {
+            const double dx = ex[d + 1] - ex[d], dy = ey[d + 1] - ey[d];
+            if (dx != 0.0 || dy != 0.0) inside = dx * (py - ey[d]) - dy * (px - ex[d]) > 0.0;
+        }
+        if (!inside) {
+            std::swap(xy[2 * kept], xy[2 * k]);
+            std::swap(xy[2 * kept + 1], xy[2 * k + 1]);
+            ++kept;
         }
     }
+    return kept;
 }
 
 // The constraints that bound the segment's admissible (a, b) >= 0, in the order their lines
 // follow its boundary from the a axis to the b axis: the part of the convex hull of the points
-// that is extreme in directions of the first quadrant (gift wrapping). Written over the front
-// of pts; their count, or 0 when some direction is left unbounded.
+// that is extreme in directions of the first quadrant (gift wrapping). Moved to the front of
+// the points (the others follow); their count, or 0 when some direction is left unbounded.
 std::size_t boundary(double *xy, std::size_t count) {
     if (count == 0) return 0;
+    count = prune(xy, count);
     std::size_t first = 0;
     for (std::size_t k = 1; k < count; ++k)
         if (xy[2 * k] > xy[2 * first] ||
@@ -310,6 +416,27 @@ double largest_b(const double *c, std::size_t chain, double a) {
     return top >= floor ? top : floor;
 }
 
+// The greatest of |acceleration| / limit and (velocity / limit)^2 over the axes at the two ends
+// of a segment of length h with Bernstein coefficients b, passed with squared speeds a and b2:
+// exact values, from the end coefficients of q' and q''.
+double end_ratio(const double *b, double h, int p, std::size_t dof, cspan velocity,
+                 cspan acceleration, double a, double b2) {
+    const std::size_t last = static_cast<std::size_t>(p);
+    const double u = (b2 - a) / (2.0 * h), curve = p * (p - 1) / (h * h);
+    double out = 0.0;
+    for (std::size_t j = 0; j < dof; ++j) {
+        auto at = [&](std::size_t m) { return b[m * dof + j]; };
+        const double d0 = p * (at(1) - at(0)) / h, d1 = p * (at(last) - at(last - 1)) / h;
+        const double e0 = p >= 2 ? curve * (at(2) - 2.0 * at(1) + at(0)) : 0.0;
+        const double e1 = p >= 2 ? curve * (at(last) - 2.0 * at(last - 1) + at(last - 2)) : 0.0;
+        const double v2 = velocity[j] * velocity[j];
+        out = std::max({out, std::fabs(a * e0 + u * d0) / acceleration[j],
+                        std::fabs(b2 * e1 + u * d1) / acceleration[j], d0 * d0 * a / v2,
+                        d1 * d1 * b2 / v2});
+    }
+    return out;
+}
+
 // poly (p + 1 polynomials of up to 2p + 1 Bernstein coefficients, rows of dof) starts as the
 // path's Bernstein coefficients (degree 0 each) and ends, in its first polynomial, as q(s(sigma))
 // of degree 2p: each level of de Casteljau's recursion forms (1 - w) Q_k + w Q_{k+1} with w the
@@ -393,6 +520,7 @@ OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan vel
     const Layout l = layout(n, p, dof);
     double *w = work.data();
     double *s = w + l.s, *bez = w + l.bez, *chains = w + l.chain, *counts = w + l.count;
+    double *totals = w + l.points;
     double *cap = w + l.cap, *lo = w + l.lo, *hi = w + l.hi, *x = w + l.x, *dur = w + l.dur;
     const Path path{t, c, p, dof};
     auto interrupted = [&plan](std::size_t i) {
@@ -421,6 +549,8 @@ OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan vel
 
     // The scales of the path and its derivative (what a corner is measured against), and every
     // segment's boundary of admissible end speeds.
+    const Coefficients co{w + l.acc, w + l.vel, w + l.deriv, w + l.binom};
+    coefficient_binomials(p, w + l.binom);
     double scale_q = 0.0, scale_d1 = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
         if (interrupted(i)) return OptimalStatus::interrupted;
@@ -454,7 +584,7 @@ OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan vel
         }
         Points pts{w + l.pts};
         segment_points(b, h, p, dof, velocity, acceleration, shrink.empty() ? 1.0 : shrink[i], pts,
-                       w + l.deriv, w + l.binom);
+                       co);
         for (std::size_t k = 0; k < 2 * pts.count; ++k)
             if (!std::isfinite(pts.xy[k])) return OptimalStatus::bad_path;
         const std::size_t chain = boundary(pts.xy, pts.count);
@@ -463,8 +593,9 @@ OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan vel
             plan.where_hi = s[i + 1];
             return OptimalStatus::infeasible;
         }
-        std::copy(pts.xy, pts.xy + 2 * chain, chains + i * 2 * most);
+        std::copy(pts.xy, pts.xy + 2 * pts.count, chains + i * 2 * most);
         counts[i] = static_cast<double>(chain);
+        totals[i] = static_cast<double>(pts.count);
     }
 
     // At a knot where the path jumps there is no motion; where its derivative jumps the motion
@@ -538,6 +669,42 @@ OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan vel
             plan.where_hi = s[i + 1];
             return OptimalStatus::infeasible;
         }
+    }
+
+    // One common time scale brings the greatest peak to its limit. Every peak is at most its
+    // segment's greatest coefficient, and the values at grid points are exact: only the segments
+    // whose coefficients reach above the greatest value met so far are searched further.
+    double most_ratio = 0.0;  // the greatest |acceleration| / limit or (velocity / limit)^2
+    for (std::size_t i = 0; i < n; ++i)
+        most_ratio = std::max(most_ratio, end_ratio(bez + i * order * dof, s[i + 1] - s[i], p, dof,
+                                                    velocity, acceleration, x[i], x[i + 1]));
+    for (std::size_t i = 0; i < n; ++i) {
+        if (interrupted(i)) return OptimalStatus::interrupted;
+        // The points were scaled by the segment's factor: above the values over the limits.
+        const double *q = chain_of(i);
+        double bound = 0.0;
+        for (std::size_t k = 0; k < static_cast<std::size_t>(totals[i]); ++k)
+            bound = std::max(bound, q[2 * k] * x[i] + q[2 * k + 1] * x[i + 1]);
+        if (bound <= most_ratio * (1.0 + kPeakTolerance)) continue;
+        double *c = w + l.peak;
+        for (std::size_t j = 0; j < dof; ++j) {
+            axis_coefficients(bez + i * order * dof, s[i + 1] - s[i], p, dof, j, co);
+            const double v2 = velocity[j] * velocity[j];
+            for (int k = 0; k < p; ++k)
+                c[k] = (co.acc[2 * k] * x[i] + co.acc[2 * k + 1] * x[i + 1]) / acceleration[j];
+            most_ratio = polynomial_peak(c, p - 1, most_ratio, w + l.stack);
+            for (int k = 0; k < 2 * p; ++k)
+                c[k] = (co.vel[2 * k] * x[i] + co.vel[2 * k + 1] * x[i + 1]) / v2;
+            most_ratio = polynomial_peak(c, 2 * p - 1, most_ratio, w + l.stack);
+        }
+    }
+    plan.settled = most_ratio > 0.0 && std::isfinite(most_ratio);
+    if (plan.settled) {
+        double k = std::sqrt(most_ratio) * (1.0 + kSettleMargin);
+        // End speeds given are kept: the motion is only slowed, as far as rounding asks.
+        if (plan.start_speed > 0.0 || plan.stop_speed > 0.0) k = std::max(k, 1.0);
+        for (std::size_t i = 0; i <= n; ++i) x[i] /= k * k;
+        for (std::size_t i = 0; i < n; ++i) dur[i] *= k;
     }
 
     // The knots: the start, then each grid point's time 2p - 1 times inside, 2p + 1 at the ends.

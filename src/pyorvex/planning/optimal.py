@@ -90,12 +90,13 @@ def _plan(
     grid: int,
     speeds: npt.NDArray[np.float64],
     rows: Tuple[int, int],
-) -> Spline:
+) -> Tuple[Spline, bool]:
+    """The plan, and whether the kernel brought its binding limit to equality already."""
     knots, coefs = np.empty(rows[0]), np.empty(rows[1])
-    _kernel.retime_optimal(
+    settled = _kernel.retime_optimal(
         s.knots, s.cpts, s.dof, s.p, limits[0], limits[1], shrink, grid, speeds, knots, coefs
-    )
-    return Spline(knots, coefs, 2 * s.p, 0, s.dof, s.axes)
+    )[1]
+    return Spline(knots, coefs, 2 * s.p, 0, s.dof, s.axes), settled
 
 
 def _over(result: Spline, limits: Sequence[Limit]) -> Tuple[Optional[Tuple[float, float]], float]:
@@ -181,16 +182,20 @@ def retime_optimal(
     segments, nknots, ncoefs = _kernel.optimal_size(s.knots, s.p, s.dof, g)
     checked = [Limit("velocity", 1, limits[0]), Limit("acceleration", 2, limits[1])]
     shrink = np.ones(segments)
-    result = _plan(s, limits, shrink, g, speeds, (nknots, ncoefs))
+    result, settled = _plan(s, limits, shrink, g, speeds, (nknots, ncoefs))
     for attempt in range(_ROUNDS + 1):
         over, k = _over(result, checked)
+        if settled and k <= 1.0:
+            # The kernel's time scale left the binding peak just below its limit (by rounding's
+            # room), and the peaks as computed confirm it.
+            return stretched(result, 1.0)
         if over is None or attempt == _ROUNDS:
             break
         # The segment that holds the peak: the grid points are the result's distinct knots.
         joints = np.unique(result.knots)
         i = min(max(int(np.searchsorted(joints, over[0], side="right")) - 1, 0), segments - 1)
         shrink[i] *= over[1]
-        result = _plan(s, limits, shrink, g, speeds, (nknots, ncoefs))
+        result, settled = _plan(s, limits, shrink, g, speeds, (nknots, ncoefs))
     axes = Axes([result], ["path"], True)
     if np.any(speeds > 0.0):
         # A common time scale would scale the end speeds too, and a motion joined to others must
