@@ -151,17 +151,20 @@ def retime_optimal(
     (joined with :meth:`~pyorvex.TrajectoryNd.from_axes`); its own parameter s is the path
     parameter. The result q(s(t)) follows exactly the same geometric path with s(t)
     non-decreasing, starts at the path's start, has ds/dt = `speed` (start, stop) at its ends (at
-    rest by default) and meets every limit on its exact peaks, the binding one with equality.
+    rest by default) and meets every limit on its exact peaks, the binding one with equality
+    (less about 1e-10 of it, room for the rounding of the composed derivatives).
 
     The speed along the path is planned on a grid of `grid` segments over s (every knot of the
-    path a grid point): d2s/dt2 is constant on each segment and the limits are imposed on the
-    Bernstein coefficients of every axis's acceleration and squared velocity over the whole
-    segment, so they hold between grid points too; the speeds are the largest from which the end
-    can still be reached (one backward and one forward pass). The result is composed exactly, without sampling: a spline of degree 2p
-    whose interior grid points are knots of multiplicity 2p - 1 (it is C1 in time). At a knot
-    where the path's derivative jumps (a corner) the motion passes at rest. Its peaks are then
-    checked, and one common time scale (as :func:`retime`) brings the binding limit to equality
-    on them.
+    path a grid point, every span two segments at least): d2s/dt2 is constant on each segment
+    and the limits are imposed on the Bernstein coefficients of every axis's acceleration and
+    squared velocity over the whole segment, so they hold between grid points too; the speeds
+    are the largest from which the end can still be reached (one backward and one forward
+    pass). The greatest peak is then found exactly (the values at grid points, and a search
+    only where a segment's coefficients reach above them), and one common time scale brings it
+    to its limit. The result is composed exactly, without sampling: a spline of degree 2p whose
+    interior grid points are knots of multiplicity 2p - 1 (it is C1 in time). At a knot where the
+    path's derivative jumps (a corner) the motion passes at rest. Its peaks are checked as
+    computed; where rounding left one over its limit, time is stretched by the little missing.
     A long plan answers Ctrl-C.
 
     Returns a new TrajectoryNd (a Trajectory1d for a Trajectory1d). The path is not changed.
