@@ -425,6 +425,9 @@ struct OptimalPlan {
     double where_lo = 0.0;  // out: the stretch of the path's parameter a refusal is about
     double where_hi = 0.0;
     double duration = 0.0;  // out: the duration of the motion
+    // out: whether one common time scale brought the binding limit to equality, less a margin
+    // of about 1e-10 for rounding (the peaks at grid points were known to be the greatest).
+    bool settled = false;
 };
 
 // Sizes of retime_optimal for a path of degree p and dof axes on the knots t with a grid of at
@@ -446,14 +449,14 @@ OptimalSize optimal_size(cspan t, int p, std::size_t dof, std::size_t grid);
 // that the grid allows, with |q_j'(s) ds/dt| <= velocity[j] and |q_j''(s) (ds/dt)^2 + q_j'(s)
 // d2s/dt2| <= acceleration[j] everywhere, s(t) non-decreasing, ds/dt given at both ends. The
 // time starts at t.front(). On each grid segment d2s/dt2 is constant (s(t) is piecewise
-// quadratic) and the limits are imposed with bounds of q' and q'' over the whole segment (the
-// hulls of their Bernstein coefficients) and the segment's extreme speeds, so they hold between
-// the grid points too; the speeds come from the sets of speeds that can still stop in time
-// (a backward pass) and the largest admissible d2s/dt2 forward. At a knot where q' jumps the
-// motion passes at rest. The result q(s(t)) is composed exactly, segment by segment, as
-// Bernstein polynomials of degree 2p (convex combinations only), into the B-spline of
+// quadratic) and the limits are imposed on the Bernstein coefficients of each axis's
+// acceleration and squared velocity over the whole segment (linear in the squared speeds at its
+// ends), so they hold between the grid points too; the speeds come from the sets of speeds that
+// can still stop in time (a backward pass) and the greatest admissible speed forward. At a knot
+// where q' jumps the motion passes at rest. The result q(s(t)) is composed exactly, segment by
+// segment, as Bernstein polynomials of degree 2p (convex combinations only), into the B-spline of
 // optimal_size. shrink (empty, or one factor in (0, 1] per segment) scales the limits of each
-// segment. O(segments (dof p^3 + dof^2)) time.
+// segment. O(segments dof (p^3 + p c)) time, c the constraints on a segment's boundary.
 OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan velocity,
                              cspan acceleration, cspan shrink, std::size_t grid, vspan knots,
                              vspan coefs, vspan work, OptimalPlan &plan);

@@ -349,8 +349,9 @@ void raise_optimal(k::OptimalStatus status, const k::OptimalPlan &plan) {
 }
 
 // retime_optimal(knots, cpts, dof, p, velocity, acceleration, shrink, grid, speeds, out_knots,
-// out_coefs) -> duration: the shortest motion along the path of dof axes (rows of dof) within
-// the limits, ds/dt = speeds[0] and speeds[1] at its ends, into arrays of optimal_size's sizes.
+// out_coefs) -> (duration, settled): the shortest motion along the path of dof axes (rows of dof)
+// within the limits, ds/dt = speeds[0] and speeds[1] at its ends, into arrays of optimal_size's
+// sizes; settled tells whether its binding limit was already brought to equality.
 PyObject *retime_optimal(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     static const char *const names[] = {"knots",    "cpts",         "dof",      "p",
                                         "velocity", "acceleration", "shrink",   "grid",
@@ -387,7 +388,7 @@ PyObject *retime_optimal(PyObject *, PyObject *const *args, Py_ssize_t nargs, Py
         raise_optimal(status, plan);
         return nullptr;
     }
-    return PyFloat_FromDouble(plan.duration);
+    return Py_BuildValue("(dO)", plan.duration, plan.settled ? Py_True : Py_False);
 }
 
 PyMethodDef methods[] = {
@@ -407,7 +408,7 @@ PyMethodDef methods[] = {
      "retime_optimal(knots, cpts, dof, p, velocity, acceleration, shrink, grid, speeds, "
      "out_knots, out_coefs)\n--\n\n"
      "Fill out_knots and out_coefs with the shortest motion along the path within the limits; "
-     "return its duration."},
+     "return (duration, settled): settled when its binding limit is already at equality."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -45,7 +45,8 @@ TEST(Optimal, StraightMoveTakesTheClosedFormTime) {
     const double v = 1.5, a = 2.0, length = 2.0 * v * v / a;
     const Result r = plan({0.0, 0.0, length, length}, {0.0, length}, 1, 1, {v}, {a}, 64);
     ASSERT_EQ(r.status, k::OptimalStatus::ok);
-    EXPECT_NEAR(r.plan.duration, length / v + v / a, 1e-12);
+    // The common time scale leaves the binding peak about 6e-11 below its limit.
+    EXPECT_NEAR(r.plan.duration, length / v + v / a, 1e-9);
     EXPECT_EQ(r.knots.front(), 0.0);
     EXPECT_NEAR(k::value_at(r.knots.back(), r.knots, r.coefs, 2), length, 1e-12);
 }
@@ -99,7 +100,7 @@ TEST(Optimal, CornerIsPassedAtRest) {
     const Result r = plan(t, c, 1, 2, {1.0, 1.0}, {1.0, 1.0}, 8);
     ASSERT_EQ(r.status, k::OptimalStatus::ok);
     // Each leg of length 1 from rest to rest at acceleration 1: 2 s.
-    EXPECT_NEAR(r.plan.duration, 4.0, 1e-12);
+    EXPECT_NEAR(r.plan.duration, 4.0, 1e-9);
 }
 
 }  // namespace

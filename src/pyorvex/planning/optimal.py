@@ -90,12 +90,13 @@ def _plan(
     grid: int,
     speeds: npt.NDArray[np.float64],
     rows: Tuple[int, int],
-) -> Spline:
+) -> Tuple[Spline, bool]:
+    """The plan, and whether the kernel brought its binding limit to equality already."""
     knots, coefs = np.empty(rows[0]), np.empty(rows[1])
-    _kernel.retime_optimal(
+    settled = _kernel.retime_optimal(
         s.knots, s.cpts, s.dof, s.p, limits[0], limits[1], shrink, grid, speeds, knots, coefs
-    )
-    return Spline(knots, coefs, 2 * s.p, 0, s.dof, s.axes)
+    )[1]
+    return Spline(knots, coefs, 2 * s.p, 0, s.dof, s.axes), settled
 
 
 def _over(result: Spline, limits: Sequence[Limit]) -> Tuple[Optional[Tuple[float, float]], float]:
@@ -150,16 +151,20 @@ def retime_optimal(
     (joined with :meth:`~pyorvex.TrajectoryNd.from_axes`); its own parameter s is the path
     parameter. The result q(s(t)) follows exactly the same geometric path with s(t)
     non-decreasing, starts at the path's start, has ds/dt = `speed` (start, stop) at its ends (at
-    rest by default) and meets every limit on its exact peaks, the binding one with equality.
+    rest by default) and meets every limit on its exact peaks, the binding one with equality
+    (less about 1e-10 of it, room for the rounding of the composed derivatives).
 
     The speed along the path is planned on a grid of `grid` segments over s (every knot of the
-    path a grid point): d2s/dt2 is constant on each segment and the limits are imposed with
-    bounds of the path's derivatives over the whole segment, so they hold between grid points
-    too; the speeds are the largest from which the end can still be reached (one backward and
-    one forward pass). The result is composed exactly, without sampling: a spline of degree 2p
-    whose interior grid points are knots of multiplicity 2p - 1 (it is C1 in time). At a knot
-    where the path's derivative jumps (a corner) the motion passes at rest. Its peaks are then
-    checked, and one common time scale (as :func:`retime`) brings the binding limit to equality.
+    path a grid point, every span two segments at least): d2s/dt2 is constant on each segment
+    and the limits are imposed on the Bernstein coefficients of every axis's acceleration and
+    squared velocity over the whole segment, so they hold between grid points too; the speeds
+    are the largest from which the end can still be reached (one backward and one forward
+    pass). The greatest peak is then found exactly (the values at grid points, and a search
+    only where a segment's coefficients reach above them), and one common time scale brings it
+    to its limit. The result is composed exactly, without sampling: a spline of degree 2p whose
+    interior grid points are knots of multiplicity 2p - 1 (it is C1 in time). At a knot where the
+    path's derivative jumps (a corner) the motion passes at rest. Its peaks are checked as
+    computed; where rounding left one over its limit, time is stretched by the little missing.
     A long plan answers Ctrl-C.
 
     Returns a new TrajectoryNd (a Trajectory1d for a Trajectory1d). The path is not changed.
@@ -180,16 +185,20 @@ def retime_optimal(
     segments, nknots, ncoefs = _kernel.optimal_size(s.knots, s.p, s.dof, g)
     checked = [Limit("velocity", 1, limits[0]), Limit("acceleration", 2, limits[1])]
     shrink = np.ones(segments)
-    result = _plan(s, limits, shrink, g, speeds, (nknots, ncoefs))
+    result, settled = _plan(s, limits, shrink, g, speeds, (nknots, ncoefs))
     for attempt in range(_ROUNDS + 1):
         over, k = _over(result, checked)
+        if settled and k <= 1.0:
+            # The kernel's time scale left the binding peak just below its limit (by rounding's
+            # room), and the peaks as computed confirm it.
+            return stretched(result, 1.0)
         if over is None or attempt == _ROUNDS:
             break
         # The segment that holds the peak: the grid points are the result's distinct knots.
         joints = np.unique(result.knots)
         i = min(max(int(np.searchsorted(joints, over[0], side="right")) - 1, 0), segments - 1)
         shrink[i] *= over[1]
-        result = _plan(s, limits, shrink, g, speeds, (nknots, ncoefs))
+        result, settled = _plan(s, limits, shrink, g, speeds, (nknots, ncoefs))
     axes = Axes([result], ["path"], True)
     if np.any(speeds > 0.0):
         # A common time scale would scale the end speeds too, and a motion joined to others must
