@@ -6,7 +6,9 @@
 // ValueError, so nothing reaches the kernel unchecked even when called directly.
 #include <Python.h>
 
+#include <cmath>
 #include <cstddef>
+#include <span>
 
 #include "args.hpp"
 #include "bspline.hpp"
@@ -125,6 +127,51 @@ bool sizes_agree(const capi::DoubleBuffer &knots, const capi::DoubleBuffer &cpts
     return false;
 }
 
+PyObject *refuse_extrema() {
+    PyErr_SetString(PyExc_ValueError,
+                    "no extrema: the knots and control points must be finite and agree in number "
+                    "with the degree, the domain must not be empty and nu must be non-negative");
+    return nullptr;
+}
+
+// False with the exception of a status that is not ok.
+bool extrema_status(k::EvalStatus status, int nu) {
+    if (status == k::EvalStatus::ok) return true;
+    if (status == k::EvalStatus::overflow)
+        capi::raise_derivative_overflow(nu);
+    else
+        refuse_extrema();
+    return false;
+}
+
+// The extrema of the derivative of order nu of every axis into e[0..dof): all axes at once up to
+// the degrees extrema_rows takes, else axis by axis, each column gathered.
+bool axis_extrema(const capi::DoubleBuffer &knots, const capi::DoubleBuffer &cpts, int dof, int p,
+                  int nu, capi::Scratch<> &work, capi::Scratch<> &column, std::span<k::Extrema> e) {
+    const std::size_t axes = static_cast<std::size_t>(dof);
+    if (p <= k::kExtremaRowsMaxDegree) {
+        const auto size = static_cast<Py_ssize_t>(k::extrema_rows_work_size(p, axes));
+        if (work.span().size() != static_cast<std::size_t>(size) && !work.allocate(size))
+            return false;
+        return extrema_status(k::extrema_rows(in(knots), in(cpts), p, axes, nu, work.span(), e),
+                              nu);
+    }
+    const Py_ssize_t rows = cpts.size() / dof;
+    if ((work.span().empty() && !work.allocate(static_cast<Py_ssize_t>(k::extrema_work_size(p)))) ||
+        (column.span().empty() && dof > 1 && !column.allocate(rows)))
+        return false;
+    for (Py_ssize_t c = 0; c < dof; ++c) {
+        k::cspan axis = in(cpts);
+        if (dof > 1) {
+            gather_axis(cpts, dof, c, column.data());
+            axis = {column.data(), static_cast<std::size_t>(rows)};
+        }
+        if (!extrema_status(k::extrema(in(knots), axis, p, nu, work.span(), e[c]), nu))
+            return false;
+    }
+    return true;
+}
+
 // extrema(knots, cpts, dof, p, nus, out): for every order nus[j] and axis c, out[4 (j dof + c)
 // + 0..3] = (tmin, vmin, tmax, vmax) of that axis's derivative of that order over the domain.
 PyObject *extrema(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
@@ -142,43 +189,69 @@ PyObject *extrema(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
         PyErr_SetString(PyExc_ValueError, "the result does not hold four numbers a derivative");
         return nullptr;
     }
-    const Py_ssize_t rows = cpts.size() / dof;
+    for (Py_ssize_t j = 0; j < nus.size(); ++j)
+        if (!(nus.data()[j] >= 0.0 && nus.data()[j] <= k::kMaxDegree + 1)) return refuse_extrema();
     capi::Scratch work, column;
-    if (!work.allocate(static_cast<Py_ssize_t>(k::extrema_work_size(p))) ||
-        !column.allocate(dof > 1 ? rows : 0))
-        return nullptr;
+    capi::Scratch<k::Extrema> found;
+    if (!found.allocate(dof)) return nullptr;
+    const std::span<k::Extrema> e = found.span();
     for (Py_ssize_t j = 0; j < nus.size(); ++j) {
-        const double nu = nus.data()[j];
+        const int nu = static_cast<int>(nus.data()[j]);
+        if (!axis_extrema(knots, cpts, dof, p, nu, work, column, e)) return nullptr;
+        double *o = result.data() + 4 * j * dof;
         for (Py_ssize_t c = 0; c < dof; ++c) {
-            k::cspan axis = in(cpts);
-            if (dof > 1) {
-                gather_axis(cpts, dof, c, column.data());
-                axis = {column.data(), static_cast<std::size_t>(rows)};
-            }
-            k::Extrema e;
-            const k::EvalStatus status =
-                nu >= 0.0 && nu <= k::kMaxDegree + 1
-                    ? k::extrema(in(knots), axis, p, static_cast<int>(nu), work.span(), e)
-                    : k::EvalStatus::refused;
-            if (status == k::EvalStatus::overflow) {
-                capi::raise_derivative_overflow(static_cast<int>(nu));
-                return nullptr;
-            }
-            if (status != k::EvalStatus::ok) {
-                PyErr_SetString(PyExc_ValueError,
-                                "no extrema: the knots and control points must be finite and "
-                                "agree in number with the degree, the domain must not be empty "
-                                "and nu must be non-negative");
-                return nullptr;
-            }
-            double *o = result.data() + 4 * (j * dof + c);
-            o[0] = e.tmin;
-            o[1] = e.vmin;
-            o[2] = e.tmax;
-            o[3] = e.vmax;
+            o[4 * c] = e[c].tmin;
+            o[4 * c + 1] = e[c].vmin;
+            o[4 * c + 2] = e[c].tmax;
+            o[4 * c + 3] = e[c].vmax;
         }
     }
     Py_RETURN_NONE;
+}
+
+// peak_ratio(knots, cpts, dof, p, nu, limits) -> (ratio, exceeded): the largest |peak| / limit
+// over the axes of the derivative of order nu, and whether some |peak| > limit.
+PyObject *peak_ratio(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+    static const char *const names[] = {"knots", "cpts", "dof", "p", "nu", "limits"};
+    static const capi::ArgSpec signature{"peak_ratio", names, 6, 6};
+    PyObject *a[6];
+    if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
+    capi::DoubleBuffer knots, cpts, limits;
+    int p = 0, dof = 0, nu = 0;
+    if (!knots.acquire(a[0], false) || !cpts.acquire(a[1], false) || !capi::to_int(a[2], &dof) ||
+        !capi::to_int(a[3], &p) || !capi::to_int(a[4], &nu) || !limits.acquire(a[5], false) ||
+        !capi::supported_degree(p) || !sizes_agree(knots, cpts, dof, p))
+        return nullptr;
+    bool positive = limits.size() == dof;
+    for (Py_ssize_t c = 0; c < limits.size(); ++c) positive = positive && limits.data()[c] > 0.0;
+    if (!positive) {
+        PyErr_SetString(PyExc_ValueError, "the limits must be one positive number per axis");
+        return nullptr;
+    }
+    if (nu < 0 || nu > k::kMaxDegree + 1) return refuse_extrema();
+    k::PeakRatio out;
+    capi::Scratch work, column;
+    capi::Scratch<k::Extrema> found;
+    if (p <= k::kExtremaRowsMaxDegree) {
+        if (!work.allocate(static_cast<Py_ssize_t>(k::extrema_rows_work_size(p, dof))))
+            return nullptr;
+        const k::EvalStatus status =
+            k::peak_ratio(in(knots), in(cpts), p, dof, nu, in(limits), work.span(), out);
+        if (!extrema_status(status, nu)) return nullptr;
+    } else {
+        // Past the degrees of the ratio's search: from the extrema of every axis.
+        if (!found.allocate(dof)) return nullptr;
+        const std::span<k::Extrema> e = found.span();
+        if (!axis_extrema(knots, cpts, dof, p, nu, work, column, e)) return nullptr;
+        for (Py_ssize_t c = 0; c < dof; ++c) {
+            const double big = std::fabs(e[c].vmin) > std::fabs(e[c].vmax) ? std::fabs(e[c].vmin)
+                                                                           : std::fabs(e[c].vmax);
+            const double limit = limits.data()[c];
+            if (big / limit > out.ratio) out.ratio = big / limit;
+            out.exceeded = out.exceeded || big > limit;
+        }
+    }
+    return Py_BuildValue("(dO)", out.ratio, out.exceeded ? Py_True : Py_False);
 }
 
 // Abscissae a block of the multi-axis derivatives: a block's rows of every axis stay in cache.
@@ -397,6 +470,10 @@ PyMethodDef methods[] = {
     {"extrema", capi::fastcall(extrema), METH_FASTCALL | METH_KEYWORDS,
      "extrema(knots, cpts, dof, p, nus, out)\n--\n\n"
      "(tmin, vmin, tmax, vmax) of every axis's derivative of each order in nus."},
+    {"peak_ratio", capi::fastcall(peak_ratio), METH_FASTCALL | METH_KEYWORDS,
+     "peak_ratio(knots, cpts, dof, p, nu, limits)\n--\n\n"
+     "(largest |peak| / limit over the axes, whether some |peak| > limit) of the derivative of "
+     "order nu."},
     {"derivatives", capi::fastcall(derivatives), METH_FASTCALL | METH_KEYWORDS,
      "derivatives(knots, cpts, dof, p, x, first, last, out)\n--\n\n"
      "Fill out[q - first, i, c] with the derivative of order q of axis c at x[i]."},

@@ -13,8 +13,8 @@ import numpy.typing as npt
 from .._factory import make_trajectory
 from ..defdatastruct import Trajectory1d
 from ..plot import quantity
+from . import _kernel
 from ._arguments import Spline, multiaxis_type, positive, spline_of
-from .peaks import extrema_table, peaks_of
 
 # The quantities a limit can be put on, by the order of the derivative of the path they are.
 LIMITED = (("velocity", 1), ("acceleration", 2), ("jerk", 3))
@@ -106,33 +106,50 @@ def check_applies(s: Spline, axis: str, name: str, q: int) -> None:
         )
 
 
-def needed(peaks: npt.NDArray[np.float64], limits: npt.NDArray[np.float64], q: int) -> float:
-    """The largest of (|peak| / limit) ** (1 / q): the stretch that brings the peaks to their
-    limits (inf past the range of floating point)."""
-    with np.errstate(over="ignore", divide="ignore", invalid="ignore"):
-        ratio = float(np.max(np.abs(peaks) / limits))
+def ratios(s: Spline, limits: Sequence[Limit], first: int) -> List[Tuple[float, bool]]:
+    """For each limit, the largest |peak| / limit over the axes of s (its limits from axis
+    `first` on) and whether some |peak| is over its limit: the kernel searches only the pieces
+    that could change either."""
+    out = []
+    for limit in limits:
+        out.append(
+            _kernel.peak_ratio(
+                s.knots, s.cpts, s.dof, s.p, limit.q - s.order, limit.values[first : first + s.dof]
+            )
+        )
+    return out
+
+
+def stretch_for(ratio: float, q: int) -> float:
+    """ratio ** (1 / q): the stretch that brings peaks of order q that are `ratio` times their
+    limits to them (inf past the range of floating point)."""
     try:
         return ratio ** (1.0 / q)
     except OverflowError:
         return math.inf
 
 
-def peak_table(axes: Axes, limits: Sequence[Limit]) -> List[npt.NDArray[np.float64]]:
-    """For each spline, the peaks of the limited quantities: shape (len(limits), dof)."""
-    out = []
+def needed(peaks: npt.NDArray[np.float64], limits: npt.NDArray[np.float64], q: int) -> float:
+    """The largest of (|peak| / limit) ** (1 / q): the stretch that brings the peaks to their
+    limits (inf past the range of floating point)."""
+    with np.errstate(over="ignore", divide="ignore", invalid="ignore"):
+        ratio = float(np.max(np.abs(peaks) / limits))
+    return stretch_for(ratio, q)
+
+
+def check_limits(axes: Axes, limits: Sequence[Limit]) -> None:
     for s, name in zip(axes.splines, axes.names):
         for limit in limits:
             check_applies(s, name, limit.name, limit.q)
-        out.append(peaks_of(extrema_table(s, [lim.q - s.order for lim in limits]))[1])
-    return out
 
 
 def scale_of(axes: Axes, limits: Sequence[Limit]) -> float:
     """k = max over axes and limits of (peak / limit) ** (1 / q), in exact arithmetic."""
+    check_limits(axes, limits)
     k, first = 0.0, 0
-    for s, peaks in zip(axes.splines, peak_table(axes, limits)):
-        for j, limit in enumerate(limits):
-            k = max(k, needed(peaks[j], limit.values[first : first + s.dof], limit.q))
+    for s in axes.splines:
+        for (ratio, _), limit in zip(ratios(s, limits, first), limits):
+            k = max(k, stretch_for(ratio, limit.q))
         first += s.dof
     if k == 0.0:
         raise ValueError(
@@ -203,15 +220,11 @@ def settle(
     margin = 2.0**-52
     for _ in range(_ATTEMPTS):
         out = [stretched(s, k) for s in axes.splines]
-        result = Axes(
-            [_result_spline(t, s) for t, s in zip(out, axes.splines)], axes.names, axes.single
-        )
         worst, first = 1.0, 0
-        for s, peaks in zip(result.splines, peak_table(result, limits)):
-            for j, limit in enumerate(limits):
-                bound = limit.values[first : first + s.dof]
-                if np.any(np.abs(peaks[j]) > bound):
-                    worst = max(worst, needed(peaks[j], bound, limit.q), 1.0 + margin)
+        for t, s in zip(out, axes.splines):
+            for (ratio, over), limit in zip(ratios(_result_spline(t, s), limits, first), limits):
+                if over:
+                    worst = max(worst, stretch_for(ratio, limit.q), 1.0 + margin)
             first += s.dof
         if worst == 1.0:
             return k, out
