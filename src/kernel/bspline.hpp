@@ -423,6 +423,14 @@ struct PeakRatio {
 EvalStatus peak_ratio(cspan t, cspan c, int p, std::size_t dof, int nu, cspan limits, vspan work,
                       PeakRatio &out);
 
+// peak_ratio for up to kRatioOrders orders nus at once (limits holds dof per order, order j's
+// from limits[j * dof]; out[j] receives order j's ratio): one walk over the spans for all of
+// them, in the same work memory. Refuses as peak_ratio does, and for nus empty or longer than
+// kRatioOrders, or out.size() != nus.size().
+inline constexpr std::size_t kRatioOrders = 4;
+EvalStatus peak_ratios(cspan t, cspan c, int p, std::size_t dof, std::span<const int> nus,
+                       cspan limits, vspan work, std::span<PeakRatio> out);
+
 // --- time-optimal retiming along a path
 // ------------------------------------------------------------
 

@@ -117,7 +117,7 @@ constexpr std::size_t kTrackers = 16;
 // and whether a value seen is over its limit. A piece is then searched only when it could raise
 // the ratio or be the first over a limit.
 struct Bounds {
-    const double *limits;
+    const double *limits = nullptr;
     double ratio = 0.0;
     bool exceeded = false;
 
@@ -220,34 +220,40 @@ std::size_t extrema_rows_work_size(int p, std::size_t dof) {
 namespace {
 
 // The extrema of every axis into out (when not empty), or with bounds the ratio of the peaks to
-// their limits; the arguments are checked.
-EvalStatus run(cspan t, cspan c, int p, std::size_t dof, int nu, vspan work, std::span<Extrema> out,
-               Bounds *bounds) {
+// their limits, for each of the orders nus (bounds then holds one per order); the arguments are
+// checked. The orders share the walk over the spans and each block's span list; each order forms
+// and searches the block's pieces in turn, in the same work memory.
+EvalStatus run(cspan t, cspan c, int p, std::size_t dof, std::span<const int> nus, vspan work,
+               std::span<Extrema> out, Bounds *bounds) {
     const idx L = static_cast<idx>(t.size()) - 1;
     if (!(t[0] < t[L])) return EvalStatus::refused;
-    if (nu > p) {
-        for (Extrema &e : out) e = {t[0], 0.0, t[0], 0.0};
-        return EvalStatus::ok;
-    }
+    const std::size_t orders = nus.size();
     const std::size_t row = static_cast<std::size_t>(p) + 1;
     Work w{work.data(), nullptr, nullptr, nullptr, row};
     w.scratch = work.data() + pieces_size(p, dof);
     w.scratch2 = w.scratch + row;
     w.stack = w.scratch2 + row;
-    Tracker track[kTrackers];
-    const int q = p - nu;
+    Tracker track[kRatioOrders][kTrackers];
     for (std::size_t first = 0; first < dof; first += kTrackers) {
         const std::size_t axes = dof - first < kTrackers ? dof - first : kTrackers;
-        for (std::size_t a = 0; a < axes; ++a) track[a] = Tracker{};
-        auto limit = [&](std::size_t a) { return bounds ? bounds->limits[first + a] : 0.0; };
+        for (std::size_t j = 0; j < orders; ++j)
+            for (std::size_t a = 0; a < axes; ++a) track[j][a] = Tracker{};
+        auto limit = [&](std::size_t j, std::size_t a) {
+            return bounds ? bounds[j].limits[first + a] : 0.0;
+        };
         idx spans[kBlockSpans];
         idx count = 0;
         auto flush = [&] {
-            form_block(t, c, p, dof, first, axes, nu, spans, count, w, track);
-            if (bounds)
-                for (std::size_t a = 0; a < axes; ++a) bounds->see(track[a], limit(a));
-            for (std::size_t a = 0; a < axes; ++a)
-                search_block(t, q, axes, a, spans, count, w, track[a], bounds, limit(a));
+            for (std::size_t j = 0; j < orders; ++j) {
+                if (nus[j] > p) continue;  // identically zero
+                form_block(t, c, p, dof, first, axes, nus[j], spans, count, w, track[j]);
+                Bounds *b = bounds ? bounds + j : nullptr;
+                if (b)
+                    for (std::size_t a = 0; a < axes; ++a) b->see(track[j][a], limit(j, a));
+                for (std::size_t a = 0; a < axes; ++a)
+                    search_block(t, p - nus[j], axes, a, spans, count, w, track[j][a], b,
+                                 limit(j, a));
+            }
             count = 0;
         };
         for (idx k = 0; k < L; ++k) {
@@ -257,22 +263,27 @@ EvalStatus run(cspan t, cspan c, int p, std::size_t dof, int nu, vspan work, std
         }
         if (count > 0) flush();
         // The status of these axes, as extrema() tells it of one.
-        for (std::size_t a = 0; a < axes; ++a) {
-            const Tracker &tr = track[a];
-            if (!tr.any && !tr.nan) return EvalStatus::refused;
-            const double seen[] = {tr.e.vmin, tr.e.vmax};
-            if (!tr.nan && all_finite(seen)) continue;
-            if (all_finite(t) && all_finite(c)) return EvalStatus::overflow;
-            if (tr.nan) return EvalStatus::refused;
+        for (std::size_t j = 0; j < orders; ++j) {
+            if (nus[j] > p) continue;
+            for (std::size_t a = 0; a < axes; ++a) {
+                const Tracker &tr = track[j][a];
+                if (!tr.any && !tr.nan) return EvalStatus::refused;
+                const double seen[] = {tr.e.vmin, tr.e.vmax};
+                if (!tr.nan && all_finite(seen)) continue;
+                if (all_finite(t) && all_finite(c)) return EvalStatus::overflow;
+                if (tr.nan) return EvalStatus::refused;
+            }
         }
+        // Orders above the degree: zero, at the start, as extrema() gives them.
         if (!out.empty())
-            for (std::size_t a = 0; a < axes; ++a) out[first + a] = track[a].e;
+            for (std::size_t a = 0; a < axes; ++a)
+                out[first + a] = nus[0] > p ? Extrema{t[0], 0.0, t[0], 0.0} : track[0][a].e;
     }
     return EvalStatus::ok;
 }
 
-bool sizes_agree(cspan t, cspan c, int p, std::size_t dof, int nu, vspan work) {
-    return p >= 0 && p <= kExtremaRowsMaxDegree && dof > 0 && nu >= 0 && t.size() >= 2 &&
+bool sizes_agree(cspan t, cspan c, int p, std::size_t dof, vspan work) {
+    return p >= 0 && p <= kExtremaRowsMaxDegree && dof > 0 && t.size() >= 2 &&
            c.size() % dof == 0 && t.size() == c.size() / dof + p + 1 &&
            work.size() == extrema_rows_work_size(p, dof);
 }
@@ -281,19 +292,32 @@ bool sizes_agree(cspan t, cspan c, int p, std::size_t dof, int nu, vspan work) {
 
 EvalStatus extrema_rows(cspan t, cspan c, int p, std::size_t dof, int nu, vspan work,
                         std::span<Extrema> out) {
-    if (!sizes_agree(t, c, p, dof, nu, work) || out.size() != dof) return EvalStatus::refused;
-    return run(t, c, p, dof, nu, work, out, nullptr);
+    if (!sizes_agree(t, c, p, dof, work) || nu < 0 || out.size() != dof) return EvalStatus::refused;
+    const int nus[] = {nu};
+    return run(t, c, p, dof, nus, work, out, nullptr);
+}
+
+EvalStatus peak_ratios(cspan t, cspan c, int p, std::size_t dof, std::span<const int> nus,
+                       cspan limits, vspan work, std::span<PeakRatio> out) {
+    if (!sizes_agree(t, c, p, dof, work) || nus.empty() || nus.size() > kRatioOrders ||
+        limits.size() != nus.size() * dof || out.size() != nus.size())
+        return EvalStatus::refused;
+    for (int nu : nus)
+        if (nu < 0) return EvalStatus::refused;
+    for (double l : limits)
+        if (!(l > 0.0)) return EvalStatus::refused;
+    Bounds bounds[kRatioOrders] = {};
+    for (std::size_t j = 0; j < nus.size(); ++j) bounds[j].limits = limits.data() + j * dof;
+    const EvalStatus status = run(t, c, p, dof, nus, work, {}, bounds);
+    if (status == EvalStatus::ok)
+        for (std::size_t j = 0; j < nus.size(); ++j) out[j] = {bounds[j].ratio, bounds[j].exceeded};
+    return status;
 }
 
 EvalStatus peak_ratio(cspan t, cspan c, int p, std::size_t dof, int nu, cspan limits, vspan work,
                       PeakRatio &out) {
-    if (!sizes_agree(t, c, p, dof, nu, work) || limits.size() != dof) return EvalStatus::refused;
-    for (double l : limits)
-        if (!(l > 0.0)) return EvalStatus::refused;
-    Bounds bounds{limits.data()};
-    const EvalStatus status = run(t, c, p, dof, nu, work, {}, &bounds);
-    if (status == EvalStatus::ok) out = {bounds.ratio, bounds.exceeded};
-    return status;
+    const int nus[] = {nu};
+    return peak_ratios(t, c, p, dof, nus, limits, work, {&out, 1});
 }
 
 }  // namespace pyorvex::kernel

@@ -3,6 +3,7 @@ factory, the planning toolkit and the command line all check through here."""
 
 from __future__ import annotations
 
+import functools
 import math
 import numbers
 import operator
@@ -40,13 +41,19 @@ def order_of(value: object, name: str) -> int:
     return nu
 
 
-def check_degree(p: int) -> None:
-    """A degree the kernel computes with. (The kernel's module loads here, on first use:
-    importing pyorvex alone loads no extension module.)"""
+@functools.lru_cache(maxsize=None)
+def max_degree() -> int:
+    """The kernel's maximum degree. (The kernel's module loads here, on first use: importing
+    pyorvex alone loads no extension module; later calls take the value kept.)"""
     from .curvekit import MAX_DEGREE
 
-    if p > MAX_DEGREE:
-        raise ValueError(f"degree {p} exceeds the maximum supported degree {MAX_DEGREE}")
+    return int(MAX_DEGREE)
+
+
+def check_degree(p: int) -> None:
+    """A degree the kernel computes with."""
+    if p > max_degree():
+        raise ValueError(f"degree {p} exceeds the maximum supported degree {max_degree()}")
 
 
 def require_finite(values: npt.NDArray[Any], name: str) -> None:

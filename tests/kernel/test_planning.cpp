@@ -315,6 +315,14 @@ TEST_P(Extremum, OfAxesInRowsAndTheirPeakRatioAgreeWithEachAxisAlone) {
         for (std::size_t i = 0; i < rows; ++i)
             for (std::size_t a = 0; a < dof; ++a) c[i * dof + a] = s.c[i] * (1.0 + a) - a;
         std::vector<double> rows_work(k::extrema_rows_work_size(p, dof));
+        // Up to four orders at once, each order's ratio the one it has alone.
+        const std::vector<int> nus{p + 1, 0, p / 2, p};
+        std::vector<double> all_limits;
+        for (std::size_t j = 0; j < nus.size(); ++j)
+            all_limits.insert(all_limits.end(), limits.begin(), limits.end());
+        std::vector<k::PeakRatio> together(nus.size());
+        ASSERT_EQ(k::peak_ratios(s.t, c, p, dof, nus, all_limits, rows_work, together),
+                  k::EvalStatus::ok);
         for (int nu = 0; nu <= p + 1; ++nu) {
             std::vector<k::Extrema> out(dof);
             ASSERT_EQ(k::extrema_rows(s.t, c, p, dof, nu, rows_work, out), k::EvalStatus::ok);
@@ -333,6 +341,10 @@ TEST_P(Extremum, OfAxesInRowsAndTheirPeakRatioAgreeWithEachAxisAlone) {
             ASSERT_EQ(k::peak_ratio(s.t, c, p, dof, nu, limits, rows_work, r), k::EvalStatus::ok);
             EXPECT_NEAR(r.ratio, ratio, 1e-13 * ratio) << "p=" << p << " nu=" << nu;
             EXPECT_EQ(r.exceeded, ratio > 1.0 + 1e-13) << "p=" << p << " nu=" << nu;
+            for (std::size_t j = 0; j < nus.size(); ++j)
+                if (nus[j] == nu)
+                    EXPECT_TRUE(together[j].ratio == r.ratio && together[j].exceeded == r.exceeded)
+                        << "p=" << p << " nu=" << nu;
         }
     }
 }

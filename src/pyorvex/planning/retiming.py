@@ -10,7 +10,7 @@ from typing import Any, List, NamedTuple, Optional, Sequence, Tuple, Union, over
 import numpy as np
 import numpy.typing as npt
 
-from .._factory import make_trajectory
+from .._factory import build_trajectory, make_trajectory
 from ..defdatastruct import Trajectory1d
 from ..plot import quantity
 from . import _kernel
@@ -106,20 +106,6 @@ def check_applies(s: Spline, axis: str, name: str, q: int) -> None:
         )
 
 
-def ratios(s: Spline, limits: Sequence[Limit], first: int) -> List[Tuple[float, bool]]:
-    """For each limit, the largest |peak| / limit over the axes of s (its limits from axis
-    `first` on) and whether some |peak| is over its limit: the kernel searches only the pieces
-    that could change either."""
-    out = []
-    for limit in limits:
-        out.append(
-            _kernel.peak_ratio(
-                s.knots, s.cpts, s.dof, s.p, limit.q - s.order, limit.values[first : first + s.dof]
-            )
-        )
-    return out
-
-
 def stretch_for(ratio: float, q: int) -> float:
     """ratio ** (1 / q): the stretch that brings peaks of order q that are `ratio` times their
     limits to them (inf past the range of floating point)."""
@@ -141,24 +127,6 @@ def check_limits(axes: Axes, limits: Sequence[Limit]) -> None:
     for s, name in zip(axes.splines, axes.names):
         for limit in limits:
             check_applies(s, name, limit.name, limit.q)
-
-
-def scale_of(axes: Axes, limits: Sequence[Limit]) -> float:
-    """k = max over axes and limits of (peak / limit) ** (1 / q), in exact arithmetic."""
-    check_limits(axes, limits)
-    k, first = 0.0, 0
-    for s in axes.splines:
-        for (ratio, _), limit in zip(ratios(s, limits, first), limits):
-            k = max(k, stretch_for(ratio, limit.q))
-        first += s.dof
-    if k == 0.0:
-        raise ValueError(
-            "no time scale makes a limit bind: every limited quantity is zero on every axis "
-            "or its limit is infinite"
-        )
-    if not math.isfinite(k):
-        raise ValueError("the time scale the limits ask for is too large to represent")
-    return k
 
 
 def stretched(s: Spline, k: float) -> Any:
@@ -186,23 +154,54 @@ def stretched(s: Spline, k: float) -> Any:
     return traj
 
 
-# Attempts at a factor whose rounded result holds every limit: each one past the first adds the
-# stretch still missing and a margin that doubles, from one rounding unit.
-_ATTEMPTS = 64
+class _Settling:
+    """One spline's part in a settle: its limits as the kernel takes them (dof per limit, in the
+    order of the limits) and the arrays its stretched data go into."""
+
+    def __init__(self, s: Spline, limits: Sequence[Limit], first: int) -> None:
+        self.s = s
+        self.bounds = np.concatenate([lim.values[first : first + s.dof] for lim in limits])
+        self.knots = np.empty_like(s.knots)
+        self.cpts = np.empty_like(s.cpts)
+
+    def run(self, qs: npt.NDArray[np.float64], exact: float, start: float) -> Tuple[float, float]:
+        """(exact, k) of the kernel's settle from `start` (0: a little above exact; negative:
+        exact alone)."""
+        s = self.s
+        exact, k, fits = _kernel.settle(
+            s.knots,
+            s.cpts,
+            s.dof,
+            s.p,
+            s.order,
+            qs,
+            self.bounds,
+            exact,
+            start,
+            self.knots,
+            self.cpts,
+        )
+        if not fits:
+            raise ValueError(f"time stretched by {k} leaves the range of floating point")
+        return exact, k
+
+    def result(self) -> Any:
+        s = self.s
+        if s.axes:
+            return multiaxis_type()._from_arrays(
+                self.knots, self.cpts.reshape(-1, s.dof), s.p, s.order
+            )
+        return build_trajectory(self.knots, self.cpts, s.p, s.order)
 
 
-def _result_spline(traj: Any, s: Spline) -> Spline:
-    """The data of a stretched axis, read back for the check of its peaks (finite by
-    construction: stretched refuses anything else)."""
-    cls: Any = multiaxis_type() if s.axes else Trajectory1d
-    cpts = np.array(cls.get_cpts_asarray(traj)).reshape(-1)
-    return s._replace(knots=np.array(cls.get_knotvector_asarray(traj)), cpts=cpts)
-
-
-# The first factor tried is the exact one grown by this many units of rounding: the rounding of
-# the stretched knots and control points moves a peak by a few units, so that the first result
-# usually holds every limit already, with the binding one as close as that.
-_HEADROOM = 8
+def _check_exact(k: float) -> None:
+    if k == 0.0:
+        raise ValueError(
+            "no time scale makes a limit bind: every limited quantity is zero on every axis "
+            "or its limit is infinite"
+        )
+    if not math.isfinite(k):
+        raise ValueError("the time scale the limits ask for is too large to represent")
 
 
 def settle(
@@ -210,29 +209,44 @@ def settle(
 ) -> Tuple[float, List[Any]]:
     """The factor k and the stretched axes, on which every limit holds as computed.
 
-    The exact factor brings the binding peak to its limit in exact arithmetic; the stretched
-    knots and control points are rounded, which leaves a peak a few units of rounding over it,
-    and far more on a time axis far from zero (a start at 1.7e9 s keeps fewer digits of every
-    knot difference). So each result is checked on its exact peaks and stretched a little more
-    until every limit holds. `exact`, when the caller has the peaks already, is the factor
-    scale_of would find."""
-    k = (scale_of(axes, limits) if exact is None else exact) * (1.0 + _HEADROOM * 2.0**-53)
-    margin = 2.0**-52
-    for _ in range(_ATTEMPTS):
-        out = [stretched(s, k) for s in axes.splines]
-        worst, first = 1.0, 0
-        for t, s in zip(out, axes.splines):
-            for (ratio, over), limit in zip(ratios(_result_spline(t, s), limits, first), limits):
-                if over:
-                    worst = max(worst, stretch_for(ratio, limit.q), 1.0 + margin)
-            first += s.dof
-        if worst == 1.0:
-            return k, out
-        k *= worst * (1.0 + margin)
-        margin *= 2.0
-        if not math.isfinite(k):
+    The exact factor, max over axes and limits of (peak / limit) ** (1 / q), brings the binding
+    peak to its limit in exact arithmetic; the stretched knots and control points are rounded,
+    which leaves a peak a few units of rounding over it, and far more on a time axis far from
+    zero (a start at 1.7e9 s keeps fewer digits of every knot difference). So the kernel checks
+    each result on its exact peaks and stretches a little more until every limit holds, all in
+    one call for each spline. Splines that settle on different factors are settled again from
+    the largest, until one factor holds on all. `exact`, when the caller has the peaks already,
+    is the exact factor."""
+    check_limits(axes, limits)
+    qs = np.array([lim.q for lim in limits], dtype=np.float64)
+    parts, first = [], 0
+    for s in axes.splines:
+        parts.append(_Settling(s, limits, first))
+        first += s.dof
+    # 0 has one spline's call compute its exact factor; several splines share the largest.
+    e = 0.0 if exact is None else exact
+    if len(parts) > 1 and exact is None:
+        e = max(part.run(qs, 0.0, -1.0)[0] for part in parts)
+    if e != 0.0:
+        _check_exact(e)
+    k, settled = 0.0, [False] * len(parts)
+    for _ in range(_ROUNDS * len(parts)):
+        if all(settled):
+            return k, [part.result() for part in parts]
+        i = settled.index(False)
+        e, k_i = parts[i].run(qs, e, k)
+        _check_exact(e)
+        if not math.isfinite(k_i):
             break
+        if k_i != k:  # a larger factor: the other splines are settled on it again
+            k, settled = k_i, [False] * len(parts)
+        settled[i] = True
     raise ValueError("the time scale the limits ask for is too large to represent")
+
+
+# The rounds of settling the splines of one motion on a common factor, each spline's: a round
+# that needs a larger factor than the others found sends them back to it.
+_ROUNDS = 64
 
 
 def time_scale(
