@@ -3,11 +3,10 @@ factory, the planning toolkit and the command line all check through here."""
 
 from __future__ import annotations
 
-import functools
 import math
 import numbers
 import operator
-from typing import Any
+from typing import Any, List
 
 import numpy as np
 import numpy.typing as npt
@@ -41,13 +40,17 @@ def order_of(value: object, name: str) -> int:
     return nu
 
 
-@functools.lru_cache(maxsize=None)
+_MAX_DEGREE: List[int] = []
+
+
 def max_degree() -> int:
     """The kernel's maximum degree. (The kernel's module loads here, on first use: importing
     pyorvex alone loads no extension module; later calls take the value kept.)"""
-    from .curvekit import MAX_DEGREE
+    if not _MAX_DEGREE:
+        from .curvekit import MAX_DEGREE
 
-    return int(MAX_DEGREE)
+        _MAX_DEGREE.append(int(MAX_DEGREE))
+    return _MAX_DEGREE[0]
 
 
 def check_degree(p: int) -> None:
