@@ -11,7 +11,9 @@
   points at 1e6 sorted abscissae in one call, against the three calls t(x), t(x, 1), t(x, 2);
 - the six-axis job: interpolate 8 waypoints x 6 joints, retime to per-joint limits (time of
   the two calls), then sample position, velocity and acceleration at 1 kHz, against scipy's
-  vector BSpline evaluated for the three orders.
+  vector BSpline evaluated for the three orders;
+- small calls: interpolate of 8 waypoints, peak and sample of an 11 s axis against their kernel
+  routines alone (the ratio is kernel time / call time: 0.5 is the call at twice the kernel).
 
 Before timing, each pair of contenders is checked to give the same answer. Each pair is then
 timed in alternation, so that both see the same load on the machine; a time is the best of a
@@ -174,6 +176,54 @@ def bench_six_axis(rng):
     print(f"  per tick: {t_tick / ticks.size * 1e9:.1f} ns (goal <= 30 ns)")
 
 
+def bench_small_calls(rng):
+    """Each public function against its kernel routine alone on a small input: the cost of the
+    checks and the result objects around it (goal: at most 2x)."""
+    from pyorvex.planning import _kernel, peak
+
+    times = np.cumsum(rng.uniform(0.5, 1.5, 8))
+    values = rng.uniform(-2.0, 2.0, 8)
+    traj = interpolate(times, values)
+    knots = np.array(traj.get_knotvector_asarray())
+    cpts = np.array(traj.get_cpts_asarray())
+    knots_out, coefs_out = np.empty(knots.size), np.empty(cpts.size)
+    start, stop = np.zeros(2), np.zeros(2)
+    table, orders = np.empty(4), np.array([1.0])
+    slow = retime(traj, velocity=0.2)  # an axis of about 11 s
+    ticks = sample(slow, 0.001)[0]
+    rows = np.empty(ticks.size)
+    cases = [
+        (
+            "interpolate, 8 waypoints",
+            lambda: interpolate(times, values),
+            lambda: _kernel.interpolate(
+                times, values, 1, P, start, stop, knots_out, coefs_out, 1e-9
+            ),
+        ),
+        (
+            "peak(traj, 1)",
+            lambda: peak(traj, 1),
+            lambda: _kernel.extrema(knots, cpts, 1, P, orders, table),
+        ),
+        (
+            f"sample, {ticks.size:,} ticks",
+            lambda: sample(slow, 0.001),
+            lambda: _kernel.derivatives(
+                np.array(slow.get_knotvector_asarray()),
+                np.array(slow.get_cpts_asarray()),
+                1,
+                P,
+                ticks,
+                0,
+                0,
+                rows,
+            ),
+        ),
+    ]
+    for case, ours, kernel in cases:
+        compare(case, "kernel routine alone", kernel, ours, "<= 2x kernel (ratio >= 0.5)")
+
+
 def main():
     rng = np.random.default_rng(11)
     print(f"{'operation':<34} {'pyorvex':>11}   {'reference':<22} {'time':>11}")
@@ -181,6 +231,7 @@ def main():
     bench_extrema(rng)
     bench_derivatives(rng)
     bench_six_axis(rng)
+    bench_small_calls(rng)
 
 
 if __name__ == "__main__":

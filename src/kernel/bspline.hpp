@@ -400,6 +400,37 @@ inline std::size_t extrema_work_size(int p) {
 // point.
 EvalStatus extrema(cspan t, cspan c, int p, int nu, vspan work, Extrema &out);
 
+// The same for every axis of a spline whose coefficients c are rows of dof (row i the coefficient
+// i of every axis), up to degree kExtremaRowsMaxDegree: out[a] receives the extrema of axis a.
+// The work that depends on the knots alone is done once for all axes. Refuses as extrema() does,
+// and also for a degree above kExtremaRowsMaxDegree, dof = 0 or out.size() != dof; the status is
+// that of the first axis whose is not ok, and out is then unspecified. Work memory:
+// extrema_rows_work_size(p, dof) doubles (0 when the arguments are refused).
+inline constexpr int kExtremaRowsMaxDegree = 7;
+std::size_t extrema_rows_work_size(int p, std::size_t dof);
+EvalStatus extrema_rows(cspan t, cspan c, int p, std::size_t dof, int nu, vspan work,
+                        std::span<Extrema> out);
+
+// How far the peaks of the derivative of order nu of the axes (as for extrema_rows) are from
+// their limits: ratio, the largest over the axes of |peak| / limit (each a division of doubles),
+// and exceeded, whether some |peak| > limit. The result of the extrema of every axis, for the
+// search of only the pieces that could change it. Refuses as extrema_rows does, and for limits
+// that are not dof positive numbers (infinity allowed).
+struct PeakRatio {
+    double ratio = 0.0;
+    bool exceeded = false;
+};
+EvalStatus peak_ratio(cspan t, cspan c, int p, std::size_t dof, int nu, cspan limits, vspan work,
+                      PeakRatio &out);
+
+// peak_ratio for up to kRatioOrders orders nus at once (limits holds dof per order, order j's
+// from limits[j * dof]; out[j] receives order j's ratio): one walk over the spans for all of
+// them, in the same work memory. Refuses as peak_ratio does, and for nus empty or longer than
+// kRatioOrders, or out.size() != nus.size().
+inline constexpr std::size_t kRatioOrders = 4;
+EvalStatus peak_ratios(cspan t, cspan c, int p, std::size_t dof, std::span<const int> nus,
+                       cspan limits, vspan work, std::span<PeakRatio> out);
+
 // --- time-optimal retiming along a path
 // ------------------------------------------------------------
 

@@ -164,4 +164,17 @@ inline KnotTransformCheck check_knot_transform(const double *u, std::ptrdiff_t m
     return merge ? KnotTransformCheck::Merge : KnotTransformCheck::Ok;
 }
 
+// The scaling by k > 0 about the first knot that every time transform writes, in place: k * u -
+// (k - 1) * u0 (not u0 + k * (u - u0): the knots this gives are the ones stored files and callers
+// already hold). A knot equal to the first is its own exact image: through the formula its
+// rounding would unclamp the start or put a knot before the first, changing the curve there.
+inline void scale_knots(double *u, std::ptrdiff_t m, double k) {
+    const double u0 = u[0], c = (k - 1.0) * u0;
+    for (std::ptrdiff_t i = 1; i < m; ++i) {
+        if (u[i] == u0) continue;
+        const double v = k * u[i] - c;
+        u[i] = (k > 0.0 && v < u0) ? u0 : v;
+    }
+}
+
 }  // namespace pyorvex::kernel

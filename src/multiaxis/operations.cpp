@@ -308,16 +308,8 @@ void shift_knots(Motion *m, double x) {
     for (Py_ssize_t i = 0; i < knot_count(m); ++i) m->knots[i] += x;
 }
 
-// k*u - (k-1)*u0, as Trajectory1d scales: a knot equal to the first stays exactly where it is.
-void scale_knots(Motion *m, double k) {
-    double *u = m->knots;
-    const double u0 = u[0], c = (k - 1.0) * u0;
-    for (Py_ssize_t i = 1; i < knot_count(m); ++i) {
-        if (u[i] == u0) continue;
-        const double v = k * u[i] - c;
-        u[i] = (k > 0.0 && v < u0) ? u0 : v;
-    }
-}
+// As Trajectory1d scales: a knot equal to the first stays exactly where it is.
+void scale_knots(Motion *m, double k) { kernel::scale_knots(m->knots, knot_count(m), k); }
 
 bool number_arg(PyObject *arg, Motion *m, double *out) {
     return capi::to_double(arg, out) && require_data(m);

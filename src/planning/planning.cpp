@@ -6,13 +6,17 @@
 // ValueError, so nothing reaches the kernel unchecked even when called directly.
 #include <Python.h>
 
+#include <cmath>
 #include <cstddef>
+#include <cstring>
+#include <span>
 
 #include "args.hpp"
 #include "bspline.hpp"
 #include "buffer.hpp"
 #include "convert.hpp"
 #include "degree.hpp"
+#include "knot_transform.hpp"
 #include "ref.hpp"
 #include "scan.hpp"
 #include "scratch.hpp"
@@ -125,6 +129,51 @@ bool sizes_agree(const capi::DoubleBuffer &knots, const capi::DoubleBuffer &cpts
     return false;
 }
 
+PyObject *refuse_extrema() {
+    PyErr_SetString(PyExc_ValueError,
+                    "no extrema: the knots and control points must be finite and agree in number "
+                    "with the degree, the domain must not be empty and nu must be non-negative");
+    return nullptr;
+}
+
+// False with the exception of a status that is not ok.
+bool extrema_status(k::EvalStatus status, int nu) {
+    if (status == k::EvalStatus::ok) return true;
+    if (status == k::EvalStatus::overflow)
+        capi::raise_derivative_overflow(nu);
+    else
+        refuse_extrema();
+    return false;
+}
+
+// The extrema of the derivative of order nu of every axis into e[0..dof): all axes at once up to
+// the degrees extrema_rows takes, else axis by axis, each column gathered.
+bool axis_extrema(const capi::DoubleBuffer &knots, const capi::DoubleBuffer &cpts, int dof, int p,
+                  int nu, capi::Scratch<> &work, capi::Scratch<> &column, std::span<k::Extrema> e) {
+    const std::size_t axes = static_cast<std::size_t>(dof);
+    if (p <= k::kExtremaRowsMaxDegree) {
+        const auto size = static_cast<Py_ssize_t>(k::extrema_rows_work_size(p, axes));
+        if (work.span().size() != static_cast<std::size_t>(size) && !work.allocate(size))
+            return false;
+        return extrema_status(k::extrema_rows(in(knots), in(cpts), p, axes, nu, work.span(), e),
+                              nu);
+    }
+    const Py_ssize_t rows = cpts.size() / dof;
+    if ((work.span().empty() && !work.allocate(static_cast<Py_ssize_t>(k::extrema_work_size(p)))) ||
+        (column.span().empty() && dof > 1 && !column.allocate(rows)))
+        return false;
+    for (Py_ssize_t c = 0; c < dof; ++c) {
+        k::cspan axis = in(cpts);
+        if (dof > 1) {
+            gather_axis(cpts, dof, c, column.data());
+            axis = {column.data(), static_cast<std::size_t>(rows)};
+        }
+        if (!extrema_status(k::extrema(in(knots), axis, p, nu, work.span(), e[c]), nu))
+            return false;
+    }
+    return true;
+}
+
 // extrema(knots, cpts, dof, p, nus, out): for every order nus[j] and axis c, out[4 (j dof + c)
 // + 0..3] = (tmin, vmin, tmax, vmax) of that axis's derivative of that order over the domain.
 PyObject *extrema(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
@@ -142,43 +191,212 @@ PyObject *extrema(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
         PyErr_SetString(PyExc_ValueError, "the result does not hold four numbers a derivative");
         return nullptr;
     }
-    const Py_ssize_t rows = cpts.size() / dof;
+    for (Py_ssize_t j = 0; j < nus.size(); ++j)
+        if (!(nus.data()[j] >= 0.0 && nus.data()[j] <= k::kMaxDegree + 1)) return refuse_extrema();
     capi::Scratch work, column;
-    if (!work.allocate(static_cast<Py_ssize_t>(k::extrema_work_size(p))) ||
-        !column.allocate(dof > 1 ? rows : 0))
-        return nullptr;
+    capi::Scratch<k::Extrema> found;
+    if (!found.allocate(dof)) return nullptr;
+    const std::span<k::Extrema> e = found.span();
     for (Py_ssize_t j = 0; j < nus.size(); ++j) {
-        const double nu = nus.data()[j];
+        const int nu = static_cast<int>(nus.data()[j]);
+        if (!axis_extrema(knots, cpts, dof, p, nu, work, column, e)) return nullptr;
+        double *o = result.data() + 4 * j * dof;
         for (Py_ssize_t c = 0; c < dof; ++c) {
-            k::cspan axis = in(cpts);
-            if (dof > 1) {
-                gather_axis(cpts, dof, c, column.data());
-                axis = {column.data(), static_cast<std::size_t>(rows)};
-            }
-            k::Extrema e;
-            const k::EvalStatus status =
-                nu >= 0.0 && nu <= k::kMaxDegree + 1
-                    ? k::extrema(in(knots), axis, p, static_cast<int>(nu), work.span(), e)
-                    : k::EvalStatus::refused;
-            if (status == k::EvalStatus::overflow) {
-                capi::raise_derivative_overflow(static_cast<int>(nu));
-                return nullptr;
-            }
-            if (status != k::EvalStatus::ok) {
-                PyErr_SetString(PyExc_ValueError,
-                                "no extrema: the knots and control points must be finite and "
-                                "agree in number with the degree, the domain must not be empty "
-                                "and nu must be non-negative");
-                return nullptr;
-            }
-            double *o = result.data() + 4 * (j * dof + c);
-            o[0] = e.tmin;
-            o[1] = e.vmin;
-            o[2] = e.tmax;
-            o[3] = e.vmax;
+            o[4 * c] = e[c].tmin;
+            o[4 * c + 1] = e[c].vmin;
+            o[4 * c + 2] = e[c].tmax;
+            o[4 * c + 3] = e[c].vmax;
         }
     }
     Py_RETURN_NONE;
+}
+
+// The ratio of the peaks of the derivative of order nus[j] of every axis to its limit
+// (limits[j * dof + c] of axis c) into r[j], each as k::peak_ratio gives it: the orders in one
+// walk over the spans up to the degrees of that search, else from the extrema of every axis.
+// False with the exception of the first order whose peaks are refused or overflow.
+bool peak_ratios(const capi::DoubleBuffer &knots, const capi::DoubleBuffer &cpts, int dof, int p,
+                 std::span<const int> nus, const double *limits, capi::Scratch<> &work,
+                 capi::Scratch<> &column, std::span<k::PeakRatio> r) {
+    const std::size_t axes = static_cast<std::size_t>(dof);
+    if (p <= k::kExtremaRowsMaxDegree) {
+        const auto size = static_cast<Py_ssize_t>(k::extrema_rows_work_size(p, axes));
+        if (work.size() != size && !work.allocate(size)) return false;
+        const k::cspan bounds{limits, nus.size() * axes};
+        if (k::peak_ratios(in(knots), in(cpts), p, axes, nus, bounds, work.span(), r) ==
+            k::EvalStatus::ok)
+            return true;
+        // Which order failed, for the message.
+        for (std::size_t j = 0; j < nus.size(); ++j) {
+            const k::EvalStatus status = k::peak_ratio(
+                in(knots), in(cpts), p, axes, nus[j], {limits + j * axes, axes}, work.span(), r[j]);
+            if (!extrema_status(status, nus[j])) return false;
+        }
+        refuse_extrema();
+        return false;
+    }
+    capi::Scratch<k::Extrema> found;
+    if (!found.allocate(dof)) return false;
+    const std::span<k::Extrema> e = found.span();
+    for (std::size_t j = 0; j < nus.size(); ++j) {
+        if (!axis_extrema(knots, cpts, dof, p, nus[j], work, column, e)) return false;
+        r[j] = {};
+        for (std::size_t c = 0; c < axes; ++c) {
+            const double big = std::fabs(e[c].vmin) > std::fabs(e[c].vmax) ? std::fabs(e[c].vmin)
+                                                                           : std::fabs(e[c].vmax);
+            const double limit = limits[j * axes + c];
+            if (big / limit > r[j].ratio) r[j].ratio = big / limit;
+            r[j].exceeded = r[j].exceeded || big > limit;
+        }
+    }
+    return true;
+}
+
+// Limits are positive numbers (infinity allowed), NaN refused.
+bool positive_limits(const capi::DoubleBuffer &limits, Py_ssize_t count) {
+    bool positive = limits.size() == count;
+    for (Py_ssize_t c = 0; c < limits.size(); ++c) positive = positive && limits.data()[c] > 0.0;
+    if (!positive)
+        PyErr_SetString(PyExc_ValueError, "the limits must be one positive number per axis");
+    return positive;
+}
+
+// peak_ratio(knots, cpts, dof, p, nu, limits) -> (ratio, exceeded): the largest |peak| / limit
+// over the axes of the derivative of order nu, and whether some |peak| > limit.
+PyObject *peak_ratio(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+    static const char *const names[] = {"knots", "cpts", "dof", "p", "nu", "limits"};
+    static const capi::ArgSpec signature{"peak_ratio", names, 6, 6};
+    PyObject *a[6];
+    if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
+    capi::DoubleBuffer knots, cpts, limits;
+    int p = 0, dof = 0, nu = 0;
+    if (!knots.acquire(a[0], false) || !cpts.acquire(a[1], false) || !capi::to_int(a[2], &dof) ||
+        !capi::to_int(a[3], &p) || !capi::to_int(a[4], &nu) || !limits.acquire(a[5], false) ||
+        !capi::supported_degree(p) || !sizes_agree(knots, cpts, dof, p) ||
+        !positive_limits(limits, dof))
+        return nullptr;
+    if (nu < 0 || nu > k::kMaxDegree + 1) return refuse_extrema();
+    k::PeakRatio out;
+    capi::Scratch work, column;
+    const int nus[] = {nu};
+    if (!peak_ratios(knots, cpts, dof, p, nus, limits.data(), work, column, {&out, 1}))
+        return nullptr;
+    return Py_BuildValue("(dO)", out.ratio, out.exceeded ? Py_True : Py_False);
+}
+
+// The first factor a settle tries is the exact one grown by this many units of rounding: the
+// rounding of the stretched knots and control points moves a peak by a few units, so that the
+// first result usually holds every limit already, with the binding one as close as that.
+constexpr double kHeadroom = 8.0;
+// Attempts at a factor whose rounded result holds every limit: each one past the first adds the
+// stretch still missing and a margin that doubles, from one rounding unit.
+constexpr int kAttempts = 64;
+
+// The motion with time stretched by f about its start into (out_knots, out_cpts), as hscale
+// stretches it and with the values of a trajectory of order o (the o-th derivative of its path)
+// scaled by f ** -o. False, writing nothing that matters, when that leaves the range of floating
+// point or merges knots.
+bool stretch(const capi::DoubleBuffer &knots, const capi::DoubleBuffer &cpts, int order, double f,
+             const capi::DoubleBuffer &out_knots, const capi::DoubleBuffer &out_cpts) {
+    const double factor = std::pow(f, -order);
+    if (!std::isfinite(factor)) return false;
+    const double *c = cpts.data();
+    double *oc = out_cpts.data();
+    bool finite = true;
+    for (Py_ssize_t i = 0; i < cpts.size(); ++i) {
+        oc[i] = c[i] * factor;
+        finite = finite && std::isfinite(oc[i]);
+    }
+    const Py_ssize_t m = knots.size();
+    if (!finite ||
+        k::check_knot_transform(knots.data(), m, true, f, false, 0.0) != k::KnotTransformCheck::Ok)
+        return false;
+    double *u = out_knots.data();
+    std::memcpy(u, knots.data(), static_cast<std::size_t>(m) * sizeof(double));
+    k::scale_knots(u, m, f);
+    return k::all_finite(in(out_knots));
+}
+
+// settle(knots, cpts, dof, p, order, qs, limits, exact, start, out_knots, out_cpts) ->
+// (exact, k, fits): the smallest factor k found by which time stretches so that on the exact
+// peaks of the result (into out_knots, out_cpts) the derivative of order qs[j] of the path of
+// every axis c holds within limits[j * dof + c]. exact, when not positive, is computed first: the
+// largest (|peak| / limit) ** (1 / q) of the motion as given, which brings the binding peak to
+// its limit in exact arithmetic; a negative start returns it alone (k NaN), as does an exact of
+// zero or infinity. The attempts begin at start when positive, else a little above exact, and
+// each adds what its result's peaks still miss. fits is false when the stretch by k leaves the
+// range of floating point, k is infinite when no attempt held every limit.
+PyObject *settle(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+    static const char *const names[] = {"knots",  "cpts",  "dof",   "p",         "order",   "qs",
+                                        "limits", "exact", "start", "out_knots", "out_cpts"};
+    static const capi::ArgSpec signature{"settle", names, 11, 11};
+    PyObject *a[11];
+    if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
+    capi::DoubleBuffer knots, cpts, qs, limits, out_knots, out_cpts;
+    int p = 0, dof = 0, order = 0;
+    double exact = 0.0, start = 0.0;
+    if (!knots.acquire(a[0], false) || !cpts.acquire(a[1], false) || !capi::to_int(a[2], &dof) ||
+        !capi::to_int(a[3], &p) || !capi::to_int(a[4], &order) || !qs.acquire(a[5], false) ||
+        !limits.acquire(a[6], false) || !capi::to_double(a[7], &exact) ||
+        !capi::to_double(a[8], &start) || !out_knots.acquire(a[9]) || !out_cpts.acquire(a[10]) ||
+        !capi::supported_degree(p) || !sizes_agree(knots, cpts, dof, p))
+        return nullptr;
+    const Py_ssize_t count = qs.size();
+    int nus[k::kRatioOrders], q[k::kRatioOrders];
+    bool orders_ok = count >= 1 && count <= static_cast<Py_ssize_t>(k::kRatioOrders) &&
+                     order >= 0 && order <= k::kMaxDegree;
+    for (Py_ssize_t j = 0; orders_ok && j < count; ++j) {
+        const double v = qs.data()[j];
+        orders_ok = v >= 1.0 && v <= k::kMaxDegree + 1 && v == std::floor(v) && v >= order;
+        q[j] = orders_ok ? static_cast<int>(v) : 0;
+        nus[j] = q[j] - order;
+    }
+    if (!orders_ok) {
+        PyErr_SetString(PyExc_ValueError,
+                        "the limited orders must be one to four integers from 1 up, none below the "
+                        "trajectory's order");
+        return nullptr;
+    }
+    if (!positive_limits(limits, count * dof)) return nullptr;
+    if (out_knots.size() != knots.size() || out_cpts.size() != cpts.size()) {
+        PyErr_SetString(PyExc_ValueError, "the result arrays do not have the sizes of the motion");
+        return nullptr;
+    }
+    if (!(start < 0.0 || start == 0.0 || (start > 0.0 && std::isfinite(start))) ||
+        !(exact <= 0.0 || std::isfinite(exact))) {
+        PyErr_SetString(PyExc_ValueError, "exact and start must be finite");
+        return nullptr;
+    }
+    const std::span<const int> orders{nus, static_cast<std::size_t>(count)};
+    k::PeakRatio r[k::kRatioOrders];
+    const std::span<k::PeakRatio> ratios{r, static_cast<std::size_t>(count)};
+    capi::Scratch work, column;
+    const double nan = std::nan("");
+    if (!(exact > 0.0)) {
+        if (!peak_ratios(knots, cpts, dof, p, orders, limits.data(), work, column, ratios))
+            return nullptr;
+        exact = 0.0;
+        for (Py_ssize_t j = 0; j < count; ++j)
+            exact = std::fmax(exact, std::pow(r[j].ratio, 1.0 / q[j]));
+        if (start < 0.0 || exact == 0.0 || !std::isfinite(exact))
+            return Py_BuildValue("(ddO)", exact, nan, Py_True);
+    }
+    double f = start > 0.0 ? start : exact * (1.0 + kHeadroom * 0x1p-53);
+    double margin = 0x1p-52;
+    for (int attempt = 0; attempt < kAttempts && std::isfinite(f); ++attempt) {
+        if (!stretch(knots, cpts, order, f, out_knots, out_cpts))
+            return Py_BuildValue("(ddO)", exact, f, Py_False);
+        if (!peak_ratios(out_knots, out_cpts, dof, p, orders, limits.data(), work, column, ratios))
+            return nullptr;
+        double worst = 1.0;
+        for (Py_ssize_t j = 0; j < count; ++j)
+            if (r[j].exceeded)
+                worst = std::fmax(worst, std::fmax(std::pow(r[j].ratio, 1.0 / q[j]), 1.0 + margin));
+        if (worst == 1.0) return Py_BuildValue("(ddO)", exact, f, Py_True);
+        f *= worst * (1.0 + margin);
+        margin *= 2.0;
+    }
+    return Py_BuildValue("(ddO)", exact, HUGE_VAL, Py_True);
 }
 
 // Abscissae a block of the multi-axis derivatives: a block's rows of every axis stay in cache.
@@ -398,6 +616,14 @@ PyMethodDef methods[] = {
     {"extrema", capi::fastcall(extrema), METH_FASTCALL | METH_KEYWORDS,
      "extrema(knots, cpts, dof, p, nus, out)\n--\n\n"
      "(tmin, vmin, tmax, vmax) of every axis's derivative of each order in nus."},
+    {"peak_ratio", capi::fastcall(peak_ratio), METH_FASTCALL | METH_KEYWORDS,
+     "peak_ratio(knots, cpts, dof, p, nu, limits)\n--\n\n"
+     "(largest |peak| / limit over the axes, whether some |peak| > limit) of the derivative of "
+     "order nu."},
+    {"settle", capi::fastcall(settle), METH_FASTCALL | METH_KEYWORDS,
+     "settle(knots, cpts, dof, p, order, qs, limits, exact, start, out_knots, out_cpts)\n--\n\n"
+     "(exact, k, fits): the least factor found by which time stretches so that every limit "
+     "holds on the exact peaks of the result, written into out_knots and out_cpts."},
     {"derivatives", capi::fastcall(derivatives), METH_FASTCALL | METH_KEYWORDS,
      "derivatives(knots, cpts, dof, p, x, first, last, out)\n--\n\n"
      "Fill out[q - first, i, c] with the derivative of order q of axis c at x[i]."},

@@ -6,7 +6,7 @@ from __future__ import annotations
 import math
 import numbers
 import operator
-from typing import Any
+from typing import Any, List
 
 import numpy as np
 import numpy.typing as npt
@@ -40,13 +40,23 @@ def order_of(value: object, name: str) -> int:
     return nu
 
 
-def check_degree(p: int) -> None:
-    """A degree the kernel computes with. (The kernel's module loads here, on first use:
-    importing pyorvex alone loads no extension module.)"""
-    from .curvekit import MAX_DEGREE
+_MAX_DEGREE: List[int] = []
 
-    if p > MAX_DEGREE:
-        raise ValueError(f"degree {p} exceeds the maximum supported degree {MAX_DEGREE}")
+
+def max_degree() -> int:
+    """The kernel's maximum degree. (The kernel's module loads here, on first use: importing
+    pyorvex alone loads no extension module; later calls take the value kept.)"""
+    if not _MAX_DEGREE:
+        from .curvekit import MAX_DEGREE
+
+        _MAX_DEGREE.append(int(MAX_DEGREE))
+    return _MAX_DEGREE[0]
+
+
+def check_degree(p: int) -> None:
+    """A degree the kernel computes with."""
+    if p > max_degree():
+        raise ValueError(f"degree {p} exceeds the maximum supported degree {max_degree()}")
 
 
 def require_finite(values: npt.NDArray[Any], name: str) -> None:

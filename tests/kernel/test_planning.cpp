@@ -301,6 +301,54 @@ TEST_P(Extremum, IsTakenWhereReportedAndBoundsTheSampledPeaks) {
 
 INSTANTIATE_TEST_SUITE_P(Degrees, Extremum, ::testing::Values(0, 1, 2, 3, 4, 5, 6, 7, 9, 12));
 
+// Axes in rows: each axis's extrema those of extrema() on its own column (the same pieces and the
+// same tracker: equal up to the rounding of the critical points' abscissae), and the peak ratio
+// the one those extrema give, on splines of every kind with three axes.
+TEST_P(Extremum, OfAxesInRowsAndTheirPeakRatioAgreeWithEachAxisAlone) {
+    const int p = GetParam();
+    if (p > k::kExtremaRowsMaxDegree) GTEST_SKIP();
+    std::mt19937 rng(2900 + p);
+    std::vector<double> work(k::extrema_work_size(p));
+    for (const Spline &s : extrema_cases(rng, p)) {
+        const std::size_t dof = 3, rows = s.c.size();
+        std::vector<double> c(rows * dof), limits{0.5, 2.0, 1e300};
+        for (std::size_t i = 0; i < rows; ++i)
+            for (std::size_t a = 0; a < dof; ++a) c[i * dof + a] = s.c[i] * (1.0 + a) - a;
+        std::vector<double> rows_work(k::extrema_rows_work_size(p, dof));
+        // Up to four orders at once, each order's ratio the one it has alone.
+        const std::vector<int> nus{p + 1, 0, p / 2, p};
+        std::vector<double> all_limits;
+        for (std::size_t j = 0; j < nus.size(); ++j)
+            all_limits.insert(all_limits.end(), limits.begin(), limits.end());
+        std::vector<k::PeakRatio> together(nus.size());
+        ASSERT_EQ(k::peak_ratios(s.t, c, p, dof, nus, all_limits, rows_work, together),
+                  k::EvalStatus::ok);
+        for (int nu = 0; nu <= p + 1; ++nu) {
+            std::vector<k::Extrema> out(dof);
+            ASSERT_EQ(k::extrema_rows(s.t, c, p, dof, nu, rows_work, out), k::EvalStatus::ok);
+            double ratio = 0.0;
+            for (std::size_t a = 0; a < dof; ++a) {
+                std::vector<double> column(rows);
+                for (std::size_t i = 0; i < rows; ++i) column[i] = c[i * dof + a];
+                k::Extrema e;
+                ASSERT_EQ(k::extrema(s.t, column, p, nu, work, e), k::EvalStatus::ok);
+                const double tol = 1e-13 * std::max({std::fabs(e.vmin), std::fabs(e.vmax), 1e-300});
+                EXPECT_NEAR(out[a].vmin, e.vmin, tol) << "p=" << p << " nu=" << nu;
+                EXPECT_NEAR(out[a].vmax, e.vmax, tol) << "p=" << p << " nu=" << nu;
+                ratio = std::max(ratio, std::max(std::fabs(e.vmin), std::fabs(e.vmax)) / limits[a]);
+            }
+            k::PeakRatio r;
+            ASSERT_EQ(k::peak_ratio(s.t, c, p, dof, nu, limits, rows_work, r), k::EvalStatus::ok);
+            EXPECT_NEAR(r.ratio, ratio, 1e-13 * ratio) << "p=" << p << " nu=" << nu;
+            EXPECT_EQ(r.exceeded, ratio > 1.0 + 1e-13) << "p=" << p << " nu=" << nu;
+            for (std::size_t j = 0; j < nus.size(); ++j)
+                if (nus[j] == nu)
+                    EXPECT_TRUE(together[j].ratio == r.ratio && together[j].exceeded == r.exceeded)
+                        << "p=" << p << " nu=" << nu;
+        }
+    }
+}
+
 TEST(ExtremumEdges, OrdersAboveTheDegreeNaNAndRefusals) {
     std::mt19937 rng(1798);
     Spline s = reference::random_clamped(rng, 4, 9);

@@ -7,6 +7,7 @@
 
 #include "degree.hpp"
 #include "bspline.hpp"
+#include "knot_transform.hpp"
 #include "trajectory.hpp"
 
 namespace pyorvex::dds::trajectory {
@@ -181,19 +182,7 @@ void c_hshift(Traj *self, double x) {
 
 void c_hscale(Traj *self, double k) {
     if (self->_knotvector == nullptr) return;
-    // Written as k*u - (k-1)*u0 (not u0 + k*(u - u0)): the knots this gives are the ones stored
-    // files and callers already hold.
-    double *u = self->_knotvector;
-    const double u0 = u[0];
-    const double c = (k - 1.0) * u0;
-    const Py_ssize_t m = knot_count(self);
-    for (Py_ssize_t i = 1; i < m; ++i) {
-        // A knot equal to the first is its own exact image; through the formula its rounding
-        // would unclamp the start (or put a knot before the first), changing the curve there.
-        if (u[i] == u0) continue;
-        const double v = k * u[i] - c;
-        u[i] = (k > 0.0 && v < u0) ? u0 : v;
-    }
+    kernel::scale_knots(self->_knotvector, knot_count(self), k);
 }
 
 // --- copy --------------------------------------------------------------------------------------

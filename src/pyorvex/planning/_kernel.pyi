@@ -16,6 +16,22 @@ def interpolate(
     tolerance: float,
 ) -> None: ...
 def extrema(knots: _Array, cpts: _Array, dof: int, p: int, nus: _Array, out: _Array) -> None: ...
+def peak_ratio(
+    knots: _Array, cpts: _Array, dof: int, p: int, nu: int, limits: _Array
+) -> tuple[float, bool]: ...
+def settle(
+    knots: _Array,
+    cpts: _Array,
+    dof: int,
+    p: int,
+    order: int,
+    qs: _Array,
+    limits: _Array,
+    exact: float,
+    start: float,
+    out_knots: _Array,
+    out_cpts: _Array,
+) -> tuple[float, float, bool]: ...
 def derivatives(
     knots: _Array, cpts: _Array, dof: int, p: int, x: _Array, first: int, last: int, out: _Array
 ) -> None: ...

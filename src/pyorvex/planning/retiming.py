@@ -10,11 +10,11 @@ from typing import Any, List, NamedTuple, Optional, Sequence, Tuple, Union, over
 import numpy as np
 import numpy.typing as npt
 
-from .._factory import make_trajectory
+from .._factory import build_trajectory, make_trajectory
 from ..defdatastruct import Trajectory1d
 from ..plot import quantity
+from . import _kernel
 from ._arguments import Spline, multiaxis_type, positive, spline_of
-from .peaks import extrema_table, peaks_of
 
 # The quantities a limit can be put on, by the order of the derivative of the path they are.
 LIMITED = (("velocity", 1), ("acceleration", 2), ("jerk", 3))
@@ -35,6 +35,12 @@ def limit_values(value: Any, name: str, count: int) -> npt.NDArray[np.float64]:
     """A positive number (infinity allowed) for every one of `count` axes, or one per axis."""
     if np.ndim(value) == 0:
         return np.full(count, positive(value, name))
+    if isinstance(value, np.ndarray) and value.dtype.kind == "f" and value.shape == (count,):
+        # The usual input, checked as a whole (NaN fails it); anything else is checked value by
+        # value below, for the message that names what is wrong.
+        given = value.astype(np.float64)
+        if np.all(given > 0.0):
+            return given
     try:
         values = [positive(v, name) for v in value]
     except TypeError:
@@ -106,42 +112,27 @@ def check_applies(s: Spline, axis: str, name: str, q: int) -> None:
         )
 
 
-def needed(peaks: npt.NDArray[np.float64], limits: npt.NDArray[np.float64], q: int) -> float:
-    """The largest of (|peak| / limit) ** (1 / q): the stretch that brings the peaks to their
-    limits (inf past the range of floating point)."""
-    with np.errstate(over="ignore", divide="ignore", invalid="ignore"):
-        ratio = float(np.max(np.abs(peaks) / limits))
+def stretch_for(ratio: float, q: int) -> float:
+    """ratio ** (1 / q): the stretch that brings peaks of order q that are `ratio` times their
+    limits to them (inf past the range of floating point)."""
     try:
         return ratio ** (1.0 / q)
     except OverflowError:
         return math.inf
 
 
-def peak_table(axes: Axes, limits: Sequence[Limit]) -> List[npt.NDArray[np.float64]]:
-    """For each spline, the peaks of the limited quantities: shape (len(limits), dof)."""
-    out = []
+def needed(peaks: npt.NDArray[np.float64], limits: npt.NDArray[np.float64], q: int) -> float:
+    """The largest of (|peak| / limit) ** (1 / q): the stretch that brings the peaks to their
+    limits (inf past the range of floating point)."""
+    with np.errstate(over="ignore", divide="ignore", invalid="ignore"):
+        ratio = float(np.max(np.abs(peaks) / limits))
+    return stretch_for(ratio, q)
+
+
+def check_limits(axes: Axes, limits: Sequence[Limit]) -> None:
     for s, name in zip(axes.splines, axes.names):
         for limit in limits:
             check_applies(s, name, limit.name, limit.q)
-        out.append(peaks_of(extrema_table(s, [lim.q - s.order for lim in limits]))[1])
-    return out
-
-
-def scale_of(axes: Axes, limits: Sequence[Limit]) -> float:
-    """k = max over axes and limits of (peak / limit) ** (1 / q), in exact arithmetic."""
-    k, first = 0.0, 0
-    for s, peaks in zip(axes.splines, peak_table(axes, limits)):
-        for j, limit in enumerate(limits):
-            k = max(k, needed(peaks[j], limit.values[first : first + s.dof], limit.q))
-        first += s.dof
-    if k == 0.0:
-        raise ValueError(
-            "no time scale makes a limit bind: every limited quantity is zero on every axis "
-            "or its limit is infinite"
-        )
-    if not math.isfinite(k):
-        raise ValueError("the time scale the limits ask for is too large to represent")
-    return k
 
 
 def stretched(s: Spline, k: float) -> Any:
@@ -169,23 +160,54 @@ def stretched(s: Spline, k: float) -> Any:
     return traj
 
 
-# Attempts at a factor whose rounded result holds every limit: each one past the first adds the
-# stretch still missing and a margin that doubles, from one rounding unit.
-_ATTEMPTS = 64
+class _Settling:
+    """One spline's part in a settle: its limits as the kernel takes them (dof per limit, in the
+    order of the limits) and the arrays its stretched data go into."""
+
+    def __init__(self, s: Spline, limits: Sequence[Limit], first: int) -> None:
+        self.s = s
+        self.bounds = np.concatenate([lim.values[first : first + s.dof] for lim in limits])
+        self.knots = np.empty_like(s.knots)
+        self.cpts = np.empty_like(s.cpts)
+
+    def run(self, qs: npt.NDArray[np.float64], exact: float, start: float) -> Tuple[float, float]:
+        """(exact, k) of the kernel's settle from `start` (0: a little above exact; negative:
+        exact alone)."""
+        s = self.s
+        exact, k, fits = _kernel.settle(
+            s.knots,
+            s.cpts,
+            s.dof,
+            s.p,
+            s.order,
+            qs,
+            self.bounds,
+            exact,
+            start,
+            self.knots,
+            self.cpts,
+        )
+        if not fits:
+            raise ValueError(f"time stretched by {k} leaves the range of floating point")
+        return exact, k
+
+    def result(self) -> Any:
+        s = self.s
+        if s.axes:
+            return multiaxis_type()._from_arrays(
+                self.knots, self.cpts.reshape(-1, s.dof), s.p, s.order
+            )
+        return build_trajectory(self.knots, self.cpts, s.p, s.order)
 
 
-def _result_spline(traj: Any, s: Spline) -> Spline:
-    """The data of a stretched axis, read back for the check of its peaks (finite by
-    construction: stretched refuses anything else)."""
-    cls: Any = multiaxis_type() if s.axes else Trajectory1d
-    cpts = np.array(cls.get_cpts_asarray(traj)).reshape(-1)
-    return s._replace(knots=np.array(cls.get_knotvector_asarray(traj)), cpts=cpts)
-
-
-# The first factor tried is the exact one grown by this many units of rounding: the rounding of
-# the stretched knots and control points moves a peak by a few units, so that the first result
-# usually holds every limit already, with the binding one as close as that.
-_HEADROOM = 8
+def _check_exact(k: float) -> None:
+    if k == 0.0:
+        raise ValueError(
+            "no time scale makes a limit bind: every limited quantity is zero on every axis "
+            "or its limit is infinite"
+        )
+    if not math.isfinite(k):
+        raise ValueError("the time scale the limits ask for is too large to represent")
 
 
 def settle(
@@ -193,33 +215,44 @@ def settle(
 ) -> Tuple[float, List[Any]]:
     """The factor k and the stretched axes, on which every limit holds as computed.
 
-    The exact factor brings the binding peak to its limit in exact arithmetic; the stretched
-    knots and control points are rounded, which leaves a peak a few units of rounding over it,
-    and far more on a time axis far from zero (a start at 1.7e9 s keeps fewer digits of every
-    knot difference). So each result is checked on its exact peaks and stretched a little more
-    until every limit holds. `exact`, when the caller has the peaks already, is the factor
-    scale_of would find."""
-    k = (scale_of(axes, limits) if exact is None else exact) * (1.0 + _HEADROOM * 2.0**-53)
-    margin = 2.0**-52
-    for _ in range(_ATTEMPTS):
-        out = [stretched(s, k) for s in axes.splines]
-        result = Axes(
-            [_result_spline(t, s) for t, s in zip(out, axes.splines)], axes.names, axes.single
-        )
-        worst, first = 1.0, 0
-        for s, peaks in zip(result.splines, peak_table(result, limits)):
-            for j, limit in enumerate(limits):
-                bound = limit.values[first : first + s.dof]
-                if np.any(np.abs(peaks[j]) > bound):
-                    worst = max(worst, needed(peaks[j], bound, limit.q), 1.0 + margin)
-            first += s.dof
-        if worst == 1.0:
-            return k, out
-        k *= worst * (1.0 + margin)
-        margin *= 2.0
-        if not math.isfinite(k):
+    The exact factor, max over axes and limits of (peak / limit) ** (1 / q), brings the binding
+    peak to its limit in exact arithmetic; the stretched knots and control points are rounded,
+    which leaves a peak a few units of rounding over it, and far more on a time axis far from
+    zero (a start at 1.7e9 s keeps fewer digits of every knot difference). So the kernel checks
+    each result on its exact peaks and stretches a little more until every limit holds, all in
+    one call for each spline. Splines that settle on different factors are settled again from
+    the largest, until one factor holds on all. `exact`, when the caller has the peaks already,
+    is the exact factor."""
+    check_limits(axes, limits)
+    qs = np.array([lim.q for lim in limits], dtype=np.float64)
+    parts, first = [], 0
+    for s in axes.splines:
+        parts.append(_Settling(s, limits, first))
+        first += s.dof
+    # 0 has one spline's call compute its exact factor; several splines share the largest.
+    e = 0.0 if exact is None else exact
+    if len(parts) > 1 and exact is None:
+        e = max(part.run(qs, 0.0, -1.0)[0] for part in parts)
+    if e != 0.0:
+        _check_exact(e)
+    k, settled = 0.0, [False] * len(parts)
+    for _ in range(_ROUNDS * len(parts)):
+        if all(settled):
+            return k, [part.result() for part in parts]
+        i = settled.index(False)
+        e, k_i = parts[i].run(qs, e, k)
+        _check_exact(e)
+        if not math.isfinite(k_i):
             break
+        if k_i != k:  # a larger factor: the other splines are settled on it again
+            k, settled = k_i, [False] * len(parts)
+        settled[i] = True
     raise ValueError("the time scale the limits ask for is too large to represent")
+
+
+# The rounds of settling the splines of one motion on a common factor, each spline's: a round
+# that needs a larger factor than the others found sends them back to it.
+_ROUNDS = 64
 
 
 def time_scale(

@@ -10,7 +10,7 @@ import numpy.typing as npt
 from .._checks import check_order, integer, private_array, require_finite, vector
 from .._factory import build_trajectory
 from . import _kernel
-from ._arguments import check_degree
+from ._arguments import check_degree, multiaxis_type
 
 
 def interpolate(
@@ -94,14 +94,8 @@ def interpolate(
     # Finite coefficients (the kernel refuses any other result) on knots built from finite,
     # strictly increasing times: a trajectory as they stand.
     if axes:
-        return _multiaxis().TrajectoryNd._from_arrays(knots, coefs, p, order)
+        return multiaxis_type()._from_arrays(knots, coefs, p, order)
     return build_trajectory(knots, coefs, p, order)
-
-
-def _multiaxis():  # type: ignore[no-untyped-def]
-    from .. import multiaxis
-
-    return multiaxis
 
 
 def _end_conditions(
@@ -111,7 +105,9 @@ def _end_conditions(
     is each order's value on every axis; rows of dof give each axis its own."""
     e = private_array(values, name, 2 if axes else 1)
     if e.ndim == 1:
-        return np.ascontiguousarray(np.repeat(e[:, None], dof, axis=1))
+        rows = np.empty((e.size, dof))
+        rows[:] = e[:, None]
+        return rows
     if e.shape[1] != dof:
         raise ValueError(
             f"'{name}' must hold one end derivative per axis in each row: {dof} columns, "
