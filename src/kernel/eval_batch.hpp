@@ -252,8 +252,10 @@ struct HalfForm {
 template <int P, int B, int Top>
 [[gnu::always_inline]] inline void load_half(const PairForm<P, B, Top>& pf, int half,
                                              HalfForm<P, B, Top>& f) {
+    // (Constant bounds: GCC at -O1 does not unroll a loop whose bound is the outer one's index.)
     PYORVEX_UNROLL for (int Q = B; Q <= Top; ++Q)
-        PYORVEX_UNROLL for (int k = 0; k <= (P - Q) / 2; ++k) {
+        PYORVEX_UNROLL for (int k = 0; k <= P / 2; ++k) {
+            if (k > (P - Q) / 2) break;
             f.e[Q - B][k] = splat(pf.e[half][Q - B][k]);
             f.d[Q - B][k] = splat(pf.d[half][Q - B][k]);
         }
