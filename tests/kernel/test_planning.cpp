@@ -341,10 +341,11 @@ TEST_P(Extremum, OfAxesInRowsAndTheirPeakRatioAgreeWithEachAxisAlone) {
             ASSERT_EQ(k::peak_ratio(s.t, c, p, dof, nu, limits, rows_work, r), k::EvalStatus::ok);
             EXPECT_NEAR(r.ratio, ratio, 1e-13 * ratio) << "p=" << p << " nu=" << nu;
             EXPECT_EQ(r.exceeded, ratio > 1.0 + 1e-13) << "p=" << p << " nu=" << nu;
-            for (std::size_t j = 0; j < nus.size(); ++j)
-                if (nus[j] == nu)
-                    EXPECT_TRUE(together[j].ratio == r.ratio && together[j].exceeded == r.exceeded)
-                        << "p=" << p << " nu=" << nu;
+            for (std::size_t j = 0; j < nus.size(); ++j) {
+                if (nus[j] != nu) continue;
+                EXPECT_TRUE(together[j].ratio == r.ratio && together[j].exceeded == r.exceeded)
+                    << "p=" << p << " nu=" << nu;
+            }
         }
     }
 }
