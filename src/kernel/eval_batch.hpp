@@ -269,7 +269,7 @@ template <int P, int B, int Top>
     Orders<Top - B + 1> o;
     const vec4 u = x - f.from, v = f.to - x;
     const vec4 U = u * u;
-    vec4 V[P / 2 + 1];  // V[j] = v^(2j)
+    vec4 V[P / 2 + 2];  // V[j] = v^(2j) (V[1] unused when P < 2)
     if constexpr (P >= 2) V[1] = v * v;
     PYORVEX_UNROLL for (int j = 2; j <= P / 2; ++j) V[j] = V[j - 1] * V[1];
     PYORVEX_UNROLL for (int Q = B; Q <= Top; ++Q) {
