@@ -79,7 +79,8 @@ def still():
         ((1.0, float("nan")), {}, ValueError, "'acceleration' must be positive"),
         (([1.0, 2.0], 1.0), {}, ValueError, "one number or one per axis: 3 of them, got 2"),
         ((float("inf"), 1.0), {}, ValueError, "'velocity' must be finite"),
-        ((1.0, 1.0, 1.0), {}, NotImplementedError, "a jerk limit is not supported"),
+        ((1.0, 1.0, 1.0), {"speed": (0.1, 0.0)}, ValueError, "with a jerk limit the motion st"),
+        ((1.0, 1.0, -1.0), {}, ValueError, "'jerk' must be positive"),
         ((1.0, 1.0), {"speed": (-1.0, 0.0)}, ValueError, "two finite path speeds"),
         ((1.0, 1.0), {"speed": (50.0, 0.0)}, ValueError, "no motion along the path meets"),
         ((1.0, 1.0), {"grid": 1}, ValueError, "'grid' must be between 2"),
@@ -114,3 +115,61 @@ def test_plans_a_long_path_whose_last_grid_points_are_at_the_velocity_limit():
     motion = retime_optimal(path, v, a)
     assert duration(motion) < duration(retime(path, v, a))
     assert all(np.all(np.abs(peak(motion, nu).value) <= lim) for nu, lim in ((1, v), (2, a)))
+
+
+@pytest.mark.parametrize("seed", SEEDS[:3])
+def test_with_a_jerk_limit_every_limit_holds_exactly_on_the_path_from_rest_to_rest(seed):
+    path, v, a = problem(seed)
+    j = 5.0 * a
+    motion = retime_optimal(path, v, a, j)
+    ticks = np.linspace(motion.start, motion.stop, 20001)
+    q = motion(ticks)
+    assert np.all(np.diff(q[:, 0]) >= -1e-12)
+    np.testing.assert_allclose(
+        q[:, 1:], path(np.clip(q[:, 0], path.start, path.stop))[:, 1:], atol=1e-9
+    )
+    ratios = [np.abs(peak(motion, nu).value) / lim for nu, lim in ((1, v), (2, a), (3, j))]
+    assert max(r.max() for r in ratios) == pytest.approx(1.0, abs=1e-9)
+    assert all(np.all(r <= 1.0) for r in ratios)
+    assert np.all(np.abs(motion(ticks, 3)) <= j * (1 + 1e-9))
+    for t in (motion.start, motion.stop):
+        np.testing.assert_allclose(np.stack([motion(t, 1), motion(t, 2)]), 0.0, atol=1e-9)
+    assert duration(motion) < duration(retime(path, v, a, j))
+
+
+def seven_phase(d, v, a, j):
+    """The time-optimal rest-to-rest duration: ramps of acceleration min(a, sqrt(vp j)) up to the
+    peak speed vp (v, or less when the ramps alone cover d), and a cruise for the rest."""
+
+    def ramp(vp):
+        ap = min(a, (vp * j) ** 0.5)
+        return vp / ap + ap / j
+
+    if v * ramp(v) <= d:
+        return ramp(v) + d / v
+    lo, hi = 0.0, v
+    for _ in range(100):
+        lo, hi = (
+            ((lo + hi) / 2, hi) if (lo + hi) / 2 * ramp((lo + hi) / 2) < d else (lo, (lo + hi) / 2)
+        )
+    return 2.0 * ramp(lo)
+
+
+@pytest.mark.parametrize(
+    "d, v, a, j",
+    [(10.0, 1.0, 1.0, 1.0), (1.0, 2.0, 1.0, 10.0), (0.01, 2.0, 0.5, 10.0), (0.1, 2.0, 3.0, 10.0)],
+)
+def test_a_straight_line_with_a_jerk_limit_is_close_to_the_seven_phase_optimum(d, v, a, j):
+    line = make_trajectory([0.0, 0.0, 1.0, 1.0], [0.0, d], 1)
+    motion = retime_optimal(line, v, a, j)
+    assert 1.0 - 1e-9 <= duration(motion) / seven_phase(d, v, a, j) <= 1.10
+    assert motion(motion.stop) == pytest.approx(d, rel=1e-12)
+
+
+def test_with_a_jerk_limit_a_knot_where_the_curvature_jumps_is_passed_at_rest():
+    # A quadratic through a simple knot at s = 1: C1 there, its second derivative jumps.
+    path = make_trajectory([0.0, 0.0, 0.0, 1.0, 2.0, 2.0, 2.0], [0.0, 0.0, 1.0, 1.0], 2)
+    motion = retime_optimal(path, 1.0, 1.0, 1.0)
+    ticks = np.linspace(motion.start, motion.stop, 200001)
+    at_knot = ticks[np.argmin(np.abs(motion(ticks) - path(1.0)))]
+    assert abs(motion(at_knot, 1)) < 1e-3 and abs(motion(at_knot, 2)) < 1e-2

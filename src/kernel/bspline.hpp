@@ -458,7 +458,12 @@ struct OptimalPlan {
     double duration = 0.0;  // out: the duration of the motion
     // out: whether one common time scale brought the binding limit to equality, less a margin
     // of about 1e-10 for rounding (the peaks at grid points were known to be the greatest).
-    bool settled = false;
+    bool settled = false;  // The order of the path's derivative that must not jump where the motion
+                           // passes at speed:
+    // 1 for velocity and acceleration limits, 2 where the motion's jerk is to stay finite.
+    int smooth = 1;
+    // out, when set: the grid's s (segments + 1 values), then the squared speeds there.
+    double *profile = nullptr;
 };
 
 // Sizes of retime_optimal for a path of degree p and dof axes on the knots t with a grid of at
@@ -491,5 +496,42 @@ OptimalSize optimal_size(cspan t, int p, std::size_t dof, std::size_t grid);
 OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan velocity,
                              cspan acceleration, cspan shrink, std::size_t grid, vspan knots,
                              vspan coefs, vspan work, OptimalPlan &plan);
+
+// A time law with a bounded third derivative for a motion along a path, and the motion.
+enum class SmoothStatus : int {
+    ok = 0,
+    refused,       // sizes that do not agree, p < 1 or 5p above kMaxDegree
+    bad_profile,   // a plan that is not finite, not increasing, not at rest at its ends
+    not_monotone,  // a piece of the time law would turn back (at `where`, from the start)
+};
+
+struct SmoothResult {
+    std::size_t pieces = 0;  // out: the pieces of the motion (its knots and rows are cut to them)
+    double duration = 0.0;   // out: the motion's duration
+    double where = 0.0;      // out: where a refusal is, in time from the start
+};
+
+// Bounds on the sizes of smooth_time for a path on nknots knots of degree p and a plan of
+// `segments` grid segments: knots and coefs are filled up to pieces 5p + 5p + 2 knots and
+// (pieces 5p + 1) dof coefficients, the rest set to the end knot and to zero.
+struct SmoothSize {
+    std::size_t pieces = 0;
+    std::size_t knots = 0;
+    std::size_t coefs = 0;
+    std::size_t work = 0;
+    bool ok = false;
+};
+
+SmoothSize smooth_size(std::size_t nknots, int p, std::size_t dof, std::size_t segments);
+
+// The plan s[0..n], x[0..n] (the squared path speed at each grid point, d2s/dt2 constant between
+// them, at rest at both ends and wherever x is zero) averaged over a sliding window of length
+// tau, and the motion q(s(t)) along the path (t, c, degree p, rows of dof) composed exactly: a
+// spline of degree 5p starting at t.front(), C2 in time wherever the path is, each piece's time
+// law a quintic. The average's speed and acceleration stay within the plan's, its third
+// derivative is at most the largest jump of the plan's acceleration over tau, and it lasts tau
+// longer than the plan (on each rest-to-rest stretch).
+SmoothStatus smooth_time(cspan t, cspan c, int p, std::size_t dof, cspan s, cspan x, double tau,
+                         vspan knots, vspan coefs, vspan work, SmoothResult &result);
 
 }  // namespace pyorvex::kernel

@@ -18,6 +18,7 @@
 #include <limits>
 
 #include "bspline.hpp"
+#include "path_compose.hpp"
 
 namespace pyorvex::kernel {
 
@@ -93,53 +94,6 @@ Layout layout(std::size_t n, int p, std::size_t dof) {
     l.total = at;
     return l;
 }
-
-// The path's data, read as its clamped equivalent: knots beyond either end repeat the end value,
-// and the coefficients of the basis functions so added are zero (the function on the domain is
-// the same), so that every span has its full window.
-struct Path {
-    cspan t, c;
-    int p;
-    std::size_t dof;
-
-    double knot(std::ptrdiff_t i) const {
-        if (i < 0) return t.front();
-        return static_cast<std::size_t>(i) < t.size() ? t[static_cast<std::size_t>(i)] : t.back();
-    }
-    double coef(std::ptrdiff_t i, std::size_t j) const {
-        const std::size_t rows = c.size() / dof;
-        return i >= 0 && static_cast<std::size_t>(i) < rows
-                   ? c[static_cast<std::size_t>(i) * dof + j]
-                   : 0.0;
-    }
-
-    // The Bernstein coefficients on [a, b] (inside the non-empty span k) of every axis, by
-    // blossoming: coefficient m is the blossom at (a x (p - m), b x m). out holds p + 1 rows of
-    // dof; window holds p + 1 rows of dof.
-    void bernstein(std::ptrdiff_t k, double a, double b, double *out, double *window) const {
-        const std::ptrdiff_t pp = p;
-        for (std::ptrdiff_t m = 0; m <= pp; ++m) {
-            for (std::ptrdiff_t r = 0; r <= pp; ++r)
-                for (std::size_t j = 0; j < dof; ++j)
-                    window[static_cast<std::size_t>(r) * dof + j] = coef(k - pp + r, j);
-            for (std::ptrdiff_t r = 1; r <= pp; ++r) {
-                const double u = r <= pp - m ? a : b;
-                for (std::ptrdiff_t jj = pp; jj >= r; --jj) {
-                    const std::ptrdiff_t i = k - pp + jj;
-                    const double lo = knot(i), hi = knot(i + pp + 1 - r);
-                    const double alpha = (u - lo) / (hi - lo);
-                    double *dst = window + static_cast<std::size_t>(jj) * dof;
-                    const double *src = dst - dof;
-                    for (std::size_t j = 0; j < dof; ++j)
-                        dst[j] = (1.0 - alpha) * src[j] + alpha * dst[j];
-                }
-            }
-            for (std::size_t j = 0; j < dof; ++j)
-                out[static_cast<std::size_t>(m) * dof + j] =
-                    window[static_cast<std::size_t>(pp) * dof + j];
-        }
-    }
-};
 
 // The limits on one segment, as constraints on (a, b), the squared path speeds (ds/dt)^2 at its
 // two ends. With x(s) linear from a to b over the segment and d2s/dt2 = (b - a) / 2h constant,
@@ -437,39 +391,6 @@ double end_ratio(const double *b, double h, int p, std::size_t dof, cspan veloci
     return out;
 }
 
-// poly (p + 1 polynomials of up to 2p + 1 Bernstein coefficients, rows of dof) starts as the
-// path's Bernstein coefficients (degree 0 each) and ends, in its first polynomial, as q(s(sigma))
-// of degree 2p: each level of de Casteljau's recursion forms (1 - w) Q_k + w Q_{k+1} with w the
-// quadratic (0, w1, 1), raising the degree by 2. Products of Bernstein forms weigh the
-// coefficients by C(n, m - j) C(2, j) / C(n + 2, m), which sum to one.
-void compose(double *poly, int p, std::size_t dof, double w1) {
-    const std::size_t width = (2 * static_cast<std::size_t>(p) + 1) * dof;
-    const double a[3] = {0.0, w1, 1.0}, b[3] = {1.0, 1.0 - w1, 0.0};
-    for (int r = 1; r <= p; ++r) {
-        const int n = 2 * (r - 1);  // the degree before this level
-        const double denom = static_cast<double>(n + 2) * static_cast<double>(n + 1);
-        for (int kk = 0; kk <= p - r; ++kk) {
-            double *q = poly + static_cast<std::size_t>(kk) * width;
-            const double *next = q + width;
-            for (int m = n + 2; m >= 0; --m) {  // downward: q[m] reads q[m - 2 .. m] only
-                const double wt[3] = {static_cast<double>((n + 2 - m) * (n + 1 - m)) / denom,
-                                      static_cast<double>(2 * m * (n + 2 - m)) / denom,
-                                      static_cast<double>(m * (m - 1)) / denom};
-                for (std::size_t j = 0; j < dof; ++j) {
-                    double sum = 0.0;
-                    for (int i = 0; i < 3; ++i) {
-                        const int src = m - i;
-                        if (src < 0 || src > n || wt[i] == 0.0) continue;
-                        const std::size_t at = static_cast<std::size_t>(src) * dof + j;
-                        sum += wt[i] * (b[i] * q[at] + a[i] * next[at]);
-                    }
-                    q[static_cast<std::size_t>(m) * dof + j] = sum;
-                }
-            }
-        }
-    }
-}
-
 }  // namespace
 
 OptimalSize optimal_size(cspan t, int p, std::size_t dof, std::size_t grid) {
@@ -551,7 +472,7 @@ OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan vel
     // segment's boundary of admissible end speeds.
     const Coefficients co{w + l.acc, w + l.vel, w + l.deriv, w + l.binom};
     coefficient_binomials(p, w + l.binom);
-    double scale_q = 0.0, scale_d1 = 0.0;
+    double scale_q = 0.0, scale_d1 = 0.0, scale_d2 = 0.0;  // (d2: up to p (p - 1))
     for (std::size_t i = 0; i < n; ++i) {
         if (interrupted(i)) return OptimalStatus::interrupted;
         const double h = s[i + 1] - s[i];
@@ -566,6 +487,11 @@ OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan vel
                     scale_d1 = std::max(scale_d1, v);
                     moves = moves || v > 0.0;
                 }
+                if (m + 2 < order)
+                    scale_d2 =
+                        std::max(scale_d2, std::fabs(b[(m + 2) * dof + j] -
+                                                     2.0 * b[(m + 1) * dof + j] + b[m * dof + j]) /
+                                               (h * h));
             }
         if (!moves) {
             // The whole pause: every following segment whose coefficients are all equal too.
@@ -614,6 +540,12 @@ OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan vel
             const double dl = p * (ql - left[(order - 2) * dof + j]) / hl;
             const double dr = p * (right[dof + j] - qr) / hr;
             if (std::fabs(dl - dr) > kJoinTolerance * scale_d1) cap[i] = 0.0;
+            if (plan.smooth >= 2 && p >= 2) {
+                const double *lq = left + (order - 3) * dof + j;
+                const double cl = (lq[2 * dof] - 2.0 * lq[dof] + lq[0]) / (hl * hl);
+                const double cr = (right[2 * dof + j] - 2.0 * right[dof + j] + qr) / (hr * hr);
+                if (std::fabs(cl - cr) > kJoinTolerance * scale_d2) cap[i] = 0.0;
+            }
         }
     }
 
@@ -724,6 +656,10 @@ OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan vel
         for (std::size_t r = 0; r < copies; ++r) knots[kn++] = time;
     }
     plan.duration = time - t.front();
+    if (plan.profile != nullptr) {
+        std::copy(s, s + n + 1, plan.profile);
+        std::copy(x, x + n + 1, plan.profile + n + 1);
+    }
 
     // The coefficients: each segment's composition; the value at a joint follows from its two
     // neighbours (the joint is C1), so its coefficient is left out.
@@ -736,7 +672,8 @@ OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan vel
         for (std::size_t m = 0; m < order; ++m)
             for (std::size_t j = 0; j < dof; ++j) poly[m * width + j] = b[m * dof + j];
         const double a0 = std::sqrt(x[i]), a1 = std::sqrt(x[i + 1]);
-        compose(poly, p, dof, a0 / (a0 + a1));
+        const double inner[3] = {0.0, a0 / (a0 + a1), 1.0};
+        compose(poly, p, dof, inner, 2);
         const std::size_t first = i == 0 ? 0 : 1, last = i + 1 == n ? d : d - 1;
         for (std::size_t m = first; m <= last; ++m, ++row)
             for (std::size_t j = 0; j < dof; ++j) coefs[row * dof + j] = poly[m * dof + j];

@@ -571,11 +571,11 @@ void raise_optimal(k::OptimalStatus status, const k::OptimalPlan &plan) {
 // within the limits, ds/dt = speeds[0] and speeds[1] at its ends, into arrays of optimal_size's
 // sizes; settled tells whether its binding limit was already brought to equality.
 PyObject *retime_optimal(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
-    static const char *const names[] = {"knots",    "cpts",         "dof",      "p",
-                                        "velocity", "acceleration", "shrink",   "grid",
-                                        "speeds",   "out_knots",    "out_coefs"};
-    static const capi::ArgSpec signature{"retime_optimal", names, 11, 11};
-    PyObject *a[11];
+    static const char *const names[] = {
+        "knots", "cpts",   "dof",       "p",         "velocity",    "acceleration", "shrink",
+        "grid",  "speeds", "out_knots", "out_coefs", "out_profile", "smooth"};
+    static const capi::ArgSpec signature{"retime_optimal", names, 11, 13};
+    PyObject *a[13];
     if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
     capi::DoubleBuffer knots, cpts, velocity, acceleration, shrink, speeds, out_knots, out_coefs;
     int p = 0, dof = 0, grid = 0;
@@ -597,6 +597,16 @@ PyObject *retime_optimal(PyObject *, PyObject *const *args, Py_ssize_t nargs, Py
     plan.start_speed = speeds.data()[0];
     plan.stop_speed = speeds.data()[1];
     plan.interrupted = signalled;
+    capi::DoubleBuffer profile;
+    if (a[11] != nullptr && a[11] != Py_None) {
+        if (!profile.acquire(a[11])) return nullptr;
+        if (!size.ok || static_cast<std::size_t>(profile.size()) != 2 * (size.segments + 1)) {
+            PyErr_SetString(PyExc_ValueError, "the arrays do not agree in size with the plan");
+            return nullptr;
+        }
+        plan.profile = profile.data();
+    }
+    if (a[12] != nullptr && !capi::to_int(a[12], &plan.smooth)) return nullptr;
     const k::OptimalStatus status =
         k::retime_optimal(in(knots), in(cpts), p, static_cast<std::size_t>(dof), in(velocity),
                           in(acceleration), in(shrink), static_cast<std::size_t>(grid),
@@ -607,6 +617,86 @@ PyObject *retime_optimal(PyObject *, PyObject *const *args, Py_ssize_t nargs, Py
         return nullptr;
     }
     return Py_BuildValue("(dO)", plan.duration, plan.settled ? Py_True : Py_False);
+}
+
+// smooth_time(knots, cpts, dof, p, profile, tau, out_knots, out_coefs) -> (pieces, duration):
+// the motion along the path whose time law is the plan's (profile: retime_optimal's) averaged
+// over tau, into arrays of the sizes smooth_size bounds; the first pieces 5p + 5p + 2 knots and
+// (pieces 5p + 1) dof coefficients are the motion's.
+PyObject *smooth_time(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+    static const char *const names[] = {"knots",   "cpts", "dof",       "p",
+                                        "profile", "tau",  "out_knots", "out_coefs"};
+    static const capi::ArgSpec signature{"smooth_time", names, 8, 8};
+    PyObject *a[8];
+    if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
+    capi::DoubleBuffer knots, cpts, profile, out_knots, out_coefs;
+    int p = 0, dof = 0;
+    double tau = 0.0;
+    if (!knots.acquire(a[0], false) || !cpts.acquire(a[1], false) || !capi::to_int(a[2], &dof) ||
+        !capi::to_int(a[3], &p) || !profile.acquire(a[4], false) || !capi::to_double(a[5], &tau) ||
+        !out_knots.acquire(a[6]) || !out_coefs.acquire(a[7]))
+        return nullptr;
+    const std::size_t half = static_cast<std::size_t>(profile.size()) / 2;
+    const k::SmoothSize size = dof > 0 && half >= 2 && profile.size() % 2 == 0
+                                   ? k::smooth_size(static_cast<std::size_t>(knots.size()), p,
+                                                    static_cast<std::size_t>(dof), half - 1)
+                                   : k::SmoothSize{};
+    capi::Scratch work;
+    if (!size.ok) {
+        PyErr_SetString(PyExc_ValueError, "the arrays do not agree in size with the plan");
+        return nullptr;
+    }
+    if (!work.allocate(size.work)) return nullptr;
+    const auto all = in(profile);
+    k::SmoothResult result;
+    const k::SmoothStatus status =
+        k::smooth_time(in(knots), in(cpts), p, static_cast<std::size_t>(dof), all.first(half),
+                       all.subspan(half), tau, out(out_knots), out(out_coefs), work.span(), result);
+    switch (status) {
+        case k::SmoothStatus::ok:
+            return Py_BuildValue("(nd)", static_cast<Py_ssize_t>(result.pieces), result.duration);
+        case k::SmoothStatus::not_monotone: {
+            capi::Ref where = capi::Ref::steal(capi::float_text(result.where));
+            if (where)
+                PyErr_Format(PyExc_ValueError,
+                             "the smoothed time law turns back %U s after the start", where.get());
+            return nullptr;
+        }
+        case k::SmoothStatus::bad_profile:
+            PyErr_SetString(PyExc_ValueError,
+                            "the plan must be finite, increasing in s and at rest at both ends, "
+                            "and the window positive and finite");
+            return nullptr;
+        case k::SmoothStatus::refused:
+            break;
+    }
+    PyErr_SetString(PyExc_ValueError, "the arrays do not agree in size with the plan");
+    return nullptr;
+}
+
+// smooth_size(nknots, p, dof, segments) -> (pieces, knots, coefs): bounds on smooth_time's sizes.
+PyObject *smooth_size(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+    static const char *const names[] = {"nknots", "p", "dof", "segments"};
+    static const capi::ArgSpec signature{"smooth_size", names, 4, 4};
+    PyObject *a[4];
+    if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
+    int nknots = 0, p = 0, dof = 0, segments = 0;
+    if (!capi::to_int(a[0], &nknots) || !capi::to_int(a[1], &p) || !capi::to_int(a[2], &dof) ||
+        !capi::to_int(a[3], &segments))
+        return nullptr;
+    const k::SmoothSize size =
+        nknots > 0 && dof > 0 && segments > 0
+            ? k::smooth_size(static_cast<std::size_t>(nknots), p, static_cast<std::size_t>(dof),
+                             static_cast<std::size_t>(segments))
+            : k::SmoothSize{};
+    if (!size.ok) {
+        PyErr_SetString(PyExc_ValueError,
+                        "no smoothed plan of these sizes: the path's degree must be at least 1 "
+                        "and five times it at most the maximum supported degree");
+        return nullptr;
+    }
+    return Py_BuildValue("(nnn)", static_cast<Py_ssize_t>(size.pieces),
+                         static_cast<Py_ssize_t>(size.knots), static_cast<Py_ssize_t>(size.coefs));
 }
 
 PyMethodDef methods[] = {
@@ -632,9 +722,16 @@ PyMethodDef methods[] = {
      "(segments, knots, coefs): the sizes of retime_optimal's result."},
     {"retime_optimal", capi::fastcall(retime_optimal), METH_FASTCALL | METH_KEYWORDS,
      "retime_optimal(knots, cpts, dof, p, velocity, acceleration, shrink, grid, speeds, "
-     "out_knots, out_coefs)\n--\n\n"
+     "out_knots, out_coefs, out_profile=None, smooth=1)\n--\n\n"
      "Fill out_knots and out_coefs with the shortest motion along the path within the limits; "
      "return (duration, settled): settled when its binding limit is already at equality."},
+    {"smooth_size", capi::fastcall(smooth_size), METH_FASTCALL | METH_KEYWORDS,
+     "smooth_size(nknots, p, dof, segments)\n--\n\n"
+     "(pieces, knots, coefs): bounds on smooth_time's sizes."},
+    {"smooth_time", capi::fastcall(smooth_time), METH_FASTCALL | METH_KEYWORDS,
+     "smooth_time(knots, cpts, dof, p, profile, tau, out_knots, out_coefs)\n--\n\n"
+     "Fill out_knots and out_coefs with the motion whose time law is the plan's averaged over "
+     "tau; return (pieces, duration)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -12,6 +12,7 @@ from .._checks import integer
 from ..defdatastruct import Trajectory1d
 from . import _kernel
 from ._arguments import Spline, multiaxis_type, real, spline_of
+from .jerk_limit import plan_with_jerk
 from .peaks import extrema_table, peaks_of
 from .retiming import Axes, Limit, LimitArg, limit_values, needed, settle, stretched
 
@@ -116,6 +117,27 @@ def _over(result: Spline, limits: Sequence[Limit]) -> Tuple[Optional[Tuple[float
     return worst, k
 
 
+def _with_jerk(
+    s: Spline,
+    limits: Tuple[npt.NDArray[np.float64], npt.NDArray[np.float64]],
+    jerk: npt.NDArray[np.float64],
+    speeds: npt.NDArray[np.float64],
+    grid: int,
+) -> Any:
+    if np.any(speeds > 0.0):
+        raise ValueError(
+            "with a jerk limit the motion starts and ends at rest: 'speed' must be (0, 0), "
+            f"got {tuple(speeds)}"
+        )
+    result = plan_with_jerk(s, (limits[0], limits[1], jerk), grid)
+    checked = [
+        Limit("velocity", 1, limits[0]),
+        Limit("acceleration", 2, limits[1]),
+        Limit("jerk", 3, jerk),
+    ]
+    return settle(Axes([result], ["path"], True), checked)[1][0]
+
+
 @overload
 def retime_optimal(
     path: Trajectory1d,
@@ -145,7 +167,8 @@ def retime_optimal(
     speed: Tuple[float, float] = (0.0, 0.0),
     grid: int = GRID,
 ) -> Any:
-    """The shortest motion in time along `path` within per-axis velocity and acceleration limits.
+    """The shortest motion in time along `path` within per-axis velocity and acceleration limits
+    (and jerk limits, when given).
 
     `path` is a :class:`~pyorvex.TrajectoryNd`, a Trajectory1d or a sequence of Trajectory1d
     (joined with :meth:`~pyorvex.TrajectoryNd.from_axes`); its own parameter s is the path
@@ -167,21 +190,30 @@ def retime_optimal(
     computed; where rounding left one over its limit, time is stretched by the little missing.
     A long plan answers Ctrl-C.
 
+    With a `jerk` limit (per axis, like the others) the motion goes from rest to rest: the plan
+    within the velocity and acceleration limits, scaled down, is averaged over a sliding window
+    in time, which turns each step of its acceleration into a ramp, and the scales and the
+    window are searched for the shortest motion once one common time scale brings its binding
+    peak to its limit. The result is a spline of degree 5p whose pieces each compose the path
+    with a quintic time law, C2 in time wherever the path is; a knot where the path's second
+    derivative jumps is passed at rest. A path at rest at both ends in its own parameter (its
+    velocity and acceleration) is also a candidate as it stands, its time stretched uniformly.
+
     Returns a new TrajectoryNd (a Trajectory1d for a Trajectory1d). The path is not changed.
 
     Raises ValueError for limits that are not positive and finite or not one per axis, end speeds
     that are negative or not finite, a grid outside 2..2**24, an empty or non-finite path, a path
     of order other than 0 or of degree 0, a path that jumps, one that stands still over a stretch
     of its parameter (zero derivative on every axis: no speed there follows from the limits), and
-    end speeds that no motion within the limits can meet; NotImplementedError for a jerk limit;
-    TypeError for arguments of the wrong kind.
+    end speeds that no motion within the limits can meet, and end speeds other than rest with a
+    jerk limit; TypeError for arguments of the wrong kind.
     """
     s = _path_of(path)
     limits = (_limits(velocity, "velocity", s.dof), _limits(acceleration, "acceleration", s.dof))
-    if jerk is not None:
-        raise NotImplementedError("a jerk limit is not supported by retime_optimal yet")
     speeds = _speeds(speed)
     g = _grid(grid)
+    if jerk is not None:
+        return _with_jerk(s, limits, _limits(jerk, "jerk", s.dof), speeds, g)
     segments, nknots, ncoefs = _kernel.optimal_size(s.knots, s.p, s.dof, g)
     checked = [Limit("velocity", 1, limits[0]), Limit("acceleration", 2, limits[1])]
     shrink = np.ones(segments)
