@@ -424,20 +424,37 @@ bool axis_rows(k::cspan x, const capi::DoubleBuffer &knots, k::cspan cpts, int p
 }
 
 // The rows of one order of a block, scratch[c * stride + i] for axis c and tick i, written out
-// tick by tick: out[i * D + c]. False when a value is not finite. A compile-time count of axes
-// keeps a tick's values in registers; the axes' tests run side by side (v - v is 0 for a finite
-// v and NaN otherwise, and a sum stays 0 until one is NaN).
+// tick by tick: out[i * D + c]. False when a value is not finite (v - v is 0 for a finite v and
+// NaN otherwise, and a sum stays 0 until one is NaN). A compile-time count of axes keeps a tick's
+// values in registers; an even count goes two ticks and two axes at a time, a 2x2 transposition
+// of vectors of two.
+using pair = double __attribute__((vector_size(16)));
+
 template <int D>
 bool interleave_fixed(const double *src, Py_ssize_t stride, Py_ssize_t len, double *out) {
-    double acc[D] = {};
-    for (Py_ssize_t i = 0; i < len; ++i)
+    pair acc{};
+    Py_ssize_t i = 0;
+    if constexpr (D % 2 == 0) {
+        for (; i + 2 <= len; i += 2)
+            for (int c = 0; c < D; c += 2) {
+                pair a, b;
+                std::memcpy(&a, src + c * stride + i, sizeof a);
+                std::memcpy(&b, src + (c + 1) * stride + i, sizeof b);
+                const pair first_tick{a[0], b[0]}, second_tick{a[1], b[1]};
+                std::memcpy(out + i * D + c, &first_tick, sizeof first_tick);
+                std::memcpy(out + (i + 1) * D + c, &second_tick, sizeof second_tick);
+                acc += (a - a) + (b - b);
+            }
+    }
+    double rest[D] = {};
+    for (; i < len; ++i)
         for (int c = 0; c < D; ++c) {
             const double v = src[c * stride + i];
             out[i * D + c] = v;
-            acc[c] += v - v;
+            rest[c] += v - v;
         }
-    double sum = 0.0;
-    for (int c = 0; c < D; ++c) sum += acc[c];
+    double sum = acc[0] + acc[1];
+    for (int c = 0; c < D; ++c) sum += rest[c];
     return sum == 0.0;
 }
 
