@@ -596,3 +596,22 @@ def test_the_toolkit_on_a_six_axis_motion_agrees_with_each_axis_alone(seed):
 
 def state_of(trajs):
     return [x for t in trajs for x in (*t.get_knotvector_asarray(), *t.get_cpts_asarray())]
+
+
+@pytest.mark.parametrize("dof, dt", [(2, 0.01), (3, 0.013), (5, 0.01), (6, 0.0007), (7, 0.011)])
+def test_multi_axis_samples_are_each_axis_samples_side_by_side(dof, dt):
+    # 0.0007 s over 2 s: several blocks of ticks and an odd count of ticks in the last one.
+    rng = np.random.default_rng(dof)
+    knots = np.r_[[0.0] * 6, np.sort(rng.uniform(0.0, 2.0, 4)), [2.0] * 6]
+    motion = pyorvex.make_trajectory(knots, rng.normal(size=(knots.size - 6, dof)), 5)
+    ticks, rows = sample(motion, dt, [2, 0, 1])
+    assert rows.shape == (3, ticks.size, dof)
+    for c, a in enumerate(motion.axes()):
+        np.testing.assert_array_equal(rows[:, :, c], sample(a, dt, [2, 0, 1])[1])
+    # Only the last axis's acceleration goes past the largest double.
+    cpts = np.zeros((4, dof))
+    cpts[:, -1] = [0.0, 1.0, 3.0, 2.0]
+    tiny = pyorvex.make_trajectory([0.0] * 4 + [1e-200] * 4, cpts, 3)
+    assert np.isfinite(sample(tiny, 1e-202, [0, 1])[1]).all()
+    with pytest.raises(OverflowError, match="^the derivative of order 2 overflows a double$"):
+        sample(tiny, 1e-202, [0, 1, 2])

@@ -423,6 +423,86 @@ bool axis_rows(k::cspan x, const capi::DoubleBuffer &knots, k::cspan cpts, int p
     return true;
 }
 
+// The rows of one order of a block, scratch[c * stride + i] for axis c and tick i, written out
+// tick by tick: out[i * D + c]. False when a value is not finite (v - v is 0 for a finite v and
+// NaN otherwise, and a sum stays 0 until one is NaN). A compile-time count of axes keeps a tick's
+// values in registers; an even count goes two ticks and two axes at a time, a 2x2 transposition
+// of vectors of two.
+using pair = double __attribute__((vector_size(16)));
+
+template <int D>
+bool interleave_fixed(const double *src, Py_ssize_t stride, Py_ssize_t len, double *out) {
+    pair acc{};
+    Py_ssize_t i = 0;
+    if constexpr (D % 2 == 0) {
+        for (; i + 2 <= len; i += 2)
+            for (int c = 0; c < D; c += 2) {
+                pair a, b;
+                std::memcpy(&a, src + c * stride + i, sizeof a);
+                std::memcpy(&b, src + (c + 1) * stride + i, sizeof b);
+                const pair first_tick{a[0], b[0]}, second_tick{a[1], b[1]};
+                std::memcpy(out + i * D + c, &first_tick, sizeof first_tick);
+                std::memcpy(out + (i + 1) * D + c, &second_tick, sizeof second_tick);
+                acc += (a - a) + (b - b);
+            }
+    }
+    double rest[D] = {};
+    for (; i < len; ++i)
+        for (int c = 0; c < D; ++c) {
+            const double v = src[c * stride + i];
+            out[i * D + c] = v;
+            rest[c] += v - v;
+        }
+    double sum = acc[0] + acc[1];
+    for (int c = 0; c < D; ++c) sum += rest[c];
+    return sum == 0.0;
+}
+
+bool interleave(const double *src, Py_ssize_t stride, Py_ssize_t dof, Py_ssize_t len, double *out) {
+    switch (dof) {
+        case 2:
+            return interleave_fixed<2>(src, stride, len, out);
+        case 3:
+            return interleave_fixed<3>(src, stride, len, out);
+        case 4:
+            return interleave_fixed<4>(src, stride, len, out);
+        case 6:
+            return interleave_fixed<6>(src, stride, len, out);
+        case 7:
+            return interleave_fixed<7>(src, stride, len, out);
+        default:
+            break;
+    }
+    double acc = 0.0;
+    for (Py_ssize_t i = 0; i < len; ++i)
+        for (Py_ssize_t c = 0; c < dof; ++c) {
+            const double v = src[c * stride + i];
+            out[i * dof + c] = v;
+            acc += v - v;
+        }
+    return acc == 0.0;
+}
+
+// The test of a block that holds a value that is not finite, axis by axis and order by order
+// over its scratch rows (axis c's rows of orders first..last at c * orders * len): false with
+// OverflowError naming the first order whose values do not fit a double.
+bool block_status(const double *scratch, const capi::DoubleBuffer &knots, const double *columns,
+                  Py_ssize_t rows, Py_ssize_t dof, int first, int last, Py_ssize_t len) {
+    const Py_ssize_t orders = static_cast<Py_ssize_t>(last) - first + 1;
+    for (Py_ssize_t c = 0; c < dof; ++c) {
+        const k::cspan axis{columns + c * rows, static_cast<std::size_t>(rows)};
+        for (int q = first > 0 ? first : 1; q <= last; ++q) {
+            const k::cspan row{scratch + (c * orders + (q - first)) * len,
+                               static_cast<std::size_t>(len)};
+            if (k::derivative_status(row, in(knots), axis) == k::EvalStatus::overflow) {
+                capi::raise_derivative_overflow(q);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 // derivatives(knots, cpts, dof, p, x, first, last, out): out (shape (last - first + 1, len(x),
 // dof), C order) receives at [q - first, i, c] the derivative of order q of axis c at x[i].
 PyObject *derivatives(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
@@ -468,7 +548,9 @@ PyObject *derivatives(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
     }
     // Blocks of abscissae that keep every axis's rows in cache: one axis at a time into scratch
     // rows, then each order's block written out tick by tick, the dof values of a tick side by
-    // side, so that the result is written in order.
+    // side, so that the result is written in order. The values are tested for overflow as they
+    // are written out; only a block holding a value that is not finite takes the axis-by-axis
+    // test, which names the order as a call for each axis would.
     const Py_ssize_t rows = cpts.size() / dof;
     const Py_ssize_t block = ascending ? kBlock : (m > 0 ? m : 1);
     capi::Scratch column, scratch;
@@ -480,17 +562,19 @@ PyObject *derivatives(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
         for (Py_ssize_t c = 0; c < dof; ++c) {
             const k::vspan dst{scratch.data() + c * orders * len,
                                static_cast<std::size_t>(orders * len)};
-            if (!axis_rows(xs_part, knots,
-                           {column.data() + c * rows, static_cast<std::size_t>(rows)}, p, first,
-                           last, ascending, dst))
-                return nullptr;
+            const k::cspan axis{column.data() + c * rows, static_cast<std::size_t>(rows)};
+            if (ascending)
+                k::derivatives_sorted(xs_part, in(knots), axis, p, first, last, dst);
+            else
+                k::derivatives_any(xs_part, in(knots), axis, p, first, last, dst);
         }
-        for (Py_ssize_t q = 0; q < orders; ++q) {
-            double *dst = result.data() + (q * m + i0) * dof;
-            for (Py_ssize_t i = 0; i < len; ++i)
-                for (Py_ssize_t c = 0; c < dof; ++c)
-                    dst[i * dof + c] = scratch.data()[(c * orders + q) * len + i];
-        }
+        bool finite = true;
+        for (Py_ssize_t q = 0; q < orders; ++q)
+            finite &= interleave(scratch.data() + q * len, orders * len, dof, len,
+                                 result.data() + (q * m + i0) * dof);
+        if (!finite &&
+            !block_status(scratch.data(), knots, column.data(), rows, dof, first, last, len))
+            return nullptr;
     }
     Py_RETURN_NONE;
 }
