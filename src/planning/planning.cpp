@@ -783,6 +783,22 @@ PyObject *smooth_size(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
                          static_cast<Py_ssize_t>(size.knots), static_cast<Py_ssize_t>(size.coefs));
 }
 
+// spline_ok(knots, cpts) -> bool: finite knots that never decrease over a non-empty domain, and
+// finite control points: the toolkit's checks of every trajectory it reads, in one pass (the
+// caller words the refusal when this says no).
+PyObject *spline_ok(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
+    static const char *const names[] = {"knots", "cpts"};
+    static const capi::ArgSpec signature{"spline_ok", names, 2, 2};
+    PyObject *a[2];
+    if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
+    capi::DoubleBuffer knots, cpts;
+    if (!knots.acquire(a[0], false) || !cpts.acquire(a[1], false)) return nullptr;
+    const auto t = in(knots);
+    bool ok = !t.empty() && k::all_finite(t) && k::all_finite(in(cpts)) && t.front() < t.back();
+    for (std::size_t i = 1; ok && i < t.size(); ++i) ok = t[i - 1] <= t[i];
+    return PyBool_FromLong(ok);
+}
+
 PyMethodDef methods[] = {
     {"interpolate", capi::fastcall(interpolate), METH_FASTCALL | METH_KEYWORDS,
      "interpolate(times, values, dof, p, start, stop, knots, coefs, tolerance)\n--\n\n"
@@ -816,6 +832,10 @@ PyMethodDef methods[] = {
      "smooth_time(knots, cpts, dof, p, profile, tau, out_knots, out_coefs)\n--\n\n"
      "Fill out_knots and out_coefs with the motion whose time law is the plan's averaged over "
      "tau; return (pieces, duration)."},
+    {"spline_ok", capi::fastcall(spline_ok), METH_FASTCALL | METH_KEYWORDS,
+     "spline_ok(knots, cpts)\n--\n\n"
+     "Whether the knots are finite and never decrease over a non-empty domain and the control "
+     "points are finite."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -18,6 +18,7 @@ from .._checks import (  # noqa: F401 (the checks the toolkit's files take from 
     require_finite,
 )
 from ..defdatastruct import Trajectory1d
+from . import _kernel
 
 
 class Spline(NamedTuple):
@@ -32,11 +33,17 @@ class Spline(NamedTuple):
     axes: bool = False
 
 
+_MULTIAXIS: Any = None
+
+
 def multiaxis_type() -> Any:
     """The multi-axis motion type (its module loads on first use)."""
-    from ..multiaxis import TrajectoryNd
+    global _MULTIAXIS
+    if _MULTIAXIS is None:
+        from ..multiaxis import TrajectoryNd
 
-    return TrajectoryNd
+        _MULTIAXIS = TrajectoryNd
+    return _MULTIAXIS
 
 
 def spline_of(traj: Any, name: str = "traj") -> Spline:
@@ -68,6 +75,9 @@ def spline_of(traj: Any, name: str = "traj") -> Spline:
         axes,
     )
     check_degree(spline.p)
+    if _kernel.spline_ok(spline.knots, spline.cpts):
+        return spline
+    # One of the checks below fails: they word the refusal.
     require_finite(spline.knots, "knots")
     if np.any(np.diff(spline.knots) < 0) or not spline.knots[0] < spline.knots[-1]:
         raise ValueError(f"'{name}' has knots that decrease or an empty domain")

@@ -36,11 +36,16 @@ def limit_values(value: Any, name: str, count: int) -> npt.NDArray[np.float64]:
     if np.ndim(value) == 0:
         return np.full(count, positive(value, name))
     if isinstance(value, np.ndarray) and value.dtype.kind == "f" and value.shape == (count,):
-        # The usual input, checked as a whole (NaN fails it); anything else is checked value by
+        # The usual inputs, checked as a whole (NaN fails it); anything else is checked value by
         # value below, for the message that names what is wrong.
         given = value.astype(np.float64)
         if np.all(given > 0.0):
             return given
+    elif type(value) in (list, tuple) and len(value) == count:
+        if all(type(v) is float or type(v) is int for v in value):
+            given = np.array(value, dtype=np.float64)
+            if (given > 0.0).all():
+                return given
     try:
         values = [positive(v, name) for v in value]
     except TypeError:
