@@ -123,7 +123,8 @@ SmoothStatus smooth_time(cspan t, cspan c, int p, std::size_t dof, cspan s, cspa
         knots.size() != size.knots || coefs.size() != size.coefs || work.size() != size.work)
         return SmoothStatus::refused;
     if (!all_finite(t) || !all_finite(c) || !all_finite(s) || !all_finite(x) ||
-        !(tau > 0.0 && tau < std::numeric_limits<double>::infinity()) || x[0] != 0.0 || x[n] != 0.0)
+        !(tau > 0.0 && tau < std::numeric_limits<double>::infinity()) || x[0] != 0.0 ||
+        x[n] != 0.0 || !(s[0] >= t.front() && s[n] <= t.back()))
         return SmoothStatus::bad_profile;
     for (std::size_t i = 0; i < n; ++i)
         if (!(s[i] < s[i + 1]) || !(x[i] >= 0.0)) return SmoothStatus::bad_profile;
@@ -260,7 +261,9 @@ SmoothStatus smooth_time(cspan t, cspan c, int p, std::size_t dof, cspan s, cspa
                 }
             const double mid = 0.5 * (sa + sb);
             const double *it = std::upper_bound(t.data(), t.data() + t.size(), mid);
-            std::ptrdiff_t k = (it - t.data()) - 1;
+            // The non-empty span that holds the piece (the last one for a piece at the end).
+            std::ptrdiff_t k = std::min<std::ptrdiff_t>((it - t.data()) - 1,
+                                                        static_cast<std::ptrdiff_t>(t.size()) - 2);
             while (k > 0 && !(t[static_cast<std::size_t>(k)] < t[static_cast<std::size_t>(k) + 1]))
                 --k;
             double *poly = w + l.poly;
@@ -274,6 +277,8 @@ SmoothStatus smooth_time(cspan t, cspan c, int p, std::size_t dof, cspan s, cspa
                 result.where = offset + at[m];
                 return SmoothStatus::bad_profile;  // the time axis cannot resolve the piece
             }
+            if (kn + d + 1 > knots.size() || (row + d + 1) * dof > coefs.size())
+                return SmoothStatus::bad_profile;  // beyond the bound (not met by a sound plan)
             for (std::size_t r = 0; r < d; ++r) knots[kn++] = joint;
             for (std::size_t mm = pieces == 0 ? 0 : 1; mm <= d; ++mm, ++row)
                 for (std::size_t j = 0; j < dof; ++j) coefs[row * dof + j] = poly[mm * dof + j];

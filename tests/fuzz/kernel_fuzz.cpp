@@ -283,5 +283,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                       std::none_of(nc.begin(), nc.end(), [](double x) { return x == kSentinel; }));
         }
     }
+    // A time law smoothed along the spline as a one-axis path: a plan of increasing s (now and
+    // then not, or outside the domain) with squared speeds, at rest at its ends or not.
+    if (valid && p >= 1 && p <= 4) {
+        const std::size_t n = in.ConsumeIntegralInRange<std::size_t>(1, 12);
+        std::vector<double> s = values(in, n + 1, true), x = values(in, n + 1, false);
+        for (double &v : x) v = std::fabs(v);
+        if (in.ConsumeBool()) x.front() = x.back() = 0.0;
+        const double tau = value(in);
+        const k::SmoothSize size = k::smooth_size(t.size(), p, 1, n);
+        if (size.ok) {
+            std::vector<double> nt(maybe_off(in, size.knots), kSentinel),
+                nc(maybe_off(in, size.coefs), kSentinel), work(maybe_off(in, size.work));
+            k::SmoothResult result;
+            const k::SmoothStatus status =
+                k::smooth_time(t, c, p, 1, s, x, tau, nt, nc, work, result);
+            if (status == k::SmoothStatus::refused) check(untouched(nt) && untouched(nc));
+            if (status == k::SmoothStatus::ok)
+                check(result.pieces >= 1 && std::is_sorted(nt.begin(), nt.end()));
+        }
+    }
     return 0;
 }
