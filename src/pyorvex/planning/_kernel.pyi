@@ -48,4 +48,18 @@ def retime_optimal(
     speeds: _Array,
     out_knots: _Array,
     out_coefs: _Array,
+    out_profile: _Array | None = None,
+    smooth: int = 1,
 ) -> tuple[float, bool]: ...
+def smooth_size(nknots: int, p: int, dof: int, segments: int) -> tuple[int, int, int]: ...
+def smooth_time(
+    knots: _Array,
+    cpts: _Array,
+    dof: int,
+    p: int,
+    profile: _Array,
+    tau: float,
+    out_knots: _Array,
+    out_coefs: _Array,
+) -> tuple[int, float]: ...
+def spline_ok(knots: _Array, cpts: _Array) -> bool: ...

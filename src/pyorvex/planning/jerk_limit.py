@@ -152,9 +152,9 @@ def _search(search: _Search) -> Tuple[Tuple[float, float, float], Trial]:
 def _at_rest(s: Spline) -> bool:
     """Whether the path's own velocity and acceleration vanish at both ends (to rounding)."""
     ends = np.array([s.knots[0], s.knots[-1]])
-    out = np.empty(2 * 2 * s.dof)
-    _kernel.derivatives(s.knots, s.cpts, s.dof, s.p, ends, 1, 2, out)
-    out = out.reshape(2, 2 * s.dof)
+    flat = np.empty(2 * 2 * s.dof)
+    _kernel.derivatives(s.knots, s.cpts, s.dof, s.p, ends, 1, 2, flat)
+    out = flat.reshape(2, 2 * s.dof)
     ones = np.ones(s.dof)
     for nu in (1, 2):
         scale = _kernel.peak_ratio(s.knots, s.cpts, s.dof, s.p, nu, ones)[0]
