@@ -615,3 +615,37 @@ def test_multi_axis_samples_are_each_axis_samples_side_by_side(dof, dt):
     assert np.isfinite(sample(tiny, 1e-202, [0, 1])[1]).all()
     with pytest.raises(OverflowError, match="^the derivative of order 2 overflows a double$"):
         sample(tiny, 1e-202, [0, 1, 2])
+
+
+def checked_path_only(monkeypatch):
+    """Every whole-object kernel entry declines, so the calls take the checked Python path."""
+    from pyorvex.planning import _kernel
+
+    for name in ("retime_direct", "interpolate_direct", "extrema_direct"):
+        monkeypatch.setattr(_kernel, name, lambda *args: NotImplemented)
+
+
+@pytest.mark.parametrize(
+    "entry, call",
+    [
+        ("interpolate_direct", lambda t, v, m: interpolate(t, v)),
+        ("interpolate_direct", lambda t, v, m: interpolate(t, v[:, 2], 3, [0.5], [-1.0])),
+        ("interpolate_direct", lambda t, v, m: interpolate(t, v[:, :1], 7, (0, 0, 0), (1, 2, 3))),
+        ("retime_direct", lambda t, v, m: retime(m, velocity=[1.5] * 6, acceleration=4)),
+        ("retime_direct", lambda t, v, m: retime(m.axis(1).derivative(), 2.0, (3.0,), np.r_[9.0])),
+        ("extrema_direct", lambda t, v, m: extrema(m.axis(0), 2)),
+        ("extrema_direct", lambda t, v, m: peak(m.axis(3), 9)),
+    ],
+)
+def test_the_kernel_entries_answer_exactly_as_the_checked_path(monkeypatch, entry, call):
+    from pyorvex.planning import _kernel
+
+    times, values, _, _ = six_axis_job(3)
+    motion = interpolate(times, values)
+    answered = []
+    direct = getattr(_kernel, entry)
+    monkeypatch.setattr(_kernel, entry, lambda *a: answered.append(direct(*a)) or answered[-1])
+    fast = call(times, values, motion)
+    assert answered and answered[-1] is not NotImplemented
+    checked_path_only(monkeypatch)
+    assert fast == call(times, values, motion) and type(fast) is type(call(times, values, motion))

@@ -217,5 +217,11 @@ PyMODINIT_FUNC PyInit_multiaxis(void) {
     ma::Ref added = ma::Ref::borrow(reinterpret_cast<PyObject *>(&ma::type));
     if (PyModule_AddObject(module.get(), "TrajectoryNd", added.get()) < 0) return nullptr;
     added.release();
+    // The C-level interface other native modules read and make motions through.
+    static const pyorvex_motion_api api{sizeof(pyorvex_motion_api), &ma::type, ma::new_motion};
+    ma::Ref c_api(
+        PyCapsule_New(const_cast<pyorvex_motion_api *>(&api), PYORVEX_MOTION_API_NAME, nullptr));
+    if (!c_api || PyModule_AddObject(module.get(), "_C_API", c_api.get()) < 0) return nullptr;
+    c_api.release();
     return module.release();
 }

@@ -14,6 +14,7 @@
 #include <numpy/arrayobject.h>
 
 #include <pyorvex/defdatastruct.h>
+#include <pyorvex/multiaxis.h>
 
 #include <cstddef>
 
@@ -29,17 +30,10 @@ namespace pyorvex::multiaxis {
 using capi::Ref;
 namespace kernel = pyorvex::kernel;
 
-// The instance: the persistable base first (its table pointer), then the record. Control point i
-// of axis j is cpts[i * dof + j]. An empty motion (TrajectoryNd()) has no arrays and dof 0.
-struct Motion {
-    pyorvex_PyORVEXObject base;
-    int p;
-    int n;
-    unsigned int order;
-    int dof;
-    double *knots;  // n + p + 2 values, owned (PyMem)
-    double *cpts;   // (n + 1) * dof values, owned (PyMem)
-};
+// The instance: the record of the C-level interface (pyorvex/multiaxis.h), the persistable base
+// first (its table pointer). Control point i of axis j is cpts[i * dof + j]; an empty motion
+// (TrajectoryNd()) has no arrays and dof 0.
+using Motion = pyorvex_motion;
 
 // The type's table extends the base's (its own loader and element operations, the base's
 // savexml).
@@ -99,6 +93,9 @@ private:
 // A new motion over two PyMem buffers of n + p + 2 knots and (n + 1) * dof control points, which
 // it takes over; on failure they are freed.
 PyObject *adopt_motion(double *knots, double *cpts, int p, int n, int dof, unsigned int order);
+// A new motion of n + 1 rows of dof whose arrays the caller fills (the C-level interface's
+// factory).
+PyObject *new_motion(int p, int n, int dof, unsigned int order);
 // A new motion holding copies of the record (an empty one for an empty record).
 PyObject *copy_motion(const Motion *m);
 // ValueError "the motion is empty" for a motion without arrays; degrees above the kernel's

@@ -61,6 +61,13 @@ PyObject *adopt_motion(double *knots, double *cpts, int p, int n, int dof, unsig
     return obj;
 }
 
+PyObject *new_motion(int p, int n, int dof, unsigned int order) {
+    NewMotion r;
+    if (p < 0 || n < 0 || !r.allocate(Py_ssize_t{n} + p + 2, Py_ssize_t{n} + 1, dof))
+        return p < 0 || n < 0 ? raise_memory_error() : nullptr;
+    return r.wrap(p, order);
+}
+
 PyObject *copy_motion(const Motion *m) {
     if (m->knots == nullptr) return record::tp_new(&type, nullptr, nullptr);
     NewMotion r;

@@ -17,12 +17,22 @@
 #include "convert.hpp"
 #include "degree.hpp"
 #include "knot_transform.hpp"
+#include "planning.hpp"
 #include "ref.hpp"
 #include "scan.hpp"
 #include "scratch.hpp"
 
-namespace k = pyorvex::kernel;
 namespace capi = pyorvex::capi;
+
+namespace pyorvex::planning {
+
+bool signalled(void *) { return PyErr_CheckSignals() != 0; }
+
+bool spline_sound(k::cspan t, k::cspan cpts) {
+    bool ok = !t.empty() && k::all_finite(t) && k::all_finite(cpts) && t.front() < t.back();
+    for (std::size_t i = 1; ok && i < t.size(); ++i) ok = t[i - 1] <= t[i];
+    return ok;
+}
 
 namespace {
 
@@ -57,10 +67,6 @@ const char *interpolation_message(k::InterpolationStatus status) {
     }
     return "interpolation failed";
 }
-
-// The interrupt test the long kernel routines ask: a pending Ctrl-C (or another signal whose
-// handler raises) stops them, with the exception set.
-bool signalled(void *) { return PyErr_CheckSignals() != 0; }
 
 // interpolate(times, values, dof, p, start, stop, knots, coefs, tolerance): fills knots and coefs
 // with the interpolant of dof axes (values, start, stop and coefs hold rows of dof), accepted when
@@ -114,9 +120,9 @@ PyObject *interpolate(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
 
 // Column c of the control points of dof axes (rows of dof), gathered where the kernel reads one
 // axis: the kernel's routines take one contiguous control polygon.
-void gather_axis(const capi::DoubleBuffer &cpts, Py_ssize_t dof, Py_ssize_t c, double *column) {
+void gather_axis(k::cspan cpts, Py_ssize_t dof, Py_ssize_t c, double *column) {
     const double *src = cpts.data();
-    const Py_ssize_t rows = cpts.size() / dof;
+    const Py_ssize_t rows = static_cast<Py_ssize_t>(cpts.size()) / dof;
     for (Py_ssize_t i = 0; i < rows; ++i) column[i] = src[i * dof + c];
 }
 
@@ -146,33 +152,33 @@ bool extrema_status(k::EvalStatus status, int nu) {
     return false;
 }
 
-// The extrema of the derivative of order nu of every axis into e[0..dof): all axes at once up to
-// the degrees extrema_rows takes, else axis by axis, each column gathered.
-bool axis_extrema(const capi::DoubleBuffer &knots, const capi::DoubleBuffer &cpts, int dof, int p,
-                  int nu, capi::Scratch<> &work, capi::Scratch<> &column, std::span<k::Extrema> e) {
+}  // namespace
+
+bool axis_extrema(k::cspan knots, k::cspan cpts, int dof, int p, int nu, capi::Scratch<> &work,
+                  capi::Scratch<> &column, std::span<k::Extrema> e) {
     const std::size_t axes = static_cast<std::size_t>(dof);
     if (p <= k::kExtremaRowsMaxDegree) {
         const auto size = static_cast<Py_ssize_t>(k::extrema_rows_work_size(p, axes));
         if (work.span().size() != static_cast<std::size_t>(size) && !work.allocate(size))
             return false;
-        return extrema_status(k::extrema_rows(in(knots), in(cpts), p, axes, nu, work.span(), e),
-                              nu);
+        return extrema_status(k::extrema_rows(knots, cpts, p, axes, nu, work.span(), e), nu);
     }
-    const Py_ssize_t rows = cpts.size() / dof;
+    const Py_ssize_t rows = static_cast<Py_ssize_t>(cpts.size()) / dof;
     if ((work.span().empty() && !work.allocate(static_cast<Py_ssize_t>(k::extrema_work_size(p)))) ||
         (column.span().empty() && dof > 1 && !column.allocate(rows)))
         return false;
     for (Py_ssize_t c = 0; c < dof; ++c) {
-        k::cspan axis = in(cpts);
+        k::cspan axis = cpts;
         if (dof > 1) {
             gather_axis(cpts, dof, c, column.data());
             axis = {column.data(), static_cast<std::size_t>(rows)};
         }
-        if (!extrema_status(k::extrema(in(knots), axis, p, nu, work.span(), e[c]), nu))
-            return false;
+        if (!extrema_status(k::extrema(knots, axis, p, nu, work.span(), e[c]), nu)) return false;
     }
     return true;
 }
+
+namespace {
 
 // extrema(knots, cpts, dof, p, nus, out): for every order nus[j] and axis c, out[4 (j dof + c)
 // + 0..3] = (tmin, vmin, tmax, vmax) of that axis's derivative of that order over the domain.
@@ -199,7 +205,7 @@ PyObject *extrema(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
     const std::span<k::Extrema> e = found.span();
     for (Py_ssize_t j = 0; j < nus.size(); ++j) {
         const int nu = static_cast<int>(nus.data()[j]);
-        if (!axis_extrema(knots, cpts, dof, p, nu, work, column, e)) return nullptr;
+        if (!axis_extrema(in(knots), in(cpts), dof, p, nu, work, column, e)) return nullptr;
         double *o = result.data() + 4 * j * dof;
         for (Py_ssize_t c = 0; c < dof; ++c) {
             o[4 * c] = e[c].tmin;
@@ -215,21 +221,20 @@ PyObject *extrema(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject 
 // (limits[j * dof + c] of axis c) into r[j], each as k::peak_ratio gives it: the orders in one
 // walk over the spans up to the degrees of that search, else from the extrema of every axis.
 // False with the exception of the first order whose peaks are refused or overflow.
-bool peak_ratios(const capi::DoubleBuffer &knots, const capi::DoubleBuffer &cpts, int dof, int p,
-                 std::span<const int> nus, const double *limits, capi::Scratch<> &work,
-                 capi::Scratch<> &column, std::span<k::PeakRatio> r) {
+bool peak_ratios(k::cspan knots, k::cspan cpts, int dof, int p, std::span<const int> nus,
+                 const double *limits, capi::Scratch<> &work, capi::Scratch<> &column,
+                 std::span<k::PeakRatio> r) {
     const std::size_t axes = static_cast<std::size_t>(dof);
     if (p <= k::kExtremaRowsMaxDegree) {
         const auto size = static_cast<Py_ssize_t>(k::extrema_rows_work_size(p, axes));
         if (work.size() != size && !work.allocate(size)) return false;
         const k::cspan bounds{limits, nus.size() * axes};
-        if (k::peak_ratios(in(knots), in(cpts), p, axes, nus, bounds, work.span(), r) ==
-            k::EvalStatus::ok)
+        if (k::peak_ratios(knots, cpts, p, axes, nus, bounds, work.span(), r) == k::EvalStatus::ok)
             return true;
         // Which order failed, for the message.
         for (std::size_t j = 0; j < nus.size(); ++j) {
             const k::EvalStatus status = k::peak_ratio(
-                in(knots), in(cpts), p, axes, nus[j], {limits + j * axes, axes}, work.span(), r[j]);
+                knots, cpts, p, axes, nus[j], {limits + j * axes, axes}, work.span(), r[j]);
             if (!extrema_status(status, nus[j])) return false;
         }
         refuse_extrema();
@@ -279,7 +284,7 @@ PyObject *peak_ratio(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObje
     k::PeakRatio out;
     capi::Scratch work, column;
     const int nus[] = {nu};
-    if (!peak_ratios(knots, cpts, dof, p, nus, limits.data(), work, column, {&out, 1}))
+    if (!peak_ratios(in(knots), in(cpts), dof, p, nus, limits.data(), work, column, {&out, 1}))
         return nullptr;
     return Py_BuildValue("(dO)", out.ratio, out.exceeded ? Py_True : Py_False);
 }
@@ -296,36 +301,72 @@ constexpr int kAttempts = 64;
 // stretches it and with the values of a trajectory of order o (the o-th derivative of its path)
 // scaled by f ** -o. False, writing nothing that matters, when that leaves the range of floating
 // point or merges knots.
-bool stretch(const capi::DoubleBuffer &knots, const capi::DoubleBuffer &cpts, int order, double f,
-             const capi::DoubleBuffer &out_knots, const capi::DoubleBuffer &out_cpts) {
+bool stretch(k::cspan knots, k::cspan cpts, int order, double f, k::vspan out_knots,
+             k::vspan out_cpts) {
     const double factor = std::pow(f, -order);
     if (!std::isfinite(factor)) return false;
-    const double *c = cpts.data();
-    double *oc = out_cpts.data();
     bool finite = true;
-    for (Py_ssize_t i = 0; i < cpts.size(); ++i) {
-        oc[i] = c[i] * factor;
-        finite = finite && std::isfinite(oc[i]);
+    for (std::size_t i = 0; i < cpts.size(); ++i) {
+        out_cpts[i] = cpts[i] * factor;
+        finite = finite && std::isfinite(out_cpts[i]);
     }
-    const Py_ssize_t m = knots.size();
+    const auto m = static_cast<Py_ssize_t>(knots.size());
     if (!finite ||
         k::check_knot_transform(knots.data(), m, true, f, false, 0.0) != k::KnotTransformCheck::Ok)
         return false;
-    double *u = out_knots.data();
-    std::memcpy(u, knots.data(), static_cast<std::size_t>(m) * sizeof(double));
-    k::scale_knots(u, m, f);
-    return k::all_finite(in(out_knots));
+    std::memcpy(out_knots.data(), knots.data(), knots.size() * sizeof(double));
+    k::scale_knots(out_knots.data(), m, f);
+    return k::all_finite(out_knots);
 }
 
+}  // namespace
+
+bool settle_motion(k::cspan knots, k::cspan cpts, int dof, int p, int order,
+                   std::span<const int> qs, const double *limits, double exact, double start,
+                   k::vspan out_knots, k::vspan out_cpts, Settled &found) {
+    const std::size_t count = qs.size();
+    int nus[k::kRatioOrders];
+    for (std::size_t j = 0; j < count; ++j) nus[j] = qs[j] - order;
+    const std::span<const int> orders{nus, count};
+    k::PeakRatio r[k::kRatioOrders];
+    const std::span<k::PeakRatio> ratios{r, count};
+    capi::Scratch work, column;
+    found = {exact, std::nan(""), true};
+    if (!(exact > 0.0)) {
+        if (!peak_ratios(knots, cpts, dof, p, orders, limits, work, column, ratios)) return false;
+        exact = 0.0;
+        for (std::size_t j = 0; j < count; ++j)
+            exact = std::fmax(exact, std::pow(r[j].ratio, 1.0 / qs[j]));
+        found.exact = exact;
+        if (start < 0.0 || exact == 0.0 || !std::isfinite(exact)) return true;
+    }
+    double f = start > 0.0 ? start : exact * (1.0 + kHeadroom * 0x1p-53);
+    double margin = 0x1p-52;
+    for (int attempt = 0; attempt < kAttempts && std::isfinite(f); ++attempt) {
+        found.k = f;
+        if (!stretch(knots, cpts, order, f, out_knots, out_cpts)) {
+            found.fits = false;
+            return true;
+        }
+        if (!peak_ratios(out_knots, out_cpts, dof, p, orders, limits, work, column, ratios))
+            return false;
+        double worst = 1.0;
+        for (std::size_t j = 0; j < count; ++j)
+            if (r[j].exceeded)
+                worst =
+                    std::fmax(worst, std::fmax(std::pow(r[j].ratio, 1.0 / qs[j]), 1.0 + margin));
+        if (worst == 1.0) return true;
+        f *= worst * (1.0 + margin);
+        margin *= 2.0;
+    }
+    found.k = HUGE_VAL;
+    return true;
+}
+
+namespace {
+
 // settle(knots, cpts, dof, p, order, qs, limits, exact, start, out_knots, out_cpts) ->
-// (exact, k, fits): the smallest factor k found by which time stretches so that on the exact
-// peaks of the result (into out_knots, out_cpts) the derivative of order qs[j] of the path of
-// every axis c holds within limits[j * dof + c]. exact, when not positive, is computed first: the
-// largest (|peak| / limit) ** (1 / q) of the motion as given, which brings the binding peak to
-// its limit in exact arithmetic; a negative start returns it alone (k NaN), as does an exact of
-// zero or infinity. The attempts begin at start when positive, else a little above exact, and
-// each adds what its result's peaks still miss. fits is false when the stretch by k leaves the
-// range of floating point, k is infinite when no attempt held every limit.
+// (exact, k, fits): settle_motion on the caller's arrays (qs the limited orders as numbers).
 PyObject *settle(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
     static const char *const names[] = {"knots",  "cpts",  "dof",   "p",         "order",   "qs",
                                         "limits", "exact", "start", "out_knots", "out_cpts"};
@@ -342,14 +383,13 @@ PyObject *settle(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *
         !capi::supported_degree(p) || !sizes_agree(knots, cpts, dof, p))
         return nullptr;
     const Py_ssize_t count = qs.size();
-    int nus[k::kRatioOrders], q[k::kRatioOrders];
+    int q[k::kRatioOrders];
     bool orders_ok = count >= 1 && count <= static_cast<Py_ssize_t>(k::kRatioOrders) &&
                      order >= 0 && order <= k::kMaxDegree;
     for (Py_ssize_t j = 0; orders_ok && j < count; ++j) {
         const double v = qs.data()[j];
         orders_ok = v >= 1.0 && v <= k::kMaxDegree + 1 && v == std::floor(v) && v >= order;
         q[j] = orders_ok ? static_cast<int>(v) : 0;
-        nus[j] = q[j] - order;
     }
     if (!orders_ok) {
         PyErr_SetString(PyExc_ValueError,
@@ -367,36 +407,11 @@ PyObject *settle(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *
         PyErr_SetString(PyExc_ValueError, "exact and start must be finite");
         return nullptr;
     }
-    const std::span<const int> orders{nus, static_cast<std::size_t>(count)};
-    k::PeakRatio r[k::kRatioOrders];
-    const std::span<k::PeakRatio> ratios{r, static_cast<std::size_t>(count)};
-    capi::Scratch work, column;
-    const double nan = std::nan("");
-    if (!(exact > 0.0)) {
-        if (!peak_ratios(knots, cpts, dof, p, orders, limits.data(), work, column, ratios))
-            return nullptr;
-        exact = 0.0;
-        for (Py_ssize_t j = 0; j < count; ++j)
-            exact = std::fmax(exact, std::pow(r[j].ratio, 1.0 / q[j]));
-        if (start < 0.0 || exact == 0.0 || !std::isfinite(exact))
-            return Py_BuildValue("(ddO)", exact, nan, Py_True);
-    }
-    double f = start > 0.0 ? start : exact * (1.0 + kHeadroom * 0x1p-53);
-    double margin = 0x1p-52;
-    for (int attempt = 0; attempt < kAttempts && std::isfinite(f); ++attempt) {
-        if (!stretch(knots, cpts, order, f, out_knots, out_cpts))
-            return Py_BuildValue("(ddO)", exact, f, Py_False);
-        if (!peak_ratios(out_knots, out_cpts, dof, p, orders, limits.data(), work, column, ratios))
-            return nullptr;
-        double worst = 1.0;
-        for (Py_ssize_t j = 0; j < count; ++j)
-            if (r[j].exceeded)
-                worst = std::fmax(worst, std::fmax(std::pow(r[j].ratio, 1.0 / q[j]), 1.0 + margin));
-        if (worst == 1.0) return Py_BuildValue("(ddO)", exact, f, Py_True);
-        f *= worst * (1.0 + margin);
-        margin *= 2.0;
-    }
-    return Py_BuildValue("(ddO)", exact, HUGE_VAL, Py_True);
+    Settled found;
+    if (!settle_motion(in(knots), in(cpts), dof, p, order, {q, static_cast<std::size_t>(count)},
+                       limits.data(), exact, start, out(out_knots), out(out_cpts), found))
+        return nullptr;
+    return Py_BuildValue("(ddO)", found.exact, found.k, found.fits ? Py_True : Py_False);
 }
 
 // Abscissae a block of the multi-axis derivatives: a block's rows of every axis stay in cache.
@@ -555,7 +570,7 @@ PyObject *derivatives(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObj
     const Py_ssize_t block = ascending ? kBlock : (m > 0 ? m : 1);
     capi::Scratch column, scratch;
     if (!column.allocate(rows * dof) || !scratch.allocate(orders * block * dof)) return nullptr;
-    for (Py_ssize_t c = 0; c < dof; ++c) gather_axis(cpts, dof, c, column.data() + c * rows);
+    for (Py_ssize_t c = 0; c < dof; ++c) gather_axis(in(cpts), dof, c, column.data() + c * rows);
     for (Py_ssize_t i0 = 0; i0 < m; i0 += block) {
         const Py_ssize_t len = m - i0 < block ? m - i0 : block;
         const k::cspan xs_part{x.data() + i0, static_cast<std::size_t>(len)};
@@ -793,10 +808,7 @@ PyObject *spline_ok(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObjec
     if (!capi::parse_args(signature, args, nargs, kw, a)) return nullptr;
     capi::DoubleBuffer knots, cpts;
     if (!knots.acquire(a[0], false) || !cpts.acquire(a[1], false)) return nullptr;
-    const auto t = in(knots);
-    bool ok = !t.empty() && k::all_finite(t) && k::all_finite(in(cpts)) && t.front() < t.back();
-    for (std::size_t i = 1; ok && i < t.size(); ++i) ok = t[i - 1] <= t[i];
-    return PyBool_FromLong(ok);
+    return PyBool_FromLong(spline_sound(in(knots), in(cpts)));
 }
 
 PyMethodDef methods[] = {
@@ -836,6 +848,16 @@ PyMethodDef methods[] = {
      "spline_ok(knots, cpts)\n--\n\n"
      "Whether the knots are finite and never decrease over a non-empty domain and the control "
      "points are finite."},
+    {"retime_direct", capi::fastcall(retime_direct), METH_FASTCALL | METH_KEYWORDS,
+     "retime_direct(trajs, velocity, acceleration, jerk)\n--\n\n"
+     "retime's result for one trajectory or motion and usual limits, else NotImplemented."},
+    {"extrema_direct", capi::fastcall(extrema_direct), METH_FASTCALL | METH_KEYWORDS,
+     "extrema_direct(traj, nu)\n--\n\n"
+     "(tmin, vmin, tmax, vmax) of a Trajectory1d's derivative of order nu, else NotImplemented."},
+    {"interpolate_direct", capi::fastcall(interpolate_direct), METH_FASTCALL | METH_KEYWORDS,
+     "interpolate_direct(times, values, p, start, stop, order, tolerance)\n--\n\n"
+     "interpolate's result for float64 arrays of waypoints and end derivatives as numbers, else "
+     "NotImplemented."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -853,4 +875,6 @@ PyModuleDef module = {
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit__kernel(void) { return PyModuleDef_Init(&module); }
+}  // namespace pyorvex::planning
+
+PyMODINIT_FUNC PyInit__kernel(void) { return PyModuleDef_Init(&pyorvex::planning::module); }

@@ -1,4 +1,6 @@
 # The kernel routines of pyorvex.planning (private: call the functions of pyorvex.planning).
+from typing import Any
+
 import numpy as np
 import numpy.typing as npt
 
@@ -63,3 +65,14 @@ def smooth_time(
     out_coefs: _Array,
 ) -> tuple[int, float]: ...
 def spline_ok(knots: _Array, cpts: _Array) -> bool: ...
+def retime_direct(trajs: object, velocity: object, acceleration: object, jerk: object) -> Any: ...
+def interpolate_direct(
+    times: object,
+    values: object,
+    p: object,
+    start: object,
+    stop: object,
+    order: object,
+    tolerance: float,
+) -> Any: ...
+def extrema_direct(traj: object, nu: object) -> Any: ...

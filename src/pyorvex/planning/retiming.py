@@ -323,6 +323,11 @@ def retime(
     limit infinite), the factor is too large to represent, or a trajectory is empty or not
     finite; TypeError for arguments of the wrong kind.
     """
+    # One trajectory or motion with usual limits runs in the kernel from end to end; anything
+    # else (or a refusal, to be worded) takes the checked path below.
+    direct = _kernel.retime_direct(trajs, velocity, acceleration, jerk)
+    if direct is not NotImplemented:
+        return direct
     axes = axes_of(trajs)
     out = settle(axes, limits_given(velocity, acceleration, jerk, axes.width))[1]
     return out[0] if axes.single else out

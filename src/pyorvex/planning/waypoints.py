@@ -45,6 +45,11 @@ def interpolate(
     point (end conditions piled up at one end, or a high degree, make the system
     ill-conditioned); TypeError for arguments of the wrong kind.
     """
+    # Float64 arrays and end derivatives as numbers run in the kernel from end to end, on its
+    # own copies; anything else (or a refusal, to be worded) takes the checked path below.
+    direct = _kernel.interpolate_direct(times, values, p, start, stop, order, TOLERANCE)
+    if direct is not NotImplemented:
+        return direct
     p = integer(p, "p")
     order = integer(order, "order")
     check_order(order)
