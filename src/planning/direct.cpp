@@ -8,6 +8,8 @@
 #include <Python.h>
 #include <pyorvex/defdatastruct.h>
 #include <pyorvex/multiaxis.h>
+#define PY_ARRAY_UNIQUE_SYMBOL pyorvex_planning_ARRAY_API
+#include <numpy/arrayobject.h>
 
 #include <climits>
 #include <cmath>
@@ -36,6 +38,7 @@ Types types;
 
 bool load_types() {
     if (types.motion != nullptr) return true;
+    if (PyArray_ImportNumPyAPI() < 0) return false;
     capi::Ref dds(PyImport_ImportModule("pyorvex.defdatastruct"));
     capi::Ref ma(PyImport_ImportModule("pyorvex.multiaxis"));
     if (!dds || !ma) return false;
@@ -187,14 +190,16 @@ bool limit_values(PyObject *o, int dof, double *out) {
     return true;
 }
 
-const char *const retime_names[] = {"trajs", "velocity", "acceleration", "jerk"};
-const capi::ArgSpec retime_signature{"retime_direct", retime_names, 4, 4};
+const char *const retime_names[] = {"trajs", "velocity", "acceleration", "jerk", "factor"};
+const capi::ArgSpec retime_signature{"retime_direct", retime_names, 5, 5};
 
 }  // namespace
 
 PyObject *retime_direct(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
-    PyObject *a[4];
+    PyObject *a[5];
     if (!capi::parse_args(retime_signature, args, nargs, kw, a) || !load_types()) return nullptr;
+    const int factor_only = PyObject_IsTrue(a[4]);
+    if (factor_only < 0) return nullptr;
     Copied c;
     const int copied = copy_of(a[0], c);
     if (copied <= 0) return copied < 0 ? nullptr : not_here();
@@ -210,9 +215,17 @@ PyObject *retime_direct(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyO
         qs[count++] = q;
     }
     if (count == 0) return not_here();
+    // The stretched motion goes into a new object, or for the factor alone into scratch.
     double *knots = nullptr, *cpts = nullptr;
-    capi::Ref result(new_like(c.motion, c.p, c.n, c.dof, c.order, &knots, &cpts));
-    if (!result) return nullptr;
+    capi::Ref result;
+    capi::Scratch<> scratch;
+    if (factor_only) {
+        if (!scratch.allocate(c.knots.size() + c.cpts.size())) return nullptr;
+        knots = scratch.data();
+        cpts = scratch.data() + c.knots.size();
+    } else if (!(result = capi::Ref(new_like(c.motion, c.p, c.n, c.dof, c.order, &knots, &cpts)))) {
+        return nullptr;
+    }
     Settled found;
     const bool settled = settle_motion(c.knot_span(), c.cpts_span(), c.dof, c.p,
                                        static_cast<int>(c.order), {qs, count}, limits.data(), 0.0,
@@ -223,36 +236,71 @@ PyObject *retime_direct(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyO
     if (!settled || !(found.exact > 0.0) || !std::isfinite(found.exact) || !found.fits ||
         !std::isfinite(found.k))
         return not_here();
-    return result.release();
+    return factor_only ? PyFloat_FromDouble(found.k) : result.release();
 }
 
 namespace {
 
-const char *const extrema_names[] = {"traj", "nu"};
-const capi::ArgSpec extrema_signature{"extrema_direct", extrema_names, 2, 2};
+const char *const extrema_names[] = {"traj", "nu", "peak"};
+const capi::ArgSpec extrema_signature{"extrema_direct", extrema_names, 3, 3};
+
+// A number for a trajectory, an array of one per axis for a motion.
+PyObject *per_axis(bool motion, const double *values, Py_ssize_t dof) {
+    if (!motion) return PyFloat_FromDouble(values[0]);
+    npy_intp dims[1] = {dof};
+    PyObject *array = PyArray_SimpleNew(1, dims, NPY_DOUBLE);
+    if (array == nullptr) return nullptr;
+    auto *d = static_cast<double *>(PyArray_DATA(reinterpret_cast<PyArrayObject *>(array)));
+    for (Py_ssize_t c = 0; c < dof; ++c) d[c] = values[c];
+    return array;
+}
 
 }  // namespace
 
 PyObject *extrema_direct(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *kw) {
-    PyObject *a[2];
+    PyObject *a[3];
     if (!capi::parse_args(extrema_signature, args, nargs, kw, a) || !load_types()) return nullptr;
     Copied c;
     const int copied = PyLong_CheckExact(a[1]) ? copy_of(a[0], c) : 0;
-    if (copied <= 0 || c.motion) return copied < 0 ? nullptr : not_here();
+    if (copied <= 0) return copied < 0 ? nullptr : not_here();
     const long nu = PyLong_AsLong(a[1]);
     if (nu < 0) {
         PyErr_Clear();
         return not_here();
     }
     capi::Scratch<> work, column;
-    k::Extrema e;
+    capi::Scratch<k::Extrema> found;
+    if (!found.allocate(c.dof)) return nullptr;
     // Every order above p is the same zero derivative.
     const int order = nu > c.p ? c.p + 1 : static_cast<int>(nu);
-    if (!axis_extrema(c.knot_span(), c.cpts_span(), 1, c.p, order, work, column, {&e, 1})) {
+    if (!axis_extrema(c.knot_span(), c.cpts_span(), c.dof, c.p, order, work, column,
+                      found.span())) {
         PyErr_Clear();
         return not_here();
     }
-    return Py_BuildValue("(dddd)", e.tmin, e.vmin, e.tmax, e.vmax);
+    // Rows of dof: tmin, vmin, tmax, vmax, then the peak's time and value (the larger |value|, on
+    // a tie the earlier time).
+    capi::Scratch<> rows;
+    if (!rows.allocate(6 * Py_ssize_t{c.dof})) return nullptr;
+    double *r = rows.data();
+    for (int j = 0; j < c.dof; ++j) {
+        const k::Extrema &x = found.data()[j];
+        const bool top = std::fabs(x.vmax) > std::fabs(x.vmin) ||
+                         (std::fabs(x.vmax) == std::fabs(x.vmin) && x.tmax <= x.tmin);
+        const double row[6] = {
+            x.tmin, x.vmin, x.tmax, x.vmax, top ? x.tmax : x.tmin, top ? x.vmax : x.vmin};
+        for (int i = 0; i < 6; ++i) r[i * c.dof + j] = row[i];
+    }
+    const bool peak = PyObject_IsTrue(a[2]) == 1;
+    const int first = peak ? 4 : 0, count = peak ? 2 : 4;
+    capi::Ref result(PyTuple_New(count));
+    if (!result) return nullptr;
+    for (int i = 0; i < count; ++i) {
+        PyObject *item = per_axis(c.motion, r + (first + i) * c.dof, c.dof);
+        if (item == nullptr) return nullptr;
+        PyTuple_SET_ITEM(result.get(), i, item);
+    }
+    return result.release();
 }
 
 namespace {

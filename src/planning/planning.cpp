@@ -849,11 +849,13 @@ PyMethodDef methods[] = {
      "Whether the knots are finite and never decrease over a non-empty domain and the control "
      "points are finite."},
     {"retime_direct", capi::fastcall(retime_direct), METH_FASTCALL | METH_KEYWORDS,
-     "retime_direct(trajs, velocity, acceleration, jerk)\n--\n\n"
-     "retime's result for one trajectory or motion and usual limits, else NotImplemented."},
+     "retime_direct(trajs, velocity, acceleration, jerk, factor)\n--\n\n"
+     "retime's result (with factor, time_scale's) for one trajectory or motion and usual limits, "
+     "else NotImplemented."},
     {"extrema_direct", capi::fastcall(extrema_direct), METH_FASTCALL | METH_KEYWORDS,
-     "extrema_direct(traj, nu)\n--\n\n"
-     "(tmin, vmin, tmax, vmax) of a Trajectory1d's derivative of order nu, else NotImplemented."},
+     "extrema_direct(traj, nu, peak)\n--\n\n"
+     "(tmin, vmin, tmax, vmax), or with peak (time, value), of the derivative of order nu of a "
+     "trajectory or motion (arrays of one per axis), else NotImplemented."},
     {"interpolate_direct", capi::fastcall(interpolate_direct), METH_FASTCALL | METH_KEYWORDS,
      "interpolate_direct(times, values, p, start, stop, order, tolerance)\n--\n\n"
      "interpolate's result for float64 arrays of waypoints and end derivatives as numbers, else "

@@ -78,7 +78,7 @@ def extrema(traj: Any, nu: int = 0) -> Extrema:
     is not an integer; ValueError for a negative `nu`, an empty trajectory, knots or control
     points that are not finite, or a degree above the maximum the kernel supports.
     """
-    direct = _kernel.extrema_direct(traj, nu)  # a Trajectory1d and an int, else NotImplemented
+    direct = _kernel.extrema_direct(traj, nu, False)  # usual arguments, else NotImplemented
     if direct is not NotImplemented:
         return Extrema(*direct)
     nu = order_of(nu, "nu")
@@ -90,11 +90,8 @@ def peak(traj: Any, nu: int = 1) -> Peak:
     and that value, signed (arrays of one entry per axis for a multi-axis motion). On a tie
     between a least and a greatest value of the same size, the earlier time. Errors as for
     :func:`extrema`."""
-    direct = _kernel.extrema_direct(traj, nu)
+    direct = _kernel.extrema_direct(traj, nu, True)
     if direct is not NotImplemented:
-        tmin, vmin, tmax, vmax = direct
-        if abs(vmax) > abs(vmin) or (abs(vmax) == abs(vmin) and tmax <= tmin):
-            return Peak(tmax, vmax)
-        return Peak(tmin, vmin)
+        return Peak(*direct)
     nu = order_of(nu, "nu")
     return spline_peak(spline_of(traj), nu)

@@ -269,6 +269,9 @@ def time_scale(
     """The factor k by which :func:`retime` stretches time: the smallest that makes every given
     limit hold on every axis as computed (k > 1 slows the motion down, k < 1 speeds it up).
     Errors as for :func:`retime`."""
+    direct = _kernel.retime_direct(trajs, velocity, acceleration, jerk, True)
+    if direct is not NotImplemented:
+        return float(direct)
     axes = axes_of(trajs)
     return settle(axes, limits_given(velocity, acceleration, jerk, axes.width))[0]
 
@@ -325,7 +328,7 @@ def retime(
     """
     # One trajectory or motion with usual limits runs in the kernel from end to end; anything
     # else (or a refusal, to be worded) takes the checked path below.
-    direct = _kernel.retime_direct(trajs, velocity, acceleration, jerk)
+    direct = _kernel.retime_direct(trajs, velocity, acceleration, jerk, False)
     if direct is not NotImplemented:
         return direct
     axes = axes_of(trajs)
