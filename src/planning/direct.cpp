@@ -143,9 +143,10 @@ bool number(PyObject *o, double *x) {
     return true;
 }
 
-// The doubles of a float64 buffer of ndim dimensions (any strides), copied in C order into `to`,
-// its shape into shape[0..ndim); false (nothing raised) for anything else.
-bool copy_doubles(PyObject *o, int ndim, Py_ssize_t *shape, capi::Scratch<> &to) {
+// The doubles of a float64 buffer of 1 to max_ndim dimensions (any strides), copied in C order
+// into `to`, its dimensions into *ndim and shape[0..*ndim); false (nothing raised) for anything
+// else.
+bool copy_doubles(PyObject *o, int max_ndim, int *ndim, Py_ssize_t *shape, capi::Scratch<> &to) {
     if (!PyObject_CheckBuffer(o)) return false;
     Py_buffer view;
     if (PyObject_GetBuffer(o, &view, PyBUF_RECORDS_RO) < 0) {
@@ -153,10 +154,12 @@ bool copy_doubles(PyObject *o, int ndim, Py_ssize_t *shape, capi::Scratch<> &to)
         return false;
     }
     const char *f = view.format;
-    bool ok = view.ndim == ndim && view.itemsize == sizeof(double) && f != nullptr &&
+    *ndim = view.ndim;
+    bool ok = view.ndim >= 1 && view.ndim <= max_ndim && view.itemsize == sizeof(double) &&
+              f != nullptr &&
               (std::strcmp(f, "d") == 0 || std::strcmp(f, "<d") == 0 || std::strcmp(f, "=d") == 0);
     Py_ssize_t count = 1;
-    for (int i = 0; ok && i < ndim; ++i) {
+    for (int i = 0; ok && i < view.ndim; ++i) {
         shape[i] = view.shape[i];
         count *= view.shape[i];
     }
@@ -184,7 +187,8 @@ bool limit_values(PyObject *o, int dof, double *out) {
     }
     capi::Scratch<> given;
     Py_ssize_t size = 0;
-    if (!copy_doubles(o, 1, &size, given) || size != dof) return false;
+    int ndim = 0;
+    if (!copy_doubles(o, 1, &ndim, &size, given) || size != dof) return false;
     for (int c = 0; c < dof; ++c)
         if (!((out[c] = given.data()[c]) > 0.0)) return false;
     return true;
@@ -291,7 +295,8 @@ PyObject *extrema_direct(PyObject *, PyObject *const *args, Py_ssize_t nargs, Py
             x.tmin, x.vmin, x.tmax, x.vmax, top ? x.tmax : x.tmin, top ? x.vmax : x.vmin};
         for (int i = 0; i < 6; ++i) r[i * c.dof + j] = row[i];
     }
-    const bool peak = PyObject_IsTrue(a[2]) == 1;
+    const int peak = PyObject_IsTrue(a[2]);
+    if (peak < 0) return nullptr;
     const int first = peak ? 4 : 0, count = peak ? 2 : 4;
     capi::Ref result(PyTuple_New(count));
     if (!result) return nullptr;
@@ -334,13 +339,15 @@ PyObject *interpolate_direct(PyObject *, PyObject *const *args, Py_ssize_t nargs
         return nullptr;
     capi::Scratch<> times, values, head, tail;
     Py_ssize_t m = 0, shape[2] = {0, 1}, n_head = 0, n_tail = 0;
-    const bool axes = PyObject_CheckBuffer(a[1]) && copy_doubles(a[1], 2, shape, values);
     double p_value = 0.0, order_value = 0.0, tolerance = 0.0;
-    if (!copy_doubles(a[0], 1, &m, times) || (!axes && !copy_doubles(a[1], 1, shape, values)) ||
-        shape[0] != m || m < 2 || shape[1] < 1 || shape[1] > (1 << 20) ||
-        !PyLong_CheckExact(a[2]) || !number(a[2], &p_value) || !PyLong_CheckExact(a[5]) ||
-        !number(a[5], &order_value) || !number(a[6], &tolerance))
+    int times_ndim = 0, values_ndim = 0;
+    if (!copy_doubles(a[0], 1, &times_ndim, &m, times) ||
+        !copy_doubles(a[1], 2, &values_ndim, shape, values) || shape[0] != m || m < 2 ||
+        shape[1] < 1 || shape[1] > (1 << 20) || !PyLong_CheckExact(a[2]) ||
+        !number(a[2], &p_value) || !PyLong_CheckExact(a[5]) || !number(a[5], &order_value) ||
+        !number(a[6], &tolerance))
         return not_here();
+    const bool axes = values_ndim == 2;
     const int dof = static_cast<int>(shape[1]);
     if (!(p_value >= 1.0 && p_value <= k::kMaxDegree && order_value >= 0.0 &&
           order_value <= UINT_MAX && m < INT_MAX / 2) ||
