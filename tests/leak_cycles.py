@@ -882,7 +882,7 @@ def measure(family, repeats, windows=3):
     cycle = factory()
     rss, blocks = [], []
     try:
-        for _ in range(max(repeats // 5, 50)):
+        for _ in range(max(per_window, 50)):  # warm-up: one stretch
             cycle()
         for _ in range(windows):
             gc.collect()
