@@ -11,6 +11,7 @@
 
 #include "multiaxis.hpp"
 #include "order.hpp"
+#include "parallel.hpp"
 #include "scan.hpp"
 
 namespace pyorvex::multiaxis::evaluation {
@@ -135,23 +136,49 @@ PyObject *at_unordered(PyObject *self, const double *xs, Py_ssize_t count, int n
 // checked there (no NaN, increasing from the previous block on, inside the domain) and evaluated
 // from it while it is in the cache: one read of the caller's array. A NaN fails the order test
 // (order_suspect, unlike strictly_increasing, flags it), so it reaches the general route's
-// "domain error" rather than the kernel. 1: done; 0: the array is not
-// an increasing one inside the domain (the caller takes the full snapshot); -1: error.
+// "domain error" rather than the kernel. Large arrays go chunk by chunk (capi/parallel.hpp); each
+// chunk keeps the first and last abscissae it evaluated, and neighbouring chunks must join in
+// order, so the checks hold for exactly what was evaluated. 1: done; 0: the array is not an
+// increasing one inside the domain (the caller takes the full snapshot); -1: error.
 constexpr Py_ssize_t kBlock = 4096;
+
+struct ChunkEnds {
+    double first, last;
+    bool ok;
+};
+
+ChunkEnds increasing_chunk(const Motion *d, const double *xs, Py_ssize_t begin, Py_ssize_t end,
+                           double start, double stop, double *out) {
+    double block[kBlock];
+    ChunkEnds ends{0.0, start, true};
+    for (Py_ssize_t i = begin; i < end; i += kBlock) {
+        const Py_ssize_t len = std::min(kBlock, end - i);
+        std::memcpy(block, xs + i, static_cast<size_t>(len) * sizeof(double));
+        const double previous = ends.last;
+        if (!(block[0] >= previous) || (i > begin && !(block[0] > previous)) ||
+            kernel::order_suspect(block, 1, len) || !(block[len - 1] <= stop)) {
+            ends.ok = false;
+            return ends;
+        }
+        if (i == begin) ends.first = block[0];
+        ends.last = block[len - 1];
+        rows(d, block, len, out + i * d->dof);
+    }
+    return ends;
+}
 
 int increasing_blocks(const Motion *d, const double *xs, Py_ssize_t count, double start,
                       double stop, double *out) {
-    double block[kBlock];
-    double previous = start;
-    for (Py_ssize_t i = 0; i < count; i += kBlock) {
-        const Py_ssize_t len = std::min(kBlock, count - i);
-        std::memcpy(block, xs + i, static_cast<size_t>(len) * sizeof(double));
-        if (!(block[0] >= previous) || (i > 0 && !(block[0] > previous)) ||
-            kernel::order_suspect(block, 1, len) || !(block[len - 1] <= stop))
+    const auto chunks = static_cast<Py_ssize_t>(capi::chunk_count(static_cast<std::size_t>(count)));
+    Scratch<ChunkEnds> ends;
+    if (!ends.allocate(chunks)) return -1;
+    capi::for_each_chunk(static_cast<std::size_t>(count), [&](std::size_t b, std::size_t e) {
+        ends.data()[b / capi::kChunkPoints] = increasing_chunk(
+            d, xs, static_cast<Py_ssize_t>(b), static_cast<Py_ssize_t>(e), start, stop, out);
+    });
+    for (Py_ssize_t c = 0; c < chunks; ++c)
+        if (!ends.data()[c].ok || (c > 0 && !(ends.data()[c].first > ends.data()[c - 1].last)))
             return 0;
-        previous = block[len - 1];
-        rows(d, block, len, out + i * d->dof);
-    }
     return 1;
 }
 
@@ -176,6 +203,7 @@ PyObject *at_increasing(PyObject *self, PyObject *x, int nu) {
     const int done =
         increasing_blocks(as_motion(src.get()), static_cast<const double *>(PyArray_DATA(a)), count,
                           m->knots[0], m->knots[knot_count(m) - 1], data);
+    if (done < 0) return nullptr;
     if (done == 1) return check_derivative(m, nu, data, count) < 0 ? nullptr : out.release();
     return Py_None;  // not increasing inside the domain: the general route decides
 }

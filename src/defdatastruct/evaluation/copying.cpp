@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "evaluation.hpp"
+#include "parallel.hpp"
 
 namespace pyorvex::dds::evaluation {
 
@@ -23,18 +24,42 @@ struct Record {
     pyorvex_dview knots, cpts;
 };
 
-// The kernel over xs[0..len) (increasing, checked) into out[0..len); -1 with the error set for
-// a derivative that overflows.
-int run_kernel(const Record &r, const double *xs, double *out, Py_ssize_t len, bool derivative,
-               int nu) {
+// The kernel over xs[0..len) (increasing, checked) into out[0..len). Runs without the
+// interpreter (capi/parallel.hpp): the caller checks derivatives for overflow afterwards.
+void run_kernel(const Record &r, const double *xs, double *out, Py_ssize_t len, bool derivative,
+                int nu) {
     if (!derivative) {
         std::memcpy(out, xs, static_cast<size_t>(len) * sizeof(double));
         module_state.kernel.splcev({out, len}, r.knots, r.cpts, r.self->p, 0);
-        return 0;
+        return;
     }
     module_state.kernel.dsplcev({const_cast<double *>(xs), len}, r.knots, r.cpts, r.self->p, nu, nu,
                                 {out, len}, 0);
-    return check_derivative(out, len, r.knots, r.cpts, nu);
+}
+
+// What the blocks of one chunk showed: a break of the order, a NaN.
+enum ChunkFlag : unsigned char { kBroken = 1, kNaN = 2 };
+
+// The blocks of xs[begin..end) into out, the order of each pair from xs[begin - 1] on tested as it
+// goes; returns the chunk's flags. The blocks after a flagged one are left alone.
+unsigned char blocks(const Record &r, const double *xs, double *out, Py_ssize_t begin,
+                     Py_ssize_t end, bool derivative, int nu) {
+    for (Py_ssize_t i = begin; i < end; i += kEvaluationBlock) {
+        const Py_ssize_t stop = std::min(end, i + kEvaluationBlock);
+        // One vector test tells the usual block (increasing, no NaN) from the others, which
+        // are then looked at closely.
+        if (order_suspect(xs, i, stop)) {
+            int broken = 0, nan = 0;
+            for (Py_ssize_t j = std::max<Py_ssize_t>(i, 1); j < stop; ++j) {
+                broken |= static_cast<int>(xs[j - 1] >= xs[j]);
+                nan |= static_cast<int>(xs[j - 1] != xs[j - 1] || xs[j] != xs[j]);
+            }
+            if (broken || nan)
+                return static_cast<unsigned char>((broken ? kBroken : 0) | (nan ? kNaN : 0));
+        }
+        run_kernel(r, xs + i, out + i, stop - i, derivative, nu);
+    }
+    return 0;
 }
 
 int unordered(const Record &r, const double *xs, double *out, Py_ssize_t m, bool derivative,
@@ -72,22 +97,21 @@ int evaluate_copying(Traj *self, const double *xs, double *out, Py_ssize_t m, bo
         if (!strictly_increasing(xs, m)) return unordered(r, xs, out, m, derivative, nu);
         return raise_domain_error();
     }
-    for (Py_ssize_t i = 0; i < m; i += kEvaluationBlock) {
-        const Py_ssize_t end = std::min(m, i + kEvaluationBlock);
-        // One vector test tells the usual block (increasing, no NaN) from the others, which
-        // are then looked at closely.
-        if (order_suspect(xs, i, end)) {
-            int broken = 0, nan = 0;
-            for (Py_ssize_t j = std::max<Py_ssize_t>(i, 1); j < end; ++j) {
-                broken |= static_cast<int>(xs[j - 1] >= xs[j]);
-                nan |= static_cast<int>(xs[j - 1] != xs[j - 1] || xs[j] != xs[j]);
-            }
-            if (broken) return unordered(r, xs, out, m, derivative, nu);
-            if (nan) return raise_domain_error();
-        }
-        if (run_kernel(r, xs + i, out + i, end - i, derivative, nu) < 0) return -1;
-    }
-    return 0;
+    // Chunk by chunk (capi/parallel.hpp). A break of the order anywhere sends the whole array to
+    // the unordered route, which refuses a NaN as the domain error too, so the chunks' flags
+    // decide alike in any order.
+    Scratch<unsigned char> flags;
+    const auto chunks = static_cast<Py_ssize_t>(capi::chunk_count(static_cast<std::size_t>(m)));
+    if (!flags.allocate(chunks)) return -1;
+    capi::for_each_chunk(static_cast<std::size_t>(m), [&](std::size_t b, std::size_t e) {
+        flags.data()[b / capi::kChunkPoints] = blocks(r, xs, out, static_cast<Py_ssize_t>(b),
+                                                      static_cast<Py_ssize_t>(e), derivative, nu);
+    });
+    unsigned char seen = 0;
+    for (Py_ssize_t c = 0; c < chunks; ++c) seen |= flags.data()[c];
+    if (seen & kBroken) return unordered(r, xs, out, m, derivative, nu);
+    if (seen & kNaN) return raise_domain_error();
+    return derivative ? check_derivative(out, m, r.knots, r.cpts, nu) : 0;
 }
 
 }  // namespace pyorvex::dds::evaluation

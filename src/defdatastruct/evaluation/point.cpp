@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "evaluation.hpp"
+#include "parallel.hpp"
 
 namespace pyorvex::dds::evaluation {
 
@@ -39,15 +40,32 @@ bool overlaps(const pyorvex_dview &xp, const pyorvex_dview &knots, const pyorvex
     return overlaps_one(xp, knots.data, knots.size) || overlaps_one(xp, cpts.data, cpts.size);
 }
 
+// Below this many points per span (on average over the domain) a value costs more arithmetic
+// than memory traffic, and threads pay; above it one thread streams the array in place about as
+// fast as the memory allows, from its own cache, where the array usually is.
+constexpr Py_ssize_t kDensePointsPerSpan = 64;
+
+// The values over xs[0..m) in place, chunk by chunk (capi/parallel.hpp).
+void values_chunked(double *xs, Py_ssize_t m, pyorvex_dview knots, pyorvex_dview cpts, int p) {
+    const pyorvex_splcev_fn splcev = module_state.kernel.splcev;
+    const Py_ssize_t spans = std::max<Py_ssize_t>(cpts.size - p, 1);
+    capi::for_each_chunk(
+        static_cast<std::size_t>(m),
+        [&](std::size_t b, std::size_t e) {
+            splcev({xs + b, static_cast<Py_ssize_t>(e - b)}, knots, cpts, p, 0);
+        },
+        m / spans < kDensePointsPerSpan);
+}
+
 int values_in_place(Traj *self, pyorvex_dview xp, pyorvex_dview knots, pyorvex_dview cpts) {
     if (!overlaps(xp, knots, cpts)) {
-        module_state.kernel.splcev(xp, knots, cpts, self->p, 0);
+        values_chunked(xp.data, xp.size, knots, cpts, self->p);
         return 0;
     }
     Scratch<double> copy;
     if (!copy.allocate(xp.size)) return -1;
     std::memcpy(copy.data(), xp.data, static_cast<size_t>(xp.size) * sizeof(double));
-    module_state.kernel.splcev({copy.data(), xp.size}, knots, cpts, self->p, 0);
+    values_chunked(copy.data(), xp.size, knots, cpts, self->p);
     std::memcpy(xp.data, copy.data(), static_cast<size_t>(xp.size) * sizeof(double));
     return 0;
 }
