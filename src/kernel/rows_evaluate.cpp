@@ -5,7 +5,10 @@
 //
 // The knot differences that the recursion divides by depend on the span only; dense points share
 // a span, so for the small degrees their reciprocals are formed once per span and a point costs
-// multiplications only. Kept apart from evaluate.cpp, whose batch evaluators are heavy to compile.
+// multiplications only. Long runs of points inside an inner span go further: the span's rows are
+// converted once to its Bernstein form (convex combinations again), whose basis takes about half
+// the products of the recursion's, with the same kind of error bound. Kept apart from
+// evaluate.cpp, whose batch evaluators are heavy to compile.
 #include <cstddef>
 
 #include "bspline.hpp"
@@ -138,10 +141,10 @@ struct SpanWalk {
 // ---- runs of points in one span ------------------------------------------------------------
 //
 // Most points of a dense array share their span with their neighbours. A run of them takes the
-// basis of four points at a time (the recursion above, one point per lane) and then, point by
-// point, the weighted sum of the span's p + 1 coefficient rows, four columns at a time: the basis
-// is computed once per point as before, and each value is the same non-negative combination, so
-// it keeps de Boor's error bound. (A power form of the span is cheaper per point but errs by eps
+// basis of four points at a time (the recursion above or the Bernstein basis, one point per lane)
+// and then, point by point, the weighted sum of the span's p + 1 rows, four columns at a time: the
+// basis is computed once per point as before, and each value is the same non-negative combination,
+// so it keeps de Boor's error bound. (A power form of the span is cheaper per point but errs by eps
 // times the window's largest coefficient, far more where a small value sits beside a large one.)
 // Built twice: for baseline x86-64 and, picked at run time, with AVX2 and fused multiply-adds.
 
@@ -192,6 +195,86 @@ template <int P, class V>
     }
 }
 
+// The recursion's basis of span k: the B-spline basis functions of the window, weighting the
+// window's coefficient rows.
+template <int P>
+struct RecursionBasis {
+    const SpanBasis<P> &sb;
+    template <class V>
+    [[gnu::always_inline]] void operator()(const V &x, V *N) const {
+        basis_lanes<P, V>(sb, x, N);
+    }
+};
+
+// The Bernstein basis of the span [a, b], s^i w^(P-i) with s = (x - a) / (b - a) and
+// w = (b - x) / (b - a), weighting the span's Bernstein rows (bernstein_rows below, which carry
+// the binomials): ten products a cubic instead of the recursion's seventeen. For x in [a, b)
+// every factor is non-negative, as in the recursion.
+template <int P>
+struct BernsteinBasis {
+    double a, b, inv;
+    template <class V>
+    [[gnu::always_inline]] void operator()(const V &x, V *N) const {
+        const V s = (x - a) * inv, w = (b - x) * inv;
+        V sp[P + 1], wp[P + 1];
+        sp[1] = s;
+        wp[1] = w;
+        PYORVEX_UNROLL for (int i = 2; i <= P; ++i) {
+            sp[i] = sp[i - 1] * s;
+            wp[i] = wp[i - 1] * w;
+        }
+        N[0] = wp[P];
+        N[P] = sp[P];
+        PYORVEX_UNROLL for (int i = 1; i < P; ++i) N[i] = sp[i] * wp[P - i];
+    }
+};
+
+// The widest rows that take the Bernstein form (its rows live on the stack), and the least run
+// of points that repays the conversion of a span.
+constexpr std::size_t kBernsteinColumns = 16;
+constexpr std::size_t kBernsteinRun = 24;
+
+// The Bernstein rows of span k = [a, b] from its window's coefficient rows base[0..P]:
+// E[i * dof + j] = C(P, i) times the blossom of column j at (a^(P-i), b^i). The blossoms come
+// from de Boor's recursion with one argument per level, every weight non-negative (the
+// arguments lie in the span): each row is a convex combination M[i] of the window's rows, times
+// a binomial, so the sum over the Bernstein basis keeps the recursion's error bound relative to
+// sum |c_i| B_i(x). M is formed once per span on the unit rows, row h of a level holding the
+// values with h arguments at b, each from one row of the level before (which shares the levels
+// among the P + 1 blossoms). False when a value is not finite.
+template <int P>
+bool bernstein_rows(const SpanBasis<P> &sb, const double *base, std::size_t dof, double *E) {
+    // The span is [lo[1], hi[1]]; level st's step j divides by t[k + 1 + j - st] - t[k - P + j],
+    // the recursion's inv[P + 1 - st][j - st].
+    const double a = sb.lo[1], b = sb.hi[1];
+    auto knot = [&](int d) { return d >= 1 ? sb.hi[d] : sb.lo[1 - d]; };  // t[k + d], -P < d <= P
+    double w[P + 1][P + 1][P + 1];                                        // [h][j][unit row]
+    PYORVEX_UNROLL for (int j = 0; j <= P; ++j) PYORVEX_UNROLL for (int u = 0; u <= P; ++u)
+        w[0][j][u] = j == u ? 1.0 : 0.0;
+    PYORVEX_UNROLL for (int st = 1; st <= P; ++st) PYORVEX_UNROLL for (int h = st; h >= 0; --h) {
+        const double x = h > 0 ? b : a;
+        const int from = h > 0 ? h - 1 : 0;
+        PYORVEX_UNROLL for (int j = P; j >= st; --j) {
+            const double r = sb.inv[P + 1 - st][j - st];
+            const double wl = (x - knot(j - P)) * r, wr = (knot(1 + j - st) - x) * r;
+            PYORVEX_UNROLL for (int u = 0; u <= P; ++u) w[h][j][u] =
+                wl * w[from][j][u] + wr * w[from][j - 1][u];
+        }
+    }
+    PYORVEX_UNROLL for (int i = 0; i <= P; ++i) {
+        double M[P + 1];
+        PYORVEX_UNROLL for (int u = 0; u <= P; ++u) M[u] = w[i][P][u] * detail::kTables.binom[P][i];
+        for (std::size_t col = 0; col < dof; ++col) {
+            double e = M[0] * base[col];
+            PYORVEX_UNROLL for (int u = 1; u <= P; ++u) e += M[u] * base[u * dof + col];
+            E[i * dof + col] = e;
+        }
+    }
+    double zero = 0.0;  // stays zero unless a value is infinite or NaN
+    for (std::size_t q = 0; q < (P + 1) * dof; ++q) zero += E[q] * 0.0;
+    return zero == 0.0;
+}
+
 // Columns [j, j + kLanes<V>) of row = sum_r w[r] * base[r * dof ..].
 template <int P, class V>
 [[gnu::always_inline]] inline void weighted_lanes(const double *w, const double *base,
@@ -225,9 +308,10 @@ template <int P, class V>
     }
 }
 
-// The rows of xs[0..count) (none NaN, all in span k) from the coefficient rows base[0..P].
-template <int P, class V>
-[[gnu::always_inline]] inline void rows_of_run(const SpanBasis<P> &sb, const double *base,
+// The rows of xs[0..count) (none NaN, all in span k) from the rows base[0..P] that the basis
+// weights.
+template <int P, class V, class Basis>
+[[gnu::always_inline]] inline void rows_of_run(const Basis &basis, const double *base,
                                                std::size_t dof, const double *xs, std::size_t count,
                                                double *out) {
     constexpr std::size_t L = kLanes<V>;
@@ -236,7 +320,7 @@ template <int P, class V>
         V x;
         PYORVEX_UNROLL for (std::size_t l = 0; l < L; ++l) x[l] = xs[q + (l < len ? l : 0)];
         V N[P + 1];
-        basis_lanes<P, V>(sb, x, N);
+        basis(x, N);
         double w[L][P + 1];  // point-major: each point's weights side by side
         PYORVEX_UNROLL for (int r = 0; r <= P; ++r)
             PYORVEX_UNROLL for (std::size_t l = 0; l < L; ++l) w[l][r] = N[r][l];
@@ -261,9 +345,9 @@ template <int P, class V>
 
 // The run of points from xs[i] (which the walk placed in span k) while they lie in [lo, hi), four
 // at a time; returns its end (> i). lo and hi are the span's ends, infinite at an open end.
-template <int P>
+template <int P, class Basis>
 __attribute__((target("avx2,fma"))) std::size_t rows_of_run_avx2(
-    const SpanBasis<P> &sb, const double *base, std::size_t dof, const double *xs, std::size_t i,
+    const Basis &basis, const double *base, std::size_t dof, const double *xs, std::size_t i,
     std::size_t m, double lo, double hi, double *out) {
     const __m256d vlo = _mm256_set1_pd(lo), vhi = _mm256_set1_pd(hi);
     std::size_t q = i;
@@ -274,7 +358,7 @@ __attribute__((target("avx2,fma"))) std::size_t rows_of_run_avx2(
             _mm256_and_pd(_mm256_cmp_pd(x, vlo, _CMP_GE_OQ), _mm256_cmp_pd(x, vhi, _CMP_LT_OQ)));
         if (inside != 0xf) break;
         __m256d N[P + 1];
-        basis_lanes<P, __m256d>(sb, x, N);
+        basis(x, N);
         double *o0 = out + q * dof, *o1 = o0 + dof, *o2 = o1 + dof, *o3 = o2 + dof;
         std::size_t j = 0;
         for (; j + 4 <= dof; j += 4) {
@@ -311,7 +395,7 @@ __attribute__((target("avx2,fma"))) std::size_t rows_of_run_avx2(
     // The run's last few points (at least xs[i] itself), point by point.
     std::size_t e = q;
     while (e < m && e < q + 4 && (e == i || (xs[e] >= lo && xs[e] < hi))) ++e;
-    if (e > q) rows_of_run<P, vec4>(sb, base, dof, xs + q, e - q, out + q * dof);
+    if (e > q) rows_of_run<P, vec4>(basis, base, dof, xs + q, e - q, out + q * dof);
     return e;
 }
 
@@ -323,15 +407,15 @@ inline bool has_avx2_fma() {
 
 // The run of points from xs[i] (which the walk placed in span k) while they lie in [lo, hi);
 // returns its end (> i).
-template <int P>
-std::size_t rows_run(const SpanBasis<P> &sb, const double *base, std::size_t dof, const double *xs,
+template <int P, class Basis>
+std::size_t rows_run(const Basis &basis, const double *base, std::size_t dof, const double *xs,
                      std::size_t i, std::size_t m, double lo, double hi, double *out) {
 #if PYORVEX_KERNEL_X86
-    if (has_avx2_fma()) return rows_of_run_avx2<P>(sb, base, dof, xs, i, m, lo, hi, out);
+    if (has_avx2_fma()) return rows_of_run_avx2<P>(basis, base, dof, xs, i, m, lo, hi, out);
 #endif
     std::size_t end = i + 1;
     while (end < m && xs[end] >= lo && xs[end] < hi) ++end;
-    rows_of_run<P, vec2>(sb, base, dof, xs + i, end - i, out + i * dof);
+    rows_of_run<P, vec2>(basis, base, dof, xs + i, end - i, out + i * dof);
     return end;
 }
 
@@ -341,6 +425,9 @@ void values_fixed(SpanWalk &walk, const Knots &kn, cspan xs, const double *c, st
     SpanBasis<P> sb{};
     idx loaded = -1;
     double N[P + 1];
+    double E[(P + 1) * kBernsteinColumns];
+    idx converted = -1;  // the span whose Bernstein rows E holds
+    bool convertible = false;
     const std::size_t m = xs.size();
     for (std::size_t i = 0; i < m;) {
         const double x = xs[i];
@@ -360,8 +447,27 @@ void values_fixed(SpanWalk &walk, const Knots &kn, cspan xs, const double *c, st
             // and the last span also take the points beyond their outer end.
             const double lo = k == walk.first ? -kInf : kn.t[k];
             const double hi = k == walk.last ? kInf : kn.t[k + 1];
-            i = rows_run<P>(sb, c + static_cast<std::size_t>(k - P) * dof, dof, xs.data(), i, m, lo,
-                            hi, out);
+            const double *window = c + static_cast<std::size_t>(k - P) * dof;
+            // A long run inside an inner span (the outer ones take points beyond the domain,
+            // where the Bernstein weights change sign) takes the span's Bernstein form. (A line's
+            // recursion is already two products.)
+            if constexpr (P > 1) {
+                if (k != walk.first && k != walk.last && dof <= kBernsteinColumns &&
+                    i + kBernsteinRun < m && xs[i + kBernsteinRun] < hi &&
+                    xs[i + kBernsteinRun] > x) {
+                    const double inv = 1.0 / (hi - lo);
+                    if (k != converted) {
+                        convertible = inv < kInf && bernstein_rows<P>(sb, window, dof, E);
+                        converted = k;
+                    }
+                    if (convertible) {
+                        i = rows_run<P>(BernsteinBasis<P>{lo, hi, inv}, E, dof, xs.data(), i, m, lo,
+                                        hi, out);
+                        continue;
+                    }
+                }
+            }
+            i = rows_run<P>(RecursionBasis<P>{sb}, window, dof, xs.data(), i, m, lo, hi, out);
             continue;
         }
         // A window reaching past the coefficients (unclamped knots): point by point.
