@@ -270,9 +270,10 @@ bool bernstein_rows(const SpanBasis<P> &sb, const double *base, std::size_t dof,
             E[i * dof + col] = e;
         }
     }
-    double zero = 0.0;  // stays zero unless a value is infinite or NaN
-    for (std::size_t q = 0; q < (P + 1) * dof; ++q) zero += E[q] * 0.0;
-    return zero == 0.0;
+    unsigned finite = 1;  // (a sum of E[q] * 0.0 would be one long chain of dependent adds)
+    for (std::size_t q = 0; q < (P + 1) * dof; ++q)
+        finite &= static_cast<unsigned>(__builtin_fabs(E[q]) <= __DBL_MAX__);
+    return finite != 0;
 }
 
 // Columns [j, j + kLanes<V>) of row = sum_r w[r] * base[r * dof ..].
@@ -353,10 +354,12 @@ __attribute__((target("avx2,fma"))) std::size_t rows_of_run_avx2(
     std::size_t q = i;
     for (; q + 4 <= m; q += 4) {
         const __m256d x = _mm256_loadu_pd(xs + q);
-        // NaN fails both tests and ends the run.
+        // NaN fails both tests and ends the run. A group whose first point is in the run is
+        // evaluated whole: the rows of its points beyond the run are written too, and written
+        // again by the runs those points belong to (the walk takes every later point in turn).
         const int inside = _mm256_movemask_pd(
             _mm256_and_pd(_mm256_cmp_pd(x, vlo, _CMP_GE_OQ), _mm256_cmp_pd(x, vhi, _CMP_LT_OQ)));
-        if (inside != 0xf) break;
+        if (!(inside & 1)) break;
         __m256d N[P + 1];
         basis(x, N);
         double *o0 = out + q * dof, *o1 = o0 + dof, *o2 = o1 + dof, *o3 = o2 + dof;
@@ -391,8 +394,9 @@ __attribute__((target("avx2,fma"))) std::size_t rows_of_run_avx2(
             o2[j] = v[2];
             o3[j] = v[3];
         }
+        if (inside != 0xf) return q + static_cast<std::size_t>(__builtin_ctz(~inside));
     }
-    // The run's last few points (at least xs[i] itself), point by point.
+    // The array's last few points (at least xs[i] itself), point by point.
     std::size_t e = q;
     while (e < m && e < q + 4 && (e == i || (xs[e] >= lo && xs[e] < hi))) ++e;
     if (e > q) rows_of_run<P, vec4>(basis, base, dof, xs + q, e - q, out + q * dof);
