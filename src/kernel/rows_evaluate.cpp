@@ -234,48 +234,6 @@ struct BernsteinBasis {
 constexpr std::size_t kBernsteinColumns = 16;
 constexpr std::size_t kBernsteinRun = 24;
 
-// The Bernstein rows of span k = [a, b] from its window's coefficient rows base[0..P]:
-// E[i * dof + j] = C(P, i) times the blossom of column j at (a^(P-i), b^i). The blossoms come
-// from de Boor's recursion with one argument per level, every weight non-negative (the
-// arguments lie in the span): each row is a convex combination M[i] of the window's rows, times
-// a binomial, so the sum over the Bernstein basis keeps the recursion's error bound relative to
-// sum |c_i| B_i(x). M is formed once per span on the unit rows, row h of a level holding the
-// values with h arguments at b, each from one row of the level before (which shares the levels
-// among the P + 1 blossoms). False when a value is not finite.
-template <int P>
-bool bernstein_rows(const SpanBasis<P> &sb, const double *base, std::size_t dof, double *E) {
-    // The span is [lo[1], hi[1]]; level st's step j divides by t[k + 1 + j - st] - t[k - P + j],
-    // the recursion's inv[P + 1 - st][j - st].
-    const double a = sb.lo[1], b = sb.hi[1];
-    auto knot = [&](int d) { return d >= 1 ? sb.hi[d] : sb.lo[1 - d]; };  // t[k + d], -P < d <= P
-    double w[P + 1][P + 1][P + 1];                                        // [h][j][unit row]
-    PYORVEX_UNROLL for (int j = 0; j <= P; ++j) PYORVEX_UNROLL for (int u = 0; u <= P; ++u)
-        w[0][j][u] = j == u ? 1.0 : 0.0;
-    PYORVEX_UNROLL for (int st = 1; st <= P; ++st) PYORVEX_UNROLL for (int h = st; h >= 0; --h) {
-        const double x = h > 0 ? b : a;
-        const int from = h > 0 ? h - 1 : 0;
-        PYORVEX_UNROLL for (int j = P; j >= st; --j) {
-            const double r = sb.inv[P + 1 - st][j - st];
-            const double wl = (x - knot(j - P)) * r, wr = (knot(1 + j - st) - x) * r;
-            PYORVEX_UNROLL for (int u = 0; u <= P; ++u) w[h][j][u] =
-                wl * w[from][j][u] + wr * w[from][j - 1][u];
-        }
-    }
-    PYORVEX_UNROLL for (int i = 0; i <= P; ++i) {
-        double M[P + 1];
-        PYORVEX_UNROLL for (int u = 0; u <= P; ++u) M[u] = w[i][P][u] * detail::kTables.binom[P][i];
-        for (std::size_t col = 0; col < dof; ++col) {
-            double e = M[0] * base[col];
-            PYORVEX_UNROLL for (int u = 1; u <= P; ++u) e += M[u] * base[u * dof + col];
-            E[i * dof + col] = e;
-        }
-    }
-    unsigned finite = 1;  // (a sum of E[q] * 0.0 would be one long chain of dependent adds)
-    for (std::size_t q = 0; q < (P + 1) * dof; ++q)
-        finite &= static_cast<unsigned>(__builtin_fabs(E[q]) <= __DBL_MAX__);
-    return finite != 0;
-}
-
 // Columns [j, j + kLanes<V>) of row = sum_r w[r] * base[r * dof ..].
 template <int P, class V>
 [[gnu::always_inline]] inline void weighted_lanes(const double *w, const double *base,
@@ -307,6 +265,44 @@ template <int P, class V>
         PYORVEX_UNROLL for (int r = 1; r <= P; ++r) s += w[r] * base[r * dof + j];
         row[j] = s;
     }
+}
+
+// The Bernstein rows of span k = [a, b] from its window's coefficient rows base[0..P]:
+// E[i * dof + j] = C(P, i) times the blossom of column j at (a^(P-i), b^i). The blossoms come
+// from de Boor's recursion with one argument per level, every weight non-negative (the
+// arguments lie in the span): each row is a convex combination M[i] of the window's rows, times
+// a binomial, so the sum over the Bernstein basis keeps the recursion's error bound relative to
+// sum |c_i| B_i(x). M is formed once per span on the unit rows, row h of a level holding the
+// values with h arguments at b, each from one row of the level before (which shares the levels
+// among the P + 1 blossoms). False when a value is not finite.
+template <int P>
+bool bernstein_rows(const SpanBasis<P> &sb, const double *base, std::size_t dof, double *E) {
+    // The span is [lo[1], hi[1]]; level st's step j divides by t[k + 1 + j - st] - t[k - P + j],
+    // the recursion's inv[P + 1 - st][j - st].
+    const double a = sb.lo[1], b = sb.hi[1];
+    auto knot = [&](int d) { return d >= 1 ? sb.hi[d] : sb.lo[1 - d]; };  // t[k + d], -P < d <= P
+    double w[P + 1][P + 1][P + 1];                                        // [h][j][unit row]
+    PYORVEX_UNROLL for (int j = 0; j <= P; ++j) PYORVEX_UNROLL for (int u = 0; u <= P; ++u)
+        w[0][j][u] = j == u ? 1.0 : 0.0;
+    PYORVEX_UNROLL for (int st = 1; st <= P; ++st) PYORVEX_UNROLL for (int h = st; h >= 0; --h) {
+        const double x = h > 0 ? b : a;
+        const int from = h > 0 ? h - 1 : 0;
+        PYORVEX_UNROLL for (int j = P; j >= st; --j) {
+            const double r = sb.inv[P + 1 - st][j - st];
+            const double wl = (x - knot(j - P)) * r, wr = (knot(1 + j - st) - x) * r;
+            PYORVEX_UNROLL for (int u = 0; u <= P; ++u) w[h][j][u] =
+                wl * w[from][j][u] + wr * w[from][j - 1][u];
+        }
+    }
+    PYORVEX_UNROLL for (int i = 0; i <= P; ++i) {
+        double M[P + 1];
+        PYORVEX_UNROLL for (int u = 0; u <= P; ++u) M[u] = w[i][P][u] * detail::kTables.binom[P][i];
+        weighted_row<P, vec2>(M, base, dof, E + i * dof);
+    }
+    unsigned finite = 1;  // (a sum of E[q] * 0.0 would be one long chain of dependent adds)
+    for (std::size_t q = 0; q < (P + 1) * dof; ++q)
+        finite &= static_cast<unsigned>(__builtin_fabs(E[q]) <= __DBL_MAX__);
+    return finite != 0;
 }
 
 // The rows of xs[0..count) (none NaN, all in span k) from the rows base[0..P] that the basis
