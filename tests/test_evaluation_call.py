@@ -11,6 +11,7 @@ import numpy as np
 import pytest
 from support.trajectories import trajectory
 
+from pyorvex import make_trajectory
 from pyorvex.defdatastruct import Trajectory1d
 
 KNOTS = [0.0, 0.0, 0.0, 0.0, 0.4, 1.1, 2.0, 2.0, 2.0, 2.0]
@@ -236,10 +237,11 @@ def test_input_rewritten_by_another_thread_stays_in_bounds(traj):
     # The array library releases the interpreter lock while it copies or sorts, so another thread
     # can reorder x, or put NaN in it, between the checks and the evaluation. Any result or
     # ValueError will do; a read or write outside a buffer (a crash, or a sanitizer report) not.
-    m = 20_000
+    m = 300_000  # beyond the size from which arrays are shared among threads
     base = np.linspace(0.0, 2.0, m)
     shuffled = np.random.default_rng(3).permutation(base)
     x = base.copy()
+    motion = make_trajectory(KNOTS, np.c_[CPTS, CPTS], 3)
     done = threading.Event()
 
     def scramble():
@@ -255,6 +257,7 @@ def test_input_rewritten_by_another_thread_stays_in_bounds(traj):
         lambda: traj.ceval(x),
         lambda: traj.dceval(x, 2),
         lambda: traj.knotref(x),
+        lambda: motion(x),
     ]
     writer = threading.Thread(target=scramble)
     writer.start()
