@@ -281,17 +281,19 @@ bool bernstein_rows(const SpanBasis<P> &sb, const double *base, std::size_t dof,
     // the recursion's inv[P + 1 - st][j - st].
     const double a = sb.lo[1], b = sb.hi[1];
     auto knot = [&](int d) { return d >= 1 ? sb.hi[d] : sb.lo[1 - d]; };  // t[k + d], -P < d <= P
-    double w[P + 1][P + 1][P + 1];                                        // [h][j][unit row]
-    PYORVEX_UNROLL for (int j = 0; j <= P; ++j) PYORVEX_UNROLL for (int u = 0; u <= P; ++u)
-        w[0][j][u] = j == u ? 1.0 : 0.0;
+    // Level st leaves w[h][j] non-zero on the unit rows j - st .. j only; the rest is never read.
+    double w[P + 1][P + 1][P + 1];  // [h][j][unit row]
+    PYORVEX_UNROLL for (int j = 0; j <= P; ++j) w[0][j][j] = 1.0;
     PYORVEX_UNROLL for (int st = 1; st <= P; ++st) PYORVEX_UNROLL for (int h = st; h >= 0; --h) {
         const double x = h > 0 ? b : a;
         const int from = h > 0 ? h - 1 : 0;
         PYORVEX_UNROLL for (int j = P; j >= st; --j) {
             const double r = sb.inv[P + 1 - st][j - st];
             const double wl = (x - knot(j - P)) * r, wr = (knot(1 + j - st) - x) * r;
-            PYORVEX_UNROLL for (int u = 0; u <= P; ++u) w[h][j][u] =
+            w[h][j][j] = wl * w[from][j][j];
+            PYORVEX_UNROLL for (int u = j - st + 1; u < j; ++u) w[h][j][u] =
                 wl * w[from][j][u] + wr * w[from][j - 1][u];
+            w[h][j][j - st] = wr * w[from][j - 1][j - st];
         }
     }
     PYORVEX_UNROLL for (int i = 0; i <= P; ++i) {
@@ -299,10 +301,22 @@ bool bernstein_rows(const SpanBasis<P> &sb, const double *base, std::size_t dof,
         PYORVEX_UNROLL for (int u = 0; u <= P; ++u) M[u] = w[i][P][u] * detail::kTables.binom[P][i];
         weighted_row<P, vec2>(M, base, dof, E + i * dof);
     }
-    unsigned finite = 1;  // (a sum of E[q] * 0.0 would be one long chain of dependent adds)
-    for (std::size_t q = 0; q < (P + 1) * dof; ++q)
-        finite &= static_cast<unsigned>(__builtin_fabs(E[q]) <= __DBL_MAX__);
-    return finite != 0;
+    // Any infinity or NaN makes its lane of the sums of E * 0 a NaN; the lanes keep the chains
+    // short.
+    vec2 zero[2] = {};
+    const std::size_t count = (P + 1) * dof;
+    std::size_t q = 0;
+    for (; q + 4 <= count; q += 4) {
+        vec2 e0, e1;
+        load(e0, E + q);
+        load(e1, E + q + 2);
+        zero[0] += e0 * 0.0;
+        zero[1] += e1 * 0.0;
+    }
+    double tail = 0.0;
+    for (; q < count; ++q) tail += E[q] * 0.0;
+    const vec2 all = zero[0] + zero[1];
+    return all[0] + all[1] + tail == 0.0;
 }
 
 // The rows of xs[0..count) (none NaN, all in span k) from the rows base[0..P] that the basis
