@@ -62,6 +62,25 @@ TEST(Rows, ValuesMatchEachColumnInAnyOrder) {
     }
 }
 
+// Coefficients near the largest double overflow a span's Bernstein rows (binomials times convex
+// combinations); those spans fall back to the recursion, whose values stay finite.
+TEST(Rows, HugeCoefficientsStayFinite) {
+    std::mt19937 rng(11);
+    Rows r = random_rows(rng, 3, 12, 2, 1);
+    for (double &c : r.c) c = c > 0 ? 1.5e308 : -1.5e308;
+    std::vector<double> xs;
+    for (int i = 0; i <= 2000; ++i) xs.push_back(i / 2000.0);
+    std::vector<double> out(xs.size() * 2);
+    k::values_rows(xs, r.first.t, r.c, 3, 2, out);
+    for (std::size_t i = 0; i < xs.size(); ++i)
+        for (std::size_t j = 0; j < 2; ++j) {
+            const double want = k::value_at(xs[i], r.first.t, r.column(j), 3);
+            EXPECT_TRUE(std::isfinite(out[i * 2 + j]) &&
+                        reference::close(out[i * 2 + j], want, 1e-12, 1.5e296))
+                << "x " << xs[i] << " column " << j;
+        }
+}
+
 TEST(Rows, RemovalIsJointAndWithinTolerance) {
     std::mt19937 rng(3);
     for (int p : {1, 2, 3, 4}) {
