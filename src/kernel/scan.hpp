@@ -82,6 +82,29 @@ int mark(const double *a, std::ptrdiff_t j, std::ptrdiff_t end) {
     return has_avx2() ? mark_avx2<M>(a, j, end) : mark_sse2<M>(a, j, end);
 }
 
+// Copies a[1..m) to out[1..m) (out[0] is in place) and marks its pairs from (out[0], out[1]) on,
+// as copied: the pair that crosses two vectors is formed from registers, never from out. Returns
+// the index up to which it went (the rest is left to a scalar loop).
+template <Mark M>
+__attribute__((target("avx2"))) std::ptrdiff_t copy_mark_avx2(const double *a, std::ptrdiff_t m,
+                                                             double *out, int &marked) {
+    constexpr int predicate = M == Mark::NotIncreasing ? _CMP_GE_OQ
+                              : M == Mark::Suspect     ? _CMP_NLT_UQ
+                                                       : _CMP_NLE_UQ;
+    __m256d acc = _mm256_setzero_pd(), previous = _mm256_set1_pd(out[0]);
+    std::ptrdiff_t j = 1;
+    for (; j + 4 <= m; j += 4) {
+        const __m256d c = _mm256_loadu_pd(a + j);
+        _mm256_storeu_pd(out + j, c);
+        // (previous[3], c[0], c[1], c[2]): each lane's left neighbour.
+        const __m256d left = _mm256_shuffle_pd(_mm256_permute2f128_pd(previous, c, 0x21), c, 0x5);
+        acc = _mm256_or_pd(acc, _mm256_cmp_pd(left, c, predicate));
+        previous = c;
+    }
+    marked = _mm256_movemask_pd(acc);
+    return j;
+}
+
 #else
 
 template <Mark M>
@@ -92,6 +115,23 @@ int mark(const double *a, std::ptrdiff_t j, std::ptrdiff_t end) {
 #endif
 
 }  // namespace scan_detail
+
+// Copies a[0..m) to out and returns order_suspect(out, 1, m) in the same pass: the test is of the
+// values copied, whatever another thread writes into a meanwhile.
+inline bool copy_order_suspect(const double *a, std::ptrdiff_t m, double *out) {
+    if (m <= 0) return false;
+    out[0] = a[0];
+    int marked = 0;
+    std::ptrdiff_t j = 1;
+#if PYORVEX_KERNEL_X86
+    if (has_avx2()) j = scan_detail::copy_mark_avx2<scan_detail::Mark::Suspect>(a, m, out, marked);
+#endif
+    for (; j < m; ++j) {
+        out[j] = a[j];
+        marked |= static_cast<int>(!(out[j - 1] < out[j]));
+    }
+    return marked != 0;
+}
 
 // Fails at the first i with a[i-1] >= a[i]; NaN never fails a comparison. A sorted array costs
 // one streaming pass.

@@ -135,7 +135,7 @@ PyObject *at_unordered(PyObject *self, const double *xs, Py_ssize_t count, int n
 // Increasing abscissae are evaluated block by block, each block copied into a private buffer,
 // checked there (no NaN, increasing from the previous block on, inside the domain) and evaluated
 // from it while it is in the cache: one read of the caller's array. A NaN fails the order test
-// (order_suspect, unlike strictly_increasing, flags it), so it reaches the general route's
+// (copy_order_suspect, unlike strictly_increasing, flags it), so it reaches the general route's
 // "domain error" rather than the kernel. Large arrays go chunk by chunk (capi/parallel.hpp); each
 // chunk keeps the first and last abscissae it evaluated, and neighbouring chunks must join in
 // order, so the checks hold for exactly what was evaluated. 1: done; 0: the array is not an
@@ -153,10 +153,10 @@ ChunkEnds increasing_chunk(const Motion *d, const double *xs, Py_ssize_t begin, 
     ChunkEnds ends{0.0, start, true};
     for (Py_ssize_t i = begin; i < end; i += kBlock) {
         const Py_ssize_t len = std::min(kBlock, end - i);
-        std::memcpy(block, xs + i, static_cast<size_t>(len) * sizeof(double));
+        const bool suspect = kernel::copy_order_suspect(xs + i, len, block);
         const double previous = ends.last;
-        if (!(block[0] >= previous) || (i > begin && !(block[0] > previous)) ||
-            kernel::order_suspect(block, 1, len) || !(block[len - 1] <= stop)) {
+        if (!(block[0] >= previous) || (i > begin && !(block[0] > previous)) || suspect ||
+            !(block[len - 1] <= stop)) {
             ends.ok = false;
             return ends;
         }

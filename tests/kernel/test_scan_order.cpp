@@ -210,6 +210,13 @@ TEST(ScanPublic, OrderScansFindEveryBreak) {
     ASSERT_TRUE(k::strictly_increasing(base.data(), n));
     ASSERT_FALSE(k::order_suspect(base.data(), 0, n));
     ASSERT_TRUE(k::ascending(base.data(), n));
+    // The copying scan: the same answer as order_suspect, and a faithful copy, for every break.
+    auto copy_agrees = [&](const std::vector<double> &a) {
+        std::vector<double> out(n);
+        return k::copy_order_suspect(a.data(), n, out.data()) == k::order_suspect(a.data(), 1, n) &&
+               std::memcmp(out.data(), a.data(), sizeof(double) * n) == 0;
+    };
+    ASSERT_TRUE(copy_agrees(base));
     for (std::ptrdiff_t at = 1; at < n; ++at) {
         std::vector<double> a = base;
         a[at] = a[at - 1];
@@ -223,6 +230,9 @@ TEST(ScanPublic, OrderScansFindEveryBreak) {
         ASSERT_EQ(k::strictly_increasing(a.data(), n), true) << "NaN at " << at;
         ASSERT_FALSE(k::ascending(a.data(), n)) << "NaN at " << at;
         ASSERT_TRUE(k::order_suspect(a.data(), at, at + 1)) << "NaN at " << at;
+        ASSERT_TRUE(copy_agrees(a)) << "NaN at " << at;
+        a[at] = a[at - 1] - 1e-3;
+        ASSERT_TRUE(copy_agrees(a)) << "step down at " << at;
     }
 }
 
