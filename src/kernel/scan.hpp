@@ -87,7 +87,7 @@ int mark(const double *a, std::ptrdiff_t j, std::ptrdiff_t end) {
 // the index up to which it went (the rest is left to a scalar loop).
 template <Mark M>
 __attribute__((target("avx2"))) std::ptrdiff_t copy_mark_avx2(const double *a, std::ptrdiff_t m,
-                                                             double *out, int &marked) {
+                                                              double *out, int &marked) {
     constexpr int predicate = M == Mark::NotIncreasing ? _CMP_GE_OQ
                               : M == Mark::Suspect     ? _CMP_NLT_UQ
                                                        : _CMP_NLE_UQ;
