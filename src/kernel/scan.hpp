@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 
 #include "cpu_features.hpp"
 
@@ -61,12 +62,16 @@ int mark_sse2(const double *a, std::ptrdiff_t j, std::ptrdiff_t end) {
     return _mm_movemask_pd(_mm_or_pd(acc0, acc1)) | mark_scalar<M>(a, j, end);
 }
 
+// The AVX comparison predicate that marks a pair (a[j-1], a[j]).
+template <Mark M>
+inline constexpr int kPredicate = M == Mark::NotIncreasing ? _CMP_GE_OQ
+                                  : M == Mark::Suspect     ? _CMP_NLT_UQ
+                                                           : _CMP_NLE_UQ;
+
 template <Mark M>
 __attribute__((target("avx2"))) int mark_avx2(const double *a, std::ptrdiff_t j,
                                               std::ptrdiff_t end) {
-    constexpr int predicate = M == Mark::NotIncreasing ? _CMP_GE_OQ
-                              : M == Mark::Suspect     ? _CMP_NLT_UQ
-                                                       : _CMP_NLE_UQ;
+    constexpr int predicate = kPredicate<M>;
     __m256d acc0 = _mm256_setzero_pd(), acc1 = _mm256_setzero_pd();
     for (; j + 8 <= end; j += 8) {
         acc0 = _mm256_or_pd(
@@ -84,13 +89,11 @@ int mark(const double *a, std::ptrdiff_t j, std::ptrdiff_t end) {
 
 // Copies a[1..m) to out[1..m) (out[0] is in place) and marks its pairs from (out[0], out[1]) on,
 // as copied: the pair that crosses two vectors is formed from registers, never from out. Returns
-// the index up to which it went (the rest is left to a scalar loop).
+// the index up to which it went (the caller copies and marks the rest).
 template <Mark M>
 __attribute__((target("avx2"))) std::ptrdiff_t copy_mark_avx2(const double *a, std::ptrdiff_t m,
                                                               double *out, int &marked) {
-    constexpr int predicate = M == Mark::NotIncreasing ? _CMP_GE_OQ
-                              : M == Mark::Suspect     ? _CMP_NLT_UQ
-                                                       : _CMP_NLE_UQ;
+    constexpr int predicate = kPredicate<M>;
     __m256d acc = _mm256_setzero_pd(), previous = _mm256_set1_pd(out[0]);
     std::ptrdiff_t j = 1;
     for (; j + 4 <= m; j += 4) {
@@ -126,9 +129,9 @@ inline bool copy_order_suspect(const double *a, std::ptrdiff_t m, double *out) {
 #if PYORVEX_KERNEL_X86
     if (has_avx2()) j = scan_detail::copy_mark_avx2<scan_detail::Mark::Suspect>(a, m, out, marked);
 #endif
-    for (; j < m; ++j) {
-        out[j] = a[j];
-        marked |= static_cast<int>(!(out[j - 1] < out[j]));
+    if (j < m) {
+        std::memcpy(out + j, a + j, static_cast<std::size_t>(m - j) * sizeof(double));
+        marked |= scan_detail::mark<scan_detail::Mark::Suspect>(out, j, m);
     }
     return marked != 0;
 }
