@@ -165,8 +165,10 @@ def test_arithmetic():
         (3 * m, 3 * b(XS)),
         (m / vec, b(XS) / vec),
         (-m, -b(XS)),
+        (m * np.array(2.0), 2 * b(XS)),
     ]:
         close(got(XS), want)
+    close(m(XS.astype(object)), b(XS))  # converted as Trajectory1d converts it
     close(m(XS), b(XS))  # operands unchanged
     same = m
     same *= vec
@@ -228,6 +230,9 @@ def refusals():
         (lambda: m([0.1, np.nan]), ValueError, "^domain error$"),
         (lambda: m([0.5, 0.1, 0.5]), ValueError, "^'xp' must be increasing$"),
         (lambda: m([[0.1]]), ValueError, "^'x' must be one-dimensional$"),
+        (lambda: m("0.5"), TypeError, "must be real number, not str"),
+        (lambda: m(None), ValueError, "^domain error$"),
+        (lambda: m / 1e-320, OverflowError, "out of range"),
         (lambda: m([]), ValueError, "^zero size arrays are not allowed$"),
         (lambda: m(0.5, -1), ValueError, "^'nu' must be non-negative number$"),
         (lambda: m + other_dof, ValueError, "same 'dof'"),

@@ -3,6 +3,7 @@
 // scaling an axis's control points shifts or scales that axis); two motions add on the union of
 // their knots. Binary operators and unary minus give a new motion; the in-place forms change
 // self. An operand is checked in full before anything changes.
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -12,9 +13,11 @@ namespace pyorvex::multiaxis::algebra {
 
 namespace {
 
+// A number, a NumPy scalar or a 0-d array: one value for every axis, as Trajectory1d takes them.
 bool is_number(PyObject *x) {
     if (PyFloat_Check(x) || PyLong_Check(x) || PyArray_IsScalar(x, Generic)) return true;
-    if (PyArray_Check(x) || PySequence_Check(x)) return false;
+    if (PyArray_Check(x)) return PyArray_NDIM(reinterpret_cast<PyArrayObject *>(x)) == 0;
+    if (PySequence_Check(x)) return false;
     PyNumberMethods *nb = Py_TYPE(x)->tp_as_number;
     return nb != nullptr && (nb->nb_float != nullptr || nb->nb_index != nullptr);
 }
@@ -81,6 +84,11 @@ int prepare(PyObject *x, const Motion *m, Kind kind, Doubles *v) {
                 return -1;
             }
             e = 1.0 / e;
+            if (std::isinf(e)) {  // the reciprocal of a subnormal, as Trajectory1d refuses it
+                errno = ERANGE;
+                PyErr_SetFromErrno(PyExc_OverflowError);
+                return -1;
+            }
         }
     }
     return 1;

@@ -26,9 +26,14 @@ PyObject *raise_value(const char *message) {
     return nullptr;
 }
 
-bool is_number(PyObject *x) {
-    if (PyFloat_Check(x) || PyLong_Check(x) || PyArray_IsScalar(x, Generic)) return true;
-    return !PyArray_Check(x) && !PySequence_Check(x);
+// numpy.isscalar, as Trajectory1d's call decides between a number and an array (a str is a
+// number that fails conversion, None an array), answered without the call for the common cases.
+int is_scalar(PyObject *x) {
+    if (PyFloat_Check(x) || PyLong_Check(x) || PyArray_IsScalar(x, Generic)) return 1;
+    if (PyArray_Check(x)) return 0;
+    Ref numpy(PyImport_ImportModule("numpy"));
+    Ref answer(numpy ? PyObject_CallMethod(numpy.get(), "isscalar", "O", x) : nullptr);
+    return answer ? PyObject_IsTrue(answer.get()) : -1;
 }
 
 // The motion whose values are asked: self for nu == 0, its derivative of order nu otherwise
@@ -214,9 +219,11 @@ PyObject *at_array(PyObject *self, PyObject *x, int nu) {
         PyObject *r = at_increasing(self, x, nu);
         if (r != Py_None) return r;
     }
-    // The private snapshot (always a copy, whatever x is).
-    Ref snap(PyArray_FROMANY(x, NPY_DOUBLE, 0, 0,
-                             NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_ENSURECOPY));
+    // The private snapshot (always a copy, whatever x is), converted as astype(float64) would:
+    // an object array of numbers, or None, reads as numbers (NaN for None).
+    Ref snap(PyArray_FROMANY(
+        x, NPY_DOUBLE, 0, 0,
+        NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED | NPY_ARRAY_ENSURECOPY | NPY_ARRAY_FORCECAST));
     if (!snap) return nullptr;
     auto *sa = reinterpret_cast<PyArrayObject *>(snap.get());
     if (PyArray_NDIM(sa) > 1) return raise_value("'x' must be one-dimensional");
@@ -246,8 +253,9 @@ PyObject *call(PyObject *self, PyObject *args, PyObject *kw) {
     int nu = 0;
     if (a[1] != nullptr && !capi::to_int(a[1], &nu)) return nullptr;
     if (!require_data(as_motion(self))) return nullptr;
-    if (is_number(a[0])) return at_number(self, a[0], nu);
-    return at_array(self, a[0], nu);
+    const int scalar = is_scalar(a[0]);
+    if (scalar < 0) return nullptr;
+    return scalar ? at_number(self, a[0], nu) : at_array(self, a[0], nu);
 }
 
 }  // namespace pyorvex::multiaxis::evaluation
