@@ -425,6 +425,10 @@ def test_retime_holds_every_limit_on_the_result_as_computed(shift):
         q, limit = int(rng.integers(1, 4)), float(10 ** rng.uniform(-2, 3))
         out = retime(move, **{LIMITS[q - 1]: limit})
         gaps.append(1.0 - abs(peak(out, q).value) / limit)
+        # Stretched about the start with the digits the result's time axis has.
+        u, k = move.get_knotvector_asarray(), time_scale(move, **{LIMITS[q - 1]: limit})
+        want = u[0] + k * (u - u[0])
+        assert np.all(np.abs(out.get_knotvector_asarray() - want) <= np.spacing(want))
     assert min(gaps) >= 0.0
     if shift == 0.0:
         assert max(gaps) < 1e-14

@@ -6,6 +6,8 @@
 // ValueError, so nothing reaches the kernel unchecked even when called directly.
 #include <Python.h>
 
+#include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -16,7 +18,6 @@
 #include "buffer.hpp"
 #include "convert.hpp"
 #include "degree.hpp"
-#include "knot_transform.hpp"
 #include "planning.hpp"
 #include "ref.hpp"
 #include "scan.hpp"
@@ -297,10 +298,26 @@ constexpr double kHeadroom = 8.0;
 // stretch still missing and a margin that doubles, from one rounding unit.
 constexpr int kAttempts = 64;
 
-// The motion with time stretched by f about its start into (out_knots, out_cpts), as hscale
-// stretches it and with the values of a trajectory of order o (the o-th derivative of its path)
-// scaled by f ** -o. False, writing nothing that matters, when that leaves the range of floating
-// point or merges knots.
+// The knots stretched by f > 0 about the first one, u0 + f (u - u0) rounded once. Not hscale's
+// f u - (f - 1) u0: far from zero (a wall-clock time axis) both of its terms round at the scale
+// of f u0, which snaps the stretched knots to that grid, while u - u0 is exact there. False when
+// a knot overflows or two distinct knots come closer than min(their gap, DBL_MIN).
+bool stretch_knots(k::cspan knots, double f, k::vspan out) {
+    const double u0 = knots[0];
+    out[0] = u0;
+    for (std::size_t i = 1; i < knots.size(); ++i) {
+        out[i] = std::fma(f, knots[i] - u0, u0);
+        const double gap = knots[i] - knots[i - 1];
+        if (!(std::fabs(out[i]) <= DBL_MAX) ||
+            (gap > 0.0 && !(out[i] - out[i - 1] >= std::min(gap, DBL_MIN))))
+            return false;
+    }
+    return true;
+}
+
+// The motion with time stretched by f about its start into (out_knots, out_cpts), with the
+// values of a trajectory of order o (the o-th derivative of its path) scaled by f ** -o. False,
+// writing nothing that matters, when that leaves the range of floating point or merges knots.
 bool stretch(k::cspan knots, k::cspan cpts, int order, double f, k::vspan out_knots,
              k::vspan out_cpts) {
     const double factor = std::pow(f, -order);
@@ -310,13 +327,7 @@ bool stretch(k::cspan knots, k::cspan cpts, int order, double f, k::vspan out_kn
         out_cpts[i] = cpts[i] * factor;
         finite = finite && std::isfinite(out_cpts[i]);
     }
-    const auto m = static_cast<Py_ssize_t>(knots.size());
-    if (!finite ||
-        k::check_knot_transform(knots.data(), m, true, f, false, 0.0) != k::KnotTransformCheck::Ok)
-        return false;
-    std::memcpy(out_knots.data(), knots.data(), knots.size() * sizeof(double));
-    k::scale_knots(out_knots.data(), m, f);
-    return k::all_finite(out_knots);
+    return finite && stretch_knots(knots, f, out_knots);
 }
 
 }  // namespace
