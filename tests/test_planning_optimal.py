@@ -117,6 +117,18 @@ def test_plans_a_long_path_whose_last_grid_points_are_at_the_velocity_limit():
     assert all(np.all(np.abs(peak(motion, nu).value) <= lim) for nu, lim in ((1, v), (2, a)))
 
 
+@pytest.mark.parametrize("times, values", [([0.0, 1.0], [0.0, 1.0]), ([0.0, 1.0, 2.0], [0, 1, 3])])
+@pytest.mark.parametrize("v", [1e-3, 1e-4])
+def test_plans_slow_limits_where_the_path_slows_into_its_rest_points(times, values, v):
+    # Near a rest point of the path the velocity limit admits ever greater speeds, while the
+    # segment before it holds them far lower: the speed asked there must stay within its reach.
+    path = interpolate(times, values)
+    motion = retime_optimal(path, v, 1.0)
+    assert duration(motion) < duration(retime(path, v, 1.0))
+    assert abs(peak(motion, 1).value) / v == pytest.approx(1.0, abs=1e-9)
+    assert abs(peak(motion, 2).value) <= 1.0
+
+
 @pytest.mark.parametrize("seed", SEEDS[:3])
 def test_with_a_jerk_limit_every_limit_holds_exactly_on_the_path_from_rest_to_rest(seed):
     path, v, a = problem(seed)

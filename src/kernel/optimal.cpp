@@ -569,8 +569,15 @@ OptimalStatus retime_optimal(cspan t, cspan c, int p, std::size_t dof, cspan vel
             return OptimalStatus::infeasible;
         }
         // Before a point passed at rest the speed must not be zero too (the segment would take
-        // forever): half the greatest is asked, which the braking there meets anyway.
-        lo[i] = std::max(lo[i], hi[i + 1] == 0.0 && i > 0 ? kRestShare * hi[i] : 0.0);
+        // forever): half the greatest is asked, which the braking there meets anyway, and at most
+        // half of what the segment before can reach at its end (a velocity limit may keep that
+        // far lower, where the path slows down towards the rest point).
+        if (hi[i + 1] == 0.0 && i > 0) {
+            const std::size_t before = polygon(chain_of(i - 1), chain_size(i - 1), verts);
+            double reach = 0.0;
+            for (std::size_t k = 0; k < before; ++k) reach = std::max(reach, verts[2 * k + 1]);
+            lo[i] = std::max(lo[i], kRestShare * std::min(hi[i], reach));
+        }
         hi[i] = std::min(hi[i], cap[i]);
         if (lo[i] > hi[i]) {
             if (lo[i] > hi[i] + kSetTolerance * std::max(hi[i], 0.0)) {
