@@ -127,7 +127,7 @@ def _with_jerk(
     if np.any(speeds > 0.0):
         raise ValueError(
             "with a jerk limit the motion starts and ends at rest: 'speed' must be (0, 0), "
-            f"got {tuple(speeds)}"
+            f"got {tuple(speeds.tolist())}"
         )
     result = plan_with_jerk(s, (limits[0], limits[1], jerk), grid)
     checked = [
