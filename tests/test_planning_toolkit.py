@@ -395,6 +395,12 @@ def test_retime_meets_the_binding_limit_with_equality(orders, limits):
             ValueError,
             "no time scale makes a limit bind: every limited quantity is zero on every axis",
         ),
+        (  # interpolated through one value: the constant itself, not rounding's wiggles
+            interpolate([0.0, 0.7, 1.9, 2.5], [0.3] * 4),
+            {"acceleration": 1.0},
+            ValueError,
+            "every limited quantity is zero on every axis",
+        ),
         ([], {"velocity": 1.0}, ValueError, "'trajs' holds no trajectory"),
         ([cubic(), Trajectory1d()], {"velocity": 1.0}, ValueError, "'trajs[1]' holds no data"),
         (

@@ -570,6 +570,16 @@ InterpolationStatus interpolate_axes(cspan times, cspan values, std::size_t dof,
         solve_upper(A, sol + c * n);
     }
     if (!all_finite({sol, static_cast<std::size_t>(n * axes)})) return S::unsolvable;
+    // An axis at rest (one value, every end derivative zero) is that constant exactly: the
+    // solve's rounding would leave it wiggles of a few ulp, whose derivatives are not zero.
+    for (index c = 0; c < axes; ++c) {
+        const double *b = rhs + c * n;
+        bool rest = true;
+        for (index i = 0; i < n && rest; ++i)
+            rest = (i == 0 || (i > k && i < k + m)) ? b[i] == b[0] : b[i] == 0.0;
+        if (rest)
+            for (index i = 0; i < n; ++i) sol[c * n + i] = b[0];
+    }
 
     // The accuracy of each axis's solution, from its residual and the estimated |A^-1|, against
     // that axis's own scale.
