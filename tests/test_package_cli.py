@@ -56,6 +56,8 @@ OBJECTS = {
     "speed": make_trajectory([0.0, 0.0, 1.0, 2.5, 2.5], [0.0, 1.5, 0.0], 1, order=1),
     "via": Point1d(0.5, 2.0, 1),
     "../up": make_trajectory([0.0, 0.0, 1.0, 1.0], [0.0, 1.0], 1),
+    # a microsecond on a wall-clock time axis: a few doubles wide
+    "clock": make_trajectory([1.7e9] * 4 + [1.7e9 + 1e-6] * 4, [0.0, 1.0, 2.0, 3.0], 3),
 }
 
 
@@ -151,7 +153,11 @@ def test_plot_draws_each_derivative_in_its_own_panel(document, tmp_path):
 
 
 def test_plot_default_output_beside_the_document(document):
-    for ident, image in [("speed", "doc-speed.png"), ("../up", "doc-_up.png")]:
+    for ident, image in [
+        ("speed", "doc-speed.png"),
+        ("../up", "doc-_up.png"),
+        ("clock", "doc-clock.png"),
+    ]:
         proc = run("plot", document, ident)
         assert proc.returncode == 0, proc.stderr
         png_size(document.parent / image)

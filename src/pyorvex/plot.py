@@ -62,7 +62,8 @@ def trajectory_figure(
     knots = np.unique(traj.get_knotvector_asarray())
     if samples is None:
         samples = int(min(20000, max(600, 8 * knots.size)))
-    x = np.linspace(traj.start, traj.stop, samples)
+    # Far from zero a short domain holds fewer doubles than samples: the repeats are dropped.
+    x = np.unique(np.linspace(traj.start, traj.stop, samples))
     panels = derivatives + 1
     fig = Figure(figsize=(8.0, 1.2 + 2.0 * panels), layout="constrained")
     axes = fig.subplots(panels, 1, sharex=True, squeeze=False)[:, 0]
