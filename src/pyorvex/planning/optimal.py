@@ -175,7 +175,8 @@ def retime_optimal(
     parameter. The result q(s(t)) follows exactly the same geometric path with s(t)
     non-decreasing, starts at the path's start, has ds/dt = `speed` (start, stop) at its ends (at
     rest by default) and meets every limit on its exact peaks, the binding one with equality
-    (less about 1e-10 of it, room for the rounding of the composed derivatives).
+    (less about 1e-10 of it, room for the rounding of the composed derivatives; on a time axis
+    far from zero, such as wall-clock seconds, as close as the spacing of its doubles allows).
 
     The speed along the path is planned on a grid of `grid` segments over s (every knot of the
     path a grid point, every span two segments at least): d2s/dt2 is constant on each segment
