@@ -541,6 +541,7 @@ def test_derivatives_refuse(x, nu_max, exc, message):
     [
         lambda t: t(5e-201, 2),
         lambda t: t(np.array([0.0, 5e-201]), 2),
+        lambda t: pyorvex.TrajectoryNd.from_axes([t, t])(np.array([0.0, 5e-201]), 2),
         lambda t: t.dpeval(5e-201, 2),
         lambda t: derivatives(t, [5e-201, 0.0], 3),
         lambda t: sample(t, 1e-202, [0, 2]),
