@@ -475,8 +475,9 @@ bool axis_rows(k::cspan x, const capi::DoubleBuffer &knots, k::cspan cpts, int p
         k::derivatives_sorted(x, in(knots), cpts, p, first, last, rows);
     else
         k::derivatives_any(x, in(knots), cpts, p, first, last, rows);
-    if (derivatives_fit(in(knots), cpts, p, last)) return true;
     const std::size_t m = rows.size() / (static_cast<std::size_t>(last) - first + 1);
+    // The bound costs a pass over the coefficients: worth it for more values than those.
+    if (m > cpts.size() && derivatives_fit(in(knots), cpts, p, last)) return true;
     for (int q = first > 0 ? first : 1; q <= last; ++q) {
         const k::cspan row{rows.data() + static_cast<std::size_t>(q - first) * m, m};
         if (k::derivative_status(row, in(knots), cpts) == k::EvalStatus::overflow) {
