@@ -150,13 +150,12 @@ constexpr Py_ssize_t kBlock = 4096;
 struct ChunkEnds {
     double first, last;
     bool ok;
-    bool finite;  // every value tested (derivatives: while the block is in the cache) is finite
 };
 
 ChunkEnds increasing_chunk(const Motion *d, const double *xs, Py_ssize_t begin, Py_ssize_t end,
-                           double start, double stop, bool test, double *out) {
+                           double start, double stop, double *out) {
     double block[kBlock];
-    ChunkEnds ends{0.0, start, true, true};
+    ChunkEnds ends{0.0, start, true};
     for (Py_ssize_t i = begin; i < end; i += kBlock) {
         const Py_ssize_t len = std::min(kBlock, end - i);
         const bool suspect = kernel::copy_order_suspect(xs + i, len, block);
@@ -169,29 +168,22 @@ ChunkEnds increasing_chunk(const Motion *d, const double *xs, Py_ssize_t begin, 
         if (i == begin) ends.first = block[0];
         ends.last = block[len - 1];
         rows(d, block, len, out + i * d->dof);
-        if (test && ends.finite)
-            ends.finite = kernel::all_finite(span(out + i * d->dof, len * d->dof));
     }
     return ends;
 }
 
-// 1 when every chunk was evaluated (*finite then tells whether the values tested, with `test`,
-// are all finite), 0 when the abscissae are not increasing inside the domain, -1 on error.
 int increasing_blocks(const Motion *d, const double *xs, Py_ssize_t count, double start,
-                      double stop, bool test, bool *finite, double *out) {
+                      double stop, double *out) {
     const auto chunks = static_cast<Py_ssize_t>(capi::chunk_count(static_cast<std::size_t>(count)));
     Scratch<ChunkEnds> ends;
     if (!ends.allocate(chunks)) return -1;
     capi::for_each_chunk(static_cast<std::size_t>(count), [&](std::size_t b, std::size_t e) {
         ends.data()[b / capi::kChunkPoints] = increasing_chunk(
-            d, xs, static_cast<Py_ssize_t>(b), static_cast<Py_ssize_t>(e), start, stop, test, out);
+            d, xs, static_cast<Py_ssize_t>(b), static_cast<Py_ssize_t>(e), start, stop, out);
     });
-    *finite = true;
-    for (Py_ssize_t c = 0; c < chunks; ++c) {
+    for (Py_ssize_t c = 0; c < chunks; ++c)
         if (!ends.data()[c].ok || (c > 0 && !(ends.data()[c].first > ends.data()[c - 1].last)))
             return 0;
-        *finite = *finite && ends.data()[c].finite;
-    }
     return 1;
 }
 
@@ -213,13 +205,11 @@ PyObject *at_increasing(PyObject *self, PyObject *x, int nu) {
     Ref out(PyArray_SimpleNew(2, dims, NPY_DOUBLE));
     if (!out) return nullptr;
     auto *data = static_cast<double *>(PyArray_DATA(reinterpret_cast<PyArrayObject *>(out.get())));
-    bool finite = true;
     const int done =
         increasing_blocks(as_motion(src.get()), static_cast<const double *>(PyArray_DATA(a)), count,
-                          m->knots[0], m->knots[knot_count(m) - 1], nu > 0, &finite, data);
+                          m->knots[0], m->knots[knot_count(m) - 1], data);
     if (done < 0) return nullptr;
-    if (done == 1)
-        return !finite && check_derivative(m, nu, data, count) < 0 ? nullptr : out.release();
+    if (done == 1) return check_derivative(m, nu, data, count) < 0 ? nullptr : out.release();
     return Py_None;  // not increasing inside the domain: the general route decides
 }
 

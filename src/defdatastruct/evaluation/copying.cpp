@@ -37,16 +37,13 @@ void run_kernel(const Record &r, const double *xs, double *out, Py_ssize_t len, 
                                 {out, len}, 0);
 }
 
-// What the blocks of one chunk showed: a break of the order, a NaN, a derivative value that is
-// not finite (tested while the block is in the cache: the overflow test then reads the result
-// again only when one is there).
-enum ChunkFlag : unsigned char { kBroken = 1, kNaN = 2, kNotFinite = 4 };
+// What the blocks of one chunk showed: a break of the order, a NaN.
+enum ChunkFlag : unsigned char { kBroken = 1, kNaN = 2 };
 
 // The blocks of xs[begin..end) into out, the order of each pair from xs[begin - 1] on tested as it
 // goes; returns the chunk's flags. The blocks after a flagged one are left alone.
 unsigned char blocks(const Record &r, const double *xs, double *out, Py_ssize_t begin,
                      Py_ssize_t end, bool derivative, int nu) {
-    unsigned char seen = 0;
     for (Py_ssize_t i = begin; i < end; i += kEvaluationBlock) {
         const Py_ssize_t stop = std::min(end, i + kEvaluationBlock);
         // One vector test tells the usual block (increasing, no NaN) from the others, which
@@ -61,10 +58,8 @@ unsigned char blocks(const Record &r, const double *xs, double *out, Py_ssize_t 
                 return static_cast<unsigned char>((broken ? kBroken : 0) | (nan ? kNaN : 0));
         }
         run_kernel(r, xs + i, out + i, stop - i, derivative, nu);
-        if (derivative && !kernel::all_finite({out + i, static_cast<std::size_t>(stop - i)}))
-            seen = kNotFinite;
     }
-    return seen;
+    return 0;
 }
 
 int unordered(const Record &r, const double *xs, double *out, Py_ssize_t m, bool derivative,
@@ -116,7 +111,7 @@ int evaluate_copying(Traj *self, const double *xs, double *out, Py_ssize_t m, bo
     for (Py_ssize_t c = 0; c < chunks; ++c) seen |= flags.data()[c];
     if (seen & kBroken) return unordered(r, xs, out, m, derivative, nu);
     if (seen & kNaN) return raise_domain_error();
-    return (seen & kNotFinite) ? check_derivative(out, m, r.knots, r.cpts, nu) : 0;
+    return derivative ? check_derivative(out, m, r.knots, r.cpts, nu) : 0;
 }
 
 }  // namespace pyorvex::dds::evaluation
