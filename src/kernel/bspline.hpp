@@ -81,6 +81,34 @@ inline EvalStatus derivative_status(cspan values, cspan t, cspan c) {
     return all_finite(t) && all_finite(c) ? EvalStatus::overflow : EvalStatus::ok;
 }
 
+// A bound that spares derivative_status a pass over many values: true when no derivative of
+// order 1..last of the clamped spline (t, c) of degree p, nor a step of its evaluation, can leave
+// the range of doubles inside the domain. That holds with knots within 2^64 and the B-spline
+// coefficients of each of those derivatives within 2^900: every value is a convex combination of
+// them, and every intermediate of the kernel is bounded by them times a span's length. False
+// says nothing (the values are then tested). work holds c.size() doubles.
+inline bool derivatives_bounded(cspan t, cspan c, int p, int last, vspan work) {
+    constexpr double kKnots = 0x1p64, kValues = 0x1p900;
+    const std::size_t n = c.size(), P = static_cast<std::size_t>(p);
+    if (last < 1) return true;
+    if (p < 0 || t.size() != n + P + 1 || n <= P || work.size() != n) return false;
+    for (std::size_t i = 0; i < P; ++i)
+        if (t[i] != t[P] || t[n + i + 1] != t[n]) return false;
+    if (!(t[0] >= -kKnots && t[0] <= kKnots && t[n + P] >= -kKnots && t[n + P] <= kKnots))
+        return false;
+    double *d = work.data();
+    for (std::size_t i = 0; i < n; ++i) d[i] = c[i];
+    for (int r = 1; r <= last && r <= p; ++r) {
+        const double q = p - r + 1;
+        for (std::size_t i = 0; i + static_cast<std::size_t>(r) < n; ++i) {
+            const double h = t[i + P + 1] - t[i + static_cast<std::size_t>(r)];
+            d[i] = h > 0.0 ? q * (d[i + 1] - d[i]) / h : 0.0;
+            if (!(d[i] >= -kValues && d[i] <= kValues)) return false;
+        }
+    }
+    return true;
+}
+
 // Value at x. An x outside the domain is evaluated with the polynomial of the nearest
 // non-empty span; a knot vector without a non-empty span gives 0.
 double value_at(double x, cspan t, cspan c, int p);

@@ -155,13 +155,15 @@ bool extrema_status(k::EvalStatus status, int nu) {
 
 }  // namespace
 
+// Whether the extrema of dof axes take the rows' search. Rows share each span's knot work among
+// the axes; one axis alone gains nothing from that, and its own routine bounds every span by its
+// coefficients' hull first and converts only the spans that could hold an extremum.
+bool rows_search(int dof, int p) { return dof > 1 && p <= k::kExtremaRowsMaxDegree; }
+
 bool axis_extrema(k::cspan knots, k::cspan cpts, int dof, int p, int nu, capi::Scratch<> &work,
                   capi::Scratch<> &column, std::span<k::Extrema> e) {
     const std::size_t axes = static_cast<std::size_t>(dof);
-    // Rows share each span's knot work among the axes; one axis alone gains nothing from that,
-    // and its own routine bounds every span by its coefficients' hull first and converts only the
-    // spans that could hold an extremum.
-    if (dof > 1 && p <= k::kExtremaRowsMaxDegree) {
+    if (rows_search(dof, p)) {
         const auto size = static_cast<Py_ssize_t>(k::extrema_rows_work_size(p, axes));
         if (work.span().size() != static_cast<std::size_t>(size) && !work.allocate(size))
             return false;
@@ -229,10 +231,7 @@ bool peak_ratios(k::cspan knots, k::cspan cpts, int dof, int p, std::span<const 
                  const double *limits, capi::Scratch<> &work, capi::Scratch<> &column,
                  std::span<k::PeakRatio> r) {
     const std::size_t axes = static_cast<std::size_t>(dof);
-    // Rows share each span's knot work among the axes; one axis alone gains nothing from that,
-    // and its own routine bounds every span by its coefficients' hull first and converts only the
-    // spans that could hold an extremum.
-    if (dof > 1 && p <= k::kExtremaRowsMaxDegree) {
+    if (rows_search(dof, p)) {
         const auto size = static_cast<Py_ssize_t>(k::extrema_rows_work_size(p, axes));
         if (work.size() != size && !work.allocate(size)) return false;
         const k::cspan bounds{limits, nus.size() * axes};
@@ -434,37 +433,6 @@ PyObject *settle(PyObject *, PyObject *const *args, Py_ssize_t nargs, PyObject *
 // Abscissae a block of the multi-axis derivatives: a block's rows of every axis stay in cache.
 constexpr Py_ssize_t kBlock = 512;
 
-// Whether no derivative of order 1..last of a clamped spline, nor a step of its evaluation, can
-// leave the range of doubles: knots within 2^64 and the B-spline coefficients of each of those
-// derivatives within 2^900 (inside the domain every value is a convex combination of them, and
-// every intermediate of the kernel is bounded by them times a span's length). Then its values
-// need no test, which would read the whole result back from memory; false sends them to it.
-bool derivatives_fit(k::cspan t, k::cspan c, int p, int last) {
-    constexpr double kKnots = 0x1p64, kValues = 0x1p900;
-    const std::size_t n = c.size(), P = static_cast<std::size_t>(p);
-    if (last < 1) return true;
-    if (t.size() != n + P + 1 || n <= P) return false;
-    for (std::size_t i = 0; i < P; ++i)
-        if (t[i] != t[P] || t[n + i + 1] != t[n]) return false;
-    if (!(std::fabs(t[0]) <= kKnots && std::fabs(t[n + P]) <= kKnots)) return false;
-    capi::Scratch<> work;
-    if (!work.allocate(static_cast<Py_ssize_t>(n))) {
-        PyErr_Clear();  // the test of the values decides instead
-        return false;
-    }
-    double *d = work.data();
-    std::memcpy(d, c.data(), n * sizeof(double));
-    for (int r = 1; r <= last && r <= p; ++r) {
-        const double q = p - r + 1;
-        for (std::size_t i = 0; i + r < n; ++i) {
-            const double h = t[i + P + 1] - t[i + r];
-            d[i] = h > 0.0 ? q * (d[i + 1] - d[i]) / h : 0.0;
-            if (!(std::fabs(d[i]) <= kValues)) return false;
-        }
-    }
-    return true;
-}
-
 // The rows of the derivatives of orders first..last of one axis at x, into `rows` (shape
 // (last - first + 1, len(x))); x is known to lie in the domain. False with OverflowError naming
 // the first order whose values do not fit a double (the values, order 0, of finite data always
@@ -476,8 +444,15 @@ bool axis_rows(k::cspan x, const capi::DoubleBuffer &knots, k::cspan cpts, int p
     else
         k::derivatives_any(x, in(knots), cpts, p, first, last, rows);
     const std::size_t m = rows.size() / (static_cast<std::size_t>(last) - first + 1);
-    // The bound costs a pass over the coefficients: worth it for more values than those.
-    if (m > cpts.size() && derivatives_fit(in(knots), cpts, p, last)) return true;
+    // The bound costs a pass over the coefficients: worth it for more values than those. Without
+    // memory for it, the values are tested.
+    if (m > cpts.size()) {
+        capi::Scratch<> work;
+        if (!work.allocate(static_cast<Py_ssize_t>(cpts.size())))
+            PyErr_Clear();
+        else if (k::derivatives_bounded(in(knots), cpts, p, last, work.span()))
+            return true;
+    }
     for (int q = first > 0 ? first : 1; q <= last; ++q) {
         const k::cspan row{rows.data() + static_cast<std::size_t>(q - first) * m, m};
         if (k::derivative_status(row, in(knots), cpts) == k::EvalStatus::overflow) {
